@@ -1,8 +1,6 @@
-#include "app/SystemUtils.h"
+#include "app/StartUp.h"
 
-#include <iostream>
+#include <string>
+#include <vector>
 
-int main() {
-    std::cout << VersionBanner() << std::endl;
-    return 0;
-}
+int main(int argc, char** argv) { return TarvoMain(std::vector<std::string>(argv + 1, argv + argc)); }

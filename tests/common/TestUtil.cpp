@@ -4,7 +4,6 @@
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -21,17 +20,30 @@ namespace {
 
 void SetNonBlocking(int fd) { fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK); }
 
+void CloseFd(int& fd) {
+    if (fd >= 0)
+        close(fd);
+    fd = -1;
+}
+
+using Clock = std::chrono::steady_clock;
+
+Clock::time_point Deadline(double seconds) {
+    return Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
+}
+
 } // namespace
 
-RunResult Run(const std::string& program, const std::vector<std::string>& args, const std::string& input,
-              double timeoutSeconds, const std::string& workingDir) {
+ChildProcess::ChildProcess(const std::string& program, const std::vector<std::string>& args,
+                           const std::string& workingDir) {
     int inPipe[2], outPipe[2], errPipe[2];
     if (pipe(inPipe) != 0 || pipe(outPipe) != 0 || pipe(errPipe) != 0)
         throw std::runtime_error("pipe failed");
-    const pid_t pid = fork();
-    if (pid < 0)
+    signal(SIGPIPE, SIG_IGN);
+    pid_ = fork();
+    if (pid_ < 0)
         throw std::runtime_error("fork failed");
-    if (pid == 0) {
+    if (pid_ == 0) {
         dup2(inPipe[0], 0);
         dup2(outPipe[1], 1);
         dup2(errPipe[1], 2);
@@ -50,69 +62,113 @@ RunResult Run(const std::string& program, const std::vector<std::string>& args, 
     close(inPipe[0]);
     close(outPipe[1]);
     close(errPipe[1]);
-    SetNonBlocking(inPipe[1]);
-    SetNonBlocking(outPipe[0]);
-    SetNonBlocking(errPipe[0]);
-    signal(SIGPIPE, SIG_IGN);
+    in_ = inPipe[1];
+    out_ = outPipe[0];
+    err_ = errPipe[0];
+    SetNonBlocking(in_);
+    SetNonBlocking(out_);
+    SetNonBlocking(err_);
+}
 
-    RunResult result;
-    size_t written = 0;
-    int inFd = inPipe[1];
-    if (input.empty()) {
-        close(inFd);
-        inFd = -1;
+ChildProcess::~ChildProcess() {
+    CloseFd(in_);
+    CloseFd(out_);
+    CloseFd(err_);
+    if (pid_ > 0) {
+        kill(pid_, SIGKILL);
+        waitpid(pid_, nullptr, 0);
     }
-    bool outOpen = true, errOpen = true;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(timeoutSeconds);
+}
+
+void ChildProcess::Write(const std::string& text) {
+    pending_ += text;
+    Pump(0);
+}
+
+void ChildProcess::CloseInput() {
+    closeAfterPending_ = true;
+    Pump(0);
+}
+
+void ChildProcess::Signal(int sig) {
+    if (pid_ > 0)
+        kill(pid_, sig);
+}
+
+bool ChildProcess::Pump(int timeoutMs) {
+    if (in_ >= 0 && pending_.empty() && closeAfterPending_)
+        CloseFd(in_);
+    pollfd fds[3];
+    int n = 0;
+    if (out_ >= 0)
+        fds[n++] = {out_, POLLIN, 0};
+    if (err_ >= 0)
+        fds[n++] = {err_, POLLIN, 0};
+    if (in_ >= 0 && !pending_.empty())
+        fds[n++] = {in_, POLLOUT, 0};
+    if (n == 0)
+        return false;
+    poll(fds, static_cast<nfds_t>(n), timeoutMs);
+    char buf[65536];
+    for (int i = 0; i < n; ++i) {
+        if (fds[i].revents == 0)
+            continue;
+        if (fds[i].fd == in_) {
+            const ssize_t w = write(in_, pending_.data(), pending_.size());
+            if (w > 0)
+                pending_.erase(0, static_cast<size_t>(w));
+            else if (w < 0 && errno != EAGAIN)
+                pending_.clear(); // the child stopped reading
+            if (pending_.empty() && closeAfterPending_)
+                CloseFd(in_);
+            continue;
+        }
+        const ssize_t r = read(fds[i].fd, buf, sizeof(buf));
+        const bool isOut = fds[i].fd == out_;
+        if (r > 0)
+            (isOut ? result_.out : result_.err).append(buf, static_cast<size_t>(r));
+        else if (r == 0 || errno != EAGAIN)
+            CloseFd(isOut ? out_ : err_);
+    }
+    return out_ >= 0 || err_ >= 0;
+}
+
+bool ChildProcess::WaitForOutput(const std::string& text, double timeoutSeconds) {
+    const auto deadline = Deadline(timeoutSeconds);
+    while (result_.out.find(text) == std::string::npos) {
+        if (Clock::now() > deadline || !Pump(50))
+            return result_.out.find(text) != std::string::npos;
+    }
+    return true;
+}
+
+RunResult ChildProcess::Finish(const std::string& input, double timeoutSeconds) {
+    pending_ += input;
+    closeAfterPending_ = true;
+    const auto deadline = Deadline(timeoutSeconds);
     bool killed = false;
-    while (outOpen || errOpen) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            kill(pid, SIGKILL);
+    while (Pump(100)) {
+        if (Clock::now() > deadline) {
+            kill(pid_, SIGKILL);
             killed = true;
             break;
         }
-        pollfd fds[3];
-        int n = 0;
-        if (outOpen)
-            fds[n++] = {outPipe[0], POLLIN, 0};
-        if (errOpen)
-            fds[n++] = {errPipe[0], POLLIN, 0};
-        if (inFd >= 0)
-            fds[n++] = {inFd, POLLOUT, 0};
-        poll(fds, n, 100);
-        char buf[65536];
-        for (int i = 0; i < n; ++i) {
-            if (fds[i].fd == inFd && (fds[i].revents & (POLLOUT | POLLERR | POLLHUP))) {
-                const ssize_t w = write(inFd, input.data() + written, input.size() - written);
-                if (w > 0)
-                    written += static_cast<size_t>(w);
-                if (w < 0 && errno != EAGAIN) // the child closed its input: stop feeding it
-                    written = input.size();
-                if (written == input.size()) {
-                    close(inFd);
-                    inFd = -1;
-                }
-            } else if (fds[i].revents & (POLLIN | POLLHUP | POLLERR)) {
-                const ssize_t r = read(fds[i].fd, buf, sizeof(buf));
-                if (r > 0) {
-                    (fds[i].fd == outPipe[0] ? result.out : result.err).append(buf, static_cast<size_t>(r));
-                } else if (r == 0 || errno != EAGAIN) {
-                    (fds[i].fd == outPipe[0] ? outOpen : errOpen) = false;
-                }
-            }
-        }
     }
-    if (inFd >= 0)
-        close(inFd);
-    close(outPipe[0]);
-    close(errPipe[0]);
+    CloseFd(in_);
     int status = 0;
-    waitpid(pid, &status, 0);
+    waitpid(pid_, &status, 0);
+    pid_ = -1;
     if (killed || WIFSIGNALED(status))
-        result.exitCode = 128 + (killed ? SIGKILL : WTERMSIG(status));
+        result_.exitCode = 128 + (killed ? SIGKILL : WTERMSIG(status));
     else
-        result.exitCode = WEXITSTATUS(status);
-    return result;
+        result_.exitCode = WEXITSTATUS(status);
+    return result_;
+}
+
+RunResult Run(const std::string& program, const std::vector<std::string>& args, const std::string& input,
+              double timeoutSeconds, const std::string& workingDir) {
+    ChildProcess child(program, args, workingDir);
+    return child.Finish(input, timeoutSeconds);
 }
 
 RunResult RunTarvo(const std::vector<std::string>& args, const std::string& input, double timeoutSeconds,

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <sys/types.h>
 #include <vector>
 
 namespace testutil {
@@ -9,6 +10,37 @@ struct RunResult {
     int exitCode = -1;   // exit status, or 128 + signal number when killed
     std::string out;
     std::string err;
+};
+
+// A child process with pipes on all three standard streams, for tests that
+// talk to the program while it runs (questions, signals).
+class ChildProcess {
+public:
+    ChildProcess(const std::string& program, const std::vector<std::string>& args,
+                 const std::string& workingDir = std::string());
+    ~ChildProcess();
+    ChildProcess(const ChildProcess&) = delete;
+    ChildProcess& operator=(const ChildProcess&) = delete;
+
+    void Write(const std::string& text);
+    void CloseInput();
+    void Signal(int sig);
+    // Collects output until standard output contains `text`; false on timeout or exit.
+    bool WaitForOutput(const std::string& text, double timeoutSeconds = 30.0);
+    // Feeds the remaining input, closes it, collects everything and waits for the exit.
+    RunResult Finish(const std::string& input = std::string(), double timeoutSeconds = 60.0);
+    const std::string& Out() const { return result_.out; }
+    const std::string& Err() const { return result_.err; }
+
+private:
+    // One round of polling; returns false once both output pipes are closed.
+    bool Pump(int timeoutMs);
+
+    pid_t pid_ = -1;
+    int in_ = -1, out_ = -1, err_ = -1;
+    std::string pending_;
+    bool closeAfterPending_ = false;
+    RunResult result_;
 };
 
 // Runs `program` with `args`, feeding `input` on standard input and closing it

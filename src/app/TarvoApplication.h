@@ -1,0 +1,72 @@
+#pragma once
+
+#include "app/MonteCarloAlgorithm.h"
+#include "app/ObjectIO.h"
+#include "ui/ActiveObject.h"
+#include "ui/UserInterface.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+// The one application object: it owns the configuration and everything loaded
+// from it, and runs the user's commands as a state machine. It talks to the
+// user only through messages to the user interface.
+class TTarvoApplication : public TIO_Object, public TActiveObject {
+public:
+    enum State : std::int32_t {
+        kConstructed = 1,
+        kInitialized = 2,
+        kTerminating = 3,
+        kStarting = 4,
+        kRunning = 5,
+        kSuspending = 6,
+        kResuming = 7,
+        kSuspended = 8,
+        kStopping = 9,
+        kFinished = 10,
+        kStopped = 11,
+    };
+
+    explicit TTarvoApplication(ui::TUserInterface& userInterface);
+    ~TTarvoApplication() override;
+
+    void HandleMessage(TMessage& message) override;
+    void Idle() override;
+
+    bool Initialize(const std::string& fileName, bool tryRestore);
+    bool RestoreState(const std::string& fileName);
+
+    bool Start();
+    void Suspend();
+    void Resume();
+    void Stop();
+    bool Quit();
+    void OnAlgorithmStateChanged(std::int32_t driverState);
+
+    std::int32_t GetState() const { return state_; }
+    bool IsInitialized() const { return initialized_; }
+    bool IsSceneInitialized() const { return sceneInitialized_; }
+    void SetInteractive(bool interactive) { interactive_ = interactive; }
+    bool IsInteractive() const { return interactive_; }
+    void SetNice(int nice) { nice_ = nice; }
+    int GetNice() const { return nice_; }
+
+    void DisplayText(const std::string& text, bool isError = false);
+    bool AskYesNo(const std::string& question);
+
+private:
+    // Someone can still answer questions: interactive, and the input has not ended.
+    bool IsAttended() const;
+    bool IsCalculating() const;
+    void QuitUnattended();
+
+    ui::TUserInterface& ui_;
+    std::unique_ptr<TMonteCarloAlgorithm> driver_;
+    int nice_ = 0;
+    std::int32_t state_ = kConstructed;
+    std::string resultBaseName_;
+    bool initialized_ = false;
+    bool sceneInitialized_ = false;
+    bool interactive_ = true;
+};

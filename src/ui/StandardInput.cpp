@@ -1,0 +1,50 @@
+#include "ui/StandardInput.h"
+
+#include <cerrno>
+
+#include <poll.h>
+#include <unistd.h>
+
+namespace ui {
+
+bool TStandardInput::HasPending() {
+    if (pos_ < len_ || closed_)
+        return true;
+    pollfd request{fd_, POLLIN, 0};
+    const int ready = poll(&request, 1, 0);
+    if (ready < 0)
+        return false;
+    // A hang-up or an invalid descriptor is an end of input that the next read reports.
+    return ready > 0 && (request.revents & (POLLIN | POLLHUP | POLLERR | POLLNVAL)) != 0;
+}
+
+bool TStandardInput::Fill() {
+    if (closed_)
+        return false;
+    for (;;) {
+        const ssize_t count = read(fd_, buffer_, sizeof(buffer_));
+        if (count > 0) {
+            pos_ = 0;
+            len_ = static_cast<std::size_t>(count);
+            return true;
+        }
+        if (count < 0 && errno == EINTR)
+            continue;
+        if (count < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            // Inherited non-blocking descriptor: wait for data instead of taking it as the end.
+            pollfd request{fd_, POLLIN, 0};
+            poll(&request, 1, -1);
+            continue;
+        }
+        closed_ = true;
+        return false;
+    }
+}
+
+int TStandardInput::ReadChar() {
+    if (pos_ == len_ && !Fill())
+        return -1;
+    return static_cast<unsigned char>(buffer_[pos_++]);
+}
+
+} // namespace ui

@@ -1,0 +1,181 @@
+#include "app/SystemUtils.h"
+#include "app/TarvoApplication.h"
+
+#include <gtest/gtest.h>
+
+#include <deque>
+#include <string>
+#include <vector>
+
+namespace {
+
+// A user interface that records what the application shows and answers
+// questions from a script.
+class ScriptedInterface : public ui::TUserInterface {
+public:
+    void DisplayText(const std::string& text, bool, bool isError) override {
+        lines.push_back((isError ? "E:" : "") + text);
+    }
+    int AskQuestion(int, const std::string& text) override {
+        questions.push_back(text);
+        if (answers.empty())
+            return ui::TDialogMessage::kNo;
+        const int answer = answers.front();
+        answers.pop_front();
+        return answer;
+    }
+    void Start() override {}
+    std::string GetString(const std::string&, const std::string& d) override { return d; }
+    void FlushInput() override {}
+    bool IsInputClosed() const override { return inputClosed; }
+
+    std::vector<std::string> lines;
+    std::vector<std::string> questions;
+    std::deque<int> answers;
+    bool inputClosed = false;
+};
+
+class ApplicationTest : public ::testing::Test {
+protected:
+    // Drives the application into a state the way the run driver would.
+    void DriverReports(std::int32_t driverState) {
+        TAlgorithmStateChangedMessage message(driverState, 0);
+        app.HandleMessage(message);
+    }
+    std::string Command(std::uint32_t id) {
+        ui.lines.clear();
+        TMessage message(id);
+        app.HandleMessage(message);
+        return ui.lines.empty() ? std::string() : ui.lines.back();
+    }
+
+    ScriptedInterface ui;
+    TTarvoApplication app{ui};
+};
+
+} // namespace
+
+TEST_F(ApplicationTest, ConnectsToInterfaceAndAnswersInfo) {
+    EXPECT_TRUE(ui.IsConnected());
+    ui::TGetApplicationInfoMessage info;
+    Send(app, info);
+    EXPECT_TRUE(info.answered);
+    EXPECT_EQ(info.answer, VersionBanner());
+    EXPECT_EQ(app.GetState(), TTarvoApplication::kConstructed);
+}
+
+TEST_F(ApplicationTest, CommandsBeforeAnyConfiguration) {
+    EXPECT_EQ(Command(kMsgStart), "Can not start calculations. Application is not initialized.");
+    EXPECT_EQ(Command(kMsgSuspend), "Can not suspend. Calculations are not started.");
+    EXPECT_EQ(Command(kMsgResume), "Can not resume. Calculations are not suspended.");
+    EXPECT_EQ(Command(kMsgStop), "Can not stop. Calculations are not started.");
+    EXPECT_EQ(Command(kMsgStatus), "E:No algorithm to query!");
+    EXPECT_EQ(Command(kMsgSaveState), "E:No algorithm to query!");
+    EXPECT_EQ(app.GetState(), TTarvoApplication::kConstructed);
+}
+
+TEST_F(ApplicationTest, DriverStateChangesMoveTheApplication) {
+    DriverReports(TMonteCarloAlgorithm::kRunning);
+    EXPECT_EQ(app.GetState(), TTarvoApplication::kRunning);
+    EXPECT_EQ(ui.lines.back(), "Calculations running.");
+    DriverReports(TMonteCarloAlgorithm::kSuspended);
+    EXPECT_EQ(app.GetState(), TTarvoApplication::kSuspended);
+    EXPECT_EQ(ui.lines.back(), "Calculations suspended.");
+    DriverReports(TMonteCarloAlgorithm::kStopped);
+    EXPECT_EQ(app.GetState(), TTarvoApplication::kStopped);
+    EXPECT_EQ(ui.lines.back(), "Calculations stopped.");
+    DriverReports(TMonteCarloAlgorithm::kFinished);
+    EXPECT_EQ(app.GetState(), TTarvoApplication::kFinished);
+    EXPECT_EQ(ui.lines.back(), "Calculations finished.");
+}
+
+TEST_F(ApplicationTest, AnswersWhileRunning) {
+    DriverReports(TMonteCarloAlgorithm::kRunning);
+    EXPECT_EQ(Command(kMsgResume), "Can not resume. Calculations are not suspended.");
+    EXPECT_EQ(Command(kMsgSuspend), "Suspending calculations...");
+    EXPECT_EQ(app.GetState(), TTarvoApplication::kSuspending);
+    EXPECT_EQ(Command(kMsgSuspend), "Already processing the Suspend command...");
+    EXPECT_EQ(Command(kMsgResume), "Processing the Suspend command...");
+    EXPECT_EQ(Command(kMsgStop), "Processing the Suspend command...");
+}
+
+TEST_F(ApplicationTest, AnswersWhileSuspendedAndResuming) {
+    DriverReports(TMonteCarloAlgorithm::kSuspended);
+    EXPECT_EQ(Command(kMsgSuspend), "Calculations already suspended.");
+    EXPECT_EQ(Command(kMsgResume), "Resuming calculations...");
+    EXPECT_EQ(app.GetState(), TTarvoApplication::kResuming);
+    EXPECT_EQ(Command(kMsgResume), "Already processing the Resume command...");
+    EXPECT_EQ(Command(kMsgSuspend), "Processing the Resume command...");
+    EXPECT_EQ(Command(kMsgStop), "Processing the Resume command...");
+}
+
+TEST_F(ApplicationTest, StopAsksWhenInteractiveAndDoesNothingOnNo) {
+    DriverReports(TMonteCarloAlgorithm::kSuspended);
+    ui.answers = {ui::TDialogMessage::kNo};
+    Command(kMsgStop);
+    EXPECT_EQ(ui.questions, (std::vector<std::string>{"This will stop calculations completely. Do you want to stop?"}));
+    EXPECT_EQ(app.GetState(), TTarvoApplication::kSuspended);
+    ui.answers = {ui::TDialogMessage::kYes};
+    EXPECT_EQ(Command(kMsgStop), "Stopping calculations...");
+    EXPECT_EQ(app.GetState(), TTarvoApplication::kStopping);
+    EXPECT_EQ(Command(kMsgStop), "Already processing the Stop command...");
+    EXPECT_EQ(Command(kMsgStart), "Can not start calculations. Application is not initialized.");
+    DriverReports(TMonteCarloAlgorithm::kStopped);
+    EXPECT_EQ(app.GetState(), TTarvoApplication::kStopped);
+    EXPECT_EQ(Command(kMsgStop), "Can not stop. Calculations are not started.");
+}
+
+TEST_F(ApplicationTest, StopWithoutQuestionWhenNotInteractive) {
+    app.SetInteractive(false);
+    DriverReports(TMonteCarloAlgorithm::kRunning);
+    EXPECT_EQ(Command(kMsgStop), "Stopping calculations...");
+    EXPECT_TRUE(ui.questions.empty());
+}
+
+TEST_F(ApplicationTest, DeclinedQuitClearsInterruptFlag) {
+    g_interruptFlag.store(2);
+    ui.answers = {ui::TDialogMessage::kNo};
+    EXPECT_FALSE(app.Quit());
+    EXPECT_EQ(g_interruptFlag.load(), 0);
+    EXPECT_EQ(ui.questions, (std::vector<std::string>{"Do you really want to quit the application?"}));
+    EXPECT_NE(app.GetState(), TTarvoApplication::kTerminating);
+}
+
+TEST_F(ApplicationTest, AcceptedQuitEndsTheRunLoop) {
+    ui.answers = {ui::TDialogMessage::kYes};
+    TMessage quit(kMsgQuit);
+    app.Post(quit);
+    app.Run(); // returns only because the quit was accepted
+    EXPECT_EQ(app.GetState(), TTarvoApplication::kTerminating);
+    EXPECT_EQ(Command(kMsgStart), "Can not start calculations. Application is not initialized.");
+}
+
+TEST_F(ApplicationTest, EndOfInputQuitsWithoutQuestionsOnceIdle) {
+    ui.inputClosed = true;
+    app.Run();
+    EXPECT_TRUE(ui.questions.empty());
+    EXPECT_EQ(app.GetState(), TTarvoApplication::kTerminating);
+}
+
+TEST_F(ApplicationTest, DriverWithNothingToDoEndsTheRunLoop) {
+    TAlgorithmStateChangedMessage done(TMonteCarloAlgorithm::kNothingToDo, TMonteCarloAlgorithm::kFinished);
+    app.Post(done);
+    app.Run();
+    EXPECT_FALSE(app.IsRunning());
+}
+
+TEST_F(ApplicationTest, DisplayTextMessagesArePassedToTheInterface) {
+    ui::TDisplayTextMessage text("From a tracer", true);
+    text.synchronous = 0;
+    app.Post(text);
+    TMessage stop(kMsgQuitLoop);
+    app.Post(stop);
+    app.Run();
+    EXPECT_EQ(ui.lines, (std::vector<std::string>{"E:From a tracer"}));
+}
+
+TEST_F(ApplicationTest, FailedInitCommandIsReportedNotFatal) {
+    ui::TFileNameMessage init(kMsgInit, "/nonexistent/tarvo.ini");
+    app.HandleMessage(init);
+    EXPECT_EQ(ui.lines, (std::vector<std::string>{"E:Can not open file for reading: /nonexistent/tarvo.ini"}));
+}

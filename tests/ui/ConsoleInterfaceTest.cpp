@@ -1,0 +1,213 @@
+#include "app/SystemUtils.h"
+#include "ui/ConsoleInterface.h"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+// Records what the console sends to the application.
+class FakeApplication : public TActiveObject {
+public:
+    void HandleMessage(TMessage& message) override {
+        if (message.id == kMsgGetApplicationInfo) {
+            auto& info = static_cast<ui::TGetApplicationInfoMessage&>(message);
+            info.answer = "Fake 1.0";
+            info.answered = true;
+            return;
+        }
+        ids.push_back(message.id);
+        if (auto* file = dynamic_cast<ui::TFileNameMessage*>(&message))
+            files.push_back(file->fileName);
+    }
+
+    std::vector<std::uint32_t> ids;
+    std::vector<std::string> files;
+};
+
+// A console reading from a pipe the test writes into.
+class ConsoleTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_EQ(pipe(fds_), 0);
+        console_ = std::make_unique<ui::TConsoleInterface>(fds_[0], out_, err_);
+    }
+    void TearDown() override {
+        console_.reset();
+        close(fds_[0]);
+        if (fds_[1] >= 0)
+            close(fds_[1]);
+    }
+    void Type(const std::string& text) { ASSERT_EQ(write(fds_[1], text.data(), text.size()), ssize_t(text.size())); }
+    void EndInput() {
+        close(fds_[1]);
+        fds_[1] = -1;
+    }
+    void Connect() {
+        console_->Connect(&app_);
+        app_.ProcessMessages();
+        out_.str("");
+    }
+    // Executes every complete line typed so far.
+    void Pump(int steps) {
+        for (int i = 0; i < steps; ++i) {
+            console_->ProcessMessages();
+            app_.ProcessMessages();
+        }
+    }
+
+    int fds_[2] = {-1, -1};
+    std::ostringstream out_, err_;
+    std::unique_ptr<ui::TConsoleInterface> console_;
+    FakeApplication app_;
+};
+
+} // namespace
+
+TEST_F(ConsoleTest, StartPrintsTheThreeStartLines) {
+    console_->Start();
+    const std::string out = out_.str();
+    EXPECT_NE(out.find("\nSimple Console Interface\nTrace Mode ON!\n"), std::string::npos);
+}
+
+TEST_F(ConsoleTest, ConnectPrintsApplicationInformation) {
+    console_->Connect(&app_);
+    EXPECT_EQ(out_.str(), "Connected to application. Application Information:\nFake 1.0\n");
+}
+
+TEST_F(ConsoleTest, CommandsAreCaseInsensitiveAndMapToMessages) {
+    Connect();
+    Type("start\nSTOP\nSuspend\nresume\ncontinue\nQuit\nstatus\nSaveState\n");
+    Pump(8);
+    EXPECT_EQ(app_.ids, (std::vector<std::uint32_t>{kMsgStart, kMsgStop, kMsgSuspend, kMsgResume, kMsgResume,
+                                                     kMsgQuit, kMsgStatus, kMsgSaveState}));
+    EXPECT_EQ(err_.str(), "");
+}
+
+TEST_F(ConsoleTest, OneLineIsExecutedPerIdleStep) {
+    Connect();
+    Type("start\nstop\n");
+    Pump(1);
+    EXPECT_EQ(app_.ids.size(), 1u);
+    Pump(1);
+    EXPECT_EQ(app_.ids.size(), 2u);
+}
+
+TEST_F(ConsoleTest, ArgumentsAreSplitAtBlanksTabsAndCarriageReturns) {
+    Connect();
+    Type("  Init \t my.ini  extra\r\n");
+    Pump(1);
+    EXPECT_EQ(app_.ids, (std::vector<std::uint32_t>{kMsgInit}));
+    EXPECT_EQ(app_.files, (std::vector<std::string>{"my.ini"}));
+}
+
+TEST_F(ConsoleTest, FileCommandsWithoutArgumentUseDefaults) {
+    Connect();
+    Type("init\nloadscene\n");
+    Pump(2);
+    EXPECT_EQ(app_.files, (std::vector<std::string>{"tarvo.ini", "scene.ini"}));
+    EXPECT_EQ(app_.ids, (std::vector<std::uint32_t>{kMsgInit, kMsgLoadScene}));
+    EXPECT_EQ(err_.str(), "File name not specified. Use tarvo.ini by default.\n"
+                          "File Name expected. Use scene.ini by default.\n");
+}
+
+TEST_F(ConsoleTest, EmptyLinesDoNothing) {
+    Connect();
+    Type("\n   \n\t\r\n");
+    Pump(3);
+    EXPECT_TRUE(app_.ids.empty());
+    EXPECT_EQ(out_.str() + err_.str(), "");
+}
+
+TEST_F(ConsoleTest, UnknownCommandAndNotImplementedAreErrors) {
+    Connect();
+    Type("frobnicate now\nLoadState\n");
+    Pump(2);
+    EXPECT_EQ(err_.str(), "Unknown command: 'frobnicate'\nNot implemented.\n");
+}
+
+TEST_F(ConsoleTest, HelpListsEveryCommand) {
+    Connect();
+    Type("HELP\n");
+    Pump(1);
+    EXPECT_EQ(out_.str(), "Possible commands:\nStart\nSuspend\nResume\nSaveState\nStop\nQuit\nStatus\n"
+                          "Init <tarvo.ini>\nLoadScene <scene.ini>\nCompress <srcfile> <dstfile>\n"
+                          "Decompress <srcfile> <dstfile>\n");
+}
+
+TEST_F(ConsoleTest, CommandsWithoutApplicationReportIt) {
+    Type("start\napplicationinfo\n");
+    Pump(2);
+    EXPECT_EQ(err_.str(), "Can not send message to Application: Application is not connected\n");
+    EXPECT_EQ(out_.str(), "Not connected to application.\n");
+}
+
+TEST_F(ConsoleTest, LastLineWithoutLineFeedRunsOnceInputEnds) {
+    Connect();
+    Type("start\nstop");
+    Pump(1);
+    EXPECT_EQ(app_.ids.size(), 1u);
+    EndInput();
+    Pump(2);
+    EXPECT_EQ(app_.ids, (std::vector<std::uint32_t>{kMsgStart, kMsgStop}));
+    EXPECT_TRUE(console_->IsInputClosed());
+}
+
+TEST_F(ConsoleTest, QuestionAcceptsOnlyItsAnswersAndDiscardsTheRestOfTheLine) {
+    Type("maybe\nyes please\n");
+    EXPECT_EQ(console_->AskQuestion(ui::TDialogMessage::kYesNo, "Sure?"), ui::TDialogMessage::kYes);
+    EXPECT_EQ(out_.str(), "Sure? (Yes/No) [Y/N] Sure? (Yes/No) [Y/N] ");
+    Type("c\nN\n");
+    EXPECT_EQ(console_->AskQuestion(ui::TDialogMessage::kYesNo, "Again?"), ui::TDialogMessage::kNo);
+    Type("C\nstart\n");
+    EXPECT_EQ(console_->AskQuestion(ui::TDialogMessage::kYesNoCancel, "Three?"), ui::TDialogMessage::kCancel);
+    Connect();
+    Pump(1);
+    EXPECT_EQ(app_.ids, (std::vector<std::uint32_t>{kMsgStart})); // the line after the answers is intact
+}
+
+TEST_F(ConsoleTest, QuestionAtEndOfInputTakesTheAnswerThatChangesNothing) {
+    EndInput();
+    EXPECT_EQ(console_->AskQuestion(ui::TDialogMessage::kYesNoCancel, "Three?"), ui::TDialogMessage::kCancel);
+    EXPECT_EQ(console_->AskQuestion(ui::TDialogMessage::kYesNo, "Two?"), ui::TDialogMessage::kNo);
+}
+
+TEST_F(ConsoleTest, GetStringTrimsAndFallsBackToDefault) {
+    Type("  2e6 \r\n\n");
+    EXPECT_EQ(console_->GetString("Total", "100"), "2e6");
+    EXPECT_EQ(out_.str(), "Total [100]: ");
+    EXPECT_EQ(console_->GetString("Total", "100"), "100");
+    EndInput();
+    EXPECT_EQ(console_->GetString("Name", ""), "");
+}
+
+TEST_F(ConsoleTest, InterruptFlagBecomesQuitCommand) {
+    Connect();
+    g_interruptFlag.store(1);
+    Pump(1);
+    EXPECT_EQ(g_interruptFlag.load(), 2);
+    EXPECT_EQ(app_.ids, (std::vector<std::uint32_t>{kMsgQuit}));
+    g_interruptFlag.store(0);
+}
+
+TEST_F(ConsoleTest, RepeatedDisplayTextShowsCount) {
+    TMessage ready(kMsgReady);
+    console_->HandleMessage(ready);
+    ui::TDisplayTextMessage text("Lost photon", true);
+    text.repeatCount = 5;
+    console_->HandleMessage(text);
+    EXPECT_EQ(out_.str(), "Ready.\n");
+    EXPECT_EQ(err_.str(), "Lost photon (repeated 5 times)\n");
+}
+
+TEST_F(ConsoleTest, CompressChecksArgumentsAndSource) {
+    Connect();
+    Type("compress only-one\ndecompress /nonexistent/file.xrc out.txt\n");
+    Pump(2);
+    EXPECT_EQ(err_.str(), "Usage: compress <source file> <target file>\n"
+                          "Couldn't open /nonexistent/file.xrc for reading\n");
+}
