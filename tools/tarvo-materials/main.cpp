@@ -1,0 +1,139 @@
+// tarvo-materials: writes Tarvo's material data (attenuation tables, S(x),
+// F(x), fluorescence data and the materials file) from material definitions.
+
+#include "EnergyGrid.h"
+#include "MaterialDefinition.h"
+#include "MaterialPhysics.h"
+#include "MaterialWriter.h"
+
+#include "materials/DataDirectory.h"
+
+#include <xraylib.h>
+
+#include <algorithm>
+#include <fstream>
+#include <iostream>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr double kLowestEnergy = 1.0;      // keV
+constexpr double kHighestEnergy = 20000.0; // keV
+constexpr double kRelativeStep = 0.02;     // keeps linear interpolation of E^-3 within 0.1 %
+constexpr double kReferenceEnergy = 100.0; // keV, for the constant coefficients
+
+const char* const kUsage =
+    "Usage: tarvo-materials [--xcom DIR] [--add \"Name; composition; density\"]... MATERIALS_DIR\n"
+    "Reads MATERIALS_DIR/materials.def, adds or replaces the materials given with --add (and saves\n"
+    "the definitions), then writes every material's data files and MATERIALS_DIR/materials.ini.\n"
+    "A composition is a chemical formula (Gd2O2S), nist:<NIST compound name>, or\n"
+    "mass:<symbol> <mass fraction> ...; the density is in g/cm^3 (optional for NIST compounds).\n"
+    "XCOM tables are read from DIR (default: the data directory's xcom folder).\n";
+
+struct Options {
+    std::string xcomDir = materials::DataPath("xcom");
+    std::vector<std::string> additions;
+    std::string materialsDir;
+};
+
+Options ParseArguments(int argc, char** argv)
+{
+    Options options;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--xcom" && i + 1 < argc) {
+            options.xcomDir = argv[++i];
+        } else if (arg == "--add" && i + 1 < argc) {
+            options.additions.push_back(argv[++i]);
+        } else if (arg == "--help" || arg == "-h") {
+            std::cout << kUsage;
+            std::exit(0);
+        } else if (!arg.empty() && arg[0] != '-' && options.materialsDir.empty()) {
+            options.materialsDir = arg;
+        } else {
+            throw std::runtime_error("unexpected argument " + arg + "\n" + kUsage);
+        }
+    }
+    if (options.materialsDir.empty())
+        throw std::runtime_error(std::string("no materials directory given\n") + kUsage);
+    return options;
+}
+
+std::vector<matgen::MaterialDefinition> LoadDefinitions(const Options& options)
+{
+    const std::string path = options.materialsDir + "/materials.def";
+    std::vector<matgen::MaterialDefinition> definitions;
+    std::ifstream in(path);
+    if (in)
+        definitions = matgen::ReadDefinitions(in);
+    if (options.additions.empty())
+        return definitions;
+    for (const auto& line : options.additions) {
+        auto added = matgen::ParseDefinition(line);
+        auto same = std::find_if(definitions.begin(), definitions.end(),
+                                 [&](const matgen::MaterialDefinition& d) { return d.name == added.name; });
+        if (same != definitions.end())
+            *same = added;
+        else
+            definitions.push_back(added);
+    }
+    std::ofstream out(path);
+    out << "# Material definitions: name; composition; density [g/cm^3]. Regenerate with tarvo-materials.\n";
+    for (const auto& d : definitions)
+        out << matgen::FormatDefinition(d) << '\n';
+    if (!out)
+        throw std::runtime_error("Could not write " + path);
+    return definitions;
+}
+
+// Cuts of the grid besides powers of two: the jumps of the photo data, the
+// change of data source, and the XCOM energies (so pair production is exact there).
+std::vector<matgen::GridBoundary> Boundaries(const matgen::MaterialPhysics& physics)
+{
+    std::vector<matgen::GridBoundary> boundaries;
+    for (const auto& jump : physics.PhotoJumps(kLowestEnergy, matgen::MaterialPhysics::kXraylibLimit))
+        boundaries.push_back({jump.above, jump.below});
+    boundaries.push_back({matgen::MaterialPhysics::kXraylibLimit, matgen::MaterialPhysics::kXraylibLimit});
+    for (double mev : {1.0, 1.022, 1.25, 1.5, 2.0, 2.044, 3.0, 4.0, 5.0, 6.0, 7.0, 8.0, 10.0, 15.0})
+        boundaries.push_back({mev * 1000.0, mev * 1000.0});
+    return boundaries;
+}
+
+void Generate(const matgen::MaterialPhysics& physics, const std::string& dir)
+{
+    const auto grid = matgen::BuildEnergyGrid(Boundaries(physics), kLowestEnergy, kHighestEnergy, kRelativeStep,
+                                              matgen::MaterialPhysics::kXraylibLimit);
+    const auto files = matgen::MaterialFiles::For(physics.Definition().name);
+    matgen::WriteAttenuationTable(dir + "/" + files.attenuation, physics, grid);
+    matgen::WriteScatterFile(dir + "/" + files.scatteringFunction, physics, false);
+    matgen::WriteScatterFile(dir + "/" + files.formFactor, physics, true);
+    matgen::WriteFluorescenceFile(dir + "/" + files.fluorescence, physics, grid, kLowestEnergy);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    try {
+        XRayInit();
+        const Options options = ParseArguments(argc, argv);
+        const auto definitions = LoadDefinitions(options);
+        if (definitions.empty())
+            throw std::runtime_error("no materials defined in " + options.materialsDir + "/materials.def");
+        std::vector<matgen::MaterialPhysics> materials;
+        for (const auto& d : definitions) {
+            materials.emplace_back(d, options.xcomDir);
+            Generate(materials.back(), options.materialsDir);
+            std::cout << "Generated " << d.name << '\n';
+        }
+        matgen::WriteMaterialsFile(options.materialsDir + "/materials.ini", materials, kReferenceEnergy);
+        std::cout << "Wrote " << options.materialsDir << "/materials.ini with " << materials.size()
+                  << " materials\n";
+        return 0;
+    } catch (const std::exception& e) {
+        std::cerr << "tarvo-materials: " << e.what() << '\n';
+        return 1;
+    }
+}
