@@ -1,0 +1,274 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <array>
+#include <fstream>
+#include <memory>
+#include <sstream>
+
+#include "common/TestUtil.h"
+#include "geometry/MeshReaders.h"
+
+using namespace geometry;
+
+namespace {
+
+struct Expected {
+    std::string name;
+    std::size_t vertices = 0, facets = 0;
+    double box[6] = {};
+};
+
+// Meshes written by meshio, numpy-stl and hand-made variants, generated once.
+class IndependentMeshes : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        dir = std::make_unique<testutil::TempDir>();
+        const auto r = testutil::RunPython(testutil::ReadFile(std::string(TARVO_TEST_DATA) + "/geometry/make_meshes.py"),
+                                           {dir->Path()});
+        ASSERT_EQ(r.exitCode, 0) << r.err;
+        std::istringstream in(testutil::ReadFile(dir->File("expected.txt")));
+        Expected e;
+        while (in >> e.name >> e.vertices >> e.facets >> e.box[0] >> e.box[1] >> e.box[2] >> e.box[3] >> e.box[4] >>
+               e.box[5])
+            expected.push_back(e);
+    }
+    static void TearDownTestSuite() { dir.reset(); }
+
+    static std::unique_ptr<testutil::TempDir> dir;
+    static std::vector<Expected> expected;
+};
+std::unique_ptr<testutil::TempDir> IndependentMeshes::dir;
+std::vector<Expected> IndependentMeshes::expected;
+
+template <typename T>
+void ReadByExtension(const std::string& path, FacetManager<T>& store, const TAffineTransform& tr = {},
+                     bool invert = false) {
+    const std::string ext = path.substr(path.rfind('.') + 1);
+    if (ext == "stl") ReadStL(path, tr, 1, store, invert);
+    else if (ext == "off") ReadOFF(path, tr, 1, store, invert);
+    else if (ext == "ply") ReadPLY(path, tr, 1, store, invert);
+    else ReadTRI(path, tr, 1, store, invert);
+}
+
+using Triangle = std::array<double, 9>;
+
+// Facets as corner coordinates, each rotated to start at its smallest corner so that
+// orientation is kept, sorted.
+template <typename T>
+std::vector<Triangle> Canonical(const FacetManager<T>& m) {
+    std::vector<Triangle> result;
+    for (const Facet& f : m.GetFacets()) {
+        std::array<std::array<double, 3>, 3> c;
+        const GeometryIndex idx[3] = {f.V0, f.V1, f.V2};
+        for (int k = 0; k < 3; ++k) c[k] = {m.GetVertices()[idx[k]].x, m.GetVertices()[idx[k]].y, m.GetVertices()[idx[k]].z};
+        const auto first = std::min_element(c.begin(), c.end()) - c.begin();
+        Triangle t;
+        for (int k = 0; k < 3; ++k)
+            for (int j = 0; j < 3; ++j) t[3 * k + j] = c[(first + k) % 3][j];
+        result.push_back(t);
+    }
+    std::sort(result.begin(), result.end());
+    return result;
+}
+
+template <typename T>
+void CheckAll(const std::vector<Expected>& expected, const testutil::TempDir& dir) {
+    ASSERT_GE(expected.size(), 18u);
+    FacetManager<T> reference;
+    ReadOFF(dir.File("meshio.off"), {}, 1, reference, false);
+    const auto referenceFacets = Canonical(reference);
+    for (const Expected& e : expected) {
+        SCOPED_TRACE(e.name);
+        FacetManager<T> m;
+        ReadByExtension(dir.File(e.name), m);
+        EXPECT_EQ(m.GetVertices().size(), e.vertices);
+        ASSERT_EQ(m.GetFacets().size(), e.facets);
+        const auto box = m.GetObjectBounds(1);
+        const T got[6] = {box.Min.x, box.Min.y, box.Min.z, box.Max.x, box.Max.y, box.Max.z};
+        for (int k = 0; k < 6; ++k) EXPECT_EQ(got[k], T(e.box[k]));
+        for (const Facet& f : m.GetFacets()) {
+            const auto& v = m.GetVertices();
+            ASSERT_GT(Cross(v[f.V1] - v[f.V0], v[f.V2] - v[f.V0]).z, 0) << "facet orientation";
+        }
+        if (e.name.find("strips") == std::string::npos) {
+            EXPECT_EQ(Canonical(m), referenceFacets);
+        }
+    }
+}
+
+// The error text of reading content as a file of that extension, with the file's
+// path written as FILE.
+std::string ReadError(const std::string& ext, const std::string& content) {
+    testutil::TempDir dir;
+    const std::string path = dir.File("bad." + ext);
+    testutil::WriteFile(path, content);
+    FacetManager<double> m([](const std::string&, bool) {});
+    try {
+        ReadByExtension(path, m);
+    } catch (const std::exception& e) {
+        std::string text = e.what();
+        const auto at = text.find(path);
+        if (at != std::string::npos) text.replace(at, path.size(), "FILE");
+        return text;
+    }
+    return "no error";
+}
+
+} // namespace
+
+TEST_F(IndependentMeshes, EveryFormatLoadsInSinglePrecision) { CheckAll<float>(expected, *dir); }
+TEST_F(IndependentMeshes, EveryFormatLoadsInDoublePrecision) { CheckAll<double>(expected, *dir); }
+
+TEST_F(IndependentMeshes, InvertAndPlacementApplyToEveryVertexAndFacet) {
+    FacetManager<double> plain, placed;
+    ReadPLY(dir->File("types_be.ply"), {}, 1, plain, false);
+    const TAffineTransform shift = TAffineTransform::Translation({10, 0, -1});
+    ReadPLY(dir->File("types_be.ply"), shift, 4, placed, true);
+    ASSERT_EQ(plain.GetFacets().size(), placed.GetFacets().size());
+    for (std::size_t i = 0; i < plain.GetFacets().size(); ++i) {
+        const Facet a = plain.GetFacets()[i], b = placed.GetFacets()[i];
+        EXPECT_EQ(b.ObjectID, 4u);
+        EXPECT_EQ(placed.GetVertices()[b.V1].x, plain.GetVertices()[a.V2].x + 10);
+        EXPECT_EQ(placed.GetVertices()[b.V2].z, plain.GetVertices()[a.V1].z - 1);
+    }
+}
+
+TEST(StLReader, AsciiKeywordsInAnyCaseAndWithSpaces) {
+    const std::string text =
+        "SoLiD thing\r\n  FACET NORMAL 0 0 1\n OUTER LOOP\n  VERTEX +0 0 0\n vertex 1e0 0 0\n"
+        "vertex 0 1 0\n END LOOP\n END FACET\n facet normal 0 0 0\nouter loop\nvertex 1 0 0\nvertex 1 1 0\n"
+        "vertex 0 1 0\nendloop\nendfacet\nEndSolid thing\n";
+    std::istringstream in(text);
+    FacetManager<float> m;
+    MeshBuilder<float> mesh(m, {}, 2, false);
+    ReadStL(in, "x.stl", mesh);
+    EXPECT_EQ(m.GetFacets().size(), 2u);
+    EXPECT_EQ(m.GetVertices().size(), 4u);
+    EXPECT_EQ(m.GetFacets()[1].ObjectID, 2u);
+}
+
+TEST(StLReader, MalformedAsciiIsReportedWithFileAndLine) {
+    const std::string head = "solid a\nfacet normal 0 0 1\nouter loop\n";
+    EXPECT_EQ(ReadError("stl", head + "vertex 0 0 x\n"), "Error parsing vertex from ASCII StL file FILE: vertex 0 0 x");
+    EXPECT_EQ(ReadError("stl", head + "vertex 0 0 0 0\n"), "Error parsing vertex from ASCII StL file FILE: vertex 0 0 0 0");
+    EXPECT_EQ(ReadError("stl", head + "endloop\n"), "Error parsing vertex from ASCII StL file FILE: endloop");
+    EXPECT_EQ(ReadError("stl", "solid a\nfacet normal 0 0 1\nvertex 0 0 0\n"),
+              "Error parsing facet from ASCII StL file FILE: vertex 0 0 0");
+    EXPECT_EQ(ReadError("stl", "solid a\nhello\n"), "Error parsing ASCII StL file FILE: hello");
+    EXPECT_EQ(ReadError("stl", head + "vertex 0 0 0\n"), "Unexpected end of ASCII StL file FILE");
+    EXPECT_EQ(ReadError("stl", "solid"), "Unexpected end of ASCII StL file FILE");
+}
+
+TEST(StLReader, TruncatedBinaryIsAReadError) {
+    std::string header(80, ' ');
+    header += std::string("\x02\0\0\0", 4) + std::string(60, '\0');
+    EXPECT_EQ(ReadError("stl", header), "Error reading binary StL file FILE");
+    EXPECT_EQ(ReadError("stl", "abc"), "Error reading binary StL file FILE");
+    FacetManager<float> m;
+    EXPECT_THROW(ReadStL("/nonexistent/x.stl", {}, 1, m, false), std::runtime_error);
+}
+
+TEST(OFFReader, MalformedInputs) {
+    EXPECT_EQ(ReadError("off", "PLY\n"), "Not an OFF file: FILE");
+    EXPECT_EQ(ReadError("off", "OFF\n3 1\n0 0 0\n1 0\n"), "Error parsing OFF file FILE: 1 0");
+    EXPECT_EQ(ReadError("off", "OFF\n3 1\n0 0 0\n1 0 0\n0 1 0\n3 0 1 3\n"), "Invalid vertex index in file FILE");
+    EXPECT_EQ(ReadError("off", "OFF\n3 1\n0 0 0\n1 0 0\n0 1 0\n3 0 -1 2\n"), "Invalid vertex index in file FILE");
+    EXPECT_EQ(ReadError("off", "OFF\n3 1\n0 0 0\n1 0 0\n0 1 0\n2 0 1\n"), "Error parsing OFF file FILE: 2 0 1");
+    EXPECT_EQ(ReadError("off", "OFF\n3 2\n0 0 0\n1 0 0\n0 1 0\n3 0 1 2\n"),
+              "Error parsing OFF file FILE: unexpected end of file");
+    EXPECT_EQ(ReadError("off", "OFF\nx y\n"), "Error parsing OFF file FILE: x y");
+}
+
+TEST(PLYReader, MalformedHeaders) {
+    EXPECT_EQ(ReadError("ply", "plx\n"), "Not a PLY file: FILE");
+    EXPECT_EQ(ReadError("ply", "ply\nformat binary_middle_endian 1.0\n"),
+              "Error parsing format in PLY file FILE: format binary_middle_endian 1.0");
+    EXPECT_EQ(ReadError("ply", "ply\nformat ascii 1.0\nelement vertex\n"),
+              "Error parsing element in PLY file FILE: element vertex");
+    EXPECT_EQ(ReadError("ply", "ply\nformat ascii 1.0\nproperty float x\n"),
+              "Property doesn't belong to any element in PLY file FILE: property float x");
+    EXPECT_EQ(ReadError("ply", "ply\nformat ascii 1.0\nelement vertex 1\nproperty float\n"),
+              "Error parsing property in PLY file FILE: property float");
+    EXPECT_EQ(ReadError("ply", "ply\nformat ascii 1.0\nelement vertex 1\nproperty quad x\n"),
+              "Error parsing PLY property type: quad");
+    EXPECT_EQ(ReadError("ply", "ply\nformat ascii 1.0\nbogus\n"), "Unexpected line in PLY header: bogus in PLY file FILE");
+    EXPECT_EQ(ReadError("ply", "ply\nformat ascii 1.0\nelement face 1\nproperty list uchar int vertex_indices\n"
+                               "element vertex 3\nproperty float x\nproperty float y\nproperty float z\nend_header\n"),
+              "Vertices must come before faces or triangle strips in PLY file FILE");
+    EXPECT_EQ(PlyPropertySize(10), 8u);
+    EXPECT_EQ(ParsePlyPropertyType("uint16"), 4);
+    EXPECT_THROW(PlyPropertySize(11), std::runtime_error);
+}
+
+TEST(PLYReader, MalformedBodies) {
+    const std::string head = "ply\nformat ascii 1.0\nelement vertex 3\nproperty float x\nproperty float y\n"
+                             "property float z\nelement face 1\nproperty list uchar int vertex_indices\nend_header\n"
+                             "0 0 0\n1 0 0\n0 1 0\n";
+    EXPECT_EQ(ReadError("ply", head + "3 0 1 2\n"), "no error");
+    EXPECT_EQ(ReadError("ply", head + "3 0 1 3\n"), "Invalid vertex index in file FILE");
+    EXPECT_EQ(ReadError("ply", head + "3 0 1\n"), "Error parsing face in PLY file FILE");
+    EXPECT_EQ(ReadError("ply", head + "300 0 1 2\n"), "Conversion failed in face in PLY file FILE");
+    EXPECT_EQ(ReadError("ply", head + "3 0 1 x\n"), "Error parsing face in PLY file FILE");
+    const std::string binary = "ply\nformat binary_little_endian 1.0\nelement vertex 1\nproperty double x\n"
+                               "property double y\nproperty double z\nend_header\n";
+    EXPECT_EQ(ReadError("ply", binary + std::string(20, '\0')), "Error parsing vertex in PLY file FILE");
+}
+
+TEST(PLYReader, EmptyHeaderLineIsOnlyAMessage) {
+    std::istringstream in("ply\nformat ascii 1.0\n\nelement vertex 3\nproperty float x\nproperty float y\n"
+                          "property float z\nelement face 1\nproperty list uchar int vertex_indices\nend_header\n"
+                          "0 0 0 1 0 0\n0 1 0 3 0 1 2\n");
+    std::string messages;
+    FacetManager<float> m([&](const std::string& t, bool) { messages += t; });
+    MeshBuilder<float> mesh(m, {}, 1, false);
+    ReadPLY(in, "x.ply", mesh);
+    EXPECT_EQ(messages, "Empty line in PLY header\n");
+    EXPECT_EQ(m.GetFacets().size(), 1u);
+}
+
+TEST(TRIReader, CommentsBlankLinesAndErrors) {
+    std::istringstream in("# header\n\n0 0 0 1 0 0 0 1 0 # one\n  \r\n0 0 1 1 0 1 0 1 1\n");
+    FacetManager<double> m;
+    MeshBuilder<double> mesh(m, {}, 1, false);
+    ReadTRI(in, "x.tri", mesh);
+    EXPECT_EQ(m.GetFacets().size(), 2u);
+    EXPECT_EQ(m.GetVertices().size(), 6u);
+    EXPECT_EQ(ReadError("tri", "0 0 0 1 0 0 0 1\n"), "Error parsing TRI file FILE: 0 0 0 1 0 0 0 1");
+}
+
+TEST(TableReaders, SplitOrFixedWidthAndObjectFilter) {
+    std::istringstream vertices("123456789\n1 2 3 # comment\n\n 7.5\t8 9\r\n");
+    std::istringstream facets("1 1 2 3\n2 3 2 1\n   1   3   2   1\n");
+    FacetManager<double> m;
+    MeshBuilder<double> mesh(m, {}, 5, false);
+    ReadVertexFacetTables(vertices, "v.txt", facets, "f.txt", 1, mesh);
+    ASSERT_EQ(m.GetVertices().size(), 3u);
+    EXPECT_EQ(m.GetVertices()[0].x, 123);
+    EXPECT_EQ(m.GetVertices()[0].z, 789);
+    EXPECT_EQ(m.GetVertices()[2].x, 7.5);
+    ASSERT_EQ(m.GetFacets().size(), 2u);
+    EXPECT_EQ(m.GetFacets()[1].V0, 2u);
+    EXPECT_EQ(m.GetFacets()[1].ObjectID, 5u);
+}
+
+TEST(TableReaders, Errors) {
+    auto read = [](const std::string& v, const std::string& f) -> std::string {
+        std::istringstream vertices(v), facets(f);
+        FacetManager<double> m;
+        MeshBuilder<double> mesh(m, {}, 5, false);
+        try {
+            ReadVertexFacetTables(vertices, "v.txt", facets, "f.txt", 1, mesh);
+        } catch (const std::exception& e) {
+            return e.what();
+        }
+        return "no error";
+    };
+    const std::string v = "0 0 0\n1 0 0\n0 1 0\n";
+    EXPECT_EQ(read(v, "1 1 2 4\n"), "invalid vector<T> subscript");
+    EXPECT_EQ(read(v, "1 0 2 3\n"), "invalid vector<T> subscript");
+    EXPECT_EQ(read(v, "1 1 2\n"), "Can't split line: 1 1 2");
+    EXPECT_EQ(read("1 23\n", ""), "Can't split line: 1 23");
+    EXPECT_EQ(read("1 2\n", ""), "Error parsing vertex file v.txt: 1 2");
+    EXPECT_EQ(read("a b c\n", ""), "Error parsing vertex file v.txt: a b c");
+}
