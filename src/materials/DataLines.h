@@ -1,0 +1,20 @@
+#pragma once
+
+#include <cstddef>
+#include <istream>
+#include <string>
+
+namespace materials {
+
+// Next line holding data: text after '#' is dropped and blank lines are
+// skipped. Returns false at the end of the stream.
+bool NextDataLine(std::istream& in, std::string& line);
+
+// Drops text after '#' and surrounding blanks, tabs and line ends.
+std::string StripComment(const std::string& line);
+
+// Parses up to `count` numbers separated by blanks or tabs from `line` into
+// `values`; returns how many were read before the first non-number.
+std::size_t ParseNumbers(const std::string& line, double* values, std::size_t count);
+
+} // namespace materials
