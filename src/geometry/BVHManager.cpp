@@ -1,0 +1,691 @@
+#include "geometry/BVHManager.h"
+
+#include <algorithm>
+#include <cmath>
+#include <exception>
+#include <limits>
+#include <new>
+#include <numeric>
+#include <stdexcept>
+#include <string>
+#include <tuple>
+
+#include <omp.h>
+
+#include "geometry/MemorySize.h"
+
+namespace geometry {
+
+namespace {
+
+constexpr double Infinity = std::numeric_limits<double>::infinity();
+// Below this many facets the three axes of a binned node are evaluated on the
+// calling thread: starting a team costs more than the evaluation.
+constexpr std::uint32_t ParallelBinningThreshold = 8192;
+// Relative widening of the boxes in the ray's slab test.
+constexpr double SlabPadFactor = 1e-9;
+
+template <typename T>
+void Grow(TBoundingBox<T>& box, const TBoundingBox<T>& other) {
+    box.Min.x = std::min(box.Min.x, other.Min.x);
+    box.Min.y = std::min(box.Min.y, other.Min.y);
+    box.Min.z = std::min(box.Min.z, other.Min.z);
+    box.Max.x = std::max(box.Max.x, other.Max.x);
+    box.Max.y = std::max(box.Max.y, other.Max.y);
+    box.Max.z = std::max(box.Max.z, other.Max.z);
+}
+
+template <typename T>
+double SurfaceArea(const TBoundingBox<T>& box) {
+    const double dx = static_cast<double>(box.Max.x) - static_cast<double>(box.Min.x);
+    const double dy = static_cast<double>(box.Max.y) - static_cast<double>(box.Min.y);
+    const double dz = static_cast<double>(box.Max.z) - static_cast<double>(box.Min.z);
+    if (!(dx > 0 && dy > 0 && dz > 0)) return 0;
+    return 2 * (dx * dy + dy * dz + dz * dx);
+}
+
+template <typename T>
+T Component(const TCoord<T>& c, int axis) {
+    return axis == 0 ? c.x : (axis == 1 ? c.y : c.z);
+}
+
+template <typename T>
+double SquaredDistanceToBox(const TBoundingBox<T>& box, const TCoord<double>& p) {
+    double d2 = 0;
+    const double lo[3] = {double(box.Min.x), double(box.Min.y), double(box.Min.z)};
+    const double hi[3] = {double(box.Max.x), double(box.Max.y), double(box.Max.z)};
+    const double q[3] = {p.x, p.y, p.z};
+    for (int a = 0; a < 3; ++a) {
+        const double d = std::max({lo[a] - q[a], 0.0, q[a] - hi[a]});
+        d2 += d * d;
+    }
+    return d2;
+}
+
+std::uint32_t ToIndex(std::size_t n) {
+    if (n > std::numeric_limits<std::uint32_t>::max()) throw std::runtime_error("Conversion failed");
+    return static_cast<std::uint32_t>(n);
+}
+
+struct SplitChoice {
+    std::uint32_t Split = 0; // relative to the range start: left holds 0..Split
+    double Cost = Infinity;
+};
+
+// Exact SAH sweep over a range sorted along one axis. boxOf(i) is the box of the
+// i-th facet of the range; left is scratch of at least the range's length.
+template <typename T, typename BoxOf>
+SplitChoice Minimize(std::uint32_t n, BoxOf&& boxOf, std::vector<double>& left) {
+    if (n < 2) throw std::runtime_error("BVH::minimize: Need at least two facets");
+    TBoundingBox<T> box;
+    for (std::uint32_t i = 0; i < n; ++i) {
+        Grow(box, boxOf(i));
+        left[i] = SurfaceArea(box);
+    }
+    TBoundingBox<T> right = boxOf(n - 1);
+    SplitChoice best;
+    best.Split = n - 2;
+    best.Cost = double(n - 1) * left[n - 2] + SurfaceArea(right);
+    for (std::int64_t k = std::int64_t(n) - 3; k >= 0; --k) {
+        Grow(right, boxOf(std::uint32_t(k + 1)));
+        const double cost = double(std::int64_t(n) - 1 - k) * SurfaceArea(right) + double(k + 1) * left[k];
+        if (cost < best.Cost) {
+            best.Cost = cost;
+            best.Split = std::uint32_t(k);
+        }
+    }
+    return best;
+}
+
+} // namespace
+
+template <typename T>
+class BVHManager<T>::Builder {
+public:
+    explicit Builder(BVHManager& manager) : Manager(manager) {}
+    virtual ~Builder() = default;
+    virtual void Build() = 0;
+
+protected:
+    static constexpr std::uint32_t NoParent = std::numeric_limits<std::uint32_t>::max();
+
+    struct Task {
+        std::uint32_t First = 0;
+        std::uint32_t Last = 0;
+        std::uint64_t Budget = 0;
+        int Axis = 0;          // the axis the range is currently sorted by
+        bool Binned = false;   // still in the binned top part of the tree
+        std::uint32_t Parent = NoParent; // the node whose right child this is
+    };
+
+    struct Decision {
+        bool Leaf = true;
+        TBoundingBox<T> Box;    // leaves only
+        std::uint32_t Split = 0; // last facet position of the left child
+        int Axis = 0;
+        bool Binned = false;
+    };
+
+    virtual Decision Decide(const Task& task) = 0;
+
+    // Depth-first, left-first construction with an explicit stack of pending right
+    // children, so that degenerate input cannot exhaust the call stack.
+    void Run(const Task& root) {
+        auto& nodes = Manager.Nodes;
+        nodes.resize(1);
+        nodes[0].A = root.First;
+        nodes[0].B = root.Last;
+        std::vector<Task> pending;
+        Task current = root;
+        for (;;) {
+            const std::size_t index = nodes.size() - 1;
+            const Decision decision = Decide(current);
+            if (decision.Leaf) {
+                nodes[index].Box = decision.Box;
+                nodes[index].A = current.First;
+                nodes[index].B = current.Last;
+                if (pending.empty()) break;
+                current = pending.back();
+                pending.pop_back();
+                nodes[current.Parent].A = ToIndex(nodes.size());
+                AppendNode(current.First, current.Last);
+                continue;
+            }
+            nodes[index].B = 0;
+            Task right{decision.Split + 1, current.Last, current.Budget - 1, decision.Axis, decision.Binned,
+                       std::uint32_t(index)};
+            pending.push_back(right);
+            current = Task{current.First, decision.Split, current.Budget - 1, decision.Axis, decision.Binned,
+                           NoParent};
+            AppendNode(current.First, current.Last);
+        }
+        for (std::size_t i = nodes.size(); i-- > 0;) {
+            if (nodes[i].IsLeaf()) continue;
+            nodes[i].Box = nodes[i + 1].Box;
+            Grow(nodes[i].Box, nodes[nodes[i].A].Box);
+        }
+    }
+
+    Task RootTask(bool binned) const {
+        Task root;
+        root.Last = ToIndex(Manager.Facets.size() - 1);
+        root.Budget = Manager.MaxBVHDepth;
+        root.Binned = binned;
+        return root;
+    }
+
+    bool IsLeafRange(const Task& task) const {
+        return task.Budget == 0 || std::uint64_t(task.Last - task.First) + 1 <= Manager.MaxLeafCount;
+    }
+
+    static Decision LeafDecision(const TBoundingBox<T>& box) {
+        Decision d;
+        d.Box = box;
+        return d;
+    }
+
+    // Tries the current sort axis and then the other two, re-sorting the range
+    // each time; a later axis wins only at strictly lower cost.
+    template <typename BoxAt, typename SortRange>
+    Decision Sweep(const Task& task, BoxAt&& boxAt, SortRange&& sortRange) {
+        const std::uint32_t n = task.Last - task.First + 1;
+        auto boxOf = [&](std::uint32_t i) { return boxAt(task.First + i); };
+        const int second = task.Axis == 1 ? 0 : 1;
+        const int third = task.Axis == 2 ? 0 : 2;
+        SplitChoice best = Minimize<T>(n, boxOf, Left);
+        int bestAxis = task.Axis;
+        for (int axis : {second, third}) {
+            sortRange(task.First, task.Last, axis);
+            const SplitChoice c = Minimize<T>(n, boxOf, Left);
+            if (c.Cost < best.Cost) {
+                best = c;
+                bestAxis = axis;
+            }
+        }
+        if (bestAxis != third) sortRange(task.First, task.Last, bestAxis);
+        const std::uint64_t s = std::uint64_t(task.First) + best.Split;
+        if (!(s >= task.First && s < task.Last))
+            throw std::runtime_error("BVH::subdivide: Minimize found invalid index " + std::to_string(s));
+        Decision d;
+        d.Leaf = false;
+        d.Split = std::uint32_t(s);
+        d.Axis = bestAxis;
+        return d;
+    }
+
+    void AppendNode(std::uint32_t first, std::uint32_t last) {
+        ToIndex(Manager.Nodes.size() + 1);
+        Node node;
+        node.A = first;
+        node.B = last;
+        Manager.Nodes.push_back(node);
+    }
+
+    BVHManager& Manager;
+    std::vector<double> Left; // sweep scratch, one entry per facet
+};
+
+template <typename T>
+class BVHManager<T>::CachedBuilder : public BVHManager<T>::Builder {
+    using Base = typename BVHManager<T>::Builder;
+    using Task = typename Base::Task;
+    using Decision = typename Base::Decision;
+
+public:
+    using Base::Base;
+
+    void Build() override {
+        auto& m = this->Manager;
+        const std::size_t n = m.Facets.size();
+        Index.resize(n);
+        std::iota(Index.begin(), Index.end(), 0u);
+        Boxes.resize(n);
+        for (auto& k : Keys) k.resize(n);
+        this->Left.resize(n);
+        const bool binned = m.SAHBins > 1;
+        if (binned)
+            for (auto& bins : Bins) bins.Allocate(m.SAHBins);
+        ComputeBoxesAndKeys();
+        if (!binned) {
+            RunSweepFromRoot();
+        } else {
+            try {
+                this->Run(this->RootTask(true));
+            } catch (const std::bad_alloc&) {
+                throw;
+            } catch (const std::exception& e) {
+                m.Messages(std::string(e.what()) + "\n", true);
+                std::iota(Index.begin(), Index.end(), 0u);
+                RunSweepFromRoot();
+            }
+        }
+        std::vector<Facet> ordered(n);
+        for (std::size_t i = 0; i < n; ++i) ordered[i] = m.Facets[Index[i]];
+        m.Facets.swap(ordered);
+    }
+
+private:
+    struct BinSet {
+        std::vector<TBoundingBox<T>> Boxes;
+        std::vector<std::uint64_t> Counts;
+        std::vector<double> LeftCosts;
+        void Allocate(std::uint64_t k) {
+            Boxes.resize(k);
+            Counts.resize(k);
+            LeftCosts.resize(k);
+        }
+    };
+
+    struct AxisChoice {
+        double Cost = Infinity;
+        T SplitValue = 0;
+    };
+
+    void ComputeBoxesAndKeys() {
+        const auto& m = this->Manager;
+        const std::int64_t n = std::int64_t(m.Facets.size());
+#pragma omp parallel for schedule(dynamic, 4096)
+        for (std::int64_t i = 0; i < n; ++i) {
+            const Facet& f = m.Facets[std::size_t(i)];
+            Boxes[std::size_t(i)] = m.GetFacetBounds(f);
+            const Coord& a = m.Vertices[f.V0];
+            const Coord& b = m.Vertices[f.V1];
+            const Coord& c = m.Vertices[f.V2];
+            Keys[0][std::size_t(i)] = a.x + b.x + c.x;
+            Keys[1][std::size_t(i)] = a.y + b.y + c.y;
+            Keys[2][std::size_t(i)] = a.z + b.z + c.z;
+        }
+    }
+
+    void RunSweepFromRoot() {
+        SortRange(0, std::uint32_t(Index.size() - 1), 0);
+        this->Run(this->RootTask(false));
+    }
+
+    // Equal keys are ordered by facet position so that the tree is the same on every run.
+    void SortRange(std::uint32_t first, std::uint32_t last, int axis) {
+        const std::vector<T>& key = Keys[axis];
+        std::sort(Index.begin() + first, Index.begin() + last + 1, [&key](std::uint32_t a, std::uint32_t b) {
+            return key[a] < key[b] || (!(key[b] < key[a]) && a < b);
+        });
+    }
+
+    Decision Decide(const Task& task) override {
+        if (this->IsLeafRange(task)) return this->LeafDecision(RangeBox(task.First, task.Last));
+        const std::uint64_t count = std::uint64_t(task.Last - task.First) + 1;
+        Task sweep = task;
+        if (task.Binned) {
+            if (count >= 2 * this->Manager.SAHBins) {
+                Decision d;
+                if (TryBinnedSplit(task, d)) return d;
+            }
+            SortRange(task.First, task.Last, 0);
+            sweep.Axis = 0;
+            sweep.Binned = false;
+        }
+        auto boxAt = [this](std::uint32_t pos) -> const TBoundingBox<T>& { return Boxes[Index[pos]]; };
+        auto sortRange = [this](std::uint32_t first, std::uint32_t last, int axis) { SortRange(first, last, axis); };
+        return this->Sweep(sweep, boxAt, sortRange);
+    }
+
+    bool TryBinnedSplit(const Task& task, Decision& decision) {
+        AxisChoice choice[3];
+        if (task.Last - task.First + 1 >= ParallelBinningThreshold) {
+#pragma omp parallel sections num_threads(3)
+            {
+#pragma omp section
+                choice[0] = EvaluateAxis(0, task.First, task.Last);
+#pragma omp section
+                choice[1] = EvaluateAxis(1, task.First, task.Last);
+#pragma omp section
+                choice[2] = EvaluateAxis(2, task.First, task.Last);
+            }
+        } else {
+            for (int axis = 0; axis < 3; ++axis) choice[axis] = EvaluateAxis(axis, task.First, task.Last);
+        }
+        int best = 0;
+        for (int axis = 1; axis < 3; ++axis)
+            if (choice[axis].Cost < choice[best].Cost) best = axis;
+        if (!(choice[best].Cost < Infinity)) return false;
+        const std::uint32_t middle = Partition(task.First, task.Last, best, choice[best].SplitValue);
+        if (middle == task.First || middle > task.Last) return false;
+        decision.Leaf = false;
+        decision.Split = middle - 1;
+        decision.Axis = 0;
+        decision.Binned = true;
+        return true;
+    }
+
+    // Allocates nothing, so it can run inside the parallel sections.
+    AxisChoice EvaluateAxis(int axis, std::uint32_t first, std::uint32_t last) {
+        AxisChoice result;
+        if (last <= first) return result;
+        const std::vector<T>& key = Keys[axis];
+        T kmin = key[Index[first]];
+        T kmax = kmin;
+        for (std::uint32_t p = first; p <= last; ++p) {
+            kmin = std::min(kmin, key[Index[p]]);
+            kmax = std::max(kmax, key[Index[p]]);
+        }
+        const std::uint64_t k = this->Manager.SAHBins;
+        const double scale = double(k) * 0.999999 / (double(kmax) - double(kmin));
+        if (!std::isfinite(scale)) return result;
+        BinSet& bins = Bins[axis];
+        std::fill(bins.Boxes.begin(), bins.Boxes.end(), TBoundingBox<T>());
+        std::fill(bins.Counts.begin(), bins.Counts.end(), 0);
+        for (std::uint32_t p = first; p <= last; ++p) {
+            const std::uint32_t i = Index[p];
+            const double position = (double(key[i]) - double(kmin)) * scale;
+            const std::uint64_t b = std::min<std::uint64_t>(std::uint64_t(position), k - 1);
+            Grow(bins.Boxes[b], Boxes[i]);
+            ++bins.Counts[b];
+        }
+        TBoundingBox<T> box;
+        std::uint64_t count = 0;
+        for (std::uint64_t i = 0; i < k; ++i) {
+            Grow(box, bins.Boxes[i]);
+            count += bins.Counts[i];
+            bins.LeftCosts[i] = double(count) * SurfaceArea(box);
+        }
+        TBoundingBox<T> right = bins.Boxes[k - 1];
+        std::uint64_t rightCount = bins.Counts[k - 1];
+        double best = double(rightCount) * SurfaceArea(right) + bins.LeftCosts[k - 2];
+        std::uint64_t split = k - 2;
+        for (std::int64_t i = std::int64_t(k) - 3; i >= 0; --i) {
+            Grow(right, bins.Boxes[std::size_t(i + 1)]);
+            rightCount += bins.Counts[std::size_t(i + 1)];
+            const double cost = double(rightCount) * SurfaceArea(right) + bins.LeftCosts[std::size_t(i)];
+            if (cost < best) {
+                best = cost;
+                split = std::uint64_t(i);
+            }
+        }
+        result.Cost = best;
+        result.SplitValue = static_cast<T>(double(split + 1) / scale + double(kmin));
+        return result;
+    }
+
+    // Facets with a key below the split value move to the front; returns the
+    // position of the first one that stays behind.
+    std::uint32_t Partition(std::uint32_t first, std::uint32_t last, int axis, T splitValue) {
+        const std::vector<T>& key = Keys[axis];
+        std::int64_t i = first;
+        std::int64_t j = last;
+        while (i <= j) {
+            if (key[Index[std::size_t(i)]] < splitValue) {
+                ++i;
+            } else {
+                std::swap(Index[std::size_t(i)], Index[std::size_t(j)]);
+                --j;
+            }
+        }
+        return std::uint32_t(i);
+    }
+
+    TBoundingBox<T> RangeBox(std::uint32_t first, std::uint32_t last) const {
+        TBoundingBox<T> box;
+        for (std::uint32_t p = first; p <= last; ++p) Grow(box, Boxes[Index[p]]);
+        return box;
+    }
+
+    std::vector<std::uint32_t> Index;
+    std::vector<TBoundingBox<T>> Boxes;
+    std::vector<T> Keys[3];
+    BinSet Bins[3];
+};
+
+template <typename T>
+class BVHManager<T>::InPlaceBuilder : public BVHManager<T>::Builder {
+    using Base = typename BVHManager<T>::Builder;
+    using Task = typename Base::Task;
+    using Decision = typename Base::Decision;
+
+public:
+    using Base::Base;
+
+    void Build() override {
+        auto& m = this->Manager;
+        this->Left.resize(m.Facets.size());
+        SortRange(0, ToIndex(m.Facets.size() - 1), 0);
+        this->Run(this->RootTask(false));
+    }
+
+private:
+    T Key(const Facet& f, int axis) const {
+        const auto& v = this->Manager.Vertices;
+        return Component(v[f.V0], axis) + Component(v[f.V1], axis) + Component(v[f.V2], axis);
+    }
+
+    void SortRange(std::uint32_t first, std::uint32_t last, int axis) {
+        auto& facets = this->Manager.Facets;
+        std::sort(facets.begin() + first, facets.begin() + last + 1, [this, axis](const Facet& a, const Facet& b) {
+            const T ka = Key(a, axis);
+            const T kb = Key(b, axis);
+            if (ka < kb) return true;
+            if (kb < ka) return false;
+            return std::tie(a.V0, a.V1, a.V2, a.ObjectID) < std::tie(b.V0, b.V1, b.V2, b.ObjectID);
+        });
+    }
+
+    Decision Decide(const Task& task) override {
+        const auto& m = this->Manager;
+        if (this->IsLeafRange(task)) {
+            TBoundingBox<T> box;
+            for (std::uint32_t p = task.First; p <= task.Last; ++p) Grow(box, m.GetFacetBounds(m.Facets[p]));
+            return this->LeafDecision(box);
+        }
+        auto boxAt = [&m](std::uint32_t pos) { return m.GetFacetBounds(m.Facets[pos]); };
+        auto sortRange = [this](std::uint32_t first, std::uint32_t last, int axis) { SortRange(first, last, axis); };
+        return this->Sweep(task, boxAt, sortRange);
+    }
+};
+
+template <typename T>
+BVHManager<T>::BVHManager(std::uint64_t sahBins, std::uint64_t maxLeafCount, std::uint64_t maxBVHDepth,
+                          MessageSink messages)
+    : FacetManager<T>(std::move(messages)), SAHBins(sahBins), MaxLeafCount(maxLeafCount), MaxBVHDepth(maxBVHDepth) {
+    if (MaxLeafCount == 0) throw std::runtime_error("MaxLeafCount has to be at least 1");
+}
+
+template <typename T>
+void BVHManager<T>::StartBuild() {
+    Nodes.clear();
+    Stacks.clear();
+    this->DropVertexIndex();
+}
+
+template <typename T>
+void BVHManager<T>::Prepare() {
+    StartBuild();
+    if (this->Vertices.empty() || this->Facets.empty()) return;
+    Nodes.reserve(this->Facets.size() / MaxLeafCount);
+    try {
+        CachedBuilder(*this).Build();
+    } catch (const std::bad_alloc&) {
+        this->Messages("BVH: Not enough memory for cached building. Attempting in-place build.\n", false);
+        InPlaceBuilder(*this).Build();
+    }
+    FinishBuild();
+}
+
+template <typename T>
+void BVHManager<T>::PrepareInPlace() {
+    StartBuild();
+    if (this->Vertices.empty() || this->Facets.empty()) return;
+    InPlaceBuilder(*this).Build();
+    FinishBuild();
+}
+
+template <typename T>
+void BVHManager<T>::FinishBuild() {
+    this->Compact();
+    const Statistics stats = GetStatistics();
+    // A depth-first walk that pushes both children holds at most depth + 1 entries.
+    Stacks.assign(std::size_t(std::max(1, omp_get_max_threads())),
+                  std::vector<std::uint32_t>(stats.MaxDepth + 2));
+    const TBoundingBox<T>& root = Nodes[0].Box;
+    const double extent = std::max({std::fabs(double(root.Min.x)), std::fabs(double(root.Min.y)),
+                                    std::fabs(double(root.Min.z)), std::fabs(double(root.Max.x)),
+                                    std::fabs(double(root.Max.y)), std::fabs(double(root.Max.z))});
+    SlabPad = SlabPadFactor * extent + std::numeric_limits<double>::min();
+}
+
+template <typename T>
+void BVHManager<T>::Clear() {
+    FacetManager<T>::Clear();
+    Nodes.clear();
+    Stacks.clear();
+}
+
+template <typename T>
+std::uint32_t* BVHManager<T>::ThreadStack() const {
+    const int thread = omp_get_thread_num();
+    if (thread < 0 || std::size_t(thread) >= Stacks.size()) throw std::out_of_range("invalid vector<T> subscript");
+    return Stacks[std::size_t(thread)].data();
+}
+
+template <typename T>
+void BVHManager<T>::Intersect(const Ray& ray, std::vector<Hit>& hits, double reach) const {
+    if (Nodes.empty()) return;
+    const TCoord<double> d = DirectionVector(ray.Direction);
+    const TCoord<double>& o = ray.Position;
+    const double origin[3] = {o.x, o.y, o.z};
+    const double inverse[3] = {1.0 / d.x, 1.0 / d.y, 1.0 / d.z};
+    const bool negative[3] = {inverse[0] < 0, inverse[1] < 0, inverse[2] < 0};
+    const double reach2 = reach > 0 ? reach * reach : -1;
+    const Coord* vertices = this->Vertices.data();
+    const Facet* facets = this->Facets.data();
+    std::uint32_t* stack = ThreadStack();
+    std::size_t top = 0;
+    stack[top++] = 0;
+    Hit hit;
+    while (top > 0) {
+        const std::uint32_t index = stack[--top];
+        const Node& node = Nodes[index];
+        const double lo[3] = {double(node.Box.Min.x) - SlabPad, double(node.Box.Min.y) - SlabPad,
+                              double(node.Box.Min.z) - SlabPad};
+        const double hi[3] = {double(node.Box.Max.x) + SlabPad, double(node.Box.Max.y) + SlabPad,
+                              double(node.Box.Max.z) + SlabPad};
+        double tnear[3];
+        double tfar[3];
+        for (int a = 0; a < 3; ++a) {
+            tnear[a] = ((negative[a] ? hi[a] : lo[a]) - origin[a]) * inverse[a];
+            tfar[a] = ((negative[a] ? lo[a] : hi[a]) - origin[a]) * inverse[a];
+        }
+        if (tfar[0] <= 0 || tnear[1] > tfar[0] || tfar[1] <= 0 || tnear[0] > tfar[1]) continue;
+        if (tfar[2] <= 0 || std::max(tnear[0], tnear[1]) > tfar[2] || tnear[2] > std::min(tfar[0], tfar[1]))
+            continue;
+        if (reach2 > 0) {
+            double d2 = 0;
+            for (int a = 0; a < 3; ++a) {
+                const double gap = std::max({lo[a] - origin[a], 0.0, origin[a] - hi[a]});
+                d2 += gap * gap;
+            }
+            if (d2 > reach2) continue;
+        }
+        if (node.IsLeaf()) {
+            for (std::uint32_t f = node.A; f <= node.B; ++f)
+                if (IntersectRayTriangle(o, d, vertices, facets[f], hit)) hits.push_back(hit);
+        } else {
+            stack[top++] = node.A;
+            stack[top++] = index + 1;
+        }
+    }
+}
+
+template <typename T>
+template <typename Visit>
+bool BVHManager<T>::WalkNear(const TCoord<double>& point, double radius, Visit&& visit) const {
+    if (Nodes.empty()) return false;
+    const double r2 = radius * radius;
+    std::uint32_t* stack = ThreadStack();
+    std::size_t top = 0;
+    stack[top++] = 0;
+    while (top > 0) {
+        const std::uint32_t index = stack[--top];
+        const Node& node = Nodes[index];
+        if (!(SquaredDistanceToBox(node.Box, point) <= r2)) continue;
+        if (node.IsLeaf()) {
+            for (std::uint32_t f = node.A; f <= node.B; ++f) {
+                const Facet& facet = this->Facets[f];
+                if (this->FacetNear(facet, point, r2) && visit(facet)) return true;
+            }
+        } else {
+            stack[top++] = node.A;
+            stack[top++] = index + 1;
+        }
+    }
+    return false;
+}
+
+template <typename T>
+bool BVHManager<T>::IsNear(const TCoord<double>& point, double radius) const {
+    return WalkNear(point, radius, [](const Facet&) { return true; });
+}
+
+template <typename T>
+void BVHManager<T>::CollectNear(FacetManager<T>& target, const TCoord<double>& point, double radius) const {
+    WalkNear(point, radius, [&](const Facet& f) {
+        const GeometryIndex a = target.AddVertex(this->Vertices[f.V0]);
+        const GeometryIndex b = target.AddVertex(this->Vertices[f.V1]);
+        const GeometryIndex c = target.AddVertex(this->Vertices[f.V2]);
+        target.AddFacet(f.ObjectID, a, b, c);
+        return false;
+    });
+}
+
+template <typename T>
+std::shared_ptr<IntersectionManager> BVHManager<T>::ExtractNear(const TCoord<double>& point, double radius) const {
+    auto result = std::make_shared<BVHManager<T>>(SAHBins, MaxLeafCount, MaxBVHDepth, this->Messages);
+    CollectNear(*result, point, radius);
+    result->Prepare();
+    result->Finish();
+    return result;
+}
+
+template <typename T>
+typename BVHManager<T>::Statistics BVHManager<T>::GetStatistics() const {
+    Statistics s;
+    if (Nodes.empty()) return s;
+    std::vector<std::size_t> depth(Nodes.size(), 0);
+    std::size_t depthSum = 0;
+    s.NodeCount = Nodes.size();
+    s.MinDepth = std::numeric_limits<std::size_t>::max();
+    s.MinLeafFacets = std::numeric_limits<std::size_t>::max();
+    for (std::size_t i = 0; i < Nodes.size(); ++i) {
+        const Node& node = Nodes[i];
+        if (!node.IsLeaf()) {
+            depth[i + 1] = depth[node.A] = depth[i] + 1;
+            continue;
+        }
+        const std::size_t facets = std::size_t(node.B - node.A) + 1;
+        ++s.LeafCount;
+        depthSum += depth[i];
+        s.MinDepth = std::min(s.MinDepth, depth[i]);
+        s.MaxDepth = std::max(s.MaxDepth, depth[i]);
+        s.MinLeafFacets = std::min(s.MinLeafFacets, facets);
+        s.MaxLeafFacets = std::max(s.MaxLeafFacets, facets);
+    }
+    s.AvgDepth = double(depthSum) / double(s.LeafCount);
+    s.AvgLeafFacets = double(this->Facets.size()) / double(s.LeafCount);
+    return s;
+}
+
+template <typename T>
+void BVHManager<T>::PrintMemoryUsage(std::ostream& os) const {
+    FacetManager<T>::PrintMemoryUsage(os);
+    os << "BVH: max depth " << MaxBVHDepth << ", max leaf count " << MaxLeafCount << ", SAH bins " << SAHBins
+       << "\n";
+    os << "BVH: " << FormatMemorySize(sizeof(Node), Nodes.size()) << "\n";
+    if (Nodes.empty()) return;
+    const Statistics s = GetStatistics();
+    os << "BVH: " << s.NodeCount << " nodes, " << s.LeafCount << " leaf nodes\n";
+    os << "BVH: depth min " << s.MinDepth << " avg " << s.AvgDepth << " max " << s.MaxDepth << "\n";
+    os << "BVH: facet min " << s.MinLeafFacets << " avg " << s.AvgLeafFacets << " max " << s.MaxLeafFacets << "\n";
+    os << "BVH: " << Nodes[0].Box.Min << "-" << Nodes[0].Box.Max << "\n";
+}
+
+template class BVHManager<float>;
+template class BVHManager<double>;
+
+} // namespace geometry

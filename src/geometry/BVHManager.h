@@ -1,0 +1,90 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <ostream>
+#include <vector>
+
+#include "geometry/FacetManager.h"
+
+namespace geometry {
+
+// The facet store with a bounding-volume hierarchy over its facets, built by a
+// surface-area heuristic. Queries replace the brute-force loops by tree walks;
+// each OpenMP thread walks with its own preallocated stack, so queries allocate
+// nothing and may run on all tracer threads of one parallel region at once.
+template <typename T>
+class BVHManager : public FacetManager<T> {
+public:
+    using Coord = TCoord<T>;
+
+    // Leaf: A <= B, facets A..B. Inner node: A > B = 0, the left child follows
+    // directly, A is the right child. The root is node 0, depth-first, left first.
+    struct Node {
+        TBoundingBox<T> Box;
+        std::uint32_t A = 0;
+        std::uint32_t B = 0;
+        bool IsLeaf() const { return A <= B; }
+    };
+
+    struct Statistics {
+        std::size_t NodeCount = 0;
+        std::size_t LeafCount = 0;
+        std::size_t MinDepth = 0;
+        double AvgDepth = 0;
+        std::size_t MaxDepth = 0;
+        std::size_t MinLeafFacets = 0;
+        double AvgLeafFacets = 0;
+        std::size_t MaxLeafFacets = 0;
+    };
+
+    BVHManager(std::uint64_t sahBins, std::uint64_t maxLeafCount, std::uint64_t maxBVHDepth,
+               MessageSink messages = DefaultMessageSink());
+
+    std::shared_ptr<IntersectionManager> ExtractNear(const TCoord<double>& point, double radius) const override;
+    // Builds the tree; falls back to the in-place builder when memory is short.
+    void Prepare() override;
+    bool IsEmpty() const override { return Nodes.empty(); }
+    void Intersect(const Ray& ray, std::vector<Hit>& hits, double reach = 0) const override;
+    bool IsNear(const TCoord<double>& point, double radius) const override;
+    void PrintMemoryUsage(std::ostream& os) const override;
+    void CollectNear(FacetManager<T>& target, const TCoord<double>& point, double radius) const override;
+    void Clear() override;
+
+    // Builds without the per-facet caches, sorting the facets themselves: what
+    // Prepare falls back to when the cached build runs out of memory.
+    void PrepareInPlace();
+
+    const std::vector<Node>& GetNodes() const { return Nodes; }
+    Statistics GetStatistics() const;
+    std::uint64_t GetSAHBins() const { return SAHBins; }
+    std::uint64_t GetMaxLeafCount() const { return MaxLeafCount; }
+    std::uint64_t GetMaxBVHDepth() const { return MaxBVHDepth; }
+
+private:
+    class Builder;
+    class CachedBuilder;
+    class InPlaceBuilder;
+
+    void StartBuild();
+    void FinishBuild();
+    std::uint32_t* ThreadStack() const;
+    template <typename Visit>
+    bool WalkNear(const TCoord<double>& point, double radius, Visit&& visit) const;
+
+    std::vector<Node> Nodes;
+    std::uint64_t SAHBins;
+    std::uint64_t MaxLeafCount;
+    std::uint64_t MaxBVHDepth;
+    // One per OpenMP thread, each deep enough for the built tree.
+    mutable std::vector<std::vector<std::uint32_t>> Stacks;
+    // Slab tests widen every box by this much so that a facet hit on a box face is
+    // never lost to rounding in the box test (the facet test alone decides).
+    double SlabPad = 0;
+};
+
+extern template class BVHManager<float>;
+extern template class BVHManager<double>;
+
+} // namespace geometry
