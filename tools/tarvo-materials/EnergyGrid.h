@@ -2,6 +2,7 @@
 
 #include "MaterialPhysics.h"
 
+#include <functional>
 #include <vector>
 
 namespace matgen {
@@ -22,10 +23,15 @@ struct GridBoundary {
     double below = 0.0;  // energy of the value that ends the segment before it
 };
 
+using Evaluator = std::function<Attenuation(double energy, bool fromXcom)>;
+
 // Segments from `low` to `high` cut at every boundary and at every power of
-// two, with steps of at most `relativeStep` times the segment's start energy.
+// two, with steps of at most `relativeStep` times the segment's start energy,
+// halved until linear interpolation between levels stays within `tolerance`
+// (relative, per interaction) of `evaluate` at every step's midpoint.
 std::vector<GridSegment> BuildEnergyGrid(std::vector<GridBoundary> boundaries, double low, double high,
-                                         double relativeStep, double xcomFrom);
+                                         double relativeStep, double xcomFrom, const Evaluator& evaluate,
+                                         double tolerance);
 
 // Energy of level k of a segment, as a table reader computes it, except the
 // last level, which is evaluated just below the segment's end.

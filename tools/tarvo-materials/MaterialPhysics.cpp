@@ -129,9 +129,12 @@ std::vector<PhotoJump> MaterialPhysics::PhotoJumps(double low, double high) cons
             if (i + 1 < edges.size())
                 halfWidth = std::min(halfWidth, 0.5 * (edges[i + 1].first - edges[i].first));
             PhotoJump jump{element.Z, edges[i].second, edges[i].first, 0.0, 0.0};
-            if (jump.edge - halfWidth <= low || jump.edge + halfWidth >= high)
+            // The data may jump a few eV away from the edge energy, so edges
+            // just outside the range can still jump inside it.
+            if (jump.edge + halfWidth <= low || jump.edge - halfWidth >= high)
                 continue;
-            if (FindJump(element.Z, jump.edge, halfWidth, jump.below, jump.above))
+            if (FindJump(element.Z, jump.edge, halfWidth, jump.below, jump.above) && jump.below > low &&
+                jump.above < high)
                 jumps.push_back(jump);
         }
     }

@@ -97,7 +97,7 @@ void WriteScatterFile(const std::string& path, const MaterialPhysics& physics, b
     WriteSource(out, physics);
     out << (formFactor ? "# x [1/Angstrom]  F(x) = sqrt(sum of atoms * F_Z(x)^2)\n"
                        : "# x [1/Angstrom]  S(x) = sum of atoms * S_Z(x)\n");
-    const int perDecade = 40;
+    const int perDecade = 80;
     for (int i = -3 * perDecade; i <= 4 * perDecade; ++i) {
         const double x = std::pow(10.0, static_cast<double>(i) / perDecade);
         out << x << ' ' << (formFactor ? physics.FormFactor(x) : physics.ScatteringFunction(x)) << '\n';

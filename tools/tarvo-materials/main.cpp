@@ -22,6 +22,7 @@ namespace {
 constexpr double kLowestEnergy = 1.0;      // keV
 constexpr double kHighestEnergy = 20000.0; // keV
 constexpr double kRelativeStep = 0.02;     // keeps linear interpolation of E^-3 within 0.1 %
+constexpr double kTolerance = 1e-3;        // of linear interpolation between levels
 constexpr double kReferenceEnergy = 100.0; // keV, for the constant coefficients
 
 const char* const kUsage =
@@ -103,8 +104,9 @@ std::vector<matgen::GridBoundary> Boundaries(const matgen::MaterialPhysics& phys
 
 void Generate(const matgen::MaterialPhysics& physics, const std::string& dir)
 {
-    const auto grid = matgen::BuildEnergyGrid(Boundaries(physics), kLowestEnergy, kHighestEnergy, kRelativeStep,
-                                              matgen::MaterialPhysics::kXraylibLimit);
+    const auto grid = matgen::BuildEnergyGrid(
+        Boundaries(physics), kLowestEnergy, kHighestEnergy, kRelativeStep, matgen::MaterialPhysics::kXraylibLimit,
+        [&physics](double energy, bool fromXcom) { return physics.Coefficients(energy, fromXcom); }, kTolerance);
     const auto files = matgen::MaterialFiles::For(physics.Definition().name);
     matgen::WriteAttenuationTable(dir + "/" + files.attenuation, physics, grid);
     matgen::WriteScatterFile(dir + "/" + files.scatteringFunction, physics, false);
