@@ -1,0 +1,154 @@
+#include "random/MersenneTwister.h"
+
+#include <algorithm>
+
+namespace {
+
+constexpr double kTwoPowMinus53 = 1.0 / 9007199254740992.0;
+
+inline std::uint32_t Temper32(std::uint32_t y)
+{
+    y ^= y >> 11;
+    y ^= (y << 7) & 0x9d2c5680u;
+    y ^= (y << 15) & 0xefc60000u;
+    return y ^ (y >> 18);
+}
+
+inline std::uint64_t Temper64(std::uint64_t y)
+{
+    y ^= (y >> 29) & 0x5555555555555555ull;
+    y ^= (y << 17) & 0x71d67fffeda60000ull;
+    y ^= (y << 37) & 0xfff7eee000000000ull;
+    return y ^ (y >> 43);
+}
+
+inline double Combine53(std::uint32_t a, std::uint32_t b)
+{
+    return ((a >> 5) * 67108864.0 + (b >> 6)) * kTwoPowMinus53;
+}
+
+} // namespace
+
+MT19937::MT19937(std::uint32_t seed) : TRandomNumbersGenerator(seed)
+{
+    MT19937::Reseed();
+}
+
+std::unique_ptr<TRandomNumbersGenerator> MT19937::Spawn(std::uint32_t seed) const
+{
+    return std::make_unique<MT19937>(seed);
+}
+
+void MT19937::Reseed()
+{
+    state_[0] = Seed();
+    for (std::size_t i = 1; i < kN; ++i)
+        state_[i] = 1812433253u * (state_[i - 1] ^ (state_[i - 1] >> 30)) + static_cast<std::uint32_t>(i);
+    index_ = kN;
+}
+
+void MT19937::Twist()
+{
+    constexpr std::size_t kM = 397;
+    constexpr std::uint32_t kMatrix = 0x9908b0dfu;
+    auto step = [this](std::size_t i, std::size_t next, std::size_t far) {
+        const std::uint32_t y = (state_[i] & 0x80000000u) | (state_[next] & 0x7fffffffu);
+        state_[i] = state_[far] ^ (y >> 1) ^ ((0u - (y & 1u)) & kMatrix);
+    };
+    // Split so that the inner loops need no modulo.
+    std::size_t i = 0;
+    for (; i < kN - kM; ++i)
+        step(i, i + 1, i + kM);
+    for (; i < kN - 1; ++i)
+        step(i, i + 1, i + kM - kN);
+    step(kN - 1, 0, kM - 1);
+    index_ = 0;
+}
+
+std::uint32_t MT19937::NextRaw()
+{
+    if (index_ >= kN)
+        Twist();
+    return Temper32(state_[index_++]);
+}
+
+void MT19937::Fill(double* out, std::size_t count)
+{
+    std::size_t done = 0;
+    while (done < count) {
+        if (index_ >= kN)
+            Twist();
+        if (kN - index_ < 2) {
+            // Only after an odd number of raw draws can a pair straddle the twist.
+            const std::uint32_t a = NextRaw();
+            const std::uint32_t b = NextRaw();
+            out[done++] = Combine53(a, b);
+            continue;
+        }
+        const std::size_t n = std::min((kN - index_) / 2, count - done);
+        const std::uint32_t* words = state_ + index_;
+        double* target = out + done;
+        for (std::size_t k = 0; k < n; ++k)
+            target[k] = Combine53(Temper32(words[2 * k]), Temper32(words[2 * k + 1]));
+        index_ += 2 * n;
+        done += n;
+    }
+}
+
+MT19937_64::MT19937_64(std::uint32_t seed) : TRandomNumbersGenerator(seed)
+{
+    MT19937_64::Reseed();
+}
+
+std::unique_ptr<TRandomNumbersGenerator> MT19937_64::Spawn(std::uint32_t seed) const
+{
+    return std::make_unique<MT19937_64>(seed);
+}
+
+void MT19937_64::Reseed()
+{
+    state_[0] = Seed();
+    for (std::size_t i = 1; i < kN; ++i)
+        state_[i] = 6364136223846793005ull * (state_[i - 1] ^ (state_[i - 1] >> 62)) + i;
+    index_ = kN;
+}
+
+void MT19937_64::Twist()
+{
+    constexpr std::size_t kM = 156;
+    constexpr std::uint64_t kMatrix = 0xb5026f5aa96619e9ull;
+    auto step = [this](std::size_t i, std::size_t next, std::size_t far) {
+        const std::uint64_t y = (state_[i] & 0xffffffff80000000ull) | (state_[next] & 0x7fffffffull);
+        state_[i] = state_[far] ^ (y >> 1) ^ ((0ull - (y & 1u)) & kMatrix);
+    };
+    std::size_t i = 0;
+    for (; i < kN - kM; ++i)
+        step(i, i + 1, i + kM);
+    for (; i < kN - 1; ++i)
+        step(i, i + 1, i + kM - kN);
+    step(kN - 1, 0, kM - 1);
+    index_ = 0;
+}
+
+std::uint64_t MT19937_64::NextRaw()
+{
+    if (index_ >= kN)
+        Twist();
+    return Temper64(state_[index_++]);
+}
+
+void MT19937_64::Fill(double* out, std::size_t count)
+{
+    std::size_t done = 0;
+    while (done < count) {
+        if (index_ >= kN)
+            Twist();
+        const std::size_t n = std::min(kN - index_, count - done);
+        const std::uint64_t* words = state_ + index_;
+        double* target = out + done;
+        for (std::size_t k = 0; k < n; ++k)
+            target[k] = static_cast<double>(Temper64(words[k]) >> 11) * kTwoPowMinus53;
+        index_ += n;
+        done += n;
+    }
+}
