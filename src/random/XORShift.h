@@ -17,7 +17,12 @@ inline double XORShiftToUnit(std::uint64_t u)
 {
     constexpr double kScale = 1.0 / 18446744073709551615.0;
     constexpr double kBelowOne = 1.0 - 1.0 / 9007199254740992.0;
-    const double x = static_cast<double>(u) * kScale;
+    // Both halves convert exactly and the sum rounds once, so this is the
+    // correctly rounded double of u, without the branch on the top bit that a
+    // direct unsigned conversion costs (mispredicted half the time here).
+    const double high = static_cast<double>(static_cast<std::uint32_t>(u >> 32));
+    const double low = static_cast<double>(static_cast<std::uint32_t>(u));
+    const double x = (high * 4294967296.0 + low) * kScale;
     return x < kBelowOne ? x : kBelowOne;
 }
 

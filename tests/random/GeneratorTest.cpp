@@ -272,6 +272,11 @@ TEST(XORShift, ConversionMapsTheFullRangeIntoTheUnitInterval)
     EXPECT_EQ(XORShiftToUnit(std::numeric_limits<std::uint64_t>::max()), belowOne);
     EXPECT_EQ(XORShiftToUnit(std::numeric_limits<std::uint64_t>::max() - 1023), belowOne);
     EXPECT_EQ(XORShiftToUnit(std::numeric_limits<std::uint64_t>::max() - 4095), std::nextafter(belowOne, 0.0));
+    std::mt19937_64 bits(3);
+    for (int i = 0; i < 100000; ++i) {
+        const std::uint64_t u = bits() >> (i % 64);
+        ASSERT_EQ(XORShiftToUnit(u), std::min(std::ldexp(static_cast<double>(u), -64), belowOne)) << u;
+    }
 }
 
 TEST(XORShift, SeedZeroGetsAStateNoOtherSeedReaches)
