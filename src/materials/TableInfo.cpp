@@ -129,6 +129,7 @@ void TableInfo::SetupEnergyGrid()
 {
     segments_.clear();
     totalLevels_ = 0;
+    totalValues_ = 0;
     for (std::size_t i = 1; i < EnergyStart.size(); ++i) {
         if (!(EnergyStart[i] > EnergyStart[i - 1]))
             throw std::runtime_error("Starting energies not ordered");
@@ -172,8 +173,10 @@ void TableInfo::SetupEnergyGrid()
         s.Last = start + static_cast<double>(levels - 1) * stride;
         s.FirstLevel = totalLevels_;
         s.Gamma = static_cast<std::size_t>(GammaValuesNumber[i]);
+        s.FirstValue = totalValues_;
         segments_.push_back(s);
         totalLevels_ += s.Levels;
+        totalValues_ += s.Levels * s.Gamma;
     }
     if (totalLevels_ < 2)
         throw std::runtime_error("TMacroscopicCoefficients::LoadDataFromStream: EnergyLevelsNumber less than two!");
@@ -187,15 +190,6 @@ double TableInfo::HighestEnergy() const
     for (const auto& s : segments_)
         highest = std::max(highest, s.Last);
     return highest;
-}
-
-const EnergySegment& TableInfo::SegmentOf(std::size_t index) const
-{
-    for (const auto& s : segments_) {
-        if (index < s.FirstLevel + s.Levels)
-            return s;
-    }
-    ThrowInvalidIndex();
 }
 
 bool IsTableHeader(const std::string& line) { return line.compare(0, 6, "#Tarvo") == 0; }

@@ -41,6 +41,7 @@ struct EnergySegment {
     std::size_t Levels = 0;
     std::size_t FirstLevel = 0;  // index of the segment's first level in the whole table
     std::size_t Gamma = 0;       // values per level (probability tables)
+    std::size_t FirstValue = 0;  // index of the segment's first value: levels before it times their Gamma
 };
 
 // Table configuration and energy grid shared by every tabulated material
@@ -65,13 +66,14 @@ public:
 
     const std::vector<EnergySegment>& Segments() const { return segments_; }
     std::size_t TotalLevels() const { return totalLevels_; }
+    std::size_t TotalValues() const { return totalValues_; }
     double LowestEnergy() const;
     double HighestEnergy() const;
 
     // Level `index` and weight `fraction` of level index + 1 for `energy`
-    // (fraction 0 means exactly level `index`). Throws
-    // "TableInfo::interpolate(). Energy Index Error!\n" outside the grid.
-    void Locate(double energy, std::size_t& index, double& fraction) const
+    // (fraction 0 means exactly level `index`), and the segment of both.
+    // Throws "TableInfo::interpolate(). Energy Index Error!\n" outside the grid.
+    const EnergySegment& Locate(double energy, std::size_t& index, double& fraction) const
     {
         const EnergySegment* s = segments_.data();
         const EnergySegment* const end = s + segments_.size();
@@ -87,16 +89,14 @@ public:
         if (i + 1 >= s->Levels) {
             index = s->FirstLevel + s->Levels - 1;
             fraction = 0.0;
-            return;
+            return *s;
         }
         fraction = t - static_cast<double>(i);
         if (!(fraction >= 0.0 && fraction <= 1.0))
             ThrowInvalidIndex();
         index = s->FirstLevel + i;
+        return *s;
     }
-
-    // Segment holding level `index`.
-    const EnergySegment& SegmentOf(std::size_t index) const;
 
     [[noreturn]] static void ThrowEnergyIndexError();
     [[noreturn]] static void ThrowInvalidIndex();
@@ -104,6 +104,7 @@ public:
 private:
     std::vector<EnergySegment> segments_;
     std::size_t totalLevels_ = 0;
+    std::size_t totalValues_ = 0;
 };
 
 // The "#Tarvo" header line of table files (tab-separated): magic word, "0"/"1"

@@ -1,8 +1,9 @@
 #include "materials/MacroscopicCoefficients.h"
 
+#include "TestErrors.h"
+
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -11,16 +12,6 @@ using datastructures::TableInfo;
 using materials::TMacroscopicCoefficients;
 
 namespace {
-
-std::string ErrorOf(const std::function<void()>& action)
-{
-    try {
-        action();
-    } catch (const std::exception& e) {
-        return e.what();
-    }
-    return "no error";
-}
 
 TableInfo Grid(std::vector<double> starts, std::vector<double> strides, double maxEnergy,
                std::vector<std::uint64_t> levels = {})

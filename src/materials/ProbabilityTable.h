@@ -1,0 +1,109 @@
+#pragma once
+
+#include "materials/MaterialComponent.h"
+#include "materials/TableInfo.h"
+
+#include <functional>
+#include <istream>
+#include <ostream>
+#include <string>
+#include <vector>
+
+namespace datastructures {
+
+// Angular density in mu = cos(theta), unnormalised.
+using AngularDensity = std::function<double(double mu)>;
+
+// Inverse distribution function of `density` on [-1, 1] at u = j / count,
+// j = 0 .. count - 1, found on a fine grid of 4 * count points crowded towards
+// mu = +1 (where scattering peaks) with linear interpolation between them.
+std::vector<double> InvertDistribution(std::size_t count, const AngularDensity& density);
+
+// Value at u of `count` values standing for u = j / count, linear between
+// them, the last value from u = (count - 1) / count on; "Invalid array index!"
+// for u outside [0, 1].
+double InterpolateGamma(const double* values, std::size_t count, double u);
+
+// cos(theta) as a function of a uniform number u (gamma) and of the photon
+// energy: per energy level G values, entry j standing for u = j / G.
+class DifferentialProbabilityTable {
+public:
+    TableInfo& Configuration() { return info_; }
+    const TableInfo& Configuration() const { return info_; }
+    bool IsLoaded() const { return loaded_; }
+
+    // "#Tarvo" header, then one line of G values per level. Errors carry the
+    // prefix "DifferentialProbabilityTable: ".
+    void LoadDataFromStream(std::istream& in);
+    // Fills the table from the angular density at each level's energy (levels
+    // in parallel); a segment without gamma count gets floor(1 / precision) + 1.
+    void Compute(const std::function<double(double energy, double mu)>& density);
+    // Header, per-segment comments and one tab-separated line per level.
+    void Write(std::ostream& out, const std::string& name) const;
+
+    // Linear in u and in energy; energy errors as for attenuation tables. A
+    // table that is not loaded yields 1 (forward scattering).
+    double GetValue(double u, double energy) const;
+
+private:
+    TableInfo info_;
+    std::vector<double> values_;
+    bool loaded_ = false;
+
+    void Load(std::istream& in);
+};
+
+// The file a computed table is saved to: name + "_cv" (coherent) or "_iv"
+// (incoherent) + ".xrc"; throws "Cannot dump data format: " otherwise.
+std::string TableFileName(const std::string& name, std::uint32_t format);
+
+} // namespace datastructures
+
+namespace materials {
+
+// An energy-dependent angle table of the common material or of a material.
+class TAngleTableCoefficients : public TBasicMaterialPropertiesComponent {
+public:
+    explicit TAngleTableCoefficients(std::uint32_t format) { Table.Configuration().DataFormat = format; }
+    bool LoadDataFromStream(std::istream& in) override;
+    void MarkComputed() { loaded_ = Table.IsLoaded(); }
+
+    datastructures::DifferentialProbabilityTable Table;
+};
+
+class TKleinNishinaCoefficients : public TAngleTableCoefficients {
+public:
+    TKleinNishinaCoefficients() : TAngleTableCoefficients(datastructures::Incoherent) {}
+};
+
+class TTotalComptonCoefficients : public TAngleTableCoefficients {
+public:
+    TTotalComptonCoefficients() : TAngleTableCoefficients(datastructures::Incoherent) {}
+};
+
+class TTotalRayleighCoefficients : public TAngleTableCoefficients {
+public:
+    TTotalRayleighCoefficients() : TAngleTableCoefficients(datastructures::Coherent) {}
+};
+
+// The energy-independent Thomson angle table of the common material.
+class TThomsonCoefficients : public TBasicMaterialPropertiesComponent {
+public:
+    datastructures::TableInfo& Configuration() { return info_; }
+    const datastructures::TableInfo& Configuration() const { return info_; }
+
+    // "#Tarvo" header with the gamma count, then the G values.
+    bool LoadDataFromStream(std::istream& in) override;
+    // From the density 1 + mu^2; G is the first gamma count, 1001 below 2.
+    void Compute();
+    std::size_t GammaCount() const;
+    // Linear in u; 1 (forward) when not loaded.
+    double GetCosTheta(double u) const;
+    const std::vector<double>& Values() const { return values_; }
+
+private:
+    datastructures::TableInfo info_;
+    std::vector<double> values_;
+};
+
+} // namespace materials
