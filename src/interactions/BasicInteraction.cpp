@@ -1,0 +1,9 @@
+#include "interactions/BasicInteraction.h"
+
+namespace interactions {
+
+void TBasicInteraction::Print(std::ostream& out) const {
+    out << InteractionTypeName(GetType());
+}
+
+} // namespace interactions

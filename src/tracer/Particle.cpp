@@ -1,0 +1,59 @@
+#include "tracer/Particle.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+const double kPi = 4.0 * std::atan(1.0);
+
+} // namespace
+
+geometry::TCoord<double> TParticle::DirectionVector() const {
+    const double sinTheta = Direction.Theta.Sin();
+    return geometry::TCoord<double>(sinTheta * Direction.Phi.Cos(), sinTheta * Direction.Phi.Sin(),
+                                    Direction.Theta.Cos());
+}
+
+void TParticle::SetDirectionVector(const geometry::TCoord<double>& v) {
+    const double rho = std::hypot(v.x, v.y);
+    const double r = std::hypot(rho, v.z);
+    Direction.Theta.SetAngle(rho / r, v.z / r);
+    // Along the z axis the azimuth is arbitrary; keep it defined.
+    if (rho > 0)
+        Direction.Phi.SetAngle(v.y / rho, v.x / rho);
+    else
+        Direction.Phi.SetAngle(0.0, 1.0);
+}
+
+void TParticle::RotateDirection(double x, double y, double z) {
+    const double sinTheta = Direction.Theta.Sin();
+    const double cosTheta = Direction.Theta.Cos();
+    const double sinPhi = Direction.Phi.Sin();
+    const double cosPhi = Direction.Phi.Cos();
+    const double zr = z * cosTheta - x * sinTheta;
+    const double xr = x * cosTheta + z * sinTheta;
+    SetDirectionVector(geometry::TCoord<double>(xr * cosPhi - y * sinPhi, y * cosPhi + xr * sinPhi, zr));
+}
+
+void TParticle::Deflect(double cosTheta, double phi) {
+    const double sinTheta = std::sqrt(std::max(0.0, 1.0 - cosTheta * cosTheta));
+    RotateDirection(sinTheta * std::cos(phi), sinTheta * std::sin(phi), cosTheta);
+}
+
+void TParticle::SetIsotropicDirection(double u1, double u2) {
+    const double cosTheta = 2.0 * u1 - 1.0;
+    Direction.Theta.SetAngle(std::sqrt(std::max(0.0, 1.0 - cosTheta * cosTheta)), cosTheta);
+    Direction.Phi.SetAngle(2.0 * kPi * u2);
+}
+
+void TParticle::Move(double distance) {
+    Position += DirectionVector() * distance;
+}
+
+std::unique_ptr<TParticle> MakeSecondary(const TParticle& parent, std::uint32_t type, double energy) {
+    auto p = std::make_unique<TParticle>(parent);
+    p->Type = type;
+    p->Energy = energy;
+    return p;
+}

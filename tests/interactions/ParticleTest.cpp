@@ -1,0 +1,122 @@
+#include "tracer/Particle.h"
+
+#include "Statistics.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+namespace {
+
+geometry::TCoord<double> Direction(const TParticle& p) {
+    return p.DirectionVector();
+}
+
+TEST(Particle, DefaultsAreAliveUnitWeightPhotonAlongZ) {
+    TParticle p;
+    EXPECT_EQ(p.Type, ParticlePhoton);
+    EXPECT_TRUE(p.IsAlive());
+    EXPECT_EQ(p.Weight, 1.0);
+    EXPECT_EQ(p.CurrentObject, nullptr);
+    EXPECT_DOUBLE_EQ(Direction(p).z, 1.0);
+}
+
+TEST(Particle, DirectionVectorRoundTripsAndIsNormalised) {
+    TParticle p;
+    p.SetDirectionVector({3, -4, 12});
+    const auto d = Direction(p);
+    EXPECT_NEAR(d.x, 3.0 / 13, 1e-15);
+    EXPECT_NEAR(d.y, -4.0 / 13, 1e-15);
+    EXPECT_NEAR(d.z, 12.0 / 13, 1e-15);
+    EXPECT_NEAR(p.Direction.Theta.GetAngle(), std::acos(12.0 / 13), 1e-14);
+    EXPECT_NEAR(p.Direction.Phi.GetAngle(), std::atan2(-4.0, 3.0), 1e-14);
+}
+
+TEST(Particle, DirectionAlongMinusZHasDefinedAzimuth) {
+    TParticle p;
+    p.SetDirectionVector({0, 0, -2});
+    EXPECT_DOUBLE_EQ(Direction(p).z, -1.0);
+    EXPECT_DOUBLE_EQ(p.Direction.Phi.GetAngle(), 0.0);
+}
+
+TEST(Particle, LocalZAxisRotatesOntoTheDirection) {
+    TParticle p;
+    p.Direction = geometry::TSphericalAngle(0.7, 2.1);
+    const auto before = Direction(p);
+    p.RotateDirection(0, 0, 1);
+    const auto after = Direction(p);
+    EXPECT_NEAR(after.x, before.x, 1e-14);
+    EXPECT_NEAR(after.y, before.y, 1e-14);
+    EXPECT_NEAR(after.z, before.z, 1e-14);
+}
+
+// The deflection angle is the polar angle asked for, and the azimuth around
+// the old direction is uniform: its cosine and sine average to zero.
+TEST(Particle, DeflectionKeepsThePolarAngleAndSpreadsTheAzimuth) {
+    auto rng = stats::MakeGenerator(11);
+    const int n = 20000;
+    double sumCos = 0, sumCos2 = 0;
+    for (int i = 0; i < n; ++i) {
+        double u[4];
+        rng->Generate(u, 4);
+        TParticle p;
+        p.SetIsotropicDirection(u[0], u[1]);
+        const auto old = Direction(p);
+        // A fixed reference vector perpendicular to the old direction.
+        geometry::TCoord<double> ref = std::fabs(old.z) < 0.9 ? geometry::TCoord<double>(0, 0, 1)
+                                                                : geometry::TCoord<double>(1, 0, 0);
+        ref = ref - old * geometry::Dot(ref, old);
+        ref = ref * (1.0 / geometry::Norm(ref));
+        const double cosTheta = 2 * u[2] - 1;
+        p.Deflect(cosTheta, 2 * M_PI * u[3]);
+        const auto now = Direction(p);
+        ASSERT_NEAR(geometry::Norm(now), 1.0, 1e-12);
+        ASSERT_NEAR(geometry::Dot(now, old), cosTheta, 1e-12);
+        const double sinTheta = std::sqrt(1 - cosTheta * cosTheta);
+        if (sinTheta > 0.1) {
+            const double c = geometry::Dot(now - old * cosTheta, ref) / sinTheta;
+            sumCos += c;
+            sumCos2 += c * c;
+        }
+    }
+    EXPECT_TRUE(stats::MeanAgrees(sumCos, sumCos2, n * 0.9, 0.0));
+}
+
+TEST(Particle, IsotropicDirectionsHaveUniformCosine) {
+    auto rng = stats::MakeGenerator(3);
+    std::vector<double> z;
+    for (int i = 0; i < 100000; ++i) {
+        double u[2];
+        rng->Generate(u, 2);
+        TParticle p;
+        p.SetIsotropicDirection(u[0], u[1]);
+        z.push_back(Direction(p).z);
+    }
+    const auto chi = stats::ChiSquareAgainstDensity(z, -1, 1, 50, [](double) { return 1.0; });
+    EXPECT_TRUE(chi.Passes()) << chi.Text();
+}
+
+TEST(Particle, SecondaryCopiesTheParentWithNewTypeAndEnergy) {
+    TParticle parent;
+    parent.Weight = 0.25;
+    parent.History = 7;
+    parent.InteractionCount = 3;
+    parent.Position = {1, 2, 3};
+    const auto child = MakeSecondary(parent, ParticleElectron, 42);
+    EXPECT_EQ(child->Type, ParticleElectron);
+    EXPECT_EQ(child->Energy, 42);
+    EXPECT_EQ(child->Weight, 0.25);
+    EXPECT_EQ(child->History, 7u);
+    EXPECT_EQ(child->InteractionCount, 3u);
+    EXPECT_EQ(child->Position, parent.Position);
+}
+
+TEST(Particle, MoveFollowsTheDirection) {
+    TParticle p;
+    p.SetDirectionVector({0, 1, 1});
+    p.Move(std::sqrt(2.0));
+    EXPECT_NEAR(p.Position.y, 1.0, 1e-15);
+    EXPECT_NEAR(p.Position.z, 1.0, 1e-15);
+}
+
+} // namespace

@@ -1,0 +1,121 @@
+#pragma once
+
+// Statistical checks shared by the sampler tests. Every check is two-sided
+// at roughly 1e-4 false-alarm probability, so fixed seeds stay stable when
+// the code changes its draw order.
+
+#include "random/RandomNumbersGenerator.h"
+
+#include <algorithm>
+#include <cmath>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace stats {
+
+inline std::unique_ptr<TRandomNumbersGenerator> MakeGenerator(std::uint32_t seed) {
+    auto g = CreateGenerator(PRNG_Type::MT19937_64);
+    g->SetSeed(seed);
+    return g;
+}
+
+// Integral of f over [a, b] by 20-point Gauss-Legendre on `pieces` equal pieces.
+inline double GaussIntegral(const std::function<double(double)>& f, double a, double b, int pieces = 4) {
+    static const double x[10] = {0.0765265211334973, 0.2277858511416451, 0.3737060887154195, 0.5108670019508271,
+                                 0.6360536807265150, 0.7463319064601508, 0.8391169718222188, 0.9122344282513259,
+                                 0.9639719272779138, 0.9931285991850949};
+    static const double w[10] = {0.1527533871307258, 0.1491729864726037, 0.1420961093183820, 0.1316886384491766,
+                                 0.1181945319615184, 0.1019301198172404, 0.0832767415767048, 0.0626720483341091,
+                                 0.0406014298003869, 0.0176140071391521};
+    double sum = 0;
+    const double h = (b - a) / pieces;
+    for (int p = 0; p < pieces; ++p) {
+        const double c = a + (p + 0.5) * h;
+        const double r = 0.5 * h;
+        for (int i = 0; i < 10; ++i) sum += w[i] * r * (f(c - r * x[i]) + f(c + r * x[i]));
+    }
+    return sum;
+}
+
+struct ChiSquare {
+    double value = 0;
+    int dof = 0;
+    // Normal approximation of the chi-square distribution, 4.5 sigma.
+    bool Passes() const { return dof > 0 && (value - dof) / std::sqrt(2.0 * dof) < 4.5; }
+    std::string Text() const { return "chi2 " + std::to_string(value) + " dof " + std::to_string(dof); }
+};
+
+// Counts against expected counts; neighbouring bins are pooled until each
+// pooled bin expects at least 5.
+inline ChiSquare ChiSquareTest(const std::vector<double>& counts, const std::vector<double>& expected,
+                               int fittedParameters = 1) {
+    ChiSquare r;
+    double c = 0, e = 0;
+    int bins = 0;
+    for (std::size_t i = 0; i < counts.size(); ++i) {
+        c += counts[i];
+        e += expected[i];
+        if (e >= 5 || i + 1 == counts.size()) {
+            if (e > 0) {
+                r.value += (c - e) * (c - e) / e;
+                ++bins;
+            } else if (c > 0) {
+                r.value += 1e300;
+            }
+            c = e = 0;
+        }
+    }
+    r.dof = bins - fittedParameters;
+    return r;
+}
+
+// Samples on [lo, hi] against a density (any normalisation) integrated per bin.
+inline ChiSquare ChiSquareAgainstDensity(const std::vector<double>& samples, double lo, double hi, int binCount,
+                                         const std::function<double(double)>& density) {
+    std::vector<double> counts(binCount, 0.0), expected(binCount, 0.0);
+    const double width = (hi - lo) / binCount;
+    for (double s : samples) {
+        auto b = static_cast<int>((s - lo) / width);
+        counts[std::min(binCount - 1, std::max(0, b))] += 1;
+    }
+    double total = 0;
+    for (int b = 0; b < binCount; ++b) {
+        expected[b] = GaussIntegral(density, lo + b * width, lo + (b + 1) * width);
+        total += expected[b];
+    }
+    for (double& e : expected) e *= samples.size() / total;
+    return ChiSquareTest(counts, expected);
+}
+
+// Two-sample Kolmogorov-Smirnov at about 1e-4 significance.
+inline bool KolmogorovSmirnovAgree(std::vector<double> a, std::vector<double> b, double* statistic = nullptr) {
+    std::sort(a.begin(), a.end());
+    std::sort(b.begin(), b.end());
+    std::size_t i = 0, j = 0;
+    double d = 0;
+    while (i < a.size() && j < b.size()) {
+        const double v = std::min(a[i], b[j]);
+        while (i < a.size() && a[i] <= v) ++i;
+        while (j < b.size() && b[j] <= v) ++j;
+        d = std::max(d, std::fabs(double(i) / a.size() - double(j) / b.size()));
+    }
+    if (statistic) *statistic = d;
+    const double n = double(a.size()), m = double(b.size());
+    return d < 2.3 * std::sqrt((n + m) / (n * m));
+}
+
+// |mean - expected| within 5 standard errors.
+inline bool MeanAgrees(double sum, double sumSquares, std::size_t n, double expected) {
+    const double mean = sum / n;
+    const double variance = std::max(sumSquares / n - mean * mean, 1e-300);
+    return std::fabs(mean - expected) < 5.0 * std::sqrt(variance / n);
+}
+
+// A count out of n trials against probability p, within 5 standard deviations.
+inline bool CountAgrees(double count, double n, double p) {
+    return std::fabs(count - n * p) < 5.0 * std::sqrt(n * p * (1 - p)) + 1e-9;
+}
+
+} // namespace stats
