@@ -11,6 +11,8 @@
 
 #include "TestMeshes.h"
 #include "geometry/BVHManager.h"
+#include "geometry/MeshBuilder.h"
+#include "geometry/Primitives.h"
 
 using namespace geometry;
 using testmesh::RayTowards;
@@ -22,14 +24,33 @@ class BVHTyped : public ::testing::Test {};
 using CoordTypes = ::testing::Types<float, double>;
 TYPED_TEST_SUITE(BVHTyped, CoordTypes);
 
-// Overlapping spheres and rotated boxes scattered in [-4, 4]^3.
+// One of the analytic primitives, turned and moved by a placement transform.
+template <typename T>
+void AddPlacedPrimitive(FacetManager<T>& store, std::uint32_t id, std::mt19937_64& rng, const TCoord<double>& c) {
+    std::uniform_real_distribution<double> angle(0, 6.28), size(0.3, 1.2);
+    const double a = angle(rng), b = angle(rng);
+    const TAffineTransform placement = TAffineTransform::Translation(c) *
+                                       TAffineTransform::AxisRotation(0, std::cos(a), std::sin(a)) *
+                                       TAffineTransform::AxisRotation(2, std::cos(b), std::sin(b));
+    MeshBuilder<T> mesh(store, placement, id, false);
+    const TCoord<double> o(0, 0, 0), h1(size(rng), 0, 0), h2(0, size(rng), 0), h3(0.2, 0.1, size(rng));
+    switch (id % 5) {
+    case 1: AddEllipsoid(mesh, o, h1, h2, h3, 12); break;
+    case 3: AddEllipticalPrism(mesh, o, h1, h2, h3, 10, id % 2 == 0); break;
+    default: AddParallelepiped(mesh, o, h1, h2, h3, id % 3 == 0); break;
+    }
+}
+
+// Overlapping spheres, rotated boxes and placed primitives scattered in [-4, 4]^3.
 template <typename T>
 void RandomScene(FacetManager<T>& store, std::mt19937_64& rng, int objects) {
     std::uniform_real_distribution<double> pos(-3, 3), size(0.3, 1.5);
     std::uniform_int_distribution<int> steps(4, 20);
     for (int i = 0; i < objects; ++i) {
         const TCoord<double> c(pos(rng), pos(rng), pos(rng));
-        if (i % 2 == 0)
+        if (i % 3 == 1)
+            AddPlacedPrimitive(store, std::uint32_t(i), rng, c);
+        else if (i % 2 == 0)
             testmesh::AddSphere(store, std::uint32_t(i), c, size(rng), steps(rng), steps(rng));
         else
             testmesh::AddBox(store, std::uint32_t(i), c, TCoord<double>(size(rng), size(rng), size(rng)),
