@@ -1,6 +1,7 @@
 #include "app/SimulationParameters.h"
 
 #include "app/SystemUtils.h"
+#include "interactions/InteractionTypes.h"
 
 #include <algorithm>
 #include <ctime>
@@ -30,17 +31,10 @@ constexpr const char* kImageTypeNames[] = {"None", "TXT", "Vimo", "PGM", "TIFF",
 constexpr const char* kPixelTypeWords[] = {"default", "uint16", "float", "double"};
 constexpr const char* kPixelTypeNames[] = {"Default", "UInt16", "Float", "Double"};
 
-// Until the configurable interactions model exists every run uses the default list:
-// photo effect, pair production, Compton and Rayleigh scattering (by type number).
-constexpr std::int32_t kPhotoEffect = 2, kPairProduction = 3, kCompton = 5, kRayleigh = 6;
-struct DefaultInteraction {
-    std::int32_t type;
-    const char* name;
-};
-constexpr DefaultInteraction kDefaultInteractions[] = {{kPhotoEffect, "PhotoEffect"},
-                                                       {kPairProduction, "PairProduction"},
-                                                       {kCompton, "ComptonScattering"},
-                                                       {kRayleigh, "RayleighScattering"}};
+// Until the configurable interactions model exists every run uses the default list.
+constexpr std::int32_t kDefaultInteractions[] = {
+    interactions::InteractionPhotoEffect, interactions::InteractionPairProduction,
+    interactions::InteractionCompton, interactions::InteractionRayleigh};
 
 constexpr SizeType kNormalizationWarningLimit = 50000;
 constexpr SizeType kSixteenBitRange = 65536;
@@ -187,8 +181,8 @@ void TSimulationParameters::ReadParameters(inifiles::TIniFileStructure& configur
 }
 
 bool TSimulationParameters::HasInteraction(std::int32_t type) const {
-    return std::any_of(std::begin(kDefaultInteractions), std::end(kDefaultInteractions),
-                       [type](const DefaultInteraction& interaction) { return interaction.type == type; });
+    return std::find(std::begin(kDefaultInteractions), std::end(kDefaultInteractions), type) !=
+           std::end(kDefaultInteractions);
 }
 
 void TSimulationParameters::PrintInteractionsModel(std::ostream& stream) const {
@@ -197,11 +191,11 @@ void TSimulationParameters::PrintInteractionsModel(std::ostream& stream) const {
     stream << "  Implicit Absorption (Variance Reduction Method): " << false << "\n";
     stream << "  Simulation Interaction Types: ";
     const char* separator = "";
-    for (const auto& [type, name] : kDefaultInteractions) {
-        stream << separator << name;
-        if (type == kPairProduction)
+    for (const std::int32_t type : kDefaultInteractions) {
+        stream << separator << interactions::InteractionTypeName(type);
+        if (type == interactions::InteractionPairProduction)
             stream << (ElectronTransport ? " (e- prob: 1, angular)" : " (simple)");
-        if (type == kCompton && ElectronTransport)
+        if (type == interactions::InteractionCompton && ElectronTransport)
             stream << " (e- prob: 1)";
         separator = ", ";
     }
@@ -267,10 +261,10 @@ void TSimulationParameters::PrintSimulationSummary(std::ostream& stream) const {
     }
     stream << "  Tabulated (Energy Dependent) Attenuation Coefficients: "
            << m.UseTabulatedMacroscopicCoefficients << "\n";
-    if (HasInteraction(kCompton))
+    if (HasInteraction(interactions::InteractionCompton))
         stream << "  Tabulated (Energy & Direction Dependent Scattering Angle Probabilities) Compton: "
                << (FullPhysics ? m.UseTabulatedTotalCompton : m.UseTabulatedKleinNishina) << "\n";
-    if (HasInteraction(kRayleigh))
+    if (HasInteraction(interactions::InteractionRayleigh))
         stream << "  Tabulated (Energy & Direction Dependent Scattering Angle Probabilities) Rayleigh: "
                << (FullPhysics ? m.UseTabulatedTotalRayleigh : m.UseTabulatedThomson) << "\n";
 }
