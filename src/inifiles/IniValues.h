@@ -9,10 +9,13 @@
 //   SizeType n; inifiles::GetValue(section, "NumberOfParticles", n);     // same, by key
 //   bool b = false; inifiles::ReadOptional(section, "Single", b);         // keeps b if missing
 //
-// GetValue picks GetBool for bool and GetSize for SizeType. Other value types
-// are read with their text input operator (found by argument-dependent lookup)
-// and need a display name: specialize inifiles::TypeName, e.g. with
-// INIFILES_TYPE_NAME(geometry::TCoord<double>, "vector").
+// GetValue picks GetBool for bool, GetSize for SizeType, and has overloads for
+// number lists, coordinate vectors and spherical angles. Other value types are
+// read with their text input operator (found by argument-dependent lookup) and
+// need a display name, given at global scope next to the operator:
+//   INIFILES_TYPE_NAME(particles::ParticleType, "ParticleType");
+// An exception thrown by such an operator ("Unknown ...!") reaches the caller as
+// "<text> while getting <name> as <type>: <value>".
 
 #include "geometry/Angles.h"
 #include "geometry/Coord.h"
