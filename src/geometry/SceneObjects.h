@@ -1,0 +1,50 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <ostream>
+#include <string>
+
+namespace inifiles {
+class TIniFileSection;
+}
+
+class IScene;
+
+namespace geometry {
+struct Segment;
+}
+
+// Base of every scene object.
+class TBasicGeometricalObject {
+public:
+    TBasicGeometricalObject() = default;
+    virtual ~TBasicGeometricalObject() = default;
+    // The copy a tracer thread works on; the scene sets the new owner.
+    virtual std::unique_ptr<TBasicGeometricalObject> Clone() const = 0;
+
+    // Reads the optional "Name".
+    void ReadName(const inifiles::TIniFileSection& section);
+
+    std::string Name;
+
+protected:
+    TBasicGeometricalObject(const TBasicGeometricalObject&) = default;
+    TBasicGeometricalObject& operator=(const TBasicGeometricalObject&) = default;
+};
+
+// An object that rays can enter (parts and detectors). Its ObjectID is its index in
+// the scene's traceable list and the ObjectID of its facets.
+class TTraceableObject : public TBasicGeometricalObject {
+public:
+    virtual double SegmentLength(const geometry::Segment& segment) const;
+    // "   Name: ", "   Object ID: ", "   Priority: " lines.
+    virtual void PrintSummary(std::ostream& os) const;
+
+    // Reads "Name" and the optional "Priority".
+    void ReadTraceableKeys(const inifiles::TIniFileSection& section);
+
+    IScene* Scene = nullptr;
+    std::uint32_t ObjectID = 0;
+    std::int32_t Priority = 0;
+};

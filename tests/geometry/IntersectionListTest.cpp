@@ -1,0 +1,254 @@
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <set>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "TestMeshes.h"
+#include "geometry/BVHManager.h"
+#include "geometry/IntersectionList.h"
+#include "geometry/SceneObjects.h"
+
+using namespace geometry;
+using testmesh::RayTowards;
+
+namespace {
+
+class TestObject : public TTraceableObject {
+public:
+    std::unique_ptr<TBasicGeometricalObject> Clone() const override { return std::make_unique<TestObject>(*this); }
+};
+
+// Boxes and shells of unit-spaced objects, traced along +z from z = -5 unless told otherwise.
+class World {
+public:
+    TTraceableObject& AddObject(std::int32_t priority) {
+        Owned.push_back(std::make_unique<TestObject>());
+        Owned.back()->ObjectID = std::uint32_t(Objects.size());
+        Owned.back()->Priority = priority;
+        Objects.push_back(Owned.back().get());
+        return *Owned.back();
+    }
+    // Axis-aligned box from z0 to z1 spanning [-1, 1] in x and y.
+    void AddSlab(std::uint32_t id, double z0, double z1, double half = 1) {
+        testmesh::AddBox(Store, id, TCoord<double>(0, 0, 0.5 * (z0 + z1)), TCoord<double>(half, half, 0.5 * (z1 - z0)));
+    }
+    // Facets as given, but with their orientation reversed.
+    void AddInvertedSlab(std::uint32_t id, double z0, double z1, double half) {
+        FacetManager<double> box;
+        testmesh::AddBox(box, id, TCoord<double>(0, 0, 0.5 * (z0 + z1)), TCoord<double>(half, half, 0.5 * (z1 - z0)));
+        for (const Facet& f : box.GetFacets())
+            Store.AddFacet(id, Store.AddVertex(box.GetVertices()[f.V0]), Store.AddVertex(box.GetVertices()[f.V2]),
+                           Store.AddVertex(box.GetVertices()[f.V1]));
+    }
+    void Build() {
+        Tree = std::make_unique<BVHManager<double>>(0, 1, 64);
+        testmesh::CopyStore(Store, *Tree);
+        Tree->Prepare();
+    }
+    bool Trace(const Ray& ray, bool checkOverlap = true) {
+        List.Clear();
+        Tree->Intersect(ray, List.GetHits());
+        return List.BuildSegments(Objects, checkOverlap);
+    }
+    bool TraceZ(double x = 0.1, double y = 0.2, double z = -5, bool checkOverlap = true) {
+        return Trace(RayTowards({x, y, z}, {x, y, z + 1}), checkOverlap);
+    }
+    // (object, from, to) with distances rounded to 1e-9.
+    std::vector<std::tuple<std::uint32_t, double, double>> Result() const {
+        std::vector<std::tuple<std::uint32_t, double, double>> out;
+        for (const Segment& s : List.GetSegments())
+            out.emplace_back(s.Object->ObjectID, std::round(s.From * 1e9) / 1e9, std::round(s.To * 1e9) / 1e9);
+        return out;
+    }
+
+    FacetManager<double> Store;
+    std::unique_ptr<BVHManager<double>> Tree;
+    std::vector<std::unique_ptr<TestObject>> Owned;
+    std::vector<TTraceableObject*> Objects;
+    IntersectionList List;
+};
+
+using Result = std::vector<std::tuple<std::uint32_t, double, double>>;
+
+std::string ErrorOf(World& w, double x, double y) {
+    try {
+        w.TraceZ(x, y);
+    } catch (const std::runtime_error& e) {
+        return e.what();
+    }
+    return "";
+}
+
+} // namespace
+
+TEST(IntersectionList, ConvexPartFromOutside) {
+    World w;
+    w.AddObject(0);
+    w.AddSlab(0, -1, 1);
+    w.Build();
+    EXPECT_TRUE(w.TraceZ());
+    EXPECT_EQ(w.Result(), (Result{{0, 4, 6}}));
+}
+
+TEST(IntersectionList, RayStartingInside) {
+    World w;
+    w.AddObject(0);
+    w.AddSlab(0, -1, 1);
+    w.Build();
+    EXPECT_TRUE(w.TraceZ(0.1, 0.2, 0.25));
+    EXPECT_EQ(w.Result(), (Result{{0, 0, 0.75}}));
+}
+
+TEST(IntersectionList, ConcavePartGivesAscendingStretches) {
+    World w;
+    w.AddObject(0);
+    w.AddSlab(0, -3, -2);
+    w.AddSlab(0, 1, 2);
+    w.AddSlab(0, 3, 3.5);
+    w.Build();
+    EXPECT_TRUE(w.TraceZ());
+    EXPECT_EQ(w.Result(), (Result{{0, 2, 3}, {0, 6, 7}, {0, 8, 8.5}}));
+}
+
+TEST(IntersectionList, HollowShellGivesTwoStretches) {
+    World w;
+    w.AddObject(0);
+    w.AddSlab(0, -2, 2, 2);
+    w.AddInvertedSlab(0, -1, 1, 1);
+    w.Build();
+    EXPECT_TRUE(w.TraceZ());
+    EXPECT_EQ(w.Result(), (Result{{0, 3, 4}, {0, 6, 7}}));
+}
+
+TEST(IntersectionList, SharedEdgeHitsMergeIntoOneCrossing) {
+    World w;
+    w.AddObject(0);
+    w.AddSlab(0, -1, 1);
+    w.Build();
+    // The face diagonals run through (0.5, 0.5); this ray meets two facets on each face.
+    w.List.Clear();
+    w.Tree->Intersect(RayTowards({0.5, 0.5, -5}, {0.5, 0.5, 0}), w.List.GetHits());
+    ASSERT_EQ(w.List.GetHits().size(), 4u);
+    EXPECT_TRUE(w.List.BuildSegments(w.Objects, true));
+    EXPECT_EQ(w.Result(), (Result{{0, 4, 6}}));
+}
+
+TEST(IntersectionList, MissingFacetIsAnOpenSurface) {
+    World w;
+    w.AddObject(0);
+    w.AddObject(0);
+    w.AddSlab(0, -3, -2);
+    FacetManager<double> box;
+    testmesh::AddBox(box, 1, TCoord<double>(0, 0, 0), TCoord<double>(1, 1, 1));
+    const auto& f = box.GetFacets();
+    // Facet 10 is the half x > y of the top face (z = 1): the ray enters and never leaves.
+    for (std::size_t i = 0; i < f.size(); ++i)
+        if (i != 10)
+            w.Store.AddFacet(1, w.Store.AddVertex(box.GetVertices()[f[i].V0]),
+                             w.Store.AddVertex(box.GetVertices()[f[i].V1]),
+                             w.Store.AddVertex(box.GetVertices()[f[i].V2]));
+    w.Build();
+    const std::string first = ErrorOf(w, 0.6, 0.1);
+    const std::string second = ErrorOf(w, 0.1, 0.6);
+    EXPECT_EQ(first.empty() ? second : first, "Wrong number of intersections for object ID 1");
+    EXPECT_TRUE(first.empty() != second.empty());
+}
+
+TEST(IntersectionList, InsideOutPartIsMisordered) {
+    World w;
+    w.AddObject(0);
+    w.AddInvertedSlab(0, -1, 1, 1);
+    w.Build();
+    EXPECT_EQ(ErrorOf(w, 0.1, 0.2), "Wrong order of intersections for object ID 0");
+}
+
+TEST(IntersectionList, HigherPriorityOwnsTheSharedStretch) {
+    World w;
+    w.AddObject(1);
+    w.AddObject(2);
+    w.AddSlab(0, -2, 2, 2);
+    w.AddSlab(1, -1, 1);
+    w.Build();
+    EXPECT_TRUE(w.TraceZ());
+    EXPECT_EQ(w.Result(), (Result{{0, 3, 4}, {1, 4, 6}, {0, 6, 7}}));
+    w.Objects[0]->Priority = 3;
+    EXPECT_TRUE(w.TraceZ());
+    EXPECT_EQ(w.Result(), (Result{{0, 3, 7}}));
+}
+
+TEST(IntersectionList, PartialOverlapByPriority) {
+    World w;
+    w.AddObject(1);
+    w.AddObject(2);
+    w.AddSlab(0, -1, 1);
+    w.AddSlab(1, 0, 2);
+    w.Build();
+    EXPECT_TRUE(w.TraceZ());
+    EXPECT_EQ(w.Result(), (Result{{0, 4, 5}, {1, 5, 7}}));
+}
+
+TEST(IntersectionList, EqualPriorityIsAmbiguousOncePerList) {
+    World w;
+    w.AddObject(0);
+    w.AddObject(0);
+    w.AddSlab(0, -1, 1);
+    w.AddSlab(1, 0, 2);
+    w.Build();
+    EXPECT_EQ(ErrorOf(w, 0.1, 0.2), "Partially overlapping objects yield ambiguous intersections");
+    EXPECT_FALSE(w.List.IsOverlapWarningArmed());
+    EXPECT_TRUE(w.TraceZ(0.2, 0.1));
+    EXPECT_EQ(w.Result(), (Result{{0, 4, 6}, {1, 6, 7}}));
+}
+
+TEST(IntersectionList, WithoutOverlapCheckSegmentsStayAsTheyAre) {
+    World w;
+    w.AddObject(0);
+    w.AddObject(0);
+    w.AddSlab(1, -1, 1);
+    w.AddSlab(0, 0, 2);
+    w.Build();
+    EXPECT_TRUE(w.TraceZ(0.1, 0.2, -5, false));
+    EXPECT_EQ(w.Result(), (Result{{1, 4, 6}, {0, 5, 7}}));
+    EXPECT_TRUE(w.List.IsOverlapWarningArmed());
+}
+
+TEST(IntersectionList, MissReturnsFalse) {
+    World w;
+    w.AddObject(0);
+    w.AddSlab(0, -1, 1);
+    w.Build();
+    EXPECT_TRUE(w.TraceZ());
+    EXPECT_FALSE(w.TraceZ(3, 3));
+    EXPECT_TRUE(w.List.GetSegments().empty());
+}
+
+TEST(IntersectionList, ResolveOverlapsLeavesDisjointSegmentsAlone) {
+    TestObject a, b;
+    a.Priority = 5;
+    std::vector<Segment> segments{{&b, 3, 4}, {&a, 0, 1}}, scratch;
+    EXPECT_FALSE(IntersectionList::ResolveOverlaps(segments, scratch));
+    ASSERT_EQ(segments.size(), 2u);
+    EXPECT_EQ(segments[0].Object, &a);
+    EXPECT_EQ(segments[1].Object, &b);
+}
+
+TEST(IntersectionList, SteadyStateReusesItsArrays) {
+    World w;
+    w.AddObject(1);
+    w.AddObject(2);
+    w.AddSlab(0, -2, 2, 2);
+    w.AddSlab(1, -1, 1);
+    w.Build();
+    for (int i = 0; i < 50; ++i) w.TraceZ(0.01 * i, 0.2);
+    std::set<const Segment*> buffers;
+    const Hit* hits = w.List.GetHits().data();
+    for (int i = 0; i < 50; ++i) {
+        w.TraceZ(0.01 * i, 0.2);
+        buffers.insert(w.List.GetSegments().data());
+        EXPECT_EQ(w.List.GetHits().data(), hits);
+    }
+    EXPECT_LE(buffers.size(), 2u);
+}
