@@ -123,22 +123,9 @@ void TMacroscopicCoefficients::UpdateTotal(const TInteractionSelection& model)
         r.Total = Sum(r, model);
 }
 
-TLinearCoefficients TMacroscopicCoefficients::GetCoefficients(double energy) const
+void TMacroscopicCoefficients::ThrowNotLoaded()
 {
-    if (!loaded_)
-        throw std::runtime_error("Macroscopic coefficients not loaded");
-    std::size_t i = 0;
-    double f = 0.0;
-    info_.Locate(energy, i, f);
-    const TLinearCoefficients& a = records_[i];
-    if (f == 0.0)
-        return a;
-    const TLinearCoefficients& b = records_[i + 1];
-    if (f == 1.0)
-        return b;
-    const double g = 1.0 - f;
-    return {g * a.Total + f * b.Total, g * a.PhotoEffect + f * b.PhotoEffect, g * a.Compton + f * b.Compton,
-            g * a.Rayleigh + f * b.Rayleigh, g * a.PairProduction + f * b.PairProduction};
+    throw std::runtime_error("Macroscopic coefficients not loaded");
 }
 
 void TMacroscopicCoefficients::Print(std::ostream& out) const

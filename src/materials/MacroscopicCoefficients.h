@@ -48,7 +48,21 @@ public:
     // MaxEnergy and Density must be set), then one data line per level.
     bool LoadDataFromStream(std::istream& in) override;
     void UpdateTotal(const TInteractionSelection& model) override;
-    TLinearCoefficients GetCoefficients(double energy) const override;
+    TLinearCoefficients GetCoefficients(double energy) const override
+    {
+        if (!loaded_)
+            ThrowNotLoaded();
+        std::size_t i = 0;
+        double f = 0.0;
+        info_.Locate(energy, i, f);
+        const TLinearCoefficients& a = records_[i];
+        if (f == 0.0)
+            return a;
+        const TLinearCoefficients& b = records_[i + 1];
+        const double g = 1.0 - f;
+        return {g * a.Total + f * b.Total, g * a.PhotoEffect + f * b.PhotoEffect, g * a.Compton + f * b.Compton,
+                g * a.Rayleigh + f * b.Rayleigh, g * a.PairProduction + f * b.PairProduction};
+    }
     // The energy range, "low-high keV".
     void Print(std::ostream& out) const override;
 
@@ -57,6 +71,7 @@ private:
     std::vector<TLinearCoefficients> records_;
 
     void ReadRecord(const std::string& line, double scale);
+    [[noreturn]] static void ThrowNotLoaded();
 };
 
 } // namespace materials

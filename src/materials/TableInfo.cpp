@@ -1,5 +1,7 @@
 #include "materials/TableInfo.h"
 
+#include "inifiles/IniValues.h"
+
 #include <algorithm>
 #include <cctype>
 #include <cmath>
@@ -8,6 +10,8 @@
 #include <limits>
 #include <sstream>
 #include <stdexcept>
+
+INIFILES_TYPE_NAME(datastructures::TableFormat, "TableFormat");
 
 namespace datastructures {
 
@@ -118,6 +122,23 @@ std::istream& operator>>(std::istream& in, TableFormat& format)
     return in;
 }
 
+void TableInfo::ReadConfiguration(const inifiles::TIniFileSection& section)
+{
+    using inifiles::ReadOptional;
+    if (ReadOptional(section, "CoefficientsFileName", FileName) && !FileName.empty())
+        FileName = inifiles::MakePath(section, FileName);
+    ReadOptional(section, "Save", Save);
+    TableFormat format = static_cast<TableFormat>(DataFormat);
+    if (ReadOptional(section, "DataFormat", format))
+        DataFormat = format;
+    ReadOptional(section, "Density", Density);
+    ReadOptional(section, "IntegrationPrecision", IntegrationPrecision);
+    ReadOptional(section, "EnergyStart", EnergyStart);
+    ReadOptional(section, "EnergyStride", EnergyStride);
+    ReadOptional(section, "EnergyLevelsNumber", EnergyLevelsNumber);
+    ReadOptional(section, "GammaValuesNumber", GammaValuesNumber);
+}
+
 void TableInfo::ThrowEnergyIndexError()
 {
     throw std::runtime_error("TableInfo::interpolate(). Energy Index Error!\n");
@@ -128,6 +149,7 @@ void TableInfo::ThrowInvalidIndex() { throw std::runtime_error("Invalid array in
 void TableInfo::SetupEnergyGrid()
 {
     segments_.clear();
+    lasts_.clear();
     totalLevels_ = 0;
     totalValues_ = 0;
     for (std::size_t i = 1; i < EnergyStart.size(); ++i) {
@@ -169,12 +191,14 @@ void TableInfo::SetupEnergyGrid()
         EnergySegment s;
         s.Start = start;
         s.Stride = stride;
+        s.InverseStride = 1.0 / stride;
         s.Levels = static_cast<std::size_t>(levels);
         s.Last = start + static_cast<double>(levels - 1) * stride;
         s.FirstLevel = totalLevels_;
         s.Gamma = static_cast<std::size_t>(GammaValuesNumber[i]);
         s.FirstValue = totalValues_;
         segments_.push_back(s);
+        lasts_.push_back(s.Last);
         totalLevels_ += s.Levels;
         totalValues_ += s.Levels * s.Gamma;
     }

@@ -7,6 +7,10 @@
 #include <string>
 #include <vector>
 
+namespace inifiles {
+class TIniFileSection;
+}
+
 namespace datastructures {
 
 // Data-format codes of tabulated data (numeric code or lower-case keyword in
@@ -37,6 +41,7 @@ std::istream& operator>>(std::istream& in, TableFormat& format);
 struct EnergySegment {
     double Start = 0.0;
     double Stride = 0.0;
+    double InverseStride = 0.0;
     double Last = 0.0;           // Start + (Levels - 1) * Stride
     std::size_t Levels = 0;
     std::size_t FirstLevel = 0;  // index of the segment's first level in the whole table
@@ -59,6 +64,11 @@ public:
     std::vector<std::uint64_t> EnergyLevelsNumber;
     std::vector<std::uint64_t> GammaValuesNumber;
 
+    // Reads CoefficientsFileName (resolved against the section's base path),
+    // Save, DataFormat, Density, IntegrationPrecision and the four segment
+    // lists; missing keys keep their values.
+    void ReadConfiguration(const inifiles::TIniFileSection& section);
+
     // Validates and completes the segment lists against MaxEnergy and builds
     // the segments; throws "Starting energies not ordered", "Invalid table
     // configuration", "Incorrect EnergyLevelsNumber" and the level-count error.
@@ -75,27 +85,34 @@ public:
     // Throws "TableInfo::interpolate(). Energy Index Error!\n" outside the grid.
     const EnergySegment& Locate(double energy, std::size_t& index, double& fraction) const
     {
-        const EnergySegment* s = segments_.data();
-        const EnergySegment* const end = s + segments_.size();
-        while (s != end && !(s->Last >= energy))
-            ++s;
-        if (s == end || energy < s->Start)
+        // Branch-free binary search for the first segment ending at or above
+        // the energy: random energies would mispredict a linear scan.
+        const double* last = lasts_.data();
+        std::size_t length = lasts_.size();
+        if (length == 0)
             ThrowEnergyIndexError();
-        double t = (energy - s->Start) / s->Stride;
-        const double whole = static_cast<double>(static_cast<std::size_t>(t + 0.5));
+        while (length > 1) {
+            const std::size_t half = length / 2;
+            last = last[half - 1] < energy ? last + half : last;
+            length -= half;
+        }
+        const EnergySegment& s = segments_[static_cast<std::size_t>(last - lasts_.data())];
+        if (!(energy <= *last && energy >= s.Start))
+            ThrowEnergyIndexError();
+        double t = (energy - s.Start) * s.InverseStride;
+        // Signed conversions: a single instruction each, t being small and >= 0.
+        const double whole = static_cast<double>(static_cast<std::int64_t>(t + 0.5));
         if (t - whole < 1e-9 && whole - t < 1e-9)
             t = whole;  // grid energies written as decimals hit their level exactly
-        auto i = static_cast<std::size_t>(t);
-        if (i + 1 >= s->Levels) {
-            index = s->FirstLevel + s->Levels - 1;
+        const auto i = static_cast<std::size_t>(static_cast<std::int64_t>(t));
+        if (i + 1 >= s.Levels) {
+            index = s.FirstLevel + s.Levels - 1;
             fraction = 0.0;
-            return *s;
+            return s;
         }
         fraction = t - static_cast<double>(i);
-        if (!(fraction >= 0.0 && fraction <= 1.0))
-            ThrowInvalidIndex();
-        index = s->FirstLevel + i;
-        return *s;
+        index = s.FirstLevel + i;
+        return s;
     }
 
     [[noreturn]] static void ThrowEnergyIndexError();
@@ -103,6 +120,7 @@ public:
 
 private:
     std::vector<EnergySegment> segments_;
+    std::vector<double> lasts_;  // each segment's last energy, for the search
     std::size_t totalLevels_ = 0;
     std::size_t totalValues_ = 0;
 };
