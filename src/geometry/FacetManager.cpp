@@ -10,11 +10,13 @@ namespace geometry {
 
 template <typename T>
 std::uint64_t HashCoord(const TCoord<T>& coord) {
+    // Negative zero equals zero, so it must hash like it.
     const T key[3] = {coord.x + T(0), coord.y + T(0), coord.z + T(0)};
     unsigned char bytes[sizeof(key)];
     std::memcpy(bytes, key, sizeof(key));
     std::uint64_t h = 0;
-    for (unsigned char b : bytes) h = h * 31 + static_cast<std::uint64_t>(static_cast<std::int64_t>(static_cast<signed char>(b)));
+    for (unsigned char b : bytes)
+        h = h * 31 + static_cast<std::uint64_t>(static_cast<std::int64_t>(static_cast<signed char>(b)));
     return h;
 }
 
@@ -22,9 +24,16 @@ template <typename T>
 FacetManager<T>::FacetManager(MessageSink messages) : Messages(std::move(messages)) {}
 
 template <typename T>
-std::size_t FacetManager<T>::SlotOf(const Coord& coord) const {
+std::uint64_t FacetManager<T>::SpreadHash(const Coord& coord) {
+    // The fold keeps most of its variation in the low bits; the multiplication carries it
+    // into the high bits, which pick the slots.
+    return HashCoord(coord) * 0x9E3779B97F4A7C15ull;
+}
+
+template <typename T>
+std::size_t FacetManager<T>::SlotOf(const Coord& coord, std::uint64_t spread) const {
     const std::size_t mask = Slots.size() - 1;
-    std::size_t slot = static_cast<std::size_t>((HashCoord(coord) * 0x9E3779B97F4A7C15ull) >> 20) & mask;
+    std::size_t slot = static_cast<std::size_t>(spread >> SlotShift);
     while (Slots[slot] != EmptySlot && !(Vertices[Slots[slot]] == coord)) slot = (slot + 1) & mask;
     return slot;
 }
@@ -32,9 +41,12 @@ std::size_t FacetManager<T>::SlotOf(const Coord& coord) const {
 template <typename T>
 void FacetManager<T>::RebuildVertexIndex(std::size_t slotCount) {
     Slots.assign(slotCount, EmptySlot);
+    Recent.assign(RecentSize, RecentEntry{0, EmptySlot});
+    SlotShift = 64;
+    for (std::size_t n = slotCount; n > 1; n /= 2) --SlotShift;
     IndexedCount = 0;
     for (std::size_t i = 0; i < Vertices.size(); ++i) {
-        const std::size_t slot = SlotOf(Vertices[i]);
+        const std::size_t slot = SlotOf(Vertices[i], SpreadHash(Vertices[i]));
         if (Slots[slot] == EmptySlot) {
             Slots[slot] = static_cast<GeometryIndex>(i);
             ++IndexedCount;
@@ -43,20 +55,42 @@ void FacetManager<T>::RebuildVertexIndex(std::size_t slotCount) {
 }
 
 template <typename T>
+void FacetManager<T>::ReserveVertexIndex(std::size_t vertexCount) {
+    std::size_t slotCount = 1024;
+    while (slotCount < 2 * vertexCount + 2) slotCount *= 2;
+    if (slotCount > Slots.size()) RebuildVertexIndex(slotCount);
+}
+
+template <typename T>
+void FacetManager<T>::ReserveVertices(std::size_t n) {
+    Vertices.reserve(Vertices.size() + n);
+    ReserveVertexIndex(Vertices.size() + n);
+}
+
+template <typename T>
 GeometryIndex FacetManager<T>::AddVertex(const Coord& coord) {
-    if (Slots.empty() || 2 * (IndexedCount + 1) > Slots.size()) {
-        std::size_t slotCount = 1024;
-        while (slotCount < 4 * (Vertices.size() + 1)) slotCount *= 2;
-        RebuildVertexIndex(slotCount);
+    const std::uint64_t spread = SpreadHash(coord);
+    // Meshes list a vertex again soon after its first use, so most repeats are found
+    // among the recently seen vertices without touching the large table.
+    RecentEntry* recent = nullptr;
+    if (!Recent.empty()) {
+        recent = &Recent[spread >> (64 - RecentBits)];
+        if (recent->Index != EmptySlot && recent->Spread == spread && Vertices[recent->Index] == coord)
+            return recent->Index;
     }
-    const std::size_t slot = SlotOf(coord);
-    if (Slots[slot] != EmptySlot) return Slots[slot];
-    if (Vertices.size() >= EmptySlot) throw std::runtime_error("GeometryIndex type too small!");
-    const auto index = static_cast<GeometryIndex>(Vertices.size());
-    Vertices.push_back(coord);
-    Slots[slot] = index;
-    ++IndexedCount;
-    return index;
+    if (Slots.empty() || 2 * (IndexedCount + 1) > Slots.size()) {
+        ReserveVertexIndex(2 * (Vertices.size() + 1));
+        recent = &Recent[spread >> (64 - RecentBits)];
+    }
+    const std::size_t slot = SlotOf(coord, spread);
+    if (Slots[slot] == EmptySlot) {
+        if (Vertices.size() >= EmptySlot) throw std::runtime_error("GeometryIndex type too small!");
+        Slots[slot] = static_cast<GeometryIndex>(Vertices.size());
+        Vertices.push_back(coord);
+        ++IndexedCount;
+    }
+    *recent = RecentEntry{spread, Slots[slot]};
+    return Slots[slot];
 }
 
 template <typename T>
@@ -80,6 +114,7 @@ std::size_t FacetManager<T>::AddFacet(const Facet& facet) {
 template <typename T>
 void FacetManager<T>::DropVertexIndex() {
     std::vector<GeometryIndex>().swap(Slots);
+    std::vector<RecentEntry>().swap(Recent);
     IndexedCount = 0;
 }
 

@@ -36,7 +36,8 @@ public:
     void AddFacet(std::uint32_t objectID, GeometryIndex a, GeometryIndex b, GeometryIndex c);
     // Returns the new facet count.
     std::size_t AddFacet(const Facet& facet);
-    void ReserveVertices(std::size_t n) { Vertices.reserve(Vertices.size() + n); }
+    // Also sizes the vertex index, so that loading n vertices does not rehash.
+    void ReserveVertices(std::size_t n);
     void ReserveFacets(std::size_t n) { Facets.reserve(Facets.size() + n); }
 
     std::vector<Facet> GetObjectFacets(std::uint32_t objectID) const;
@@ -62,12 +63,25 @@ protected:
 
 private:
     static constexpr GeometryIndex EmptySlot = 0xFFFFFFFFu;
-    std::size_t SlotOf(const Coord& coord) const;
-    void RebuildVertexIndex(std::size_t slotCount);
+    static constexpr unsigned RecentBits = 13;
+    static constexpr std::size_t RecentSize = std::size_t(1) << RecentBits;
+    struct RecentEntry {
+        std::uint64_t Spread;
+        GeometryIndex Index;
+    };
 
-    // Open-addressing table of vertex indices keyed by the vertex coordinates.
+    static std::uint64_t SpreadHash(const Coord& coord);
+    std::size_t SlotOf(const Coord& coord, std::uint64_t spread) const;
+    void RebuildVertexIndex(std::size_t slotCount);
+    // Makes room for vertexCount vertices at a load of at most one half.
+    void ReserveVertexIndex(std::size_t vertexCount);
+
+    // Open-addressing table of vertex indices keyed by the vertex coordinates, and a
+    // small direct-mapped cache of the latest lookups in front of it.
     std::vector<GeometryIndex> Slots;
+    std::vector<RecentEntry> Recent;
     std::size_t IndexedCount = 0;
+    unsigned SlotShift = 64;
 };
 
 // Hash of the raw bytes of a coordinate, folded as h = h*31 + b over signed bytes;

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <map>
+#include <tuple>
 #include <random>
 #include <sstream>
 
@@ -144,4 +146,21 @@ TEST(Coord, TextFormShowsSignsAndRestoresFlags) {
     std::ostringstream os;
     os << TCoord<double>(1.5, -2, 0) << " " << 3.0;
     EXPECT_EQ(os.str(), "( +1.5, -2, +0 ) 3");
+}
+
+TYPED_TEST(FacetManagerTyped, MergingAgreesWithAnOrderedMapOverManyRepeats) {
+    using T = TypeParam;
+    std::mt19937_64 rng(5);
+    std::uniform_int_distribution<int> pick(0, 20000);
+    FacetManager<T> m;
+    m.ReserveVertices(1000);
+    std::map<std::tuple<T, T, T>, GeometryIndex> reference;
+    for (int i = 0; i < 200000; ++i) {
+        const int k = pick(rng);
+        const TCoord<T> c(T(k % 37) * T(0.1), T(k / 37) * T(-0.25), T(k % 11));
+        const auto it = reference.emplace(std::make_tuple(c.x, c.y, c.z), GeometryIndex(reference.size())).first;
+        ASSERT_EQ(m.AddVertex(c), it->second);
+        if (i == 100000) m.Prepare();
+    }
+    EXPECT_EQ(m.GetVertices().size(), reference.size());
 }
