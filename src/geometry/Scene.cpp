@@ -1,0 +1,241 @@
+#include "geometry/Scene.h"
+
+#include <algorithm>
+#include <fstream>
+#include <limits>
+#include <stdexcept>
+#include <string>
+
+#include "app/SystemUtils.h"
+#include "geometry/ClosedSurface.h"
+#include "geometry/GeometryReader.h"
+#include "geometry/MeshWriters.h"
+#include "inifiles/IniFile.h"
+#include "inifiles/IniValues.h"
+#include "tracer/Part.h"
+
+IScene::IScene() : IScene(geometry::DefaultMessageSink()) {}
+
+IScene::IScene(geometry::MessageSink messages) : Messages(std::move(messages)) {
+    omp_init_lock(&ObjectLock);
+}
+
+IScene::~IScene() {
+    omp_destroy_lock(&ObjectLock);
+}
+
+namespace {
+
+using ObjectCreator = std::unique_ptr<TBasicGeometricalObject> (*)(const inifiles::TIniFileSection&, IScene&);
+
+std::unique_ptr<TBasicGeometricalObject> CreatePart(const inifiles::TIniFileSection& section, IScene& scene) {
+    return TPart::Create(section, scene);
+}
+
+struct FactoryEntry {
+    const char* Type;
+    ObjectCreator Create; // null: the class is not part of this build yet
+};
+
+// Looked up in this order, without regard to case.
+const FactoryEntry ObjectFactory[] = {
+    {"MonochromaticSource", nullptr},
+    {"PolychromaticSource", nullptr},
+    {"Source", nullptr},
+    {"Part", CreatePart},
+    {"CountingPart", nullptr},
+    {"MeshDetectorPart", nullptr},
+    {"VolumetricDetectorPart", nullptr},
+    {"PlaneDetector", nullptr},
+    {"GridPlaneDetector", nullptr},
+    {"MeshDetector", nullptr},
+    {"VolumetricDetector", nullptr},
+    {"ContributionDetector", nullptr},
+    {"TraceDump", nullptr},
+};
+
+std::unique_ptr<TBasicGeometricalObject> CreateObject(const inifiles::TIniFileSection& section, IScene& scene) {
+    std::string type;
+    inifiles::GetValue(section, "ObjectType", type);
+    const std::string key = ToLower(type);
+    for (const FactoryEntry& entry : ObjectFactory) {
+        if (ToLower(entry.Type) != key) continue;
+        if (entry.Create == nullptr) throw std::runtime_error("Object type not supported by this version: " + type);
+        return entry.Create(section, scene);
+    }
+    throw std::runtime_error("Unknown object type: " + type);
+}
+
+std::uint32_t CheckedObjectID(std::size_t n) {
+    if (n > std::numeric_limits<std::uint32_t>::max()) throw std::runtime_error("Conversion failed");
+    return static_cast<std::uint32_t>(n);
+}
+
+template <typename T>
+geometry::TBoundingBox<double> ToDouble(const geometry::TBoundingBox<T>& box) {
+    geometry::TBoundingBox<double> out;
+    out.Min = geometry::TCoord<double>(box.Min);
+    out.Max = geometry::TCoord<double>(box.Max);
+    return out;
+}
+
+} // namespace
+
+template <typename T>
+TScene<T>::TScene(std::shared_ptr<geometry::BVHManager<T>> manager, geometry::MessageSink messages)
+    : IScene(std::move(messages)), Manager(std::move(manager)) {}
+
+template <typename T>
+TScene<T>::~TScene() = default;
+
+template <typename T>
+std::unique_ptr<IScene> TScene<T>::Clone() const {
+    auto copy = std::make_unique<TScene<T>>(Manager, Messages);
+    copy->CheckOverlap = CheckOverlap;
+    copy->LocalManager = LocalManager;
+    copy->ElectronTransport = ElectronTransport;
+    for (const auto& object : Objects) copy->AddObject(object->Clone());
+    return copy;
+}
+
+template <typename T>
+void TScene<T>::AddObject(std::unique_ptr<TBasicGeometricalObject> object) {
+    TBasicGeometricalObject* raw = object.get();
+    Objects.push_back(std::move(object));
+    if (auto* manager = dynamic_cast<const geometry::IntersectionManager*>(raw)) ObjectManagers.push_back(manager);
+    if (auto* traceable = dynamic_cast<TTraceableObject*>(raw)) {
+        traceable->Scene = this;
+        Traceable.push_back(traceable);
+    }
+    if (auto* part = dynamic_cast<TPart*>(raw)) Parts.push_back(part);
+}
+
+template <typename T>
+bool TScene<T>::ReadScene(const inifiles::TIniFileStructure& ini) {
+    const inifiles::TIniFileSection& objects = ini.FindSection("Objects");
+    inifiles::ReadOptional(objects, "CheckOverlap", CheckOverlap);
+    inifiles::ReadOptional(objects, "LocalManager", LocalManager);
+    bool complete = true;
+    for (std::size_t i = 0; i < objects.SubsectionCount(); ++i) {
+        const inifiles::TIniFileSection& section = objects.Subsection(i);
+        if (section.NameEquals("Object")) {
+            bool created = false;
+            ReadObject(section, created);
+            complete = complete && created;
+        } else if (section.NameEquals("Attractor")) {
+            Messages("Attractors not supported\n", false);
+        }
+    }
+    // The emission windows that AutoWindow fits belong to the sources.
+    bool autoWindow = false;
+    inifiles::ReadOptional(objects, "AutoWindow", autoWindow);
+    return complete;
+}
+
+template <typename T>
+void TScene<T>::ReadObject(const inifiles::TIniFileSection& section, bool& created) {
+    std::unique_ptr<TBasicGeometricalObject> object = CreateObject(section, *this);
+    created = object != nullptr;
+    if (created) AddObject(std::move(object));
+}
+
+template <typename T>
+std::uint32_t TScene<T>::LoadPartGeometry(const inifiles::TIniFileSection& section) {
+    bool checkClosed = true;
+    inifiles::ReadOptional(section, "CheckClosed", checkClosed);
+    const std::uint32_t id = CheckedObjectID(Traceable.size());
+    geometry::ReadGeometry(section, geometry::TAffineTransform(), id, *Manager, false);
+    const bool dumps = section.HasVariable("DumpOFF") || section.HasVariable("DumpPLY") ||
+                       section.HasVariable("DumpStL");
+    if (checkClosed || dumps) {
+        const std::vector<geometry::Facet> facets = Manager->GetObjectFacets(id);
+        if (checkClosed) geometry::CheckClosed(*Manager, id, facets);
+        if (dumps) WriteDumps(section, id, facets);
+    }
+    return id;
+}
+
+template <typename T>
+void TScene<T>::WriteDumps(const inifiles::TIniFileSection& section, std::uint32_t id,
+                           const std::vector<geometry::Facet>& facets) const {
+    auto dump = [&](const char* key, bool binary, auto write) {
+        const inifiles::TIniFileVariable* variable = section.TryFindVariable(key);
+        if (variable == nullptr) return;
+        const std::string name = inifiles::MakePath(*variable, variable->GetValue());
+        std::ofstream file(name, binary ? std::ios::out | std::ios::binary : std::ios::out);
+        if (file) write(file);
+        file.close();
+        if (!file) throw std::runtime_error("Error writing mesh dump " + name);
+    };
+    dump("DumpOFF", false, [&](std::ostream& os) { geometry::WriteOFF(os, *Manager, facets); });
+    dump("DumpPLY", true, [&](std::ostream& os) { geometry::WritePLY(os, *Manager, facets); });
+    bool binaryStL = false;
+    inifiles::ReadOptional(section, "BinaryStL", binaryStL);
+    dump("DumpStL", binaryStL, [&](std::ostream& os) {
+        geometry::WriteStL(os, *Manager, facets, "Part" + std::to_string(id), binaryStL);
+    });
+}
+
+template <typename T>
+geometry::TCoord<double> TScene<T>::GetVertex(std::size_t index) const {
+    return geometry::TCoord<double>(Manager->GetVertices().at(index));
+}
+
+template <typename T>
+void TScene<T>::Clear() {
+    Parts.clear();
+    Traceable.clear();
+    ObjectManagers.clear();
+    Objects.clear();
+    Intersections.Clear();
+    Manager->Clear();
+}
+
+template <typename T>
+geometry::TBoundingBox<double> TScene<T>::GetObjectBounds(std::uint32_t objectID) const {
+    return ToDouble(Manager->GetObjectBounds(objectID));
+}
+
+template <typename T>
+bool TScene<T>::ComputeSegments(const geometry::Ray& ray) {
+    Intersections.Clear();
+    std::vector<geometry::Hit>& hits = Intersections.GetHits();
+    Manager->Intersect(ray, hits, 0);
+    for (const geometry::IntersectionManager* manager : ObjectManagers) manager->Intersect(ray, hits, 0);
+    return Intersections.BuildSegments(Traceable, CheckOverlap);
+}
+
+template <typename T>
+void TScene<T>::PrintSummary(std::ostream& os) const {
+    Manager->PrintMemoryUsage(os);
+    os << "Scene Summary:\n";
+    os << "  Number of Parts: " << Parts.size() << "\n";
+    os << "  Number of Sources: " << SourceCount() << "\n";
+    os << "  Number of Detectors: " << DetectorCount() << "\n";
+    os << "  Number of Trace Detectors: " << TraceDetectorCount() << "\n";
+    os << "  Check Intersection Overlap: " << int(CheckOverlap) << "\n";
+    os << "  Use Local Intersection Manager: " << int(LocalManager) << "\n";
+    if (Parts.empty()) return;
+    os << "Parts Summary:\n";
+    for (std::size_t i = 0; i < Parts.size(); ++i) PrintPartSummary(os, i);
+}
+
+template <typename T>
+void TScene<T>::PrintPartSummary(std::ostream& os, std::size_t index) const {
+    const TPart& part = *Parts[index];
+    os << "  Part " << index << "\n";
+    part.PrintSummary(os);
+    const std::vector<geometry::Facet> facets = Manager->GetObjectFacets(part.ObjectID);
+    std::vector<geometry::GeometryIndex> vertices;
+    vertices.reserve(3 * facets.size());
+    for (const geometry::Facet& f : facets) vertices.insert(vertices.end(), {f.V0, f.V1, f.V2});
+    std::sort(vertices.begin(), vertices.end());
+    const auto distinct = std::unique(vertices.begin(), vertices.end()) - vertices.begin();
+    const geometry::TBoundingBox<T> box = Manager->GetObjectBounds(part.ObjectID);
+    os << "   Number Of Vertices: " << distinct << "\n";
+    os << "   Number Of Facets: " << facets.size() << "\n";
+    os << "   Bounding Box: " << box.Min << "-" << box.Max << " cm\n";
+}
+
+template class TScene<float>;
+template class TScene<double>;

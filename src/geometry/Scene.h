@@ -1,0 +1,124 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <ostream>
+#include <vector>
+
+#include <omp.h>
+
+#include "geometry/BVHManager.h"
+#include "geometry/IntersectionList.h"
+#include "geometry/Messages.h"
+#include "geometry/SceneObjects.h"
+
+namespace inifiles {
+class TIniFileSection;
+class TIniFileStructure;
+}
+
+class TPart;
+
+// What the rest of the program sees of the scene: its objects, the hierarchy over
+// their facets, and the segments of one ray. Every tracer thread works on its own
+// copy (Clone), which shares the hierarchy but has its own objects and arrays.
+class IScene {
+public:
+    IScene();
+    virtual ~IScene();
+    IScene(const IScene&) = delete;
+    IScene& operator=(const IScene&) = delete;
+
+    virtual std::unique_ptr<IScene> Clone() const = 0;
+    // Reads the "Objects" section; false when a factory yields no object.
+    virtual bool ReadScene(const inifiles::TIniFileStructure& ini) = 0;
+    virtual std::size_t ObjectCount() const = 0;
+    virtual std::size_t TraceableCount() const = 0;
+    virtual std::size_t PartCount() const = 0;
+    virtual std::size_t DetectorCount() const = 0;
+    virtual std::size_t TraceDetectorCount() const = 0;
+    virtual std::size_t SourceCount() const = 0;
+    virtual geometry::TCoord<double> GetVertex(std::size_t index) const = 0;
+    virtual TBasicGeometricalObject& GetObject(std::size_t index) const = 0;
+    virtual TTraceableObject& GetTraceable(std::uint32_t objectID) const = 0;
+    virtual TPart& GetPart(std::size_t index) const = 0;
+    // Deletes every object and empties the geometry manager.
+    virtual void Clear() = 0;
+    virtual void PrintSummary(std::ostream& os) const = 0;
+    virtual geometry::TBoundingBox<double> GetObjectBounds(std::uint32_t objectID) const = 0;
+    virtual geometry::IntersectionManager& GetIntersectionManager() const = 0;
+    // Fills the segments of this copy for the ray; true if there is at least one.
+    virtual bool ComputeSegments(const geometry::Ray& ray) = 0;
+    // Reads a part's mesh into the hierarchy under the next traceable ID, checks that
+    // it is closed and writes the requested dumps; returns that ID.
+    virtual std::uint32_t LoadPartGeometry(const inifiles::TIniFileSection& section) = 0;
+
+    const std::vector<geometry::Segment>& GetSegments() const { return Intersections.GetSegments(); }
+    bool IsOverlapWarningArmed() const { return Intersections.IsOverlapWarningArmed(); }
+    const geometry::MessageSink& GetMessageSink() const { return Messages; }
+
+    // Serialises what objects of different scene copies must not do at once.
+    void Lock() { omp_set_lock(&ObjectLock); }
+    void Unlock() { omp_unset_lock(&ObjectLock); }
+
+    bool CheckOverlap = true;
+    bool LocalManager = false;
+    // The electron-transport switch of the run: the default of every part.
+    bool ElectronTransport = false;
+
+protected:
+    explicit IScene(geometry::MessageSink messages);
+
+    geometry::IntersectionList Intersections;
+    geometry::MessageSink Messages;
+
+private:
+    omp_lock_t ObjectLock;
+};
+
+template <typename T>
+class TScene : public IScene {
+public:
+    explicit TScene(std::shared_ptr<geometry::BVHManager<T>> manager,
+                    geometry::MessageSink messages = geometry::DefaultMessageSink());
+    ~TScene() override;
+
+    std::unique_ptr<IScene> Clone() const override;
+    bool ReadScene(const inifiles::TIniFileStructure& ini) override;
+    std::size_t ObjectCount() const override { return Objects.size(); }
+    std::size_t TraceableCount() const override { return Traceable.size(); }
+    std::size_t PartCount() const override { return Parts.size(); }
+    std::size_t DetectorCount() const override { return 0; }
+    std::size_t TraceDetectorCount() const override { return 0; }
+    std::size_t SourceCount() const override { return 0; }
+    geometry::TCoord<double> GetVertex(std::size_t index) const override;
+    TBasicGeometricalObject& GetObject(std::size_t index) const override { return *Objects.at(index); }
+    TTraceableObject& GetTraceable(std::uint32_t objectID) const override { return *Traceable.at(objectID); }
+    TPart& GetPart(std::size_t index) const override { return *Parts.at(index); }
+    void Clear() override;
+    void PrintSummary(std::ostream& os) const override;
+    geometry::TBoundingBox<double> GetObjectBounds(std::uint32_t objectID) const override;
+    geometry::IntersectionManager& GetIntersectionManager() const override { return *Manager; }
+    bool ComputeSegments(const geometry::Ray& ray) override;
+    std::uint32_t LoadPartGeometry(const inifiles::TIniFileSection& section) override;
+
+    // Takes ownership and files the object in every list its kind belongs to.
+    void AddObject(std::unique_ptr<TBasicGeometricalObject> object);
+    geometry::BVHManager<T>& GetManager() const { return *Manager; }
+
+private:
+    void ReadObject(const inifiles::TIniFileSection& section, bool& created);
+    void PrintPartSummary(std::ostream& os, std::size_t index) const;
+    void WriteDumps(const inifiles::TIniFileSection& section, std::uint32_t id,
+                    const std::vector<geometry::Facet>& facets) const;
+
+    std::vector<std::unique_ptr<TBasicGeometricalObject>> Objects;
+    std::vector<TTraceableObject*> Traceable;
+    std::vector<TPart*> Parts;
+    std::shared_ptr<geometry::BVHManager<T>> Manager;
+    std::vector<const geometry::IntersectionManager*> ObjectManagers;
+};
+
+extern template class TScene<float>;
+extern template class TScene<double>;

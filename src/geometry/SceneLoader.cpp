@@ -1,0 +1,79 @@
+#include "geometry/SceneLoader.h"
+
+#include <chrono>
+#include <sstream>
+
+#include "inifiles/IniFile.h"
+
+namespace geometry {
+
+namespace {
+
+class Stopwatch {
+public:
+    // Wall-clock seconds since construction, as the messages print them.
+    std::string Seconds() const {
+        const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - Start;
+        std::ostringstream os;
+        os << elapsed.count();
+        return os.str();
+    }
+
+private:
+    std::chrono::steady_clock::time_point Start = std::chrono::steady_clock::now();
+};
+
+template <typename T>
+LoadedScene CreateScene(const SceneSettings& settings, const MessageSink& messages) {
+    auto manager =
+        std::make_shared<BVHManager<T>>(settings.SAHBins, settings.MaxLeafCount, settings.MaxBVHDepth, messages);
+    LoadedScene loaded;
+    loaded.Manager = manager;
+    loaded.Scene = std::make_unique<TScene<T>>(manager, messages);
+    return loaded;
+}
+
+void CopyObjectsSection(inifiles::TIniFileStructure& configuration, const inifiles::TIniFileStructure& sceneFile) {
+    while (configuration.RemoveSection("Objects")) {
+    }
+    inifiles::TIniFileSection* copy = configuration.AddSection(sceneFile.FindSection("Objects"));
+    const std::string basePath = sceneFile.GetBasePath();
+    if (inifiles::TIniFileVariable* variable = copy->TryFindVariable("BasePath"))
+        variable->SetValue(basePath);
+    else
+        copy->AddVariable("BasePath", basePath);
+}
+
+} // namespace
+
+LoadedScene LoadSceneGeometry(inifiles::TIniFileStructure& configuration, const SceneSettings& settings,
+                              const MessageSink& messages) {
+    LoadedScene loaded = settings.Single ? CreateScene<float>(settings, messages)
+                                         : CreateScene<double>(settings, messages);
+    loaded.Scene->ElectronTransport = settings.ElectronTransport;
+    messages("Loading geometry...\n", false);
+    const Stopwatch watch;
+    if (settings.SceneFileName.empty()) {
+        loaded.Scene->ReadScene(configuration);
+    } else {
+        const inifiles::TIniFileStructure sceneFile(settings.SceneFileName);
+        loaded.Scene->ReadScene(sceneFile);
+        CopyObjectsSection(configuration, sceneFile);
+    }
+    messages("Geometry loaded in " + watch.Seconds() + "s\n", false);
+    if (loaded.Scene->SourceCount() == 0) messages("Error. No sources found.\n", false);
+    if (loaded.Scene->DetectorCount() == 0 && loaded.Scene->TraceDetectorCount() == 0)
+        messages("Warning. No detectors found.\n", false);
+    return loaded;
+}
+
+void PrepareGeometryManager(IScene& scene, const MessageSink& messages) {
+    messages("Preparing geometry manager...\n", false);
+    const Stopwatch watch;
+    IntersectionManager& manager = scene.GetIntersectionManager();
+    manager.Prepare();
+    manager.Finish();
+    messages("Geometry manager prepared in " + watch.Seconds() + "s\n", false);
+}
+
+} // namespace geometry

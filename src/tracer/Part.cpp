@@ -1,0 +1,51 @@
+#include "tracer/Part.h"
+
+#include <stdexcept>
+
+#include "app/SystemUtils.h"
+#include "geometry/Scene.h"
+#include "inifiles/IniValues.h"
+
+std::unique_ptr<TPart> TPart::Create(const inifiles::TIniFileSection& section, IScene& scene) {
+    auto part = std::make_unique<TPart>();
+    try {
+        part->ReadTraceableKeys(section);
+        part->ReadMaterialKeys(section, scene.ElectronTransport);
+        part->Scene = &scene;
+        part->ObjectID = scene.LoadPartGeometry(section);
+    } catch (const std::exception& e) {
+        throw std::runtime_error(std::string("TPart: ") + e.what());
+    }
+    return part;
+}
+
+std::unique_ptr<TBasicGeometricalObject> TPart::Clone() const {
+    return std::make_unique<TPart>(*this);
+}
+
+void TPart::ReadMaterialKeys(const inifiles::TIniFileSection& section, bool electronTransport) {
+    inifiles::ReadOptional(section, "MaterialName", MaterialName);
+    Void = ToLower(MaterialName) == "void";
+    MaterialIndex = Void ? VoidMaterialIndex : NoMaterialIndex;
+    ElectronTransport = false;
+    ElectronEmission = false;
+    if (MaterialName.empty()) return;
+    ElectronTransport = electronTransport;
+    inifiles::ReadOptional(section, "ElectronTransport", ElectronTransport);
+    inifiles::ReadOptional(section, "ElectronEmission", ElectronEmission);
+    if (ElectronEmission) ElectronTransport = true;
+}
+
+void TPart::SetMaterial(const materials::TMaterial* material, std::int32_t index) {
+    Material = material;
+    MaterialIndex = index;
+}
+
+void TPart::PrintSummary(std::ostream& os) const {
+    TTraceableObject::PrintSummary(os);
+    if (!MaterialName.empty()) os << "   Material Name: " << MaterialName << "\n";
+    if (ElectronEmission)
+        os << "   Electron Emission: " << ElectronEmission << "\n";
+    else
+        os << "   Electron Tracing: " << ElectronTransport << "\n";
+}
