@@ -7,10 +7,10 @@ here=$(cd "$(dirname "$0")" && pwd)
 work=$(dirname "$tarvo")/demo
 rm -rf "$work"
 mkdir -p "$work"
-cp "$here"/*.ini "$work"/ 2>/dev/null || true
+cp "$here"/*.ini "$work"/
 cd "$work"
 
-echo "== Tarvo demo: console commands piped into $tarvo"
-printf 'help\napplicationinfo\nstatus\nstart\nquit\ny\n' | "$tarvo"
+echo "== Tarvo demo: $tarvo tarvo.ini, with console commands piped into it"
+printf 'help\napplicationinfo\nstatus\nstart\nquit\ny\n' | "$tarvo" tarvo.ini
 echo
-echo "== Demo finished. Working folder: $work"
+echo "== Demo finished. Results are in $work/tarvo/ (the results file: $work/tarvo/tarvo.ini_results.txt)"

@@ -3,7 +3,10 @@
 #include "app/SystemUtils.h"
 
 #include <chrono>
+#include <cstdio>
 #include <fstream>
+#include <iostream>
+#include <sstream>
 #include <stdexcept>
 #include <thread>
 
@@ -95,7 +98,9 @@ void TTarvoApplication::HandleMessage(TMessage& message) {
         break;
     case kMsgCalculationsFinished: {
         const double seconds = static_cast<TAlgorithmCalculationsFinishedMessage&>(message).seconds;
-        DisplayText("Elapsed time: " + std::to_string(seconds) + " seconds.");
+        std::ostringstream text;
+        text << "Elapsed time: " << seconds << " seconds (" << FormatDuration(seconds) << ").";
+        DisplayText(text.str());
         break;
     }
     case kMsgAlgorithmProgress:
@@ -120,11 +125,114 @@ void TTarvoApplication::Idle() {
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
 }
 
-bool TTarvoApplication::Initialize(const std::string& fileName, bool) {
+namespace {
+
+// The file name without the extension of its last component ("dir.v2/run" keeps its dots).
+std::string WithoutExtension(const std::string& name) {
+    const auto slash = name.find_last_of('/');
+    const auto dot = name.find_last_of('.');
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash))
+        return name;
+    return name.substr(0, dot);
+}
+
+std::string FileNamePart(const std::string& path) {
+    const auto slash = path.find_last_of('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+} // namespace
+
+std::string TTarvoApplication::ResultPrefix() const {
+    return inifiles::JoinPath(parameters_.ResultDir, resultBaseName_);
+}
+
+void TTarvoApplication::ReadConfiguration(const std::string& fileName, inifiles::TIniFileStructure& tree) const {
+    tree.SetBasePath(fileName == "-" ? std::string() : inifiles::DirectoryPart(fileName));
+    tree.SetRestored(false);
+    if (fileName == "-") {
+        tree.ReadFrom(std::cin, "standard input");
+        return;
+    }
     std::ifstream file(fileName, std::ios::binary);
-    if (fileName != "-" && !file)
+    if (!file)
         throw std::runtime_error("Can not open file for reading: " + fileName);
-    throw std::runtime_error("Reading configurations is not supported yet: " + fileName);
+    tree.ReadFrom(file, fileName);
+}
+
+bool TTarvoApplication::Initialize(const std::string& fileName, bool) {
+    // Replacing the configuration deletes the scene that running tracers are using.
+    if (IsCalculating() || state_ == kSuspended)
+        throw std::runtime_error("Can not read a configuration while calculations are running.");
+    const std::string name = fileName == "-" ? std::string("tarvo") : fileName;
+
+    // Read into a new tree and block, so a failed Init leaves the loaded configuration intact.
+    inifiles::TIniFileStructure tree;
+    ReadConfiguration(fileName, tree);
+    DisplayText("Reading parameters...");
+    TSimulationParameters parameters;
+    try {
+        parameters.ReadParameters(tree, WithoutExtension(name),
+                                  [this](const std::string& text, bool isError) { DisplayText(text, isError); });
+    } catch (const std::exception& error) {
+        throw std::runtime_error(std::string(error.what()) + " while parsing " + fileName);
+    }
+    configuration_ = std::move(tree);
+    parameters_ = parameters;
+    resultBaseName_ = FileNamePart(name);
+    sceneInitialized_ = false;
+    initialized_ = true;
+    state_ = kInitialized;
+    DisplayText("Reading parameters done.");
+
+    CreateResultDirectory();
+    if (parameters_.StartImmediately || fileName == "-" || !parameters_.SceneFileName.empty() ||
+        configuration_.HasSection("Objects"))
+        throw std::runtime_error("Can not load the scene of " + fileName + ": scenes are not supported yet.");
+
+    const std::string summary = Summary();
+    DisplayText(summary);
+    WriteResultsHeader(summary);
+    if (parameters_.StartImmediately || fileName == "-")
+        Start();
+    else
+        DisplayText("Ready.");
+    return true;
+}
+
+void TTarvoApplication::CreateResultDirectory() {
+    const std::string& dir = parameters_.ResultDir;
+    if (dir.empty())
+        return;
+    if (const int error = CreateDirectoryWithParents(dir))
+        DisplayText("Couldn't create directory " + dir + " (" + std::to_string(error) + ")", true);
+}
+
+std::string TTarvoApplication::Summary() const {
+    std::ostringstream summary;
+    summary << std::boolalpha;
+    parameters_.PrintSimulationSummary(summary);
+    std::string text = summary.str();
+    if (!text.empty() && text.back() == '\n')
+        text.pop_back();
+    return text;
+}
+
+void TTarvoApplication::WriteResultsHeader(const std::string& summary) const {
+    const std::string fileName = ResultPrefix() + "_results.txt";
+    const std::string temporary = fileName + ".tmp";
+    {
+        std::ofstream file(temporary, std::ios::binary | std::ios::trunc);
+        file << GetStartLine() << '\n' << VersionBanner() << '\n' << summary << '\n';
+        if (!file.flush()) {
+            std::remove(temporary.c_str());
+            throw std::runtime_error("Can not write " + fileName);
+        }
+    }
+    if (std::rename(temporary.c_str(), fileName.c_str()) != 0) {
+        std::remove(temporary.c_str());
+        throw std::runtime_error("Can not write " + fileName);
+    }
 }
 
 bool TTarvoApplication::RestoreState(const std::string&) { return false; }

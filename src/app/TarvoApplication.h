@@ -2,6 +2,8 @@
 
 #include "app/MonteCarloAlgorithm.h"
 #include "app/ObjectIO.h"
+#include "app/SimulationParameters.h"
+#include "inifiles/IniFile.h"
 #include "ui/ActiveObject.h"
 #include "ui/UserInterface.h"
 
@@ -45,6 +47,11 @@ public:
     void OnAlgorithmStateChanged(std::int32_t driverState);
 
     std::int32_t GetState() const { return state_; }
+    const inifiles::TIniFileStructure& Configuration() const { return configuration_; }
+    const TSimulationParameters& Parameters() const { return parameters_; }
+    // ResultDir joined with the configuration's file name: the stem of every result file.
+    std::string ResultPrefix() const;
+    std::string StateFileName() const { return ResultPrefix() + ".state"; }
     bool IsInitialized() const { return initialized_; }
     bool IsSceneInitialized() const { return sceneInitialized_; }
     void SetInteractive(bool interactive) { interactive_ = interactive; }
@@ -60,8 +67,14 @@ private:
     bool IsAttended() const;
     bool IsCalculating() const;
     void QuitUnattended();
+    void ReadConfiguration(const std::string& fileName, inifiles::TIniFileStructure& tree) const;
+    void CreateResultDirectory();
+    std::string Summary() const;
+    void WriteResultsHeader(const std::string& summary) const;
 
+    inifiles::TIniFileStructure configuration_;
     ui::TUserInterface& ui_;
+    TSimulationParameters parameters_;
     std::unique_ptr<TMonteCarloAlgorithm> driver_;
     int nice_ = 0;
     std::int32_t state_ = kConstructed;

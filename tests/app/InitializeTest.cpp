@@ -1,0 +1,103 @@
+#include "common/TestUtil.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+using testutil::CountOf;
+using testutil::ReadFile;
+using testutil::RunTarvo;
+using testutil::WriteFile;
+
+namespace {
+
+std::string Task(const std::string& keys) { return "[ApplicationTask]\n" + keys + "[EndApplicationTask]\n"; }
+
+} // namespace
+
+TEST(Initialize, ConfigurationLoadsWritesResultsAndWaits) {
+    testutil::TempDir dir;
+    WriteFile(dir.File("run.ini"), Task("NumberOfPhotons = 1000\nRandomSeed = 77\n"));
+    const auto r = RunTarvo({"run.ini"}, "", 30.0, dir.Path());
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_LT(r.out.find("Reading parameters...\n"), r.out.find("Reading parameters done.\n"));
+    EXPECT_NE(r.out.find("Simulation Summary: \n  Max Number Of Tracers: 0\n  Number Of Particles: 1000\n"),
+              std::string::npos);
+    EXPECT_NE(r.out.find("  Quasi Monte Carlo: false\n"), std::string::npos); // word booleans
+    EXPECT_NE(r.out.find("\nReady.\n"), std::string::npos);
+    // The results file sits in ResultDir (the file name without extension) under the full file name.
+    const std::string results = ReadFile(dir.File("run/run.ini_results.txt"));
+    EXPECT_NE(results.find("\nTarvo v2.0.7-0-g6a7a6ef 64bit OpenMP\nSimulation Summary: \n"), std::string::npos);
+    EXPECT_NE(results.find("  Random Seed: 77\n"), std::string::npos);
+    EXPECT_FALSE(testutil::FileExists(dir.File("run/run.ini_results.txt.tmp")));
+}
+
+TEST(Initialize, FailedFileIsReportedAndNextArgumentStillRuns) {
+    testutil::TempDir dir;
+    WriteFile(dir.File("bad.ini"), Task("NumberOfParticles = 0\n"));
+    WriteFile(dir.File("good.ini"), Task("NumberOfParticles = 1e6\nResultDir = out/deeper\n"));
+    const auto r = RunTarvo({"bad.ini", "good.ini"}, "", 30.0, dir.Path());
+    EXPECT_EQ(r.exitCode, 255);
+    EXPECT_NE(r.err.find("Can not read the number of particles! while parsing bad.ini"), std::string::npos);
+    EXPECT_NE(r.out.find("  Number Of Particles: 1000000 (1e+06)\n"), std::string::npos);
+    EXPECT_TRUE(testutil::FileExists(dir.File("out/deeper/good.ini_results.txt")));
+}
+
+TEST(Initialize, MalformedValuesNameKeyValueAndFile) {
+    testutil::TempDir dir;
+    const struct {
+        const char* keys;
+        const char* message;
+    } cases[] = {
+        {"NumberOfParticles = 1.5\n", "NumberOfParticles as SizeType: 1.5"},
+        {"NumberOfParticles = 10\nSingle = TRUE\n", "Single as bool: TRUE"},
+        {"NumberOfParticles = 10\nImageType = tiff\n", "Unknown image type!"},
+    };
+    for (const auto& c : cases) {
+        WriteFile(dir.File("case.ini"), Task(c.keys));
+        const auto r = RunTarvo({"case.ini"}, "", 30.0, dir.Path());
+        EXPECT_EQ(r.exitCode, 255);
+        EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find(" while parsing case.ini"), std::string::npos) << r.err;
+    }
+    WriteFile(dir.File("ok.ini"), Task("NumberOfParticles = 10\nPixelType = UINT16\n"));
+    const auto r = RunTarvo({"ok.ini"}, "", 30.0, dir.Path());
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.out.find("  Pixel Type: UInt16\n"), std::string::npos);
+}
+
+TEST(Initialize, MissingFileIsNamed) {
+    const auto r = RunTarvo({"/nonexistent/tarvo.ini"});
+    EXPECT_EQ(r.exitCode, 255);
+    EXPECT_NE(r.err.find("Can not open file for reading: /nonexistent/tarvo.ini"), std::string::npos);
+}
+
+TEST(Initialize, InitCommandLoadsAndAFailedOneKeepsTheLoadedConfiguration) {
+    testutil::TempDir dir;
+    WriteFile(dir.File("tarvo.ini"), Task("NumberOfParticles = 5000\n"));
+    WriteFile(dir.File("broken.ini"), Task("NumberOfParticles = many\n"));
+    const auto r = RunTarvo({}, "init\ninit broken.ini\nstart\n", 30.0, dir.Path());
+    EXPECT_EQ(r.exitCode, 0); // console errors do not fail the program
+    EXPECT_NE(r.err.find("File name not specified. Use tarvo.ini by default."), std::string::npos);
+    EXPECT_NE(r.err.find("while parsing broken.ini"), std::string::npos);
+    EXPECT_EQ(CountOf(r.out, "Reading parameters done."), 1);
+    // Still initialized by the first file: Start now asks for the scene.
+    EXPECT_NE(r.out.find("Can not start calculations. Scene is not initialized."), std::string::npos);
+}
+
+TEST(Initialize, ConfigurationAskingForASceneFailsClearly) {
+    testutil::TempDir dir;
+    WriteFile(dir.File("scene.ini"), Task("NumberOfParticles = 10\n") + "[Objects]\n[EndObjects]\n");
+    const auto r = RunTarvo({"scene.ini"}, "", 30.0, dir.Path());
+    EXPECT_EQ(r.exitCode, 255);
+    EXPECT_NE(r.err.find("Can not load the scene of scene.ini"), std::string::npos);
+}
+
+TEST(Initialize, BundledExampleLoads) {
+    testutil::TempDir dir;
+    // A copy, so the results folder next to it is made in the temporary folder.
+    WriteFile(dir.File("tarvo.ini"), ReadFile(std::string(TARVO_TEST_DATA) + "/../../examples/tarvo.ini"));
+    const auto r = RunTarvo({"tarvo.ini"}, "", 30.0, dir.Path());
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.out.find("Ready."), std::string::npos);
+}
