@@ -6,6 +6,7 @@
 #include "MaterialPhysics.h"
 #include "MaterialWriter.h"
 
+#include "app/SystemUtils.h"
 #include "materials/DataDirectory.h"
 
 #include <xraylib.h>
@@ -62,15 +63,15 @@ Options ParseArguments(int argc, char** argv)
     return options;
 }
 
+std::string DefinitionsPath(const Options& options) { return options.materialsDir + "/materials.def"; }
+
+// The definitions file's materials with those given by --add added or replaced.
 std::vector<matgen::MaterialDefinition> LoadDefinitions(const Options& options)
 {
-    const std::string path = options.materialsDir + "/materials.def";
     std::vector<matgen::MaterialDefinition> definitions;
-    std::ifstream in(path);
+    std::ifstream in(DefinitionsPath(options));
     if (in)
         definitions = matgen::ReadDefinitions(in);
-    if (options.additions.empty())
-        return definitions;
     for (const auto& line : options.additions) {
         auto added = matgen::ParseDefinition(line);
         auto same = std::find_if(definitions.begin(), definitions.end(),
@@ -80,13 +81,18 @@ std::vector<matgen::MaterialDefinition> LoadDefinitions(const Options& options)
         else
             definitions.push_back(added);
     }
+    return definitions;
+}
+
+void SaveDefinitions(const Options& options, const std::vector<matgen::MaterialDefinition>& definitions)
+{
+    const std::string path = DefinitionsPath(options);
     std::ofstream out(path);
     out << "# Material definitions: name; composition; density [g/cm^3]. Regenerate with tarvo-materials.\n";
     for (const auto& d : definitions)
         out << matgen::FormatDefinition(d) << '\n';
     if (!out)
         throw std::runtime_error("Could not write " + path);
-    return definitions;
 }
 
 // Cuts of the grid besides powers of two: the jumps of the photo data, the
@@ -123,7 +129,9 @@ int main(int argc, char** argv)
         const Options options = ParseArguments(argc, argv);
         const auto definitions = LoadDefinitions(options);
         if (definitions.empty())
-            throw std::runtime_error("no materials defined in " + options.materialsDir + "/materials.def");
+            throw std::runtime_error("no materials defined in " + DefinitionsPath(options));
+        if (CreateDirectoryWithParents(options.materialsDir) != 0)
+            throw std::runtime_error("Could not create directory " + options.materialsDir);
         std::vector<matgen::MaterialPhysics> materials;
         for (const auto& d : definitions) {
             materials.emplace_back(d, options.xcomDir);
@@ -131,6 +139,8 @@ int main(int argc, char** argv)
             std::cout << "Generated " << d.name << '\n';
         }
         matgen::WriteMaterialsFile(options.materialsDir + "/materials.ini", materials, kReferenceEnergy);
+        if (!options.additions.empty())
+            SaveDefinitions(options, definitions);
         std::cout << "Wrote " << options.materialsDir << "/materials.ini with " << materials.size()
                   << " materials\n";
         return 0;
