@@ -1,0 +1,173 @@
+#include "materials/MaterialsList.h"
+
+#include "TestErrors.h"
+#include "common/TestUtil.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <sstream>
+#include <string>
+#include <vector>
+
+using materials::MaterialProperties;
+using materials::TMaterialsList;
+
+namespace {
+
+const std::string kShipped = std::string(TARVO_SOURCE_DATA_DIR) + "/materials/materials.ini";
+const std::string kData = std::string(TARVO_SOURCE_DATA_DIR) + "/materials/";
+
+struct Recorder {
+    std::string progress, errors;
+    materials::MessageSink Sink()
+    {
+        return [this](const std::string& text, bool isError) { (isError ? errors : progress) += text + "|"; };
+    }
+};
+
+MaterialProperties Switches(double maxEnergy)
+{
+    MaterialProperties p;
+    p.MaxEnergy = maxEnergy;
+    return p;
+}
+
+// A materials file with one material "M" whose Macroscopic subsection holds `macro`.
+std::string OneMaterial(const std::string& macro, const std::string& extra = "")
+{
+    return "[Materials]\n[M]\nDensity = 1\n[Macroscopic]\n" + macro + "\n[EndMacroscopic]\n" + extra +
+           "\n[EndM]\n[EndMaterials]\n";
+}
+
+} // namespace
+
+TEST(MaterialsList, VoidNamesHaveNoMaterialAndNamesAreShared)
+{
+    MaterialProperties p;
+    TMaterialsList list(&p);
+    EXPECT_EQ(list.GetMaterial(""), nullptr);
+    EXPECT_EQ(list.GetMaterial("VoId"), nullptr);
+    auto* water = list.GetMaterial("Water");
+    ASSERT_NE(water, nullptr);
+    EXPECT_EQ(list.GetMaterial("Water"), water);
+    EXPECT_NE(list.GetMaterial("Lead"), water);
+    EXPECT_EQ(list.Count(), 2u);
+}
+
+TEST(MaterialsList, ShippedMaterialsLoadAndSetTheLowestEnergy)
+{
+    auto p = Switches(150.0);
+    TMaterialsList list(&p);
+    list.GetMaterial("Water");
+    list.GetMaterial("Lead");
+    Recorder r;
+    list.Load(kShipped, r.Sink());
+    EXPECT_EQ(r.errors, "");
+    EXPECT_DOUBLE_EQ(p.MinEnergy, 1.0);
+    EXPECT_DOUBLE_EQ(p.MinElectronEnergy, 11.0);
+    EXPECT_NE(r.progress.find("Lead:| SimpleMacro| Macro|\n"), std::string::npos) << r.progress;
+    EXPECT_NE(r.progress.find(" Klein-Nishina| Thomson|"), std::string::npos) << r.progress;
+
+    const auto& lead = *list.GetMaterial("Lead");
+    const double mu = lead.Attenuation(p).GetTotal(100.0);
+    EXPECT_NEAR(mu, 5.55 * 11.35, 0.03 * 5.55 * 11.35);  // lead, 100 keV: about 5.55 cm^2/g
+    EXPECT_EQ(ErrorOf([&] { lead.Attenuation(p).GetTotal(200.0); }), "TableInfo::interpolate(). Energy Index Error!\n");
+    EXPECT_EQ(list.Common().Properties.KleinNishina.Table.GetValue(0.0, 100.0), -1.0);
+
+    std::ostringstream summary;
+    list.PrintSummary(summary);
+    const std::string text = summary.str();
+    EXPECT_EQ(text.rfind("Materials Summary:\n  Common Material:\n   Simple Physics Tabulated Compton: 1-", 0), 0u)
+        << text;
+    EXPECT_NE(text.find("  Material Name: Water\n   Density: 1 [g/cm^3]\n   Attenuation Coefficients: 1-15"),
+              std::string::npos)
+        << text;
+    EXPECT_NE(text.find("  Material Name: Lead\n   Density: 11.35 [g/cm^3]\n"), std::string::npos) << text;
+}
+
+TEST(MaterialsList, MinEnergyBelowTheDataFails)
+{
+    auto p = Switches(150.0);
+    p.MinEnergy = 0.5;
+    TMaterialsList list(&p);
+    list.GetMaterial("Water");
+    Recorder r;
+    EXPECT_EQ(ErrorOf([&] { list.Load(kShipped, r.Sink()); }), "Not enough data below 0.5 keV");
+    p.MinEnergy = 2.0;
+    list.Load(kShipped, r.Sink());
+    EXPECT_DOUBLE_EQ(p.MinEnergy, 2.0);
+}
+
+TEST(MaterialsList, ComponentErrorsAreReportedAndFailTheLoad)
+{
+    testutil::TempDir dir;
+    auto load = [&](const std::string& text, MaterialProperties p, const std::string& name = "M") {
+        testutil::WriteFile(dir.File("m.ini"), text);
+        TMaterialsList list(&p);
+        list.GetMaterial(name);
+        Recorder r;
+        EXPECT_EQ(ErrorOf([&] { list.Load(dir.File("m.ini"), r.Sink()); }), "Error loading materials data");
+        return r.errors;
+    };
+    EXPECT_EQ(load(OneMaterial("DataFormat = acrp"), Switches(100)), "Filename required for Macro|");
+    EXPECT_EQ(load(OneMaterial("CoefficientsFileName = missing.txt"), Switches(100)),
+              "Could not open file " + dir.File("missing.txt") + " for Macro|");
+    auto fluorescence = Switches(100);
+    fluorescence.Fluorescence = true;
+    const std::string macro = "CoefficientsFileName = " + kData + "Water_ACRP.txt";
+    EXPECT_EQ(load(OneMaterial(macro), fluorescence), "No fluorescence data for M for Fluorescence|");
+    EXPECT_EQ(load(OneMaterial(macro), Switches(100), "Other"), "Can't find section [Other]|");
+}
+
+TEST(MaterialsList, MaterialDensityRescalesTheTableAndFluorescenceLoads)
+{
+    testutil::TempDir dir;
+    const std::string fluo = "[Fluorescence]\nCoefficientsFileName = " + kData + "Lead_Fluo.txt\n[EndFluorescence]";
+    testutil::WriteFile(dir.File("m.ini"), OneMaterial("CoefficientsFileName = " + kData + "Lead_ACRP.txt", fluo));
+    auto p = Switches(100);
+    p.Fluorescence = true;
+    TMaterialsList list(&p);
+    auto* m = list.GetMaterial("M");
+    Recorder r;
+    list.Load(dir.File("m.ini"), r.Sink());
+    // Lead's table read for a material of density 1 gives lead's mass coefficients.
+    EXPECT_NEAR(m->Attenuation(p).GetTotal(100.0), 5.55, 0.03 * 5.55);
+    EXPECT_EQ(m->Properties.Fluorescence.ShellCount(), 9u);
+    std::ostringstream summary;
+    list.PrintSummary(summary);
+    EXPECT_NE(summary.str().find("   Fluorescence Data: 1-100"), std::string::npos) << summary.str();
+}
+
+TEST(MaterialsList, FullPhysicsTablesAreComputedFromTheScatterDataAndSavedOnce)
+{
+    testutil::TempDir dir;
+    const std::string extra = "[TotalCompton]\nSave = 1\nEnergyStart = 1,10\nEnergyStride = 1,10\n"
+                              "GammaValuesNumber = 101\n[EndTotalCompton]\n"
+                              "[ScatteringFunction]\nCoefficientsFileName = " + kData + "Water_ScatF.txt\n"
+                              "[EndScatteringFunction]\n"
+                              "[AtomicFormFactor]\nCoefficientsFileName = " + kData + "Water_FormF.txt\n"
+                              "[EndAtomicFormFactor]\n"
+                              "[TotalRayleigh]\nEnergyStart = 1\nEnergyStride = 5\nGammaValuesNumber = 101\n"
+                              "[EndTotalRayleigh]\n";
+    testutil::WriteFile(dir.File("m.ini"), OneMaterial("CoefficientsFileName = " + kData + "Water_ACRP.txt", extra));
+    auto p = Switches(100);
+    p.FullPhysicsThreshold = 50;
+    auto loadOnce = [&] {
+        TMaterialsList list(&p);
+        auto* m = list.GetMaterial("M");
+        Recorder r;
+        list.Load(dir.File("m.ini"), r.Sink());
+        EXPECT_EQ(r.errors, "");
+        // Rayleigh with a form factor is strongly forward at 50 keV: the median cosine is near 1.
+        EXPECT_GT(m->Properties.TotalRayleigh.Table.GetValue(0.5, 46.0), 0.9);
+        EXPECT_LT(m->Properties.TotalRayleigh.Table.GetValue(0.5, 1.0), 0.5);
+        EXPECT_EQ(m->Properties.TotalCompton.Table.GetValue(0.0, 20.0), -1.0);
+        return r.progress;
+    };
+    EXPECT_EQ(loadOnce().find("Not overwriting"), std::string::npos);
+    ASSERT_TRUE(testutil::FileExists(dir.File("M_iv.xrc")));
+    const std::string saved = testutil::ReadFile(dir.File("M_iv.xrc"));
+    EXPECT_NE(loadOnce().find("Not overwriting " + dir.File("M_iv.xrc")), std::string::npos);
+    EXPECT_EQ(testutil::ReadFile(dir.File("M_iv.xrc")), saved);
+}
