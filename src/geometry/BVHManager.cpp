@@ -237,15 +237,12 @@ public:
     void Build() override {
         auto& m = this->Manager;
         const std::size_t n = m.Facets.size();
-        Index.resize(n);
-        std::iota(Index.begin(), Index.end(), 0u);
-        Boxes.resize(n);
-        for (auto& k : Keys) k.resize(n);
+        Items.resize(n);
         this->Left.resize(n);
         const bool binned = m.SAHBins > 1;
         if (binned)
             for (auto& bins : Bins) bins.Allocate(m.SAHBins);
-        ComputeBoxesAndKeys();
+        ComputeItems();
         if (!binned) {
             RunSweepFromRoot();
         } else {
@@ -255,16 +252,24 @@ public:
                 throw;
             } catch (const std::exception& e) {
                 m.Messages(std::string(e.what()) + "\n", true);
-                std::iota(Index.begin(), Index.end(), 0u);
+                ComputeItems();
                 RunSweepFromRoot();
             }
         }
         std::vector<Facet> ordered(n);
-        for (std::size_t i = 0; i < n; ++i) ordered[i] = m.Facets[Index[i]];
+        for (std::size_t i = 0; i < n; ++i) ordered[i] = m.Facets[Items[i].Index];
         m.Facets.swap(ordered);
     }
 
 private:
+    // The cached box and keys of one facet, kept in facet-position order so that
+    // binning, partitioning and sorting read memory in sequence.
+    struct Item {
+        TBoundingBox<T> Box;
+        T Key[3];
+        std::uint32_t Index;
+    };
+
     struct BinSet {
         std::vector<TBoundingBox<T>> Boxes;
         std::vector<std::uint64_t> Counts;
@@ -281,32 +286,33 @@ private:
         T SplitValue = 0;
     };
 
-    void ComputeBoxesAndKeys() {
+    void ComputeItems() {
         const auto& m = this->Manager;
         const std::int64_t n = std::int64_t(m.Facets.size());
 #pragma omp parallel for schedule(dynamic, 4096)
         for (std::int64_t i = 0; i < n; ++i) {
             const Facet& f = m.Facets[std::size_t(i)];
-            Boxes[std::size_t(i)] = m.GetFacetBounds(f);
+            Item& item = Items[std::size_t(i)];
+            item.Box = m.GetFacetBounds(f);
             const Coord& a = m.Vertices[f.V0];
             const Coord& b = m.Vertices[f.V1];
             const Coord& c = m.Vertices[f.V2];
-            Keys[0][std::size_t(i)] = a.x + b.x + c.x;
-            Keys[1][std::size_t(i)] = a.y + b.y + c.y;
-            Keys[2][std::size_t(i)] = a.z + b.z + c.z;
+            item.Key[0] = a.x + b.x + c.x;
+            item.Key[1] = a.y + b.y + c.y;
+            item.Key[2] = a.z + b.z + c.z;
+            item.Index = std::uint32_t(i);
         }
     }
 
     void RunSweepFromRoot() {
-        SortRange(0, std::uint32_t(Index.size() - 1), 0);
+        SortRange(0, std::uint32_t(Items.size() - 1), 0);
         this->Run(this->RootTask(false));
     }
 
     // Equal keys are ordered by facet position so that the tree is the same on every run.
     void SortRange(std::uint32_t first, std::uint32_t last, int axis) {
-        const std::vector<T>& key = Keys[axis];
-        std::sort(Index.begin() + first, Index.begin() + last + 1, [&key](std::uint32_t a, std::uint32_t b) {
-            return key[a] < key[b] || (!(key[b] < key[a]) && a < b);
+        std::sort(Items.begin() + first, Items.begin() + last + 1, [axis](const Item& a, const Item& b) {
+            return a.Key[axis] < b.Key[axis] || (!(b.Key[axis] < a.Key[axis]) && a.Index < b.Index);
         });
     }
 
@@ -323,7 +329,7 @@ private:
             sweep.Axis = 0;
             sweep.Binned = false;
         }
-        auto boxAt = [this](std::uint32_t pos) -> const TBoundingBox<T>& { return Boxes[Index[pos]]; };
+        auto boxAt = [this](std::uint32_t pos) -> const TBoundingBox<T>& { return Items[pos].Box; };
         auto sortRange = [this](std::uint32_t first, std::uint32_t last, int axis) { SortRange(first, last, axis); };
         return this->Sweep(sweep, boxAt, sortRange);
     }
@@ -360,12 +366,11 @@ private:
     AxisChoice EvaluateAxis(int axis, std::uint32_t first, std::uint32_t last) {
         AxisChoice result;
         if (last <= first) return result;
-        const std::vector<T>& key = Keys[axis];
-        T kmin = key[Index[first]];
+        T kmin = Items[first].Key[axis];
         T kmax = kmin;
         for (std::uint32_t p = first; p <= last; ++p) {
-            kmin = std::min(kmin, key[Index[p]]);
-            kmax = std::max(kmax, key[Index[p]]);
+            kmin = std::min(kmin, Items[p].Key[axis]);
+            kmax = std::max(kmax, Items[p].Key[axis]);
         }
         const std::uint64_t k = this->Manager.SAHBins;
         const double scale = double(k) * 0.999999 / (double(kmax) - double(kmin));
@@ -374,10 +379,10 @@ private:
         std::fill(bins.Boxes.begin(), bins.Boxes.end(), TBoundingBox<T>());
         std::fill(bins.Counts.begin(), bins.Counts.end(), 0);
         for (std::uint32_t p = first; p <= last; ++p) {
-            const std::uint32_t i = Index[p];
-            const double position = (double(key[i]) - double(kmin)) * scale;
+            const Item& item = Items[p];
+            const double position = (double(item.Key[axis]) - double(kmin)) * scale;
             const std::uint64_t b = std::min<std::uint64_t>(std::uint64_t(position), k - 1);
-            Grow(bins.Boxes[b], Boxes[i]);
+            Grow(bins.Boxes[b], item.Box);
             ++bins.Counts[b];
         }
         TBoundingBox<T> box;
@@ -408,14 +413,13 @@ private:
     // Facets with a key below the split value move to the front; returns the
     // position of the first one that stays behind.
     std::uint32_t Partition(std::uint32_t first, std::uint32_t last, int axis, T splitValue) {
-        const std::vector<T>& key = Keys[axis];
         std::int64_t i = first;
         std::int64_t j = last;
         while (i <= j) {
-            if (key[Index[std::size_t(i)]] < splitValue) {
+            if (Items[std::size_t(i)].Key[axis] < splitValue) {
                 ++i;
             } else {
-                std::swap(Index[std::size_t(i)], Index[std::size_t(j)]);
+                std::swap(Items[std::size_t(i)], Items[std::size_t(j)]);
                 --j;
             }
         }
@@ -424,13 +428,11 @@ private:
 
     TBoundingBox<T> RangeBox(std::uint32_t first, std::uint32_t last) const {
         TBoundingBox<T> box;
-        for (std::uint32_t p = first; p <= last; ++p) Grow(box, Boxes[Index[p]]);
+        for (std::uint32_t p = first; p <= last; ++p) Grow(box, Items[p].Box);
         return box;
     }
 
-    std::vector<std::uint32_t> Index;
-    std::vector<TBoundingBox<T>> Boxes;
-    std::vector<T> Keys[3];
+    std::vector<Item> Items;
     BinSet Bins[3];
 };
 
