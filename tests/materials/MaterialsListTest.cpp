@@ -1,11 +1,15 @@
 #include "materials/MaterialsList.h"
 
+#include "datafiles/XRTCStream.h"
+#include "materials/DataDirectory.h"
+
 #include "TestErrors.h"
 #include "common/TestUtil.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdlib>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -170,4 +174,31 @@ TEST(MaterialsList, FullPhysicsTablesAreComputedFromTheScatterDataAndSavedOnce)
     const std::string saved = testutil::ReadFile(dir.File("M_iv.xrc"));
     EXPECT_NE(loadOnce().find("Not overwriting " + dir.File("M_iv.xrc")), std::string::npos);
     EXPECT_EQ(testutil::ReadFile(dir.File("M_iv.xrc")), saved);
+}
+
+TEST(MaterialsList, CompressedDataFilesAreUnpackedOnReading)
+{
+    testutil::TempDir dir;
+    datafiles::CompressFile(kData + "Water_ACRP.txt", dir.File("water.xrc"));
+    testutil::WriteFile(dir.File("m.ini"), OneMaterial("CoefficientsFileName = water.xrc"));
+    auto p = Switches(100);
+    TMaterialsList list(&p);
+    auto* m = list.GetMaterial("M");
+    Recorder r;
+    list.Load(dir.File("m.ini"), r.Sink());
+    EXPECT_NEAR(m->Attenuation(p).GetTotal(60.0), 0.2059, 0.002);  // water at 60 keV: 0.2059 cm^2/g
+}
+
+TEST(DataDirectory, EnvironmentOverridesTheBuiltInLocations)
+{
+    const char* saved = std::getenv("TARVO_DATA");
+    const std::string previous = saved ? saved : "";
+    setenv("TARVO_DATA", "/opt/tarvo-data", 1);
+    EXPECT_EQ(materials::DataPath("ENDF/Water_ScatF.txt"), "/opt/tarvo-data/ENDF/Water_ScatF.txt");
+    EXPECT_EQ(materials::DataPath("/abs/file.txt"), "/abs/file.txt");
+    unsetenv("TARVO_DATA");
+    // The test program has no data folder beside it, so the source tree's is used.
+    EXPECT_EQ(materials::DataDirectory(), TARVO_SOURCE_DATA_DIR);
+    if (saved)
+        setenv("TARVO_DATA", previous.c_str(), 1);
 }
