@@ -1,6 +1,7 @@
 #include "app/TarvoApplication.h"
 
 #include "app/SystemUtils.h"
+#include "datafiles/XRTCStream.h"
 
 #include <chrono>
 #include <cstdio>
@@ -150,14 +151,10 @@ std::string TTarvoApplication::ResultPrefix() const {
 void TTarvoApplication::ReadConfiguration(const std::string& fileName, inifiles::TIniFileStructure& tree) const {
     tree.SetBasePath(fileName == "-" ? std::string() : inifiles::DirectoryPart(fileName));
     tree.SetRestored(false);
-    if (fileName == "-") {
-        tree.ReadFrom(std::cin, "standard input");
-        return;
-    }
-    std::ifstream file(fileName, std::ios::binary);
-    if (!file)
-        throw std::runtime_error("Can not open file for reading: " + fileName);
-    tree.ReadFrom(file, fileName);
+    // Through the compressed stream, which passes plain text through unchanged.
+    const auto stream = fileName == "-" ? datafiles::OpenInputStream(ui_.CommandInput())
+                                        : datafiles::OpenInputFile(fileName);
+    tree.ReadFrom(*stream, fileName == "-" ? std::string("standard input") : fileName);
 }
 
 bool TTarvoApplication::Initialize(const std::string& fileName, bool) {

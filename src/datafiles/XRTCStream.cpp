@@ -1,5 +1,7 @@
 #include "datafiles/XRTCStream.h"
 
+#include <cstdio>
+
 #include <algorithm>
 #include <array>
 #include <cstring>
@@ -579,12 +581,14 @@ void Pump(std::istream& in, std::ostream& out, const std::string& target) {
 
 } // namespace
 
-void CopyThroughStream(const std::string& source, const std::string& target, bool compress) {
+namespace {
+
+void CopyInto(const std::string& source, const std::string& target, const std::string& written, bool compress) {
     if (compress) {
         std::ifstream in(source, std::ios::binary);
         if (!in)
             throw std::runtime_error("Can not open file for reading: " + source);
-        auto out = OpenOutputFile(target, true);
+        auto out = OpenOutputFile(written, true);
         try {
             Pump(in, *out, target);
             out->Close();
@@ -593,13 +597,31 @@ void CopyThroughStream(const std::string& source, const std::string& target, boo
         }
     } else {
         auto in = OpenInputFile(source);
-        std::ofstream out(target, std::ios::binary | std::ios::trunc);
+        std::ofstream out(written, std::ios::binary | std::ios::trunc);
         if (!out)
             throw std::runtime_error("Can not open file for writing: " + target);
         Pump(*in, out, target);
         out.close();
         if (!out)
             throw std::runtime_error("Error writing " + target);
+    }
+}
+
+} // namespace
+
+void CopyThroughStream(const std::string& source, const std::string& target, bool compress) {
+    // The copy goes to a temporary file renamed into place, so a failed copy leaves an
+    // existing target intact and a target that is the source itself is not truncated first.
+    const std::string temporary = target + ".tmp";
+    try {
+        CopyInto(source, target, temporary, compress);
+    } catch (...) {
+        std::remove(temporary.c_str());
+        throw;
+    }
+    if (std::rename(temporary.c_str(), target.c_str()) != 0) {
+        std::remove(temporary.c_str());
+        throw std::runtime_error("Error writing " + target);
     }
 }
 

@@ -1,6 +1,7 @@
 #include "ui/ConsoleInterface.h"
 
 #include "app/SystemUtils.h"
+#include "datafiles/XRTCStream.h"
 
 #include <cctype>
 #include <fstream>
@@ -260,8 +261,11 @@ void TConsoleInterface::CopyThroughStream(bool compress) {
     }
     if (FileHasContent(target) && AskQuestion(TDialogMessage::kYesNo, "Overwrite " + target + "?") != TDialogMessage::kYes)
         return;
-    (void)compress;
-    DisplayText("Not implemented.", true, true);
+    try {
+        datafiles::CopyThroughStream(source, target, compress);
+    } catch (const std::exception& error) {
+        DisplayText(error.what(), true, true);
+    }
 }
 
 } // namespace ui

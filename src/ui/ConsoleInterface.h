@@ -26,6 +26,7 @@ public:
     std::string GetString(const std::string& prompt, const std::string& defaultValue) override;
     void FlushInput() override;
     bool IsInputClosed() const override { return input_.IsClosed(); }
+    std::istream& CommandInput() override { return commandStream_; }
 
     void Idle() override;
 
@@ -39,6 +40,8 @@ private:
     void CopyThroughStream(bool compress);
 
     TStandardInput input_;
+    TStandardInputBuffer commandBuffer_{input_};
+    std::istream commandStream_{&commandBuffer_};
     std::ostream& out_;
     std::ostream& err_;
     std::string line_;

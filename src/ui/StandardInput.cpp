@@ -47,4 +47,14 @@ int TStandardInput::ReadChar() {
     return static_cast<unsigned char>(buffer_[pos_++]);
 }
 
+TStandardInputBuffer::int_type TStandardInputBuffer::underflow() {
+    // One byte at a time: nothing is taken from the console's input that the reader did not ask for.
+    const int c = input_.ReadChar();
+    if (c < 0)
+        return traits_type::eof();
+    current_ = static_cast<char>(c);
+    setg(&current_, &current_, &current_ + 1);
+    return traits_type::to_int_type(current_);
+}
+
 } // namespace ui

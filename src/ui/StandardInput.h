@@ -1,6 +1,8 @@
 #pragma once
 
 #include <cstddef>
+#include <istream>
+#include <streambuf>
 
 namespace ui {
 
@@ -25,6 +27,20 @@ private:
     std::size_t pos_ = 0;
     std::size_t len_ = 0;
     bool closed_ = false;
+};
+
+// Lets stream readers (a configuration piped in as "-") share the console's
+// input, so commands that follow it are not swallowed by a second buffer.
+class TStandardInputBuffer : public std::streambuf {
+public:
+    explicit TStandardInputBuffer(TStandardInput& input) : input_(input) {}
+
+protected:
+    int_type underflow() override;
+
+private:
+    TStandardInput& input_;
+    char current_ = 0;
 };
 
 } // namespace ui

@@ -2,6 +2,7 @@
 
 #include "ui/ActiveObject.h"
 
+#include <iostream>
 #include <string>
 
 namespace ui {
@@ -20,6 +21,8 @@ public:
     virtual void FlushInput() = 0;
     // True once no further input can ever arrive: nobody is left to answer questions.
     virtual bool IsInputClosed() const { return false; }
+    // Where a configuration named "-" is read from: the interface's own input.
+    virtual std::istream& CommandInput() { return std::cin; }
 };
 
 class TUserInterface : public TBasicUserInterface, public TActiveObject {

@@ -101,3 +101,21 @@ TEST(Initialize, BundledExampleLoads) {
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_NE(r.out.find("Ready."), std::string::npos);
 }
+
+TEST(Initialize, CompressedConfigurationIsRead) {
+    testutil::TempDir dir;
+    WriteFile(dir.File("plain.ini"), Task("NumberOfParticles = 4321\n"));
+    auto r = RunTarvo({}, "compress plain.ini packed.ini\n", 30.0, dir.Path());
+    ASSERT_EQ(ReadFile(dir.File("packed.ini")).substr(0, 4), "XRTC");
+    r = RunTarvo({"packed.ini"}, "", 30.0, dir.Path());
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.out.find("  Number Of Particles: 4321\n"), std::string::npos);
+}
+
+TEST(Initialize, ConfigurationFromStandardInput) {
+    // "-" reads the configuration from standard input; it names itself "standard input" in errors.
+    const auto r = RunTarvo({"--", "-"}, Task("NumberOfParticles = 0\n"));
+    EXPECT_EQ(r.exitCode, 255);
+    EXPECT_NE(r.out.find("Reading parameters..."), std::string::npos);
+    EXPECT_NE(r.err.find("Can not read the number of particles! while parsing -"), std::string::npos);
+}

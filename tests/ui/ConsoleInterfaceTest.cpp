@@ -1,4 +1,5 @@
 #include "app/SystemUtils.h"
+#include "common/TestUtil.h"
 #include "ui/ConsoleInterface.h"
 
 #include <gtest/gtest.h>
@@ -210,4 +211,43 @@ TEST_F(ConsoleTest, CompressChecksArgumentsAndSource) {
     Pump(2);
     EXPECT_EQ(err_.str(), "Usage: compress <source file> <target file>\n"
                           "Couldn't open /nonexistent/file.xrc for reading\n");
+}
+
+TEST_F(ConsoleTest, CompressAndDecompressRoundTripWithOverwriteQuestion) {
+    testutil::TempDir dir;
+    const std::string text = "[ApplicationTask]\n\tNumberOfParticles = 1000\n[EndApplicationTask]\n";
+    testutil::WriteFile(dir.File("a.ini"), text);
+    Connect();
+    Type("compress " + dir.File("a.ini") + " " + dir.File("a.xrc") + "\n");
+    Type("decompress " + dir.File("a.xrc") + " " + dir.File("b.ini") + "\n");
+    Pump(2);
+    EXPECT_EQ(err_.str(), "");
+    EXPECT_EQ(testutil::ReadFile(dir.File("a.xrc")).substr(0, 4), "XRTC");
+    EXPECT_EQ(testutil::ReadFile(dir.File("b.ini")), text);
+
+    // An existing target is replaced only after a yes.
+    testutil::WriteFile(dir.File("b.ini"), "keep me");
+    Type("decompress " + dir.File("a.xrc") + " " + dir.File("b.ini") + "\nn\n");
+    Pump(1);
+    EXPECT_NE(out_.str().find("Overwrite " + dir.File("b.ini") + "? (Yes/No) [Y/N] "), std::string::npos);
+    EXPECT_EQ(testutil::ReadFile(dir.File("b.ini")), "keep me");
+    Type("decompress " + dir.File("a.xrc") + " " + dir.File("b.ini") + "\ny\n");
+    Pump(1);
+    EXPECT_EQ(testutil::ReadFile(dir.File("b.ini")), text);
+}
+
+TEST_F(ConsoleTest, FailedDecompressKeepsTheTarget) {
+    testutil::TempDir dir;
+    testutil::WriteFile(dir.File("a.ini"), std::string(5000, 'x') + "\n");
+    Connect();
+    Type("compress " + dir.File("a.ini") + " " + dir.File("a.xrc") + "\n");
+    Pump(1);
+    const std::string packed = testutil::ReadFile(dir.File("a.xrc"));
+    testutil::WriteFile(dir.File("cut.xrc"), packed.substr(0, packed.size() - 2));
+    testutil::WriteFile(dir.File("b.ini"), "keep me");
+    Type("decompress " + dir.File("cut.xrc") + " " + dir.File("b.ini") + "\ny\n");
+    Pump(1);
+    EXPECT_NE(err_.str().find("Not enough bits in input!"), std::string::npos);
+    EXPECT_EQ(testutil::ReadFile(dir.File("b.ini")), "keep me");
+    EXPECT_FALSE(testutil::FileExists(dir.File("b.ini.tmp")));
 }
