@@ -1,6 +1,7 @@
 #include "geometry/GeometryReader.h"
 
 #include <stdexcept>
+#include <utility>
 #include <vector>
 
 #include "geometry/MeshReaders.h"
@@ -33,34 +34,23 @@ const char* FirstKey(const inifiles::TIniFileSection& section, std::initializer_
 }
 
 template <typename T>
-bool ReadMeshFile(const inifiles::TIniFileSection& section, MeshBuilder<T>& mesh) {
-    using Reader = void (*)(std::istream&, const std::string&, MeshBuilder<T>&);
-    static const struct {
-        const char* Key;
-        Reader Read;
-    } formats[] = {{"StLFile", &ReadStL<T>}, {"OFFFile", &ReadOFF<T>}, {"PLYFile", &ReadPLY<T>}, {"TRIFile", &ReadTRI<T>}};
-    static const char* const openErrors[] = {"Error reading binary StL file ", "Not an OFF file: ", "Not a PLY file: ",
-                                             "Error parsing TRI file "};
-    for (std::size_t i = 0; i < 4; ++i) {
-        const inifiles::TIniFileVariable* v = section.TryFindVariable(formats[i].Key);
-        if (v == nullptr) continue;
-        const std::string file = inifiles::MakePath(*v, v->GetValue());
-        const auto in = OpenMeshFile(file);
-        if (!in) throw std::runtime_error(openErrors[i] + file);
-        formats[i].Read(*in, file, mesh);
-        return true;
+bool ReadMeshFile(const inifiles::TIniFileSection& section, const TAffineTransform& transform,
+                  std::uint32_t objectID, FacetManager<T>& store, bool invert) {
+    using Reader = void (*)(const std::string&, const TAffineTransform&, std::uint32_t, FacetManager<T>&, bool);
+    static const std::pair<const char*, Reader> formats[] = {
+        {"StLFile", &ReadStL<T>}, {"OFFFile", &ReadOFF<T>}, {"PLYFile", &ReadPLY<T>}, {"TRIFile", &ReadTRI<T>}};
+    for (const auto& [key, read] : formats) {
+        if (const inifiles::TIniFileVariable* v = section.TryFindVariable(key)) {
+            read(inifiles::MakePath(*v, v->GetValue()), transform, objectID, store, invert);
+            return true;
+        }
     }
     const inifiles::TIniFileVariable* vertexFile = section.TryFindVariable("VertexFile");
     if (vertexFile == nullptr) return false;
     const inifiles::TIniFileVariable& facetFile = section.FindVariable("FacetFile");
-    const std::string vertexName = inifiles::MakePath(*vertexFile, vertexFile->GetValue());
-    const std::string facetName = inifiles::MakePath(facetFile, facetFile.GetValue());
-    const auto vertices = OpenMeshFile(vertexName);
-    if (!vertices) throw std::runtime_error("Can not open file for reading: " + vertexName);
-    const auto facets = OpenMeshFile(facetName);
-    if (!facets) throw std::runtime_error("Can not open file for reading: " + facetName);
-    ReadVertexFacetTables(*vertices, vertexName, *facets, facetName, GetOptional<SizeType>(section, "ObjectID", 1),
-                          mesh);
+    ReadVertexFacetFiles(inifiles::MakePath(*vertexFile, vertexFile->GetValue()),
+                         inifiles::MakePath(facetFile, facetFile.GetValue()),
+                         GetOptional<SizeType>(section, "ObjectID", 1), transform, objectID, store, invert);
     return true;
 }
 
@@ -172,8 +162,9 @@ void ReadGeometry(const inifiles::TIniFileSection& section, const TAffineTransfo
         ReadGeometry(section.Subsection(i), placed, objectID, store, invert);
         nested = true;
     }
+    if (ReadMeshFile(section, placed, objectID, store, invert)) return;
     MeshBuilder<T> mesh(store, placed, objectID, invert);
-    if (ReadMeshFile(section, mesh) || ReadInline(section, mesh) || nested) return;
+    if (ReadInline(section, mesh) || nested) return;
     ReadPrimitive(section, mesh);
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 
@@ -32,6 +33,16 @@ public:
     // A polygon as a fan of triangles around its first corner.
     void AddFan(const GeometryIndex* corners, std::size_t n) {
         for (std::size_t k = 1; k + 1 < n; ++k) AddTriangle(corners[0], corners[k], corners[k + 1]);
+    }
+
+    // Counts from file headers are honoured only up to a limit, so that a corrupt count
+    // cannot demand memory the file does not back; beyond it the arrays simply grow.
+    static std::size_t CappedReservation(std::uint64_t n) {
+        return static_cast<std::size_t>(std::min<std::uint64_t>(n, std::uint64_t(1) << 22));
+    }
+    void Reserve(std::uint64_t vertices, std::uint64_t facets) {
+        Store.ReserveVertices(CappedReservation(vertices));
+        Store.ReserveFacets(CappedReservation(facets));
     }
 
     FacetManager<T>& GetStore() { return Store; }

@@ -10,8 +10,6 @@ namespace geometry {
 
 namespace {
 
-constexpr std::size_t MaxReserved = std::size_t(1) << 24;
-
 // Next line with its comment removed that is not blank; false at the end of input.
 bool NextContentLine(ByteSource& src, std::string& buffer, std::string_view& line) {
     while (src.ReadLine(buffer)) {
@@ -48,10 +46,9 @@ void ReadOFF(std::istream& in, const std::string& fileName, MeshBuilder<T>& mesh
         std::string_view rest = line;
         if (!text::ParseNumber(rest, vertexCount) || !text::ParseNumber(rest, faceCount)) fail(line);
     }
-    mesh.GetStore().ReserveVertices(std::min<std::uint64_t>(vertexCount, MaxReserved));
-    mesh.GetStore().ReserveFacets(std::min<std::uint64_t>(faceCount, MaxReserved));
+    mesh.Reserve(vertexCount, faceCount);
     std::vector<GeometryIndex> indices;
-    indices.reserve(std::min<std::uint64_t>(vertexCount, MaxReserved));
+    indices.reserve(mesh.CappedReservation(vertexCount));
     for (std::uint64_t i = 0; i < vertexCount; ++i) {
         next();
         std::string_view rest = line;

@@ -32,8 +32,6 @@ namespace {
 
 enum TypeCode { Int8 = 1, UInt8, Int16, UInt16, Int32, UInt32, Int64, UInt64, Float32, Float64 };
 
-constexpr std::size_t MaxReserved = std::size_t(1) << 24;
-
 struct Property {
     std::string Name;
     int Type = 0;       // value type, or index type of a list
@@ -254,8 +252,8 @@ template <typename T>
 void ReadVertices(ValueReader& values, const Element& e, MeshBuilder<T>& mesh, std::vector<GeometryIndex>& table) {
     const int axes[3] = {FindProperty(e, "x"), FindProperty(e, "y"), FindProperty(e, "z")};
     if (axes[0] < 0 || axes[1] < 0 || axes[2] < 0) values.Fail();
-    mesh.GetStore().ReserveVertices(std::min<std::uint64_t>(e.Count, MaxReserved));
-    table.reserve(table.size() + std::min<std::uint64_t>(e.Count, MaxReserved));
+    mesh.Reserve(e.Count, 0);
+    table.reserve(table.size() + mesh.CappedReservation(e.Count));
     for (std::uint64_t i = 0; i < e.Count; ++i) {
         T c[3] = {0, 0, 0};
         for (std::size_t k = 0; k < e.Properties.size(); ++k) {
@@ -274,7 +272,7 @@ void ReadVertices(ValueReader& values, const Element& e, MeshBuilder<T>& mesh, s
 template <typename T>
 void ReadPolygons(ValueReader& values, const Element& e, bool strips, const std::string& fileName,
                   MeshBuilder<T>& mesh, const std::vector<GeometryIndex>& table) {
-    if (!strips) mesh.GetStore().ReserveFacets(std::min<std::uint64_t>(e.Count, MaxReserved));
+    if (!strips) mesh.Reserve(0, e.Count);
     std::vector<GeometryIndex> corners;
     for (std::uint64_t i = 0; i < e.Count; ++i) {
         for (const Property& p : e.Properties) {

@@ -14,9 +14,6 @@ namespace {
 
 constexpr std::size_t HeaderSize = 80;
 constexpr std::size_t FacetRecordSize = 50;
-// Reservations follow header counts only up to this many facets, so that a corrupt
-// count cannot demand memory the file does not back.
-constexpr std::size_t MaxReservedFacets = std::size_t(1) << 24;
 
 bool IsPrintable(int c) { return std::isprint(c) != 0 || c == '\t'; }
 
@@ -27,9 +24,8 @@ void ReadBinaryBody(ByteSource& src, const std::string& fileName, MeshBuilder<T>
     if (!src.Read(countBytes, 4)) throw std::runtime_error(error);
     const std::uint32_t count = std::uint32_t(countBytes[0]) | (std::uint32_t(countBytes[1]) << 8) |
                                 (std::uint32_t(countBytes[2]) << 16) | (std::uint32_t(countBytes[3]) << 24);
-    const std::size_t reserve = std::min<std::size_t>(count, MaxReservedFacets);
-    mesh.GetStore().ReserveFacets(reserve);
-    mesh.GetStore().ReserveVertices(reserve / 2 + 3);
+    // A closed mesh has about half as many vertices as facets.
+    mesh.Reserve(count / 2 + 3, count);
     const bool swap = !HostIsLittleEndian();
     constexpr std::size_t Block = 1024;
     std::vector<unsigned char> buffer(Block * FacetRecordSize);
@@ -84,9 +80,10 @@ void ReadAsciiBody(ByteSource& src, const std::string& fileName, MeshBuilder<T>&
         GeometryIndex corners[3];
         for (GeometryIndex& corner : corners) {
             next();
-            std::string_view rest = line.substr(std::min<std::size_t>(line.size(), 7));
+            std::string_view rest = line.substr(std::min<std::size_t>(line.size(), 6));
             T x, y, z;
-            if (!text::StartsWithNoCase(line, "vertex ") || !text::ParseNumber(rest, x) ||
+            if (!text::StartsWithNoCase(line, "vertex") || rest.empty() || !text::IsBlank(rest[0]) ||
+                !text::ParseNumber(rest, x) ||
                 !text::ParseNumber(rest, y) || !text::ParseNumber(rest, z) || !text::AtEnd(rest))
                 throw std::runtime_error("Error parsing vertex from ASCII StL file " + fileName + ": " +
                                          std::string(line));

@@ -137,7 +137,7 @@ TEST_F(IndependentMeshes, InvertAndPlacementApplyToEveryVertexAndFacet) {
 TEST(StLReader, AsciiKeywordsInAnyCaseAndWithSpaces) {
     const std::string text =
         "SoLiD thing\r\n  FACET NORMAL 0 0 1\n OUTER LOOP\n  VERTEX +0 0 0\n vertex 1e0 0 0\n"
-        "vertex 0 1 0\n END LOOP\n END FACET\n facet normal 0 0 0\nouter loop\nvertex 1 0 0\nvertex 1 1 0\n"
+        "vertex\t0 1 0\n END LOOP\n END FACET\n facet normal 0 0 0\nouter loop\nvertex 1 0 0\nvertex 1 1 0\n"
         "vertex 0 1 0\nendloop\nendfacet\nEndSolid thing\n";
     std::istringstream in(text);
     FacetManager<float> m;
