@@ -16,8 +16,9 @@ geometry::TCoord<double> TParticle::DirectionVector() const {
 }
 
 void TParticle::SetDirectionVector(const geometry::TCoord<double>& v) {
-    const double rho = std::hypot(v.x, v.y);
-    const double r = std::hypot(rho, v.z);
+    const double rho2 = v.x * v.x + v.y * v.y;
+    const double rho = std::sqrt(rho2);
+    const double r = std::sqrt(rho2 + v.z * v.z);
     Direction.Theta.SetAngle(rho / r, v.z / r);
     // Along the z axis the azimuth is arbitrary; keep it defined.
     if (rho > 0)

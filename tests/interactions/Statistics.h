@@ -89,6 +89,46 @@ inline ChiSquare ChiSquareAgainstDensity(const std::vector<double>& samples, dou
     return ChiSquareTest(counts, expected);
 }
 
+// Samples on [lo, hi] against a density in bins of equal expected count
+// (edges at the quantiles of the density, found on a fine grid), so that
+// sharply peaked densities are tested where their mass is.
+inline ChiSquare ChiSquareEquiprobable(std::vector<double> samples, double lo, double hi, int binCount,
+                                       const std::function<double(double)>& density, int fineSteps = 4000) {
+    std::vector<double> x(fineSteps + 1), cdf(fineSteps + 1, 0.0);
+    const double step = (hi - lo) / fineSteps;
+    for (int i = 0; i <= fineSteps; ++i) x[i] = lo + i * step;
+    for (int i = 1; i <= fineSteps; ++i) cdf[i] = cdf[i - 1] + GaussIntegral(density, x[i - 1], x[i], 1);
+    const double total = cdf.back();
+    std::vector<double> edges = {lo};
+    int k = 0;
+    for (int b = 1; b < binCount; ++b) {
+        const double target = total * b / binCount;
+        while (cdf[k + 1] < target) ++k;
+        const double f = (target - cdf[k]) / (cdf[k + 1] - cdf[k]);
+        edges.push_back(x[k] + f * step);
+    }
+    edges.push_back(hi);
+    std::sort(samples.begin(), samples.end());
+    std::vector<double> counts(binCount), expected(binCount);
+    for (int b = 0; b < binCount; ++b) {
+        const auto first = std::lower_bound(samples.begin(), samples.end(), edges[b]);
+        const auto last = b + 1 == binCount ? samples.end()
+                                            : std::lower_bound(samples.begin(), samples.end(), edges[b + 1]);
+        counts[b] = double(last - first);
+        // Integrated again between the edges rather than taken as total / bins.
+        const int i0 = int((edges[b] - lo) / step), i1 = std::min(fineSteps, int((edges[b + 1] - lo) / step));
+        double mass = 0;
+        if (i0 == i1) {
+            mass = GaussIntegral(density, edges[b], edges[b + 1], 1);
+        } else {
+            mass = GaussIntegral(density, edges[b], x[i0 + 1], 1) + (cdf[i1] - cdf[i0 + 1]) +
+                   (i1 < fineSteps ? GaussIntegral(density, x[i1], edges[b + 1], 1) : 0.0);
+        }
+        expected[b] = mass / total * samples.size();
+    }
+    return ChiSquareTest(counts, expected);
+}
+
 // Two-sample Kolmogorov-Smirnov at about 1e-4 significance.
 inline bool KolmogorovSmirnovAgree(std::vector<double> a, std::vector<double> b, double* statistic = nullptr) {
     std::sort(a.begin(), a.end());

@@ -1,0 +1,60 @@
+#include "interactions/MaterialAccess.h"
+
+#include "materials/MaterialsList.h"
+
+namespace interactions {
+
+namespace {
+
+const materials::TCommonMaterial& Common(const materials::TMaterial* material) {
+    return material->GetOwner()->Common();
+}
+
+} // namespace
+
+double MaterialZ(const materials::TMaterial* material) {
+    return material->Properties.Z;
+}
+
+const std::string& MaterialName(const materials::TMaterial* material) {
+    return material->GetName();
+}
+
+const materials::MaterialProperties& MaterialSettings(const materials::TMaterial* material) {
+    return material->GetOwner()->Properties();
+}
+
+materials::TLinearCoefficients MaterialCoefficients(const materials::TMaterial* material, double energy) {
+    return material->Attenuation(MaterialSettings(material)).GetCoefficients(energy);
+}
+
+const materials::TScatterData& ScatteringFunction(const materials::TMaterial* material) {
+    return material->Properties.ScatteringFunction;
+}
+
+const materials::TScatterData& FormFactor(const materials::TMaterial* material) {
+    return material->Properties.FormFactor;
+}
+
+const materials::TFluorescenceData* FluorescenceData(const materials::TMaterial* material) {
+    const auto& data = material->Properties.Fluorescence;
+    return data.IsLoaded() ? &data : nullptr;
+}
+
+double KleinNishinaTableCosTheta(const materials::TMaterial* material, double u, double energy) {
+    return Common(material).Properties.KleinNishina.Table.GetValue(u, energy);
+}
+
+double ThomsonTableCosTheta(const materials::TMaterial* material, double u) {
+    return Common(material).Properties.Thomson.GetCosTheta(u);
+}
+
+double TotalComptonTableCosTheta(const materials::TMaterial* material, double u, double energy) {
+    return material->Properties.TotalCompton.Table.GetValue(u, energy);
+}
+
+double TotalRayleighTableCosTheta(const materials::TMaterial* material, double u, double energy) {
+    return material->Properties.TotalRayleigh.Table.GetValue(u, energy);
+}
+
+} // namespace interactions
