@@ -12,6 +12,7 @@
 #include "geometry/MeshWriters.h"
 #include "inifiles/IniFile.h"
 #include "inifiles/IniValues.h"
+#include "materials/MaterialsList.h"
 #include "tracer/Part.h"
 
 IScene::IScene() : IScene(geometry::DefaultMessageSink()) {}
@@ -91,6 +92,7 @@ TScene<T>::~TScene() = default;
 template <typename T>
 std::unique_ptr<IScene> TScene<T>::Clone() const {
     auto copy = std::make_unique<TScene<T>>(Manager, Messages);
+    copy->Materials = Materials;
     copy->CheckOverlap = CheckOverlap;
     copy->LocalManager = LocalManager;
     copy->ElectronTransport = ElectronTransport;
@@ -107,7 +109,21 @@ void TScene<T>::AddObject(std::unique_ptr<TBasicGeometricalObject> object) {
         traceable->Scene = this;
         Traceable.push_back(traceable);
     }
-    if (auto* part = dynamic_cast<TPart*>(raw)) Parts.push_back(part);
+    if (auto* part = dynamic_cast<TPart*>(raw)) {
+        Parts.push_back(part);
+        if (part->GetMaterial() == nullptr) BindMaterial(*part);
+    }
+}
+
+template <typename T>
+void TScene<T>::BindMaterial(TPart& part) const {
+    if (Materials == nullptr) return;
+    materials::TMaterial* material = Materials->GetMaterial(part.GetMaterialName());
+    if (material == nullptr) return;
+    std::int32_t index = 0;
+    while (&Materials->Material(std::size_t(index)) != material) ++index;
+    part.SetMaterial(material, index);
+    if (part.HasElectronTransport()) material->Properties.UsedWithElectronTransport = true;
 }
 
 template <typename T>
@@ -215,9 +231,11 @@ void TScene<T>::PrintSummary(std::ostream& os) const {
     os << "  Number of Trace Detectors: " << TraceDetectorCount() << "\n";
     os << "  Check Intersection Overlap: " << int(CheckOverlap) << "\n";
     os << "  Use Local Intersection Manager: " << int(LocalManager) << "\n";
-    if (Parts.empty()) return;
-    os << "Parts Summary:\n";
-    for (std::size_t i = 0; i < Parts.size(); ++i) PrintPartSummary(os, i);
+    if (!Parts.empty()) {
+        os << "Parts Summary:\n";
+        for (std::size_t i = 0; i < Parts.size(); ++i) PrintPartSummary(os, i);
+    }
+    if (Materials != nullptr) Materials->PrintSummary(os);
 }
 
 template <typename T>

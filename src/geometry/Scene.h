@@ -20,6 +20,10 @@ class TIniFileStructure;
 
 class TPart;
 
+namespace materials {
+class TMaterialsList;
+}
+
 // What the rest of the program sees of the scene: its objects, the hierarchy over
 // their facets, and the segments of one ray. Every tracer thread works on its own
 // copy (Clone), which shares the hierarchy but has its own objects and arrays.
@@ -62,6 +66,9 @@ public:
     void Lock() { omp_set_lock(&ObjectLock); }
     void Unlock() { omp_unset_lock(&ObjectLock); }
 
+    // Parts added while a list is set are bound to their materials (created when new)
+    // and also print it in the summary; not owned.
+    materials::TMaterialsList* Materials = nullptr;
     bool CheckOverlap = true;
     bool LocalManager = false;
     // The electron-transport switch of the run: the default of every part.
@@ -110,6 +117,7 @@ public:
 private:
     void ReadObject(const inifiles::TIniFileSection& section, bool& created);
     void PrintPartSummary(std::ostream& os, std::size_t index) const;
+    void BindMaterial(TPart& part) const;
     void WriteDumps(const inifiles::TIniFileSection& section, std::uint32_t id,
                     const std::vector<geometry::Facet>& facets) const;
 

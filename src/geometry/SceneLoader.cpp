@@ -51,6 +51,7 @@ LoadedScene LoadSceneGeometry(inifiles::TIniFileStructure& configuration, const 
     LoadedScene loaded = settings.Single ? CreateScene<float>(settings, messages)
                                          : CreateScene<double>(settings, messages);
     loaded.Scene->ElectronTransport = settings.ElectronTransport;
+    loaded.Scene->Materials = settings.Materials;
     messages("Loading geometry...\n", false);
     const Stopwatch watch;
     if (settings.SceneFileName.empty()) {

@@ -23,6 +23,8 @@ struct SceneSettings {
     std::string SceneFileName;
     // The run's electron-transport switch, the default of every part.
     bool ElectronTransport = false;
+    // Where parts find their materials (see IScene::Materials); may be null.
+    materials::TMaterialsList* Materials = nullptr;
 };
 
 // The hierarchy and the scene that shares it; the application owns both.

@@ -10,6 +10,7 @@
 #include "geometry/Scene.h"
 #include "geometry/SceneLoader.h"
 #include "inifiles/IniFile.h"
+#include "materials/MaterialsList.h"
 #include "tracer/Part.h"
 
 using namespace geometry;
@@ -43,10 +44,12 @@ struct Loaded {
     std::unique_ptr<TScene<double>> scene;
 };
 
-std::unique_ptr<Loaded> Load(const std::string& objects, const std::string& basePath = "") {
+std::unique_ptr<Loaded> Load(const std::string& objects, const std::string& basePath = "",
+                             materials::TMaterialsList* list = nullptr) {
     auto l = std::make_unique<Loaded>();
     l->manager = std::make_shared<BVHManager<double>>(42, 5, 64, l->messages.Sink());
     l->scene = std::make_unique<TScene<double>>(l->manager, l->messages.Sink());
+    l->scene->Materials = list;
     const auto ini = Parse("[Objects]\n" + objects + "[EndObjects]\n", basePath);
     EXPECT_TRUE(l->scene->ReadScene(*ini));
     l->manager->Prepare();
@@ -166,6 +169,28 @@ TEST(Scene, ElectronSwitchesOfParts) {
     const TPart empty = read("MaterialName = VOID\n", false);
     EXPECT_TRUE(empty.IsVoid());
     EXPECT_EQ(empty.GetMaterialIndex(), TPart::VoidMaterialIndex);
+}
+
+TEST(Scene, PartsAreBoundToTheirMaterials) {
+    materials::MaterialProperties properties;
+    materials::TMaterialsList list(&properties);
+    const auto l = Load(Cube("(0, 0, 0)", "MaterialName = Lead\n") + Cube("(3, 0, 0)", "MaterialName = Void\n") +
+                            Cube("(6, 0, 0)", "MaterialName = Water\nElectronTransport = true\n") +
+                            Cube("(9, 0, 0)", "MaterialName = Lead\n") + Cube("(12, 0, 0)"),
+                        "", &list);
+    ASSERT_EQ(list.Count(), 2u);
+    EXPECT_EQ(l->scene->GetPart(0).GetMaterial(), &list.Material(0));
+    EXPECT_EQ(l->scene->GetPart(3).GetMaterial(), &list.Material(0));
+    EXPECT_EQ(l->scene->GetPart(2).GetMaterial(), &list.Material(1));
+    EXPECT_EQ(l->scene->GetPart(2).GetMaterialIndex(), 1);
+    EXPECT_EQ(l->scene->GetPart(1).GetMaterial(), nullptr);
+    EXPECT_EQ(l->scene->GetPart(1).GetMaterialIndex(), TPart::VoidMaterialIndex);
+    EXPECT_EQ(l->scene->GetPart(4).GetMaterialIndex(), TPart::NoMaterialIndex);
+    EXPECT_FALSE(list.Material(0).Properties.UsedWithElectronTransport);
+    EXPECT_TRUE(list.Material(1).Properties.UsedWithElectronTransport);
+    const auto copy = l->scene->Clone();
+    EXPECT_EQ(copy->GetPart(2).GetMaterial(), &list.Material(1));
+    EXPECT_EQ(list.Count(), 2u);
 }
 
 TEST(Scene, OpenPartIsReportedAndClosedUnlessCheckClosedIsOff) {
