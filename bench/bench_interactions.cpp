@@ -30,7 +30,8 @@ double Rate(const std::function<void(int)>& run) {
     int n = 1000;
     for (;;) {
         const double s = SecondsOf(run, n);
-        if (s >= 0.3) return n / s;
+        if (s >= 0.3)
+            return n / s;
         n *= s > 0.01 ? std::max(2, static_cast<int>(0.4 / s)) : 10;
     }
 }
@@ -63,13 +64,13 @@ struct Reference {
 };
 
 void Report(const std::string& name, double rate, const Reference& ref) {
-    std::printf("BENCH interactions %s: %.4g samples/s; reference %s %.4g samples/s; ratio %.3g\n", name.c_str(), rate,
-                ref.what, ref.rate, rate / ref.rate);
+    std::printf("BENCH interactions %s: %.4g samples/s; reference %s %.4g samples/s; ratio %.3g\n",
+                name.c_str(), rate, ref.what, ref.rate, rate / ref.rate);
     std::fflush(stdout);
 }
 
-double InteractRate(const TBasicPhotonInteraction& interaction, const materials::TMaterial* material, double energy,
-                    TRandomNumbersGenerator& rng) {
+double InteractRate(const TBasicPhotonInteraction& interaction, const materials::TMaterial* material,
+                    double energy, TRandomNumbersGenerator& rng) {
     TParticleQueue queue;
     // One particle throughout, as in transport, where the direction's sines
     // and cosines are known from the previous interaction.
@@ -85,13 +86,14 @@ double InteractRate(const TBasicPhotonInteraction& interaction, const materials:
     });
 }
 
-double CosThetaRate(const TBasicPhotonScattering& scattering, const materials::TMaterial* material, double energy,
-                    TRandomNumbersGenerator& rng) {
+double CosThetaRate(const TBasicPhotonScattering& scattering, const materials::TMaterial* material,
+                    double energy, TRandomNumbersGenerator& rng) {
     TParticle p;
     p.Energy = energy;
     return Rate([&](int n) {
         double acc = 0;
-        for (int i = 0; i < n; ++i) acc += scattering.GetCosTheta(p, material, rng);
+        for (int i = 0; i < n; ++i)
+            acc += scattering.GetCosTheta(p, material, rng);
         sink = acc;
     });
 }
@@ -122,7 +124,8 @@ int main() {
                                 std::mt19937_64 engine(3);
                                 std::uniform_real_distribution<double> u(0.0, 1.0);
                                 double acc = 0;
-                                for (int i = 0; i < n; ++i) acc += u(engine);
+                                for (int i = 0; i < n; ++i)
+                                    acc += u(engine);
                                 sink = acc;
                             })};
 
@@ -139,9 +142,12 @@ int main() {
     }
     Report("Compton simple tabulated with electrons 100keV",
            InteractRate(TComptonScattering(ScatteringSimple, true, 0.001, 1), water, 100, *rng), naive);
-    Report("PhotoEffect fluorescence lead 100keV", InteractRate(TPhotoEffect(true), lead, 100, *rng), uniform);
-    Report("PairProduction full lead 5MeV", InteractRate(TPairProduction(1, true), lead, 5000, *rng), uniform);
-    Report("PairProduction simple lead 5MeV", InteractRate(TPairProduction(0, true), lead, 5000, *rng), uniform);
+    Report("PhotoEffect fluorescence lead 100keV", InteractRate(TPhotoEffect(true), lead, 100, *rng),
+           uniform);
+    Report("PairProduction full lead 5MeV", InteractRate(TPairProduction(1, true), lead, 5000, *rng),
+           uniform);
+    Report("PairProduction simple lead 5MeV", InteractRate(TPairProduction(0, true), lead, 5000, *rng),
+           uniform);
 
     TPhotonInteractionsModel model;
     model.BuildDefault(properties, true, false);

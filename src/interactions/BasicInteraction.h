@@ -38,8 +38,8 @@ public:
 class TBasicPhotonInteraction : public TBasicInteraction {
 public:
     std::int32_t GetType() const override { return InteractionPhoton; }
-    virtual void Interact(TParticle& particle, const materials::TMaterial* material, TRandomNumbersGenerator& rng,
-                          TParticleQueue& secondaries) const = 0;
+    virtual void Interact(TParticle& particle, const materials::TMaterial* material,
+                          TRandomNumbersGenerator& rng, TParticleQueue& secondaries) const = 0;
     virtual double GetLinearCoefficient(const TLinearCoefficients& coefficients) const = 0;
 };
 

@@ -15,7 +15,8 @@ double TBasicComptonCrossSection::GetScatteredEnergy(double cosTheta, double ene
     return energy / (1.0 + energy / kElectronMass * (1.0 - cosTheta));
 }
 
-TAnalyticalScatteringCrossSection::TAnalyticalScatteringCrossSection(double precision) : precision_(precision) {
+TAnalyticalScatteringCrossSection::TAnalyticalScatteringCrossSection(double precision)
+    : precision_(precision) {
     // A zero or negative step would never finish integrating.
     if (!(precision > 0)) {
         std::ostringstream text;
@@ -28,7 +29,8 @@ double TAnalyticalScatteringCrossSection::Integrate(const materials::TMaterial* 
                                                     double muMax) const {
     const double width = muMax + 1.0;
     auto n = static_cast<long long>(std::floor(width / (2.0 * precision_))) + 1;
-    if (n < 3) n = 2;
+    if (n < 3)
+        n = 2;
     const double h = width / static_cast<double>(n - 1);
     double sum = 0.5 * (GetDifferential(material, energy, -1.0) + GetDifferential(material, energy, muMax));
     for (long long i = 1; i <= n - 2; ++i)
@@ -38,8 +40,10 @@ double TAnalyticalScatteringCrossSection::Integrate(const materials::TMaterial* 
 
 double TAnalyticalScatteringCrossSection::SolveCosTheta(const materials::TMaterial* material, double energy,
                                                         double u) const {
-    if (u <= 0) return -1.0;
-    if (u >= 1) return 1.0;
+    if (u <= 0)
+        return -1.0;
+    if (u >= 1)
+        return 1.0;
     const double target = u * IntegrateAll(material, energy);
     double lo = -1.0;
     double hi = 1.0;
@@ -50,14 +54,16 @@ double TAnalyticalScatteringCrossSection::SolveCosTheta(const materials::TMateri
         // The step count of the trapezoid changes with mid, so the integral
         // may jump across the target by more than the tolerance: stop once
         // the interval cannot shrink any further.
-        if (!(next > lo && next < hi)) break;
+        if (!(next > lo && next < hi))
+            break;
         mid = next;
         g = Integrate(material, energy, mid);
         if (g >= target)
             hi = mid;
         else
             lo = mid;
-        if (hi - lo <= precision_ && std::fabs(g - target) <= precision_) break;
+        if (hi - lo <= precision_ && std::fabs(g - target) <= precision_)
+            break;
     }
     const double result = (g == target) ? mid : (lo + hi) * 0.5;
     if (!(result >= -1.0 && result <= 1.0)) {
@@ -75,25 +81,27 @@ double TAnalyticalSimpleComptonCrossSection::GetDifferential(const materials::TM
     return materials::KleinNishinaDensity(energy, mu);
 }
 
-double TAnalyticalSimpleRayleighCrossSection::GetDifferential(const materials::TMaterial*, double, double mu) const {
+double TAnalyticalSimpleRayleighCrossSection::GetDifferential(const materials::TMaterial*, double,
+                                                              double mu) const {
     return materials::ThomsonDensity(mu);
 }
 
-double TAnalyticalTotalComptonCrossSection::GetDifferential(const materials::TMaterial* material, double energy,
-                                                            double mu) const {
+double TAnalyticalTotalComptonCrossSection::GetDifferential(const materials::TMaterial* material,
+                                                            double energy, double mu) const {
     return materials::TotalComptonDensity(energy, mu, ScatteringFunction(material),
                                           MaterialSettings(material).FullPhysicsThreshold);
 }
 
-double TAnalyticalTotalRayleighCrossSection::GetDifferential(const materials::TMaterial* material, double energy,
-                                                             double mu) const {
+double TAnalyticalTotalRayleighCrossSection::GetDifferential(const materials::TMaterial* material,
+                                                             double energy, double mu) const {
     return materials::TotalRayleighDensity(energy, mu, FormFactor(material),
                                            MaterialSettings(material).FullPhysicsThreshold);
 }
 
 double TAnalyticalTotalRayleighCrossSection::IntegrateAll(const materials::TMaterial* material,
                                                           double energy) const {
-    if (energy > MaterialSettings(material).FullPhysicsThreshold) return 8.0 / 3.0;
+    if (energy > MaterialSettings(material).FullPhysicsThreshold)
+        return 8.0 / 3.0;
     return Integrate(material, energy, 1.0);
 }
 
@@ -116,40 +124,43 @@ double TTabulatedSimpleRayleighCrossSection::GetCosTheta(const materials::TMater
 
 double TTabulatedTotalRayleighCrossSection::GetCosTheta(const materials::TMaterial* material, double u,
                                                         double energy) const {
-    if (energy > MaterialSettings(material).FullPhysicsThreshold) return ThomsonTableCosTheta(material, u);
+    if (energy > MaterialSettings(material).FullPhysicsThreshold)
+        return ThomsonTableCosTheta(material, u);
     return TotalRayleighTableCosTheta(material, u, energy);
 }
 
 namespace {
 
-[[noreturn]] void ThrowNoCrossSection() {
+template <class Family, class SimpleTabulated, class SimpleAnalytical, class TotalTabulated,
+          class TotalAnalytical>
+std::unique_ptr<Family> CreateCrossSection(int kind, bool tabulated, double precision) {
+    if (kind == ScatteringSimple) {
+        if (tabulated)
+            return std::make_unique<SimpleTabulated>();
+        return std::make_unique<SimpleAnalytical>(precision);
+    }
+    if (kind == ScatteringTotal) {
+        if (tabulated)
+            return std::make_unique<TotalTabulated>();
+        return std::make_unique<TotalAnalytical>(precision);
+    }
     throw std::runtime_error("Couldn't create cross section");
 }
 
 } // namespace
 
-std::unique_ptr<TBasicComptonCrossSection> CreateComptonCrossSection(int kind, bool tabulated, double precision) {
-    if (kind == ScatteringSimple) {
-        if (tabulated) return std::make_unique<TTabulatedSimpleComptonCrossSection>();
-        return std::make_unique<TAnalyticalSimpleComptonCrossSection>(precision);
-    }
-    if (kind == ScatteringTotal) {
-        if (tabulated) return std::make_unique<TTabulatedTotalComptonCrossSection>();
-        return std::make_unique<TAnalyticalTotalComptonCrossSection>(precision);
-    }
-    ThrowNoCrossSection();
+std::unique_ptr<TBasicComptonCrossSection> CreateComptonCrossSection(int kind, bool tabulated,
+                                                                     double precision) {
+    return CreateCrossSection<TBasicComptonCrossSection, TTabulatedSimpleComptonCrossSection,
+                              TAnalyticalSimpleComptonCrossSection, TTabulatedTotalComptonCrossSection,
+                              TAnalyticalTotalComptonCrossSection>(kind, tabulated, precision);
 }
 
-std::unique_ptr<TBasicRayleighCrossSection> CreateRayleighCrossSection(int kind, bool tabulated, double precision) {
-    if (kind == ScatteringSimple) {
-        if (tabulated) return std::make_unique<TTabulatedSimpleRayleighCrossSection>();
-        return std::make_unique<TAnalyticalSimpleRayleighCrossSection>(precision);
-    }
-    if (kind == ScatteringTotal) {
-        if (tabulated) return std::make_unique<TTabulatedTotalRayleighCrossSection>();
-        return std::make_unique<TAnalyticalTotalRayleighCrossSection>(precision);
-    }
-    ThrowNoCrossSection();
+std::unique_ptr<TBasicRayleighCrossSection> CreateRayleighCrossSection(int kind, bool tabulated,
+                                                                       double precision) {
+    return CreateCrossSection<TBasicRayleighCrossSection, TTabulatedSimpleRayleighCrossSection,
+                              TAnalyticalSimpleRayleighCrossSection, TTabulatedTotalRayleighCrossSection,
+                              TAnalyticalTotalRayleighCrossSection>(kind, tabulated, precision);
 }
 
 } // namespace interactions

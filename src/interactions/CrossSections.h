@@ -20,7 +20,9 @@ public:
     // cos(theta) for the uniform number u.
     virtual double GetCosTheta(const materials::TMaterial* material, double u, double energy) const = 0;
     // Integral of the angular density over cos(theta) in [-1, 1].
-    virtual double GetIntegral(const materials::TMaterial* /*material*/, double /*energy*/) const { return 1.0; }
+    virtual double GetIntegral(const materials::TMaterial* /*material*/, double /*energy*/) const {
+        return 1.0;
+    }
 };
 
 class TDifferentialScatteringCrossSection : public TBasicPhotonCrossSection {};
@@ -125,12 +127,14 @@ public:
 };
 
 enum TScatteringKind : int {
-    ScatteringSimple = 0,  // free electron: Klein-Nishina, Thomson
-    ScatteringTotal = 1,   // with S(x) resp. F(x)
+    ScatteringSimple = 0, // free electron: Klein-Nishina, Thomson
+    ScatteringTotal = 1,  // with S(x) resp. F(x)
 };
 
 // Throw "Couldn't create cross section" for a kind that is neither.
-std::unique_ptr<TBasicComptonCrossSection> CreateComptonCrossSection(int kind, bool tabulated, double precision);
-std::unique_ptr<TBasicRayleighCrossSection> CreateRayleighCrossSection(int kind, bool tabulated, double precision);
+std::unique_ptr<TBasicComptonCrossSection> CreateComptonCrossSection(int kind, bool tabulated,
+                                                                     double precision);
+std::unique_ptr<TBasicRayleighCrossSection> CreateRayleighCrossSection(int kind, bool tabulated,
+                                                                       double precision);
 
 } // namespace interactions

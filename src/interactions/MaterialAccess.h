@@ -11,7 +11,7 @@ class TMaterial;
 class TScatterData;
 class TFluorescenceData;
 struct MaterialProperties;
-}
+} // namespace materials
 
 namespace interactions {
 

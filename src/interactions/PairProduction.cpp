@@ -14,6 +14,7 @@ namespace {
 
 // Reduced screening radii R m c / hbar for Z = 1..99 (Hubbell, Gimm and
 // Overbo, J. Phys. Chem. Ref. Data 9 (1980) 1023); entry 0 is never read.
+// clang-format off
 const double kScreeningRadius[100] = {0.0,
     122.81, 73.167, 69.228, 67.301, 64.696, 61.228, 57.524, 54.033, 50.787, 47.851,
     46.373, 45.401, 44.503, 43.815, 43.074, 42.321, 41.586, 40.953, 40.524, 40.256,
@@ -25,6 +26,7 @@ const double kScreeningRadius[100] = {0.0,
     25.403, 25.245, 25.1, 24.941, 24.79, 24.655, 24.506, 24.391, 24.262, 24.145,
     24.039, 23.922, 23.813, 23.712, 23.621, 23.523, 23.43, 23.331, 23.238, 23.139,
     23.048, 22.967, 22.833, 22.694, 22.624, 22.545, 22.446, 22.358, 22.264};
+// clang-format on
 
 } // namespace
 
@@ -50,12 +52,14 @@ void SampleScreeningFunctions(double z, double kappa, double eps, double& phi1, 
 
     const double coulomb =
         a2 * (1.0 / (1.0 + a2) + 0.202059 +
-              a2 * (-0.03693 + a2 * (0.00835 + a2 * (-0.00201 + a2 * (0.00049 + a2 * (-0.00012 + a2 * 0.00003))))));
+              a2 * (-0.03693 +
+                    a2 * (0.00835 + a2 * (-0.00201 + a2 * (0.00049 + a2 * (-0.00012 + a2 * 0.00003))))));
 
     const double x = 2.0 / kappa;
     const double sx = std::sqrt(x);
     const double lowEnergy = (-0.1774 - 12.1 * a + 11.18 * a2) * sx + (8.523 + 73.26 * a - 44.41 * a2) * x -
-                             (13.52 + 121.1 * a - 96.41 * a2) * x * sx + (8.946 + 62.05 * a - 63.41 * a2) * x * x;
+                             (13.52 + 121.1 * a - 96.41 * a2) * x * sx +
+                             (8.946 + 62.05 * a - 63.41 * a2) * x * x;
 
     const double g0 = logR4 - 4.0 * coulomb + lowEnergy;
     phi1 = std::max(0.0, 0.5 * (3.0 * bigPhi1 - bigPhi2) - logR4 + g0);
@@ -102,7 +106,8 @@ void TPairProduction::Print(std::ostream& out) const {
         return;
     }
     out << " (e- prob: " << electronProbability_;
-    if (angular_) out << ", angular";
+    if (angular_)
+        out << ", angular";
     out << ")";
 }
 
@@ -134,7 +139,8 @@ void TPairProduction::CreatePair(TParticle& photon, double z, TRandomNumbersGene
         try {
             const double electronEnergy = SamplePairElectronEnergy(z, energy, rng);
             auto electron = MakeSecondary(photon, ParticleElectron, electronEnergy);
-            auto positron = MakeSecondary(photon, ParticlePositron, energy - 2.0 * kElectronMass - electronEnergy);
+            auto positron =
+                MakeSecondary(photon, ParticlePositron, energy - 2.0 * kElectronMass - electronEnergy);
             if (p < 1.0) {
                 electron->Weight /= p;
                 positron->Weight /= p;

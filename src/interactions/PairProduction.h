@@ -20,7 +20,8 @@ public:
     double GetLinearCoefficient(const TLinearCoefficients& c) const override { return c.PairProduction; }
 
     // The pair part for a material of atomic number z (fractional for compounds).
-    void CreatePair(TParticle& photon, double z, TRandomNumbersGenerator& rng, TParticleQueue& secondaries) const;
+    void CreatePair(TParticle& photon, double z, TRandomNumbersGenerator& rng,
+                    TParticleQueue& secondaries) const;
 
     double ElectronProbability() const { return electronProbability_; }
     bool Angular() const { return angular_; }

@@ -14,33 +14,38 @@ namespace {
 
 // p <= 0 never, p >= 1 always, else with probability p (one draw).
 bool Survives(double p, TRandomNumbersGenerator& rng) {
-    if (p <= 0) return false;
+    if (p <= 0)
+        return false;
     return p >= 1.0 || p > Uniform(rng);
 }
 
-int SelectPhotoShell(const materials::TFluorescenceData& data, double energy, TRandomNumbersGenerator& rng) {
-    const double u = Uniform(rng);
+// The first shell bound below `energy` at which the running sum of `value`
+// exceeds u; -1 when there is none.
+template <class Value>
+int SelectShell(const materials::TFluorescenceData& data, double energy, double u, Value value) {
     double sum = 0;
     for (std::size_t s = 0; s < data.ShellCount(); ++s) {
-        if (data.Shell(s).BindingEnergy > energy) continue;
-        sum += data.PhotoProbability(s, energy);
-        if (sum > u) return static_cast<int>(s);
+        if (data.Shell(s).BindingEnergy > energy)
+            continue;
+        sum += value(s);
+        if (sum > u)
+            return static_cast<int>(s);
     }
     return -1;
+}
+
+int SelectPhotoShell(const materials::TFluorescenceData& data, double energy, TRandomNumbersGenerator& rng) {
+    return SelectShell(data, energy, Uniform(rng),
+                       [&](std::size_t s) { return data.PhotoProbability(s, energy); });
 }
 
 // Electron impact: the shells in proportion to their ionisation values.
 int SelectImpactShell(const materials::TFluorescenceData& data, double energy, TRandomNumbersGenerator& rng) {
     const double total = data.ElectronImpactValue(data.ShellCount(), energy);
-    if (!(total > 0)) return -1;
-    const double u = Uniform(rng) * total;
-    double sum = 0;
-    for (std::size_t s = 0; s < data.ShellCount(); ++s) {
-        if (data.Shell(s).BindingEnergy > energy) continue;
-        sum += data.ElectronImpactValue(s, energy);
-        if (sum > u) return static_cast<int>(s);
-    }
-    return -1;
+    if (!(total > 0))
+        return -1;
+    return SelectShell(data, energy, Uniform(rng) * total,
+                       [&](std::size_t s) { return data.ElectronImpactValue(s, energy); });
 }
 
 void EmitPhotoelectron(const TParticle& photon, double energy, double probability, double weightFactor,
@@ -49,7 +54,8 @@ void EmitPhotoelectron(const TParticle& photon, double energy, double probabilit
     auto electron = MakeSecondary(photon, ParticleElectron, energy);
     electron->Deflect(cosTheta, 2.0 * Pi() * Uniform(rng));
     electron->Weight *= weightFactor;
-    if (probability < 1.0) electron->Weight /= probability;
+    if (probability < 1.0)
+        electron->Weight /= probability;
     secondaries.push_back(std::move(electron));
 }
 
@@ -57,8 +63,10 @@ void EmitLine(const TParticle& parent, const materials::TFluorescenceLine& line,
               double augerProbability, TParticleQueue& secondaries, TRandomNumbersGenerator& rng) {
     const bool auger = line.Kind != 0;
     if (auger) {
-        if (!Survives(augerProbability, rng)) return;
-        if (augerProbability < 1.0) weight /= augerProbability;
+        if (!Survives(augerProbability, rng))
+            return;
+        if (augerProbability < 1.0)
+            weight /= augerProbability;
     }
     auto p = MakeSecondary(parent, auger ? ParticleElectron : ParticlePhoton, line.Energy);
     double u[2];
@@ -92,15 +100,18 @@ void EmitFluorescence(const materials::TFluorescenceData& data, const materials:
                       double minEnergy, double weightFactor) {
     if (particle.Type != ParticlePhoton && particle.Type != ParticleElectron)
         throw std::runtime_error("Only know about fluorescence from photons and electrons");
-    if (!data.IsLoaded() || data.ShellCount() == 0) return;
+    if (!data.IsLoaded() || data.ShellCount() == 0)
+        return;
     const double energy = particle.Energy;
     const auto& grid = data.Configuration();
     if (!(energy >= grid.LowestEnergy() && energy <= grid.HighestEnergy()))
         throw std::runtime_error("FluorescenceData::EmitFluorescence(). Energy Index Error!\n");
 
     const bool photon = particle.Type == ParticlePhoton;
-    const int shellIndex = photon ? SelectPhotoShell(data, energy, rng) : SelectImpactShell(data, energy, rng);
-    if (shellIndex < 0) return;
+    const int shellIndex =
+        photon ? SelectPhotoShell(data, energy, rng) : SelectImpactShell(data, energy, rng);
+    if (shellIndex < 0)
+        return;
     const auto& shell = data.Shell(static_cast<std::size_t>(shellIndex));
 
     const double electronEnergy = energy - shell.BindingEnergy;
@@ -112,7 +123,8 @@ void EmitFluorescence(const materials::TFluorescenceData& data, const materials:
     if (data.AllFluorescence) {
         for (const auto& line : shell.Lines)
             if (line.Energy >= minEnergy)
-                EmitLine(particle, line, weight * line.Probability, settings.AugerProbability, secondaries, rng);
+                EmitLine(particle, line, weight * line.Probability, settings.AugerProbability, secondaries,
+                         rng);
         return;
     }
     const double u = Uniform(rng);
@@ -127,8 +139,8 @@ void EmitFluorescence(const materials::TFluorescenceData& data, const materials:
     }
 }
 
-void TPhotoEffect::Interact(TParticle& particle, const materials::TMaterial* material, TRandomNumbersGenerator& rng,
-                            TParticleQueue& secondaries) const {
+void TPhotoEffect::Interact(TParticle& particle, const materials::TMaterial* material,
+                            TRandomNumbersGenerator& rng, TParticleQueue& secondaries) const {
     if (fluorescence_) {
         Absorb(particle, FluorescenceData(material), MaterialSettings(material), rng, secondaries);
         return;

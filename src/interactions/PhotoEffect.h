@@ -5,7 +5,7 @@
 namespace materials {
 class TFluorescenceData;
 struct MaterialProperties;
-}
+} // namespace materials
 
 namespace interactions {
 

@@ -40,7 +40,8 @@ std::unique_ptr<TBasicPhotonInteraction> CreateInteraction(const inifiles::TIniF
     std::string type;
     inifiles::GetValue(section, "InteractionType", type);
     const std::string key = ToLower(type);
-    if (key == "photoeffect") return std::make_unique<TPhotoEffect>(properties.Fluorescence);
+    if (key == "photoeffect")
+        return std::make_unique<TPhotoEffect>(properties.Fluorescence);
     if (key == "pairproduction") {
         bool simple = !electronTransport;
         inifiles::ReadOptional(section, "Simple", simple);
@@ -55,8 +56,8 @@ std::unique_ptr<TBasicPhotonInteraction> CreateInteraction(const inifiles::TIniF
         inifiles::ReadOptional(section, "CreateElectrons", createElectrons);
         double probability = createElectrons ? 1.0 : 0.0;
         inifiles::ReadOptional(section, "ElectronProbability", probability);
-        return std::make_unique<TComptonScattering>(ScatteringKind(fullPhysics),
-                                                    ComptonTabulated(properties, fullPhysics), precision, probability);
+        return std::make_unique<TComptonScattering>(
+            ScatteringKind(fullPhysics), ComptonTabulated(properties, fullPhysics), precision, probability);
     }
     if (key == "rayleighscattering")
         return std::make_unique<TRayleighScattering>(ScatteringKind(fullPhysics),
@@ -66,29 +67,34 @@ std::unique_ptr<TBasicPhotonInteraction> CreateInteraction(const inifiles::TIniF
 
 bool TPhotonInteractionsModel::HasInteraction(std::int32_t type) const {
     for (const auto& i : interactions_)
-        if (i->GetType() == type) return true;
+        if (i->GetType() == type)
+            return true;
     return false;
 }
 
 void TPhotonInteractionsModel::AddInteraction(std::unique_ptr<TBasicPhotonInteraction> interaction) {
-    if (!HasInteraction(interaction->GetType())) interactions_.push_back(std::move(interaction));
+    if (!HasInteraction(interaction->GetType()))
+        interactions_.push_back(std::move(interaction));
 }
 
 bool TPhotonInteractionsModel::AnyCreatesSecondaries() const {
     for (const auto& i : interactions_)
-        if (i->CreatesSecondaries()) return true;
+        if (i->CreatesSecondaries())
+            return true;
     return false;
 }
 
 void TPhotonInteractionsModel::ReadFromSection(const inifiles::TIniFileSection& section,
-                                               const materials::MaterialProperties& properties, bool fullPhysics,
-                                               bool electronTransport) {
-    if (inifiles::ReadOptional(section, "ImplicitThreshold", ImplicitThreshold)) ImplicitAbsorption = true;
+                                               const materials::MaterialProperties& properties,
+                                               bool fullPhysics, bool electronTransport) {
+    if (inifiles::ReadOptional(section, "ImplicitThreshold", ImplicitThreshold))
+        ImplicitAbsorption = true;
     inifiles::ReadOptional(section, "ImplicitAbsorption", ImplicitAbsorption);
     interactions_.clear();
     for (std::size_t i = 0; i < section.SubsectionCount(); ++i) {
         const auto& child = section.Subsection(i);
-        if (!child.NameEquals("Interaction")) continue;
+        if (!child.NameEquals("Interaction"))
+            continue;
         if (auto interaction = CreateInteraction(child, properties, fullPhysics, electronTransport))
             AddInteraction(std::move(interaction));
     }
@@ -100,14 +106,16 @@ void TPhotonInteractionsModel::BuildDefault(const materials::MaterialProperties&
     const double electronProbability = electronTransport ? 1.0 : 0.0;
     AddInteraction(std::make_unique<TPhotoEffect>(properties.Fluorescence));
     AddInteraction(std::make_unique<TPairProduction>(electronProbability, true));
-    AddInteraction(std::make_unique<TComptonScattering>(
-        ScatteringKind(fullPhysics), ComptonTabulated(properties, fullPhysics), kDefaultPrecision, electronProbability));
+    AddInteraction(std::make_unique<TComptonScattering>(ScatteringKind(fullPhysics),
+                                                        ComptonTabulated(properties, fullPhysics),
+                                                        kDefaultPrecision, electronProbability));
     AddInteraction(std::make_unique<TRayleighScattering>(
         ScatteringKind(fullPhysics), RayleighTabulated(properties, fullPhysics), kDefaultPrecision));
 }
 
 void TPhotonInteractionsModel::CompletePhysics(materials::MaterialProperties& properties,
-                                               std::int32_t& maxNumberOfInteractions, bool electronTransport) const {
+                                               std::int32_t& maxNumberOfInteractions,
+                                               bool electronTransport) const {
     if (interactions_.empty())
         throw std::runtime_error("Can not construct InteractionsModel: no interactions found");
     if (interactions_.size() == 1 && interactions_.front()->GetType() == InteractionPhotoEffect &&
@@ -124,9 +132,10 @@ void TPhotonInteractionsModel::CompletePhysics(materials::MaterialProperties& pr
     properties.ElectronTransport = electronTransport;
 }
 
-const TBasicPhotonInteraction* TPhotonInteractionsModel::DetermineInteractionType(
-    const materials::TMaterial* material, TParticle& particle, TRandomNumbersGenerator& rng,
-    TParticleQueue& secondaries) const {
+const TBasicPhotonInteraction*
+TPhotonInteractionsModel::DetermineInteractionType(const materials::TMaterial* material, TParticle& particle,
+                                                   TRandomNumbersGenerator& rng,
+                                                   TParticleQueue& secondaries) const {
     return DetermineInteractionType(MaterialCoefficients(material, particle.Energy), material, particle, rng,
                                     secondaries);
 }
@@ -146,7 +155,8 @@ const TBasicPhotonInteraction* TPhotonInteractionsModel::DetermineInteractionTyp
     if (implicit) {
         double absorbed = 0;
         for (const auto& i : interactions_) {
-            if (!i->IsAbsorption()) continue;
+            if (!i->IsAbsorption())
+                continue;
             const double mu = i->GetLinearCoefficient(coefficients);
             absorbed += mu;
             TParticle share = particle;
@@ -157,23 +167,28 @@ const TBasicPhotonInteraction* TPhotonInteractionsModel::DetermineInteractionTyp
         particle.Weight *= 1.0 - absorbed / coefficients.Total;
         total = coefficients.Total - absorbed;
     }
-    if (interactions_.empty()) return nullptr;
+    if (interactions_.empty())
+        return nullptr;
     const double r = Uniform(rng) * total;
     double sum = 0;
     for (const auto& i : interactions_) {
-        if (implicit && i->IsAbsorption()) continue;
+        if (implicit && i->IsAbsorption())
+            continue;
         sum += i->GetLinearCoefficient(coefficients);
-        if (sum >= r) return i.get();
+        if (sum >= r)
+            return i.get();
     }
     return interactions_.back().get();
 }
 
 void TPhotonInteractionsModel::PrintSummary(std::ostream& out) const {
     out << "  Implicit Absorption (Variance Reduction Method): " << (ImplicitAbsorption ? 1 : 0) << "\n";
-    if (ImplicitAbsorption && ImplicitThreshold > 0) out << "  Implicit Absorption Threshold: " << ImplicitThreshold << "\n";
+    if (ImplicitAbsorption && ImplicitThreshold > 0)
+        out << "  Implicit Absorption Threshold: " << ImplicitThreshold << "\n";
     out << "  Simulation Interaction Types: ";
     for (std::size_t i = 0; i < interactions_.size(); ++i) {
-        if (i) out << ", ";
+        if (i)
+            out << ", ";
         interactions_[i]->Print(out);
     }
     out << "\n";

@@ -35,10 +35,12 @@ public:
 
     // From an InteractionsModel section: the implicit-absorption keys and one
     // child section "Interaction" per interaction.
-    void ReadFromSection(const inifiles::TIniFileSection& section, const materials::MaterialProperties& properties,
-                         bool fullPhysics, bool electronTransport);
+    void ReadFromSection(const inifiles::TIniFileSection& section,
+                         const materials::MaterialProperties& properties, bool fullPhysics,
+                         bool electronTransport);
     // Photo effect, pair production, Compton and Rayleigh scattering.
-    void BuildDefault(const materials::MaterialProperties& properties, bool fullPhysics, bool electronTransport);
+    void BuildDefault(const materials::MaterialProperties& properties, bool fullPhysics,
+                      bool electronTransport);
     // What the Physics reader does with a finished model: "Can not construct
     // InteractionsModel: no interactions found" for an empty list; pure
     // absorption sets maxNumberOfInteractions to 0; the angle-table switches

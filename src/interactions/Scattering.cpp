@@ -33,11 +33,13 @@ TComptonScattering::TComptonScattering(int kind, bool tabulated, double precisio
 
 void TComptonScattering::Print(std::ostream& out) const {
     TBasicPhotonScattering::Print(out);
-    if (electronProbability_ > 0) out << " (e- prob: " << electronProbability_ << ")";
+    if (electronProbability_ > 0)
+        out << " (e- prob: " << electronProbability_ << ")";
 }
 
-void TComptonScattering::Scatter(TParticle& particle, const materials::TMaterial*, double cosTheta, double phi,
-                                 TRandomNumbersGenerator& rng, TParticleQueue& secondaries) const {
+void TComptonScattering::Scatter(TParticle& particle, const materials::TMaterial*, double cosTheta,
+                                 double phi, TRandomNumbersGenerator& rng,
+                                 TParticleQueue& secondaries) const {
     const double energy = particle.Energy;
     const double scattered = crossSection_->GetScatteredEnergy(cosTheta, energy);
     const double p = electronProbability_;
@@ -48,7 +50,8 @@ void TComptonScattering::Scatter(TParticle& particle, const materials::TMaterial
         const double thetaElectron = std::atan(sinTheta * scattered / (energy - scattered * cosTheta));
         auto electron = MakeSecondary(particle, ParticleElectron, energy - scattered);
         electron->Deflect(std::cos(thetaElectron), phi + Pi());
-        if (p < 1.0) electron->Weight /= p;
+        if (p < 1.0)
+            electron->Weight /= p;
         secondaries.push_back(std::move(electron));
     }
     particle.Energy = scattered;

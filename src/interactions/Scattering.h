@@ -19,8 +19,8 @@ public:
                                TRandomNumbersGenerator& rng) const;
     // Sets the new energy (and may queue a recoil electron); the particle
     // still has its direction from before the scatter.
-    virtual void Scatter(TParticle& particle, const materials::TMaterial* material, double cosTheta, double phi,
-                         TRandomNumbersGenerator& rng, TParticleQueue& secondaries) const = 0;
+    virtual void Scatter(TParticle& particle, const materials::TMaterial* material, double cosTheta,
+                         double phi, TRandomNumbersGenerator& rng, TParticleQueue& secondaries) const = 0;
 
     const TBasicPhotonCrossSection& CrossSection() const { return *crossSection_; }
 

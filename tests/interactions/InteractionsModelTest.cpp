@@ -32,7 +32,8 @@ struct Built {
 // the Physics reader does, completion included.
 void Read(Built& b, const std::string& modelText, bool fullPhysics = false, bool electronTransport = false) {
     const auto tree = Parse("[InteractionsModel]\n" + modelText + "[EndInteractionsModel]\n");
-    b.model.ReadFromSection(tree.FindSection("InteractionsModel"), b.properties, fullPhysics, electronTransport);
+    b.model.ReadFromSection(tree.FindSection("InteractionsModel"), b.properties, fullPhysics,
+                            electronTransport);
     b.model.CompletePhysics(b.properties, b.maxInteractions, electronTransport);
 }
 
@@ -80,10 +81,11 @@ TEST(InteractionsModel, SectionKeysAndImplicitAbsorption) {
     Read(b, "ImplicitThreshold = 0.01\n" + Interaction("comptonscattering", "ElectronProbability = 0.5\n") +
                 Interaction("PairProduction", "Simple = false\nAngular = false\n"));
     EXPECT_TRUE(b.model.ImplicitAbsorption);
-    EXPECT_EQ(Summary(b.model),
-              "  Implicit Absorption (Variance Reduction Method): 1\n"
-              "  Implicit Absorption Threshold: 0.01\n"
-              "  Simulation Interaction Types: ComptonScattering (e- prob: 0.5), PairProduction (e- prob: 1)\n");
+    EXPECT_EQ(
+        Summary(b.model),
+        "  Implicit Absorption (Variance Reduction Method): 1\n"
+        "  Implicit Absorption Threshold: 0.01\n"
+        "  Simulation Interaction Types: ComptonScattering (e- prob: 0.5), PairProduction (e- prob: 1)\n");
     // Without Rayleigh its tables are not needed.
     EXPECT_FALSE(b.properties.UseTabulatedThomson);
     EXPECT_FALSE(b.properties.UseTabulatedTotalRayleigh);
@@ -133,7 +135,8 @@ TEST(InteractionsModel, ErrorsOfTheSection) {
     Built missing;
     EXPECT_THROW(Read(missing, "[Interaction]\nSimple = true\n[EndInteraction]\n"), inifiles::ItemNotFound);
     Built bad;
-    EXPECT_THROW(Read(bad, Interaction("PairProduction", "ElectronProbability = lots\n")), std::runtime_error);
+    EXPECT_THROW(Read(bad, Interaction("PairProduction", "ElectronProbability = lots\n")),
+                 std::runtime_error);
 }
 
 TEST(InteractionsModel, CrossSectionChoiceFollowsFullPhysicsAndSwitches) {
@@ -147,7 +150,9 @@ TEST(InteractionsModel, CrossSectionChoiceFollowsFullPhysicsAndSwitches) {
 
     Built full;
     full.properties.UseTabulatedTotalRayleigh = false;
-    Read(full, Interaction("ComptonScattering") + Interaction("RayleighScattering", "IntegrationPrecision = 0.01\n"),
+    Read(full,
+         Interaction("ComptonScattering") +
+             Interaction("RayleighScattering", "IntegrationPrecision = 0.01\n"),
          true);
     const auto& c = static_cast<const TBasicPhotonScattering&>(full.model.Interaction(0));
     const auto& r = static_cast<const TBasicPhotonScattering&>(full.model.Interaction(1));
@@ -186,7 +191,9 @@ TEST(DetermineInteractionType, PicksEachInteractionWithItsShare) {
         TParticle p;
         p.Energy = 50;
         const auto* chosen = model.DetermineInteractionType(counted, nullptr, p, *rng, queue);
-        counts[chosen->GetType() == InteractionPhotoEffect ? 0 : chosen->GetType() == InteractionCompton ? 1 : 2] += 1;
+        counts[chosen->GetType() == InteractionPhotoEffect ? 0
+               : chosen->GetType() == InteractionCompton   ? 1
+                                                           : 2] += 1;
     }
     const auto chi = stats::ChiSquareTest(counts, {0.5 * n, 0.3 * n, 0.2 * n}, 0);
     EXPECT_TRUE(chi.Passes()) << chi.Text();

@@ -58,7 +58,8 @@ std::vector<double> SampleCosTheta(const TBasicPhotonCrossSection& cs, const mat
     auto rng = stats::MakeGenerator(seed);
     std::vector<double> u(n), mu(n);
     rng->Generate(u.data(), u.size());
-    for (int i = 0; i < n; ++i) mu[i] = cs.GetCosTheta(material, u[i], energy);
+    for (int i = 0; i < n; ++i)
+        mu[i] = cs.GetCosTheta(material, u[i], energy);
     return mu;
 }
 
@@ -75,7 +76,8 @@ TEST_F(ShippedMaterials, TabulatedKleinNishinaFollowsTheDensity) {
 TEST_F(ShippedMaterials, TabulatedThomsonFollowsOnePlusMuSquared) {
     TTabulatedSimpleRayleighCrossSection thomson;
     const auto mu = SampleCosTheta(thomson, lead_, 50, 1000000, 42);
-    const auto chi = stats::ChiSquareAgainstDensity(mu, -1, 1, 50, [](double m) { return 3.0 / 8 * (1 + m * m); });
+    const auto chi =
+        stats::ChiSquareAgainstDensity(mu, -1, 1, 50, [](double m) { return 3.0 / 8 * (1 + m * m); });
     EXPECT_TRUE(chi.Passes()) << chi.Text();
 }
 
@@ -92,7 +94,6 @@ TEST_F(ShippedMaterials, ComptonInteractionWithTablesScattersByComptonsFormula) 
     }
     EXPECT_TRUE(queue.empty());
 }
-
 
 // Densities written out here from S(x) and F(x), integrated per bin by Gauss-Legendre.
 double TotalDensity(bool compton, const materials::TMaterial* m, double energy, double mu) {
@@ -137,9 +138,26 @@ TEST_F(ShippedMaterials, AboveTheThresholdTotalIsSimple) {
     TTabulatedTotalComptonCrossSection total;
     TTabulatedSimpleComptonCrossSection simple;
     TAnalyticalTotalRayleighCrossSection rayleigh(0.001);
-    for (double u : {0.1, 0.5, 0.93}) EXPECT_EQ(total.GetCosTheta(lead_, u, 500), simple.GetCosTheta(lead_, u, 500));
+    for (double u : {0.1, 0.5, 0.93})
+        EXPECT_EQ(total.GetCosTheta(lead_, u, 500), simple.GetCosTheta(lead_, u, 500));
     EXPECT_EQ(rayleigh.GetIntegral(lead_, 500), 8.0 / 3.0);
     EXPECT_EQ(rayleigh.GetDifferential(lead_, 500, 0.5), 1.25);
+}
+
+TEST_F(ShippedMaterials, ZeroThresholdMakesTotalCrossSectionsSimple) {
+    const double saved = properties_->FullPhysicsThreshold;
+    properties_->FullPhysicsThreshold = 0;
+    TAnalyticalTotalComptonCrossSection compton(0.001);
+    TAnalyticalSimpleComptonCrossSection kn(0.001);
+    TTabulatedTotalRayleighCrossSection rayleigh;
+    TTabulatedSimpleRayleighCrossSection thomson;
+    for (double energy : {0.5, 20.0, 150.0})
+        for (double mu : {-0.9, 0.1, 0.99}) {
+            EXPECT_EQ(compton.GetDifferential(lead_, energy, mu), kn.GetDifferential(lead_, energy, mu));
+            EXPECT_EQ(rayleigh.GetCosTheta(lead_, (mu + 1) / 2, energy),
+                      thomson.GetCosTheta(lead_, (mu + 1) / 2, energy));
+        }
+    properties_->FullPhysicsThreshold = saved;
 }
 
 TEST_F(ShippedMaterials, PairProductionInLeadUsesItsAtomicNumber) {
@@ -195,7 +213,10 @@ TEST_F(ShippedMaterials, InteractionSharesFollowTheMaterialsCoefficients) {
         TParticle p;
         p.Energy = 60;
         const auto type = model.DetermineInteractionType(water_, p, *rng, queue)->GetType();
-        counts[type == InteractionPhotoEffect ? 0 : type == InteractionPairProduction ? 1 : type == InteractionCompton ? 2 : 3] += 1;
+        counts[type == InteractionPhotoEffect      ? 0
+               : type == InteractionPairProduction ? 1
+               : type == InteractionCompton        ? 2
+                                                   : 3] += 1;
     }
     const std::vector<double> expected = {n * c.PhotoEffect / c.Total, n * c.PairProduction / c.Total,
                                           n * c.Compton / c.Total, n * c.Rayleigh / c.Total};
@@ -225,8 +246,9 @@ TEST(DetermineInteractionTypeErrors, MaterialWithoutAttenuationIsReportedWithNam
         model.DetermineInteractionType(material, p, *rng, queue);
         FAIL();
     } catch (const std::runtime_error& e) {
-        EXPECT_STREQ(e.what(), "TPhotonInteractionsModel::DetermineInteractionType: Invalid TotalLinearCoefficient!\n"
-                               "Material: Nothing Energy: 42.5\nTotalLinearCoefficient: 0\n");
+        EXPECT_STREQ(e.what(),
+                     "TPhotonInteractionsModel::DetermineInteractionType: Invalid TotalLinearCoefficient!\n"
+                     "Material: Nothing Energy: 42.5\nTotalLinearCoefficient: 0\n");
     }
 }
 

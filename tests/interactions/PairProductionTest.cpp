@@ -29,7 +29,8 @@ TEST(PairProduction, ScreeningRadiiAreThoseOfTheShippedTable) {
     std::string line;
     int rows = 0;
     while (std::getline(in, line)) {
-        if (line.empty() || line[0] == '#') continue;
+        if (line.empty() || line[0] == '#')
+            continue;
         std::istringstream fields(line);
         int z = 0;
         double r = 0;
@@ -160,7 +161,8 @@ TEST(PairProduction, PartialElectronProbabilityCompensatesWithWeight) {
         auto photon = Photon(4000, 1);
         pair.CreatePair(photon, kLead, *rng, queue);
         ASSERT_EQ(photon.Status, StatusAbsorbed);
-        if (queue.empty()) continue;
+        if (queue.empty())
+            continue;
         ++pairs;
         ASSERT_EQ(queue.size(), 2u);
         ASSERT_EQ(queue[0]->Weight, 4.0);

@@ -63,8 +63,8 @@ TEST(Particle, DeflectionKeepsThePolarAngleAndSpreadsTheAzimuth) {
         p.SetIsotropicDirection(u[0], u[1]);
         const auto old = Direction(p);
         // A fixed reference vector perpendicular to the old direction.
-        geometry::TCoord<double> ref = std::fabs(old.z) < 0.9 ? geometry::TCoord<double>(0, 0, 1)
-                                                                : geometry::TCoord<double>(1, 0, 0);
+        geometry::TCoord<double> ref =
+            std::fabs(old.z) < 0.9 ? geometry::TCoord<double>(0, 0, 1) : geometry::TCoord<double>(1, 0, 0);
         ref = ref - old * geometry::Dot(ref, old);
         ref = ref * (1.0 / geometry::Norm(ref));
         const double cosTheta = 2 * u[2] - 1;

@@ -1,5 +1,5 @@
-#include "datafiles/XRTCStream.h"
 #include "interactions/PhotoEffect.h"
+#include "datafiles/XRTCStream.h"
 #include "interactions/PhysicsConstants.h"
 #include "materials/DataDirectory.h"
 #include "materials/FluorescenceData.h"
@@ -56,7 +56,8 @@ TParticle Photon(double energy, double weight = 1) {
 // xraylib's K-shell fluorescence yield, or a negative number without xraylib.
 double XraylibKYield(int z) {
     void* lib = dlopen("libxrl.so.11", RTLD_NOW);
-    if (!lib) return -1;
+    if (!lib)
+        return -1;
     using Fn = double (*)(int, int, void**);
     auto fn = reinterpret_cast<Fn>(dlsym(lib, "FluorYield"));
     const double yield = fn ? fn(z, 0, nullptr) : -1;
@@ -88,10 +89,12 @@ TEST(PhotoEffect, LeadAt100keVEmitsItsLinesAtTheKShellRate) {
     for (std::size_t s = 0; s < data.ShellCount(); ++s)
         for (const auto& line : data.Shell(s).Lines) {
             lineEnergies.insert(line.Energy);
-            if (s == 0) kLines.insert(line.Energy);
+            if (s == 0)
+                kLines.insert(line.Energy);
         }
     double kLineSum = 0;
-    for (const auto& line : data.Shell(0).Lines) kLineSum += line.Probability;
+    for (const auto& line : data.Shell(0).Lines)
+        kLineSum += line.Probability;
 
     materials::MaterialProperties settings;
     settings.MinEnergy = 1;
@@ -126,7 +129,8 @@ TEST(PhotoEffect, LeadAt100keVEmitsItsLinesAtTheKShellRate) {
     EXPECT_TRUE(stats::MeanAgrees(sumZ, sumZ2, emitted, 0.0));
 
     const double yield = XraylibKYield(82);
-    if (yield < 0) GTEST_SKIP() << "xraylib not available";
+    if (yield < 0)
+        GTEST_SKIP() << "xraylib not available";
     EXPECT_NEAR(kLineSum, yield, 0.01);
     EXPECT_TRUE(stats::CountAgrees(kPhotons, n, kFraction * yield)) << kPhotons << " yield " << yield;
 }
@@ -159,8 +163,10 @@ TEST(PhotoEffect, AllFluorescenceEmitsEveryLineWithItsProbabilityAsWeight) {
     for (int i = 0; i < n; ++i) {
         TParticleQueue queue;
         EmitFluorescence(data, settings, Photon(60, 2), queue, *rng, 35, 1);
-        if (queue.empty()) continue;
-        if (queue.front()->Energy == 4) continue;  // below the minimum: never
+        if (queue.empty())
+            continue;
+        if (queue.front()->Energy == 4)
+            continue; // below the minimum: never
         ++kEvents;
         ASSERT_GE(queue.size(), 2u);
         EXPECT_EQ(queue[0]->Energy, 40);
@@ -175,7 +181,8 @@ TEST(PhotoEffect, AllFluorescenceEmitsEveryLineWithItsProbabilityAsWeight) {
         TParticleQueue queue;
         EmitFluorescence(data, settings, Photon(60, 2), queue, *rng, 0, 1);
         for (const auto& s : queue) {
-            if (s->Type != ParticleElectron) continue;
+            if (s->Type != ParticleElectron)
+                continue;
             EXPECT_EQ(s->Energy, 30);
             EXPECT_DOUBLE_EQ(s->Weight, 2 * 0.1 / 0.5);
             ++augers;
@@ -210,7 +217,8 @@ TEST(PhotoEffect, PhotoelectronAnglesFollowSauter) {
         const double gamma = 1 + t / kElectronMass;
         const double beta = std::sqrt(1 - 1 / (gamma * gamma));
         std::vector<double> mu;
-        for (int i = 0; i < 200000; ++i) mu.push_back(SamplePhotoelectronCosTheta(t, *rng));
+        for (int i = 0; i < 200000; ++i)
+            mu.push_back(SamplePhotoelectronCosTheta(t, *rng));
         const auto chi = stats::ChiSquareAgainstDensity(mu, -1, 1, 50, [&](double m) {
             const double d = 1 - beta * m;
             return (1 - m * m) / (d * d * d * d) * (1 + 0.5 * gamma * (gamma - 1) * (gamma - 2) * d);

@@ -1,5 +1,5 @@
-#include "interactions/PhysicsConstants.h"
 #include "interactions/Scattering.h"
+#include "interactions/PhysicsConstants.h"
 
 #include "Statistics.h"
 
@@ -46,7 +46,8 @@ std::vector<double> ScatterAngles(const TBasicPhotonScattering& s, double energy
         const auto before = photon.DirectionVector();
         s.Interact(photon, nullptr, *rng, queue);
         mu.push_back(geometry::Dot(before, photon.DirectionVector()));
-        if (energies) energies->push_back(photon.Energy);
+        if (energies)
+            energies->push_back(photon.Energy);
     }
     return mu;
 }
@@ -56,8 +57,8 @@ TEST(KleinNishina, AnalyticalAnglesFollowTheDensityAndEnergiesComptonsFormula) {
     for (double energy : {20.0, 100.0, 1000.0}) {
         std::vector<double> energies;
         const auto mu = ScatterAngles(compton, energy, kAnalyticalSamples, 7, &energies);
-        const auto chi = stats::ChiSquareAgainstDensity(mu, -1, 1, 40,
-                                                        [&](double m) { return TextbookKleinNishina(energy, m); });
+        const auto chi = stats::ChiSquareAgainstDensity(
+            mu, -1, 1, 40, [&](double m) { return TextbookKleinNishina(energy, m); });
         EXPECT_TRUE(chi.Passes()) << energy << " keV " << chi.Text();
         for (std::size_t i = 0; i < mu.size(); ++i)
             ASSERT_NEAR(energies[i], ComptonEnergy(energy, mu[i]), 1e-9 * energy);
@@ -71,7 +72,8 @@ TEST(Thomson, AnalyticalAnglesFollowOnePlusMuSquared) {
     const auto chi =
         stats::ChiSquareAgainstDensity(mu, -1, 1, 40, [](double m) { return 3.0 / 8.0 * (1 + m * m); });
     EXPECT_TRUE(chi.Passes()) << chi.Text();
-    for (double e : energies) ASSERT_EQ(e, 30);
+    for (double e : energies)
+        ASSERT_EQ(e, 30);
 }
 
 TEST(AnalyticalCrossSection, ExtremeUniformNumbersNeedNoIntegration) {
@@ -118,7 +120,8 @@ TEST(Compton, RecoilElectronsConserveMomentum) {
             ASSERT_NEAR(electron.Energy + photon.Energy, energy, 1e-9 * energy);
             const double t = electron.Energy;
             const double momentum = std::sqrt(t * (t + 2 * kElectronMass));
-            const auto total = photon.DirectionVector() * photon.Energy + electron.DirectionVector() * momentum;
+            const auto total =
+                photon.DirectionVector() * photon.Energy + electron.DirectionVector() * momentum;
             ASSERT_NEAR(total.x, before.x, 1e-7 * energy);
             ASSERT_NEAR(total.y, before.y, 1e-7 * energy);
             ASSERT_NEAR(total.z, before.z, 1e-7 * energy);
@@ -137,7 +140,8 @@ TEST(Compton, HalfElectronProbabilityDoublesTheElectronWeight) {
         auto photon = Photon(200, 0.8);
         compton.Interact(photon, nullptr, *rng, queue);
         ASSERT_EQ(photon.Weight, 0.8);
-        if (queue.empty()) continue;
+        if (queue.empty())
+            continue;
         ++electrons;
         ASSERT_EQ(queue.front()->Weight, 1.6);
         electronWeight += queue.front()->Weight;
@@ -185,7 +189,8 @@ TEST(Scattering, PrintAndSlots) {
 class BrokenRayleigh : public TRayleighScattering {
 public:
     BrokenRayleigh() : TRayleighScattering(ScatteringSimple, false, 0.001) {}
-    double GetCosTheta(const TParticle&, const materials::TMaterial*, TRandomNumbersGenerator&) const override {
+    double GetCosTheta(const TParticle&, const materials::TMaterial*,
+                       TRandomNumbersGenerator&) const override {
         return 1.5;
     }
 };
@@ -199,7 +204,9 @@ TEST(Scattering, CosineOutsideItsRangeIsAnError) {
         broken.Interact(photon, nullptr, *rng, queue);
         FAIL();
     } catch (const std::runtime_error& e) {
-        EXPECT_STREQ(e.what(), "RayleighScattering: Invalid value for cos(Theta)!\n Photon Energy: 40 cos(Theta): 1.5\n");
+        EXPECT_STREQ(
+            e.what(),
+            "RayleighScattering: Invalid value for cos(Theta)!\n Photon Energy: 40 cos(Theta): 1.5\n");
     }
 }
 

@@ -23,18 +23,19 @@ inline std::unique_ptr<TRandomNumbersGenerator> MakeGenerator(std::uint32_t seed
 
 // Integral of f over [a, b] by 20-point Gauss-Legendre on `pieces` equal pieces.
 inline double GaussIntegral(const std::function<double(double)>& f, double a, double b, int pieces = 4) {
-    static const double x[10] = {0.0765265211334973, 0.2277858511416451, 0.3737060887154195, 0.5108670019508271,
-                                 0.6360536807265150, 0.7463319064601508, 0.8391169718222188, 0.9122344282513259,
-                                 0.9639719272779138, 0.9931285991850949};
-    static const double w[10] = {0.1527533871307258, 0.1491729864726037, 0.1420961093183820, 0.1316886384491766,
-                                 0.1181945319615184, 0.1019301198172404, 0.0832767415767048, 0.0626720483341091,
-                                 0.0406014298003869, 0.0176140071391521};
+    static const double x[10] = {
+        0.0765265211334973, 0.2277858511416451, 0.3737060887154195, 0.5108670019508271, 0.6360536807265150,
+        0.7463319064601508, 0.8391169718222188, 0.9122344282513259, 0.9639719272779138, 0.9931285991850949};
+    static const double w[10] = {
+        0.1527533871307258, 0.1491729864726037, 0.1420961093183820, 0.1316886384491766, 0.1181945319615184,
+        0.1019301198172404, 0.0832767415767048, 0.0626720483341091, 0.0406014298003869, 0.0176140071391521};
     double sum = 0;
     const double h = (b - a) / pieces;
     for (int p = 0; p < pieces; ++p) {
         const double c = a + (p + 0.5) * h;
         const double r = 0.5 * h;
-        for (int i = 0; i < 10; ++i) sum += w[i] * r * (f(c - r * x[i]) + f(c + r * x[i]));
+        for (int i = 0; i < 10; ++i)
+            sum += w[i] * r * (f(c - r * x[i]) + f(c + r * x[i]));
     }
     return sum;
 }
@@ -72,8 +73,8 @@ inline ChiSquare ChiSquareTest(const std::vector<double>& counts, const std::vec
 }
 
 // Samples on [lo, hi] against a density (any normalisation) integrated per bin.
-inline ChiSquare ChiSquareAgainstDensity(const std::vector<double>& samples, double lo, double hi, int binCount,
-                                         const std::function<double(double)>& density) {
+inline ChiSquare ChiSquareAgainstDensity(const std::vector<double>& samples, double lo, double hi,
+                                         int binCount, const std::function<double(double)>& density) {
     std::vector<double> counts(binCount, 0.0), expected(binCount, 0.0);
     const double width = (hi - lo) / binCount;
     for (double s : samples) {
@@ -85,7 +86,8 @@ inline ChiSquare ChiSquareAgainstDensity(const std::vector<double>& samples, dou
         expected[b] = GaussIntegral(density, lo + b * width, lo + (b + 1) * width);
         total += expected[b];
     }
-    for (double& e : expected) e *= samples.size() / total;
+    for (double& e : expected)
+        e *= samples.size() / total;
     return ChiSquareTest(counts, expected);
 }
 
@@ -96,14 +98,17 @@ inline ChiSquare ChiSquareEquiprobable(std::vector<double> samples, double lo, d
                                        const std::function<double(double)>& density, int fineSteps = 4000) {
     std::vector<double> x(fineSteps + 1), cdf(fineSteps + 1, 0.0);
     const double step = (hi - lo) / fineSteps;
-    for (int i = 0; i <= fineSteps; ++i) x[i] = lo + i * step;
-    for (int i = 1; i <= fineSteps; ++i) cdf[i] = cdf[i - 1] + GaussIntegral(density, x[i - 1], x[i], 1);
+    for (int i = 0; i <= fineSteps; ++i)
+        x[i] = lo + i * step;
+    for (int i = 1; i <= fineSteps; ++i)
+        cdf[i] = cdf[i - 1] + GaussIntegral(density, x[i - 1], x[i], 1);
     const double total = cdf.back();
     std::vector<double> edges = {lo};
     int k = 0;
     for (int b = 1; b < binCount; ++b) {
         const double target = total * b / binCount;
-        while (cdf[k + 1] < target) ++k;
+        while (cdf[k + 1] < target)
+            ++k;
         const double f = (target - cdf[k]) / (cdf[k + 1] - cdf[k]);
         edges.push_back(x[k] + f * step);
     }
@@ -130,18 +135,22 @@ inline ChiSquare ChiSquareEquiprobable(std::vector<double> samples, double lo, d
 }
 
 // Two-sample Kolmogorov-Smirnov at about 1e-4 significance.
-inline bool KolmogorovSmirnovAgree(std::vector<double> a, std::vector<double> b, double* statistic = nullptr) {
+inline bool KolmogorovSmirnovAgree(std::vector<double> a, std::vector<double> b,
+                                   double* statistic = nullptr) {
     std::sort(a.begin(), a.end());
     std::sort(b.begin(), b.end());
     std::size_t i = 0, j = 0;
     double d = 0;
     while (i < a.size() && j < b.size()) {
         const double v = std::min(a[i], b[j]);
-        while (i < a.size() && a[i] <= v) ++i;
-        while (j < b.size() && b[j] <= v) ++j;
+        while (i < a.size() && a[i] <= v)
+            ++i;
+        while (j < b.size() && b[j] <= v)
+            ++j;
         d = std::max(d, std::fabs(double(i) / a.size() - double(j) / b.size()));
     }
-    if (statistic) *statistic = d;
+    if (statistic)
+        *statistic = d;
     const double n = double(a.size()), m = double(b.size());
     return d < 2.3 * std::sqrt((n + m) / (n * m));
 }
