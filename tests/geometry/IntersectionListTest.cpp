@@ -31,7 +31,11 @@ public:
         Objects.push_back(Owned.back().get());
         return *Owned.back();
     }
-    // Axis-aligned box from z0 to z1 spanning [-1, 1] in x and y.
+    // A new object that is one axis-aligned box.
+    void AddPart(std::int32_t priority, double z0, double z1, double half = 1) {
+        AddSlab(AddObject(priority).ObjectID, z0, z1, half);
+    }
+    // Axis-aligned box from z0 to z1 spanning [-half, half] in x and y.
     void AddSlab(std::uint32_t id, double z0, double z1, double half = 1) {
         testmesh::AddBox(Store, id, TCoord<double>(0, 0, 0.5 * (z0 + z1)), TCoord<double>(half, half, 0.5 * (z1 - z0)));
     }
@@ -86,8 +90,7 @@ std::string ErrorOf(World& w, double x, double y) {
 
 TEST(IntersectionList, ConvexPartFromOutside) {
     World w;
-    w.AddObject(0);
-    w.AddSlab(0, -1, 1);
+    w.AddPart(0, -1, 1);
     w.Build();
     EXPECT_TRUE(w.TraceZ());
     EXPECT_EQ(w.Result(), (Result{{0, 4, 6}}));
@@ -95,8 +98,7 @@ TEST(IntersectionList, ConvexPartFromOutside) {
 
 TEST(IntersectionList, RayStartingInside) {
     World w;
-    w.AddObject(0);
-    w.AddSlab(0, -1, 1);
+    w.AddPart(0, -1, 1);
     w.Build();
     EXPECT_TRUE(w.TraceZ(0.1, 0.2, 0.25));
     EXPECT_EQ(w.Result(), (Result{{0, 0, 0.75}}));
@@ -104,8 +106,7 @@ TEST(IntersectionList, RayStartingInside) {
 
 TEST(IntersectionList, ConcavePartGivesAscendingStretches) {
     World w;
-    w.AddObject(0);
-    w.AddSlab(0, -3, -2);
+    w.AddPart(0, -3, -2);
     w.AddSlab(0, 1, 2);
     w.AddSlab(0, 3, 3.5);
     w.Build();
@@ -115,8 +116,7 @@ TEST(IntersectionList, ConcavePartGivesAscendingStretches) {
 
 TEST(IntersectionList, HollowShellGivesTwoStretches) {
     World w;
-    w.AddObject(0);
-    w.AddSlab(0, -2, 2, 2);
+    w.AddPart(0, -2, 2, 2);
     w.AddInvertedSlab(0, -1, 1, 1);
     w.Build();
     EXPECT_TRUE(w.TraceZ());
@@ -125,8 +125,7 @@ TEST(IntersectionList, HollowShellGivesTwoStretches) {
 
 TEST(IntersectionList, SharedEdgeHitsMergeIntoOneCrossing) {
     World w;
-    w.AddObject(0);
-    w.AddSlab(0, -1, 1);
+    w.AddPart(0, -1, 1);
     w.Build();
     // The face diagonals run through (0.5, 0.5); this ray meets two facets on each face.
     w.List.Clear();
@@ -138,9 +137,8 @@ TEST(IntersectionList, SharedEdgeHitsMergeIntoOneCrossing) {
 
 TEST(IntersectionList, MissingFacetIsAnOpenSurface) {
     World w;
+    w.AddPart(0, -3, -2);
     w.AddObject(0);
-    w.AddObject(0);
-    w.AddSlab(0, -3, -2);
     FacetManager<double> box;
     testmesh::AddBox(box, 1, TCoord<double>(0, 0, 0), TCoord<double>(1, 1, 1));
     const auto& f = box.GetFacets();
@@ -151,10 +149,8 @@ TEST(IntersectionList, MissingFacetIsAnOpenSurface) {
                              w.Store.AddVertex(box.GetVertices()[f[i].V1]),
                              w.Store.AddVertex(box.GetVertices()[f[i].V2]));
     w.Build();
-    const std::string first = ErrorOf(w, 0.6, 0.1);
-    const std::string second = ErrorOf(w, 0.1, 0.6);
-    EXPECT_EQ(first.empty() ? second : first, "Wrong number of intersections for object ID 1");
-    EXPECT_TRUE(first.empty() != second.empty());
+    EXPECT_EQ(ErrorOf(w, 0.6, 0.1), "Wrong number of intersections for object ID 1");
+    EXPECT_EQ(ErrorOf(w, 0.1, 0.6), "");
 }
 
 TEST(IntersectionList, InsideOutPartIsMisordered) {
@@ -167,10 +163,8 @@ TEST(IntersectionList, InsideOutPartIsMisordered) {
 
 TEST(IntersectionList, HigherPriorityOwnsTheSharedStretch) {
     World w;
-    w.AddObject(1);
-    w.AddObject(2);
-    w.AddSlab(0, -2, 2, 2);
-    w.AddSlab(1, -1, 1);
+    w.AddPart(1, -2, 2, 2);
+    w.AddPart(2, -1, 1);
     w.Build();
     EXPECT_TRUE(w.TraceZ());
     EXPECT_EQ(w.Result(), (Result{{0, 3, 4}, {1, 4, 6}, {0, 6, 7}}));
@@ -181,10 +175,8 @@ TEST(IntersectionList, HigherPriorityOwnsTheSharedStretch) {
 
 TEST(IntersectionList, PartialOverlapByPriority) {
     World w;
-    w.AddObject(1);
-    w.AddObject(2);
-    w.AddSlab(0, -1, 1);
-    w.AddSlab(1, 0, 2);
+    w.AddPart(1, -1, 1);
+    w.AddPart(2, 0, 2);
     w.Build();
     EXPECT_TRUE(w.TraceZ());
     EXPECT_EQ(w.Result(), (Result{{0, 4, 5}, {1, 5, 7}}));
@@ -192,10 +184,8 @@ TEST(IntersectionList, PartialOverlapByPriority) {
 
 TEST(IntersectionList, EqualPriorityIsAmbiguousOncePerList) {
     World w;
-    w.AddObject(0);
-    w.AddObject(0);
-    w.AddSlab(0, -1, 1);
-    w.AddSlab(1, 0, 2);
+    w.AddPart(0, -1, 1);
+    w.AddPart(0, 0, 2);
     w.Build();
     EXPECT_EQ(ErrorOf(w, 0.1, 0.2), "Partially overlapping objects yield ambiguous intersections");
     EXPECT_FALSE(w.List.IsOverlapWarningArmed());
@@ -205,10 +195,8 @@ TEST(IntersectionList, EqualPriorityIsAmbiguousOncePerList) {
 
 TEST(IntersectionList, WithoutOverlapCheckSegmentsStayAsTheyAre) {
     World w;
-    w.AddObject(0);
-    w.AddObject(0);
-    w.AddSlab(1, -1, 1);
-    w.AddSlab(0, 0, 2);
+    w.AddPart(0, 0, 2);
+    w.AddPart(0, -1, 1);
     w.Build();
     EXPECT_TRUE(w.TraceZ(0.1, 0.2, -5, false));
     EXPECT_EQ(w.Result(), (Result{{1, 4, 6}, {0, 5, 7}}));
@@ -217,8 +205,7 @@ TEST(IntersectionList, WithoutOverlapCheckSegmentsStayAsTheyAre) {
 
 TEST(IntersectionList, MissReturnsFalse) {
     World w;
-    w.AddObject(0);
-    w.AddSlab(0, -1, 1);
+    w.AddPart(0, -1, 1);
     w.Build();
     EXPECT_TRUE(w.TraceZ());
     EXPECT_FALSE(w.TraceZ(3, 3));
@@ -237,10 +224,8 @@ TEST(IntersectionList, ResolveOverlapsLeavesDisjointSegmentsAlone) {
 
 TEST(IntersectionList, SteadyStateReusesItsArrays) {
     World w;
-    w.AddObject(1);
-    w.AddObject(2);
-    w.AddSlab(0, -2, 2, 2);
-    w.AddSlab(1, -1, 1);
+    w.AddPart(1, -2, 2, 2);
+    w.AddPart(2, -1, 1);
     w.Build();
     for (int i = 0; i < 50; ++i) w.TraceZ(0.01 * i, 0.2);
     std::set<const Segment*> buffers;
