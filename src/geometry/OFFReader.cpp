@@ -27,7 +27,7 @@ void ReadOFF(std::istream& in, const std::string& fileName, MeshBuilder<T>& mesh
     std::string buffer;
     std::string_view line;
     auto fail = [&](std::string_view what) {
-        throw std::runtime_error("Error parsing OFF file " + fileName + ": " + std::string(what));
+        throw std::runtime_error("Error parsing OFF file " + fileName + ": " + text::Printable(what));
     };
     auto next = [&]() {
         if (!NextContentLine(src, buffer, line)) fail("unexpected end of file");

@@ -174,6 +174,10 @@ struct Header {
     std::vector<Element> Elements;
 };
 
+[[noreturn]] void HeaderError(const std::string& what, const std::string& fileName, const std::string& line) {
+    throw std::runtime_error(text::Printable(what) + " in PLY file " + fileName + ": " + text::Printable(line));
+}
+
 Header ReadHeader(ByteSource& src, const std::string& fileName, const MessageSink& messages) {
     Header header;
     std::string buffer;
@@ -182,9 +186,7 @@ Header ReadHeader(ByteSource& src, const std::string& fileName, const MessageSin
     for (;;) {
         if (!src.ReadLine(buffer)) throw std::runtime_error("Unexpected end of header in PLY file " + fileName);
         const std::string line(text::Trim(buffer));
-        auto fail = [&](const std::string& what) {
-            throw std::runtime_error(what + " in PLY file " + fileName + ": " + line);
-        };
+        auto fail = [&](const std::string& what) { HeaderError(what, fileName, line); };
         std::string_view rest = line;
         const std::string_view keyword = text::NextWord(rest);
         if (line.empty()) {
@@ -208,12 +210,19 @@ Header ReadHeader(ByteSource& src, const std::string& fileName, const MessageSin
         } else if (keyword == "property") {
             if (header.Elements.empty()) fail("Property doesn't belong to any element");
             Property p;
-            const std::string type(text::NextWord(rest));
-            if (type.empty()) fail("Error parsing property");
-            p.Type = ParsePlyPropertyType(type);
+            auto type = [&]() {
+                const std::string name(text::NextWord(rest));
+                if (name.empty()) fail("Error parsing property");
+                try {
+                    return ParsePlyPropertyType(name);
+                } catch (const std::runtime_error& e) {
+                    HeaderError(e.what(), fileName, line);
+                }
+            };
+            p.Type = type();
             if (p.Type == PlyListType) {
-                p.CountType = ParsePlyPropertyType(std::string(text::NextWord(rest)));
-                p.Type = ParsePlyPropertyType(std::string(text::NextWord(rest)));
+                p.CountType = type();
+                p.Type = type();
                 if (p.CountType == PlyListType || p.Type == PlyListType) fail("Error parsing property");
             }
             p.Name = std::string(text::NextWord(rest));
@@ -222,7 +231,8 @@ Header ReadHeader(ByteSource& src, const std::string& fileName, const MessageSin
         } else if (keyword == "end_header" && text::AtEnd(rest)) {
             break;
         } else {
-            throw std::runtime_error("Unexpected line in PLY header: " + line + " in PLY file " + fileName);
+            throw std::runtime_error("Unexpected line in PLY header: " + text::Printable(line) + " in PLY file " +
+                                     fileName);
         }
     }
     if (!formatSeen) throw std::runtime_error("Error parsing format in PLY file " + fileName);

@@ -69,13 +69,13 @@ void ReadAsciiBody(ByteSource& src, const std::string& fileName, MeshBuilder<T>&
     auto expect = [&](std::string_view a, std::string_view b) {
         next();
         if (!text::StartsWithNoCase(line, a) && (b.empty() || !text::StartsWithNoCase(line, b)))
-            throw std::runtime_error("Error parsing facet from ASCII StL file " + fileName + ": " + std::string(line));
+            throw std::runtime_error("Error parsing facet from ASCII StL file " + fileName + ": " + text::Printable(line));
     };
     for (;;) {
         next();
         if (IsEndSolid(line)) return;
         if (!text::StartsWithNoCase(line, "facet normal"))
-            throw std::runtime_error("Error parsing ASCII StL file " + fileName + ": " + std::string(line));
+            throw std::runtime_error("Error parsing ASCII StL file " + fileName + ": " + text::Printable(line));
         expect("outer loop", "");
         GeometryIndex corners[3];
         for (GeometryIndex& corner : corners) {
@@ -86,7 +86,7 @@ void ReadAsciiBody(ByteSource& src, const std::string& fileName, MeshBuilder<T>&
                 !text::ParseNumber(rest, x) ||
                 !text::ParseNumber(rest, y) || !text::ParseNumber(rest, z) || !text::AtEnd(rest))
                 throw std::runtime_error("Error parsing vertex from ASCII StL file " + fileName + ": " +
-                                         std::string(line));
+                                         text::Printable(line));
             corner = mesh.AddVertex(x, y, z);
         }
         expect("endloop", "end loop");

@@ -50,7 +50,7 @@ void ReadTRI(std::istream& in, const std::string& fileName, MeshBuilder<T>& mesh
         T v[9];
         for (T& x : v)
             if (!text::ParseNumber(rest, x))
-                throw std::runtime_error("Error parsing TRI file " + fileName + ": " + std::string(line));
+                throw std::runtime_error("Error parsing TRI file " + fileName + ": " + text::Printable(line));
         const GeometryIndex a = mesh.AddVertex(v[0], v[1], v[2]);
         const GeometryIndex b = mesh.AddVertex(v[3], v[4], v[5]);
         const GeometryIndex c = mesh.AddVertex(v[6], v[7], v[8]);
@@ -69,21 +69,21 @@ void ReadVertexFacetTables(std::istream& vertices, const std::string& vertexFile
         const std::string_view line = TableLine(buffer);
         if (text::AtEnd(line)) continue;
         T v[3];
-        if (!SplitFields(line, 3, fields)) throw std::runtime_error("Can't split line: " + std::string(line));
+        if (!SplitFields(line, 3, fields)) throw std::runtime_error("Can't split line: " + text::Printable(line));
         for (int i = 0; i < 3; ++i)
             if (!ParseField(fields[i], v[i]))
-                throw std::runtime_error("Error parsing vertex file " + vertexFileName + ": " + std::string(line));
+                throw std::runtime_error("Error parsing vertex file " + vertexFileName + ": " + text::Printable(line));
         table.push_back(mesh.AddVertex(v[0], v[1], v[2]));
     }
     ByteSource fsrc(facets);
     while (fsrc.ReadLine(buffer)) {
         const std::string_view line = TableLine(buffer);
         if (text::AtEnd(line)) continue;
-        if (!SplitFields(line, 4, fields)) throw std::runtime_error("Can't split line: " + std::string(line));
+        if (!SplitFields(line, 4, fields)) throw std::runtime_error("Can't split line: " + text::Printable(line));
         std::uint64_t n[4];
         for (int i = 0; i < 4; ++i)
             if (!ParseField(fields[i], n[i]))
-                throw std::runtime_error("Error parsing facet file " + facetFileName + ": " + std::string(line));
+                throw std::runtime_error("Error parsing facet file " + facetFileName + ": " + text::Printable(line));
         if (n[0] != tableObjectID) continue;
         GeometryIndex corners[3];
         for (int i = 0; i < 3; ++i) {

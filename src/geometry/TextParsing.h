@@ -50,6 +50,14 @@ inline bool ParseNumber(std::string_view& s, N& out) {
     return true;
 }
 
+// The text with control characters shown as '?', for quoting input in messages.
+inline std::string Printable(std::string_view s) {
+    std::string out(s);
+    for (char& c : out)
+        if ((static_cast<unsigned char>(c) < 0x20 && c != '\t') || c == 0x7f) c = '?';
+    return out;
+}
+
 // True if nothing but blanks is left.
 inline bool AtEnd(std::string_view s) { return Trim(s).empty(); }
 

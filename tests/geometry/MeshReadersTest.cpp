@@ -4,6 +4,7 @@
 #include <array>
 #include <fstream>
 #include <memory>
+#include <random>
 #include <sstream>
 
 #include "common/TestUtil.h"
@@ -191,7 +192,7 @@ TEST(PLYReader, MalformedHeaders) {
     EXPECT_EQ(ReadError("ply", "ply\nformat ascii 1.0\nelement vertex 1\nproperty float\n"),
               "Error parsing property in PLY file FILE: property float");
     EXPECT_EQ(ReadError("ply", "ply\nformat ascii 1.0\nelement vertex 1\nproperty quad x\n"),
-              "Error parsing PLY property type: quad");
+              "Error parsing PLY property type: quad in PLY file FILE: property quad x");
     EXPECT_EQ(ReadError("ply", "ply\nformat ascii 1.0\nbogus\n"), "Unexpected line in PLY header: bogus in PLY file FILE");
     EXPECT_EQ(ReadError("ply", "ply\nformat ascii 1.0\nelement face 1\nproperty list uchar int vertex_indices\n"
                                "element vertex 3\nproperty float x\nproperty float y\nproperty float z\nend_header\n"),
@@ -271,4 +272,44 @@ TEST(TableReaders, Errors) {
     EXPECT_EQ(read("1 23\n", ""), "Can't split line: 1 23");
     EXPECT_EQ(read("1 2\n", ""), "Error parsing vertex file v.txt: 1 2");
     EXPECT_EQ(read("a b c\n", ""), "Error parsing vertex file v.txt: a b c");
+}
+
+TEST_F(IndependentMeshes, MutatedFilesFailCleanly) {
+    std::mt19937_64 rng(2024);
+    int failures = 0, reads = 0;
+    for (const Expected& e : expected) {
+        const std::string original = testutil::ReadFile(dir->File(e.name));
+        const std::string ext = e.name.substr(e.name.rfind('.') + 1);
+        for (int round = 0; round < 60; ++round) {
+            std::string data = original;
+            auto at = [&](std::mt19937_64& r) { return static_cast<std::size_t>(r() % data.size()); };
+            const int edits = 1 + round % 4;
+            for (int k = 0; k < edits; ++k) {
+                switch (rng() % 4) {
+                case 0: data[at(rng)] = static_cast<char>(rng()); break;
+                case 1: data.resize(at(rng)); break;
+                case 2: data.insert(at(rng), 1, "0123456789 -+.e\n\r\xff"[rng() % 19]); break;
+                default: data[at(rng)] = static_cast<char>(0x80 | rng()); break;
+                }
+                if (data.empty()) break;
+            }
+            std::istringstream in(data);
+            FacetManager<float> store([](const std::string&, bool) {});
+            MeshBuilder<float> mesh(store, {}, 1, false);
+            ++reads;
+            try {
+                if (ext == "stl") ReadStL(in, e.name, mesh);
+                else if (ext == "off") ReadOFF(in, e.name, mesh);
+                else if (ext == "ply") ReadPLY(in, e.name, mesh);
+                else ReadTRI(in, e.name, mesh);
+            } catch (const std::runtime_error& error) {
+                ++failures;
+                EXPECT_NE(std::string(error.what()).find(e.name), std::string::npos) << error.what();
+            }
+            for (const Facet& f : store.GetFacets())
+                ASSERT_TRUE(f.V0 < store.GetVertices().size() && f.V1 < store.GetVertices().size() &&
+                            f.V2 < store.GetVertices().size());
+        }
+    }
+    EXPECT_GT(failures, reads / 10);
 }
