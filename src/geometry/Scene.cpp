@@ -15,8 +15,6 @@
 #include "materials/MaterialsList.h"
 #include "tracer/Part.h"
 
-IScene::IScene() : IScene(geometry::DefaultMessageSink()) {}
-
 IScene::IScene(geometry::MessageSink messages) : Messages(std::move(messages)) {
     omp_init_lock(&ObjectLock);
 }
@@ -135,9 +133,11 @@ bool TScene<T>::ReadScene(const inifiles::TIniFileStructure& ini) {
     for (std::size_t i = 0; i < objects.SubsectionCount(); ++i) {
         const inifiles::TIniFileSection& section = objects.Subsection(i);
         if (section.NameEquals("Object")) {
-            bool created = false;
-            ReadObject(section, created);
-            complete = complete && created;
+            std::unique_ptr<TBasicGeometricalObject> object = CreateObject(section, *this);
+            if (object)
+                AddObject(std::move(object));
+            else
+                complete = false;
         } else if (section.NameEquals("Attractor")) {
             Messages("Attractors not supported\n", false);
         }
@@ -146,13 +146,6 @@ bool TScene<T>::ReadScene(const inifiles::TIniFileStructure& ini) {
     bool autoWindow = false;
     inifiles::ReadOptional(objects, "AutoWindow", autoWindow);
     return complete;
-}
-
-template <typename T>
-void TScene<T>::ReadObject(const inifiles::TIniFileSection& section, bool& created) {
-    std::unique_ptr<TBasicGeometricalObject> object = CreateObject(section, *this);
-    created = object != nullptr;
-    if (created) AddObject(std::move(object));
 }
 
 template <typename T>

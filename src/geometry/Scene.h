@@ -29,7 +29,6 @@ class TMaterialsList;
 // copy (Clone), which shares the hierarchy but has its own objects and arrays.
 class IScene {
 public:
-    IScene();
     virtual ~IScene();
     IScene(const IScene&) = delete;
     IScene& operator=(const IScene&) = delete;
@@ -115,7 +114,6 @@ public:
     geometry::BVHManager<T>& GetManager() const { return *Manager; }
 
 private:
-    void ReadObject(const inifiles::TIniFileSection& section, bool& created);
     void PrintPartSummary(std::ostream& os, std::size_t index) const;
     void BindMaterial(TPart& part) const;
     void WriteDumps(const inifiles::TIniFileSection& section, std::uint32_t id,
