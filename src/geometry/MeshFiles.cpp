@@ -1,13 +1,13 @@
-#include <fstream>
 #include <stdexcept>
 
+#include "datafiles/XRTCStream.h"
 #include "geometry/MeshReaders.h"
 
 namespace geometry {
 
 std::unique_ptr<std::istream> OpenMeshFile(const std::string& fileName) {
-    auto in = std::make_unique<std::ifstream>(fileName, std::ios::binary);
-    if (!in->is_open()) return nullptr;
+    auto in = std::make_unique<datafiles::XRTCStream>(fileName, std::ios::in);
+    if (!in->is_open() || in->fail()) return nullptr;
     return in;
 }
 

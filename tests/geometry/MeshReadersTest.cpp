@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "common/TestUtil.h"
+#include "datafiles/XRTCStream.h"
 #include "geometry/MeshReaders.h"
 
 using namespace geometry;
@@ -312,4 +313,21 @@ TEST_F(IndependentMeshes, MutatedFilesFailCleanly) {
         }
     }
     EXPECT_GT(failures, reads / 10);
+}
+
+TEST_F(IndependentMeshes, CompressedFilesReadLikePlainOnes) {
+    for (const char* name : {"meshio.off", "meshio_ascii.ply", "meshio_ascii.stl", "mesh.tri"}) {
+        SCOPED_TRACE(name);
+        const std::string packed = dir->File(std::string(name) + ".xrc");
+        datafiles::CompressFile(dir->File(name), packed);
+        EXPECT_EQ(testutil::ReadFile(packed).substr(0, 4), "XRTC");
+        FacetManager<double> plain, compressed;
+        ReadByExtension(dir->File(name), plain);
+        const std::string ext = std::string(name).substr(std::string(name).rfind('.') + 1);
+        const std::string renamed = dir->File(std::string("packed.") + ext);
+        std::rename(packed.c_str(), renamed.c_str());
+        ReadByExtension(renamed, compressed);
+        EXPECT_EQ(Canonical(compressed), Canonical(plain));
+        EXPECT_EQ(compressed.GetVertices().size(), plain.GetVertices().size());
+    }
 }
