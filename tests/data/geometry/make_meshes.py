@@ -149,4 +149,14 @@ with open(f"{out}/mesh.tri", "w") as f:
         f.write(" ".join(repr(float(v)) for v in points[t].ravel()) + "  # tri\r\n")
 record("mesh.tri", len(tris))
 
+# Vertex table in fixed-width columns without separators, facet table with a second
+# object whose lines must be skipped; corners are numbered from 1.
+with open(f"{out}/table.vtx", "w") as f:
+    for p in points:
+        f.write("%+08.3f%+08.3f%+08.3f\n" % tuple(p))
+with open(f"{out}/table.fct", "w") as f:
+    for t in tris:
+        f.write("1 %d %d %d\n2 %d %d %d\n" % (tuple(t + 1) + tuple(t[::-1] + 1)))
+record("table.vtx", len(tris))
+
 open(f"{out}/expected.txt", "w").write("\n".join(lines) + "\n")
