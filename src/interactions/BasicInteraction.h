@@ -23,6 +23,13 @@ inline double Uniform(TRandomNumbersGenerator& rng) {
     return u;
 }
 
+// True with probability p: never for p <= 0, always for p >= 1 (without a draw).
+inline bool Happens(double p, TRandomNumbersGenerator& rng) {
+    if (p <= 0)
+        return false;
+    return p >= 1.0 || p > Uniform(rng);
+}
+
 class TBasicInteraction {
 public:
     virtual ~TBasicInteraction() = default;

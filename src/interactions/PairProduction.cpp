@@ -134,8 +134,7 @@ void TPairProduction::CreatePair(TParticle& photon, double z, TRandomNumbersGene
         return;
     }
     const double p = electronProbability_;
-    const bool create = p >= 1.0 || p > Uniform(rng);
-    if (create) {
+    if (Happens(p, rng)) {
         try {
             const double electronEnergy = SamplePairElectronEnergy(z, energy, rng);
             auto electron = MakeSecondary(photon, ParticleElectron, electronEnergy);

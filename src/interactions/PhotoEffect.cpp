@@ -12,13 +12,6 @@ namespace interactions {
 
 namespace {
 
-// p <= 0 never, p >= 1 always, else with probability p (one draw).
-bool Survives(double p, TRandomNumbersGenerator& rng) {
-    if (p <= 0)
-        return false;
-    return p >= 1.0 || p > Uniform(rng);
-}
-
 // The first shell bound below `energy` at which the running sum of `value`
 // exceeds u; -1 when there is none.
 template <class Value>
@@ -63,7 +56,7 @@ void EmitLine(const TParticle& parent, const materials::TFluorescenceLine& line,
               double augerProbability, TParticleQueue& secondaries, TRandomNumbersGenerator& rng) {
     const bool auger = line.Kind != 0;
     if (auger) {
-        if (!Survives(augerProbability, rng))
+        if (!Happens(augerProbability, rng))
             return;
         if (augerProbability < 1.0)
             weight /= augerProbability;
@@ -116,7 +109,7 @@ void EmitFluorescence(const materials::TFluorescenceData& data, const materials:
 
     const double electronEnergy = energy - shell.BindingEnergy;
     const double electronProbability = settings.FluorescenceElectronProbability;
-    if (photon && electronEnergy >= minEnergy && Survives(electronProbability, rng))
+    if (photon && electronEnergy >= minEnergy && Happens(electronProbability, rng))
         EmitPhotoelectron(particle, electronEnergy, electronProbability, weightFactor, secondaries, rng);
 
     const double weight = particle.Weight * weightFactor;

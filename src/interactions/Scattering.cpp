@@ -2,6 +2,7 @@
 
 #include "interactions/PhysicsConstants.h"
 
+#include <algorithm>
 #include <cmath>
 #include <sstream>
 #include <stdexcept>
@@ -43,7 +44,7 @@ void TComptonScattering::Scatter(TParticle& particle, const materials::TMaterial
     const double energy = particle.Energy;
     const double scattered = crossSection_->GetScatteredEnergy(cosTheta, energy);
     const double p = electronProbability_;
-    if (p > 0 && (p >= 1.0 || p > Uniform(rng))) {
+    if (Happens(p, rng)) {
         // The electron leaves on the other side of the old direction, so the
         // momenta of photon and electron add up to the incoming one.
         const double sinTheta = std::sqrt(std::max(0.0, 1.0 - cosTheta * cosTheta));
