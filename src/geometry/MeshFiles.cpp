@@ -20,46 +20,47 @@ std::unique_ptr<std::istream> OpenOrFail(const std::string& fileName, const std:
     return in;
 }
 
+template <typename T>
+void ReadFile(void (*read)(std::istream&, const std::string&, MeshBuilder<T>&), const char* openError,
+              const std::string& fileName, const TAffineTransform& transform, std::uint32_t objectID,
+              FacetManager<T>& store, bool invert) {
+    const auto in = OpenOrFail(fileName, openError);
+    MeshBuilder<T> mesh(store, transform, objectID, invert);
+    read(*in, fileName, mesh);
+}
+
 } // namespace
 
 template <typename T>
 void ReadStL(const std::string& fileName, const TAffineTransform& transform, std::uint32_t objectID,
              FacetManager<T>& store, bool invert) {
-    auto in = OpenOrFail(fileName, "Error reading binary StL file ");
-    MeshBuilder<T> mesh(store, transform, objectID, invert);
-    ReadStL(*in, fileName, mesh);
+    ReadFile<T>(&ReadStL<T>, "Error reading binary StL file ", fileName, transform, objectID, store, invert);
 }
 
 template <typename T>
 void ReadOFF(const std::string& fileName, const TAffineTransform& transform, std::uint32_t objectID,
              FacetManager<T>& store, bool invert) {
-    auto in = OpenOrFail(fileName, "Not an OFF file: ");
-    MeshBuilder<T> mesh(store, transform, objectID, invert);
-    ReadOFF(*in, fileName, mesh);
+    ReadFile<T>(&ReadOFF<T>, "Not an OFF file: ", fileName, transform, objectID, store, invert);
 }
 
 template <typename T>
 void ReadPLY(const std::string& fileName, const TAffineTransform& transform, std::uint32_t objectID,
              FacetManager<T>& store, bool invert) {
-    auto in = OpenOrFail(fileName, "Not a PLY file: ");
-    MeshBuilder<T> mesh(store, transform, objectID, invert);
-    ReadPLY(*in, fileName, mesh);
+    ReadFile<T>(&ReadPLY<T>, "Not a PLY file: ", fileName, transform, objectID, store, invert);
 }
 
 template <typename T>
 void ReadTRI(const std::string& fileName, const TAffineTransform& transform, std::uint32_t objectID,
              FacetManager<T>& store, bool invert) {
-    auto in = OpenOrFail(fileName, "Error parsing TRI file ");
-    MeshBuilder<T> mesh(store, transform, objectID, invert);
-    ReadTRI(*in, fileName, mesh);
+    ReadFile<T>(&ReadTRI<T>, "Error parsing TRI file ", fileName, transform, objectID, store, invert);
 }
 
 template <typename T>
 void ReadVertexFacetFiles(const std::string& vertexFileName, const std::string& facetFileName,
                           std::uint64_t tableObjectID, const TAffineTransform& transform, std::uint32_t objectID,
                           FacetManager<T>& store, bool invert) {
-    auto vertices = OpenOrFail(vertexFileName, "Can not open file for reading: ");
-    auto facets = OpenOrFail(facetFileName, "Can not open file for reading: ");
+    const auto vertices = OpenOrFail(vertexFileName, "Can not open file for reading: ");
+    const auto facets = OpenOrFail(facetFileName, "Can not open file for reading: ");
     MeshBuilder<T> mesh(store, transform, objectID, invert);
     ReadVertexFacetTables(*vertices, vertexFileName, *facets, facetFileName, tableObjectID, mesh);
 }
