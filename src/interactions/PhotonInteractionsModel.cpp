@@ -84,6 +84,15 @@ bool TPhotonInteractionsModel::AnyCreatesSecondaries() const {
     return false;
 }
 
+materials::TInteractionSelection TPhotonInteractionsModel::Selection() const {
+    materials::TInteractionSelection selection;
+    selection.PhotoEffect = HasInteraction(InteractionPhotoEffect);
+    selection.Compton = HasInteraction(InteractionCompton);
+    selection.Rayleigh = HasInteraction(InteractionRayleigh);
+    selection.PairProduction = HasInteraction(InteractionPairProduction);
+    return selection;
+}
+
 void TPhotonInteractionsModel::ReadFromSection(const inifiles::TIniFileSection& section,
                                                const materials::MaterialProperties& properties,
                                                bool fullPhysics, bool electronTransport) {

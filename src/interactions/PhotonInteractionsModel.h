@@ -1,6 +1,7 @@
 #pragma once
 
 #include "interactions/BasicInteraction.h"
+#include "materials/LinearCoefficients.h"
 
 #include <cstdint>
 #include <memory>
@@ -30,6 +31,8 @@ public:
     // Keeps the first interaction of each type; a second one is discarded.
     void AddInteraction(std::unique_ptr<TBasicPhotonInteraction> interaction);
     bool AnyCreatesSecondaries() const;
+    // Which coefficients make up the total attenuation under this model.
+    materials::TInteractionSelection Selection() const;
     std::size_t InteractionCount() const { return interactions_.size(); }
     const TBasicPhotonInteraction& Interaction(std::size_t i) const { return *interactions_[i]; }
 

@@ -96,6 +96,16 @@ TEST(InteractionsModel, SectionKeysAndImplicitAbsorption) {
     EXPECT_FALSE(off.model.ImplicitAbsorption);
 }
 
+TEST(InteractionsModel, SelectionNamesTheCoefficientsOfTheTotal) {
+    Built b;
+    Read(b, Interaction("RayleighScattering") + Interaction("PhotoEffect"));
+    const auto selection = b.model.Selection();
+    EXPECT_TRUE(selection.PhotoEffect);
+    EXPECT_TRUE(selection.Rayleigh);
+    EXPECT_FALSE(selection.Compton);
+    EXPECT_FALSE(selection.PairProduction);
+}
+
 TEST(InteractionsModel, SecondInteractionOfATypeIsDropped) {
     Built b;
     Read(b, Interaction("ComptonScattering", "ElectronProbability = 0.25\n") +
