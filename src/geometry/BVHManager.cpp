@@ -250,6 +250,8 @@ public:
                 this->Run(this->RootTask(true));
             } catch (const std::bad_alloc&) {
                 throw;
+            } catch (const std::length_error&) {
+                throw;
             } catch (const std::exception& e) {
                 m.Messages(std::string(e.what()) + "\n", true);
                 ComputeItems();
@@ -501,13 +503,21 @@ void BVHManager<T>::Prepare() {
     StartBuild();
     if (this->Vertices.empty() || this->Facets.empty()) return;
     Nodes.reserve(this->Facets.size() / MaxLeafCount);
+    // A request beyond what a vector can hold (absurd SAHBins) is short memory too.
     try {
         CachedBuilder(*this).Build();
     } catch (const std::bad_alloc&) {
-        this->Messages("BVH: Not enough memory for cached building. Attempting in-place build.\n", false);
-        InPlaceBuilder(*this).Build();
+        BuildInPlaceAfterCachedFailed();
+    } catch (const std::length_error&) {
+        BuildInPlaceAfterCachedFailed();
     }
     FinishBuild();
+}
+
+template <typename T>
+void BVHManager<T>::BuildInPlaceAfterCachedFailed() {
+    this->Messages("BVH: Not enough memory for cached building. Attempting in-place build.\n", false);
+    InPlaceBuilder(*this).Build();
 }
 
 template <typename T>

@@ -68,6 +68,7 @@ private:
     class InPlaceBuilder;
 
     void StartBuild();
+    void BuildInPlaceAfterCachedFailed();
     void FinishBuild();
     std::uint32_t* ThreadStack() const;
     template <typename Visit>

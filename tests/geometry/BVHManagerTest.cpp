@@ -199,6 +199,31 @@ TYPED_TEST(BVHTyped, InPlaceBuildGivesTheSameHits) {
     }
 }
 
+TEST(BVH, CachedBuildShortOfMemoryFallsBackToInPlace) {
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "the address sanitizer aborts on impossible allocations instead of throwing";
+#endif
+    std::string messages;
+    // Bins for 2^57 facets cannot be allocated.
+    BVHManager<double> bvh(std::uint64_t(1) << 57, 2, 64,
+                           [&messages](const std::string& text, bool) { messages += text; });
+    std::mt19937_64 rng(3);
+    RandomScene(bvh, rng, 4);
+    bvh.Prepare();
+    EXPECT_EQ(messages, "BVH: Not enough memory for cached building. Attempting in-place build.\n");
+    CheckTree(bvh);
+    FacetManager<double> same;
+    testmesh::CopyStore(bvh, same);
+    std::vector<Hit> expected, got;
+    for (const Ray& ray : SceneRays(bvh, rng, 100)) {
+        expected.clear();
+        got.clear();
+        same.Intersect(ray, expected);
+        bvh.Intersect(ray, got);
+        ASSERT_EQ(testmesh::Keys(got), testmesh::Keys(expected));
+    }
+}
+
 TEST(BVH, TreeDoesNotDependOnThreadCount) {
     auto build = [](int threads) {
         omp_set_num_threads(threads);
