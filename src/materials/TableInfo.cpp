@@ -156,8 +156,10 @@ void TableInfo::SetupEnergyGrid()
         if (!(EnergyStart[i] > EnergyStart[i - 1]))
             throw std::runtime_error("Starting energies not ordered");
     }
+    // Without a maximum (no source has set one) the table keeps all it has.
+    const double maxEnergy = MaxEnergy > 0.0 ? MaxEnergy : std::numeric_limits<double>::infinity();
     const auto kept = static_cast<std::size_t>(
-        std::find_if(EnergyStart.begin(), EnergyStart.end(), [this](double e) { return !(e < MaxEnergy); }) -
+        std::find_if(EnergyStart.begin(), EnergyStart.end(), [&](double e) { return !(e < maxEnergy); }) -
         EnergyStart.begin());
     if (kept == 0)
         throw std::runtime_error("Invalid table configuration");
@@ -178,9 +180,9 @@ void TableInfo::SetupEnergyGrid()
         const double start = EnergyStart[i];
         const double stride = EnergyStride[i];
         std::uint64_t& levels = EnergyLevelsNumber[i];
-        if (levels == 0 || start + static_cast<double>(levels - 1) * stride > MaxEnergy) {
-            const double end = i + 1 < kept ? EnergyStart[i + 1] : MaxEnergy;
-            if (!(start < end))
+        if (levels == 0 || start + static_cast<double>(levels - 1) * stride > maxEnergy) {
+            const double end = i + 1 < kept ? EnergyStart[i + 1] : maxEnergy;
+            if (!(start < end) || std::isinf(end))
                 throw std::runtime_error("Invalid table configuration");
             // A ratio that is whole but for rounding must not gain a level.
             levels = static_cast<std::uint64_t>(std::ceil((end - start) / stride - 1e-9)) + 1;

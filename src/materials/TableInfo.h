@@ -69,8 +69,9 @@ public:
     // lists; missing keys keep their values.
     void ReadConfiguration(const inifiles::TIniFileSection& section);
 
-    // Validates and completes the segment lists against MaxEnergy and builds
-    // the segments; throws "Starting energies not ordered", "Invalid table
+    // Validates and completes the segment lists against MaxEnergy (none when
+    // not positive: then every segment needs its level count) and builds the
+    // segments; throws "Starting energies not ordered", "Invalid table
     // configuration", "Incorrect EnergyLevelsNumber" and the level-count error.
     void SetupEnergyGrid();
 

@@ -65,6 +65,15 @@ TEST(EnergyGrid, SegmentsAtOrAboveMaxEnergyAreDroppedAndTheLastIsCut)
     EXPECT_EQ(info.Segments()[1].Levels, 5u);   // 10 .. 30, recomputed
 }
 
+TEST(EnergyGrid, WithoutMaximumEnergyEverySegmentIsKept)
+{
+    auto info = Grid({1, 10}, {1, 5}, 0, {10, 3});
+    info.SetupEnergyGrid();
+    EXPECT_DOUBLE_EQ(info.HighestEnergy(), 20.0);
+    auto open = Grid({1, 10}, {1, 5}, 0, {10, 0});
+    EXPECT_EQ(ErrorOf([&] { open.SetupEnergyGrid(); }), "Invalid table configuration");
+}
+
 TEST(EnergyGrid, ConfigurationErrors)
 {
     auto check = [](TableInfo info, const std::string& message) {
