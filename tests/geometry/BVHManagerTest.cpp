@@ -146,22 +146,25 @@ void ExpectSameHitsAsBruteForce(std::uint64_t bins, std::uint64_t leaf, std::uin
     testmesh::CopyStore(bvh, same);
     std::vector<Hit> expected, got, reference;
     std::size_t total = 0;
-    for (const Ray& ray : SceneRays(bvh, rng, 400)) {
+    const std::vector<Ray> rays = SceneRays(bvh, rng, 400);
+    for (std::size_t r = 0; r < rays.size(); ++r) {
         expected.clear();
         got.clear();
-        same.Intersect(ray, expected);
-        bvh.Intersect(ray, got);
+        same.Intersect(rays[r], expected);
+        bvh.Intersect(rays[r], got);
         ASSERT_EQ(testmesh::Keys(got), testmesh::Keys(expected));
         total += got.size();
-        // Against the facets as they were added, before reordering and renumbering.
+        // Against the facets as they were added, before reordering and renumbering; rays
+        // aimed at vertices and edges may round differently there, so only the others.
+        if (r % 3 != 0) continue;
         reference.clear();
-        original.Intersect(ray, reference);
-        if (reference.size() == got.size()) {
-            const auto a = testmesh::Keys(got), b = testmesh::Keys(reference);
-            for (std::size_t i = 0; i < a.size(); ++i) {
-                EXPECT_EQ(std::get<0>(a[i]), std::get<0>(b[i]));
-                EXPECT_NEAR(std::get<2>(a[i]), std::get<2>(b[i]), 1e-9);
-            }
+        original.Intersect(rays[r], reference);
+        const auto a = testmesh::Keys(got), b = testmesh::Keys(reference);
+        ASSERT_EQ(a.size(), b.size());
+        for (std::size_t i = 0; i < a.size(); ++i) {
+            EXPECT_EQ(std::get<0>(a[i]), std::get<0>(b[i]));
+            EXPECT_EQ(std::get<1>(a[i]), std::get<1>(b[i]));
+            EXPECT_NEAR(std::get<2>(a[i]), std::get<2>(b[i]), 1e-9);
         }
     }
     EXPECT_GT(total, 400u);
