@@ -262,7 +262,13 @@ TEST(Scene, ClearEmptiesObjectsAndHierarchy) {
 
 TEST(SceneLoader, ReadsASceneFileAndCopiesItsObjectsWithTheirBasePath) {
     testutil::TempDir dir;
-    testutil::WriteFile(dir.File("scene.ini"), "[Objects]\n" + Cube("(0, 0, 0)") + "[EndObjects]\n");
+    // A unit cube as OFF quads, found beside the scene file.
+    testutil::WriteFile(dir.File("cube.off"), "OFF\n8 6 0\n0 0 0\n1 0 0\n1 1 0\n0 1 0\n0 0 1\n1 0 1\n1 1 1\n"
+                                              "0 1 1\n4 0 3 2 1\n4 4 5 6 7\n4 0 1 5 4\n4 1 2 6 5\n4 2 3 7 6\n"
+                                              "4 3 0 4 7\n");
+    testutil::WriteFile(dir.File("scene.ini"), "[Objects]\n" + Cube("(0, 0, 0)") +
+                                                   "[Object]\nObjectType = Part\nOFFFile = cube.off\n"
+                                                   "Translation = (5, 0, 0)\n[EndObject]\n[EndObjects]\n");
     const auto configuration = Parse("[ApplicationTask]\n[EndApplicationTask]\n[Objects]\nCheckOverlap = false\n"
                                      "[EndObjects]\n");
     Messages messages;
@@ -273,15 +279,16 @@ TEST(SceneLoader, ReadsASceneFileAndCopiesItsObjectsWithTheirBasePath) {
     EXPECT_NE(dynamic_cast<BVHManager<float>*>(loaded.Manager.get()), nullptr);
     EXPECT_EQ(&loaded.Scene->GetIntersectionManager(), loaded.Manager.get());
     EXPECT_TRUE(loaded.Scene->CheckOverlap);
-    EXPECT_EQ(loaded.Scene->PartCount(), 1u);
+    EXPECT_EQ(loaded.Scene->PartCount(), 2u);
     EXPECT_EQ(messages.text.rfind("Loading geometry...\nObject 0: 12 facets, 18 edges, 8 vertices\n"
-                                  "Geometry loaded in ",
+                                  "Object 1: 12 facets, 18 edges, 8 vertices\nGeometry loaded in ",
                                   0),
-              0u);
+              0u)
+        << messages.text;
     EXPECT_NE(messages.text.find("s\nError. No sources found.\nWarning. No detectors found.\n"), std::string::npos);
     const inifiles::TIniFileSection& objects = configuration->FindSection("Objects");
     EXPECT_FALSE(objects.HasVariable("CheckOverlap"));
-    EXPECT_EQ(objects.SubsectionCount(), 1u);
+    EXPECT_EQ(objects.SubsectionCount(), 2u);
     EXPECT_EQ(objects.FindVariable("BasePath").GetValue(), dir.Path());
 
     messages.text.clear();
@@ -291,7 +298,16 @@ TEST(SceneLoader, ReadsASceneFileAndCopiesItsObjectsWithTheirBasePath) {
     EXPECT_EQ(messages.text.rfind("Preparing geometry manager...\nGeometry manager prepared in ", 0), 0u);
     const std::string summary = Summary(*loaded.Scene);
     EXPECT_NE(summary.find("BVH: max depth 500, max leaf count 5, SAH bins 42\n"), std::string::npos);
-    EXPECT_NE(summary.find("BVH: ( +0, +0, +0 )-( +2, +2, +2 )\n"), std::string::npos);
+    EXPECT_NE(summary.find("BVH: ( +0, +0, +0 )-( +6, +2, +2 )\n"), std::string::npos);
+    EXPECT_NE(summary.find("  Part 1\n   Object ID: 1\n   Priority: 0\n   Electron Tracing: 0\n"
+                           "   Number Of Vertices: 8\n   Number Of Facets: 12\n"
+                           "   Bounding Box: ( +5, +0, +0 )-( +6, +1, +1 ) cm\n"),
+              std::string::npos)
+        << summary;
+    EXPECT_EQ(summary.find("Not a closed surface"), std::string::npos);
+    EXPECT_TRUE(loaded.Scene->ComputeSegments(testmesh::RayTowards({5.5, 0.5, -3}, {5.5, 0.5, 0})));
+    EXPECT_NEAR(loaded.Scene->GetSegments()[0].From, 3, 1e-6);
+    EXPECT_NEAR(loaded.Scene->GetSegments()[0].To, 4, 1e-6);
 }
 
 TEST(SceneLoader, ReadsTheObjectsOfTheConfigurationInDoublePrecision) {
