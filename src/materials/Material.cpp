@@ -271,29 +271,29 @@ void TCommonMaterial::ReadConfiguration(const inifiles::TIniFileSection* kleinNi
                                         const inifiles::TIniFileSection* thomson, const MaterialProperties& switches)
 {
     Properties = TCommonMaterialProperties();
+    const std::string context = "CommonMaterial data";
     auto& kn = Properties.KleinNishina.Table.Configuration();
     if (kleinNishina)
-        kn.ReadConfiguration(*kleinNishina);
+        kn.ReadConfiguration(*kleinNishina, context);
     else
         kn = kDefaultKleinNishinaGrid;
     kn.DataFormat = kn.DataFormat ? kn.DataFormat : static_cast<std::uint32_t>(datastructures::Incoherent);
     kn.MaxEnergy = switches.MaxEnergy;
     if (thomson)
-        Properties.Thomson.Configuration().ReadConfiguration(*thomson);
+        Properties.Thomson.Configuration().ReadConfiguration(*thomson, context);
     Properties.Thomson.Configuration().DataFormat = datastructures::Coherent;
     Properties.LoadKleinNishina = switches.UseTabulatedKleinNishina && switches.MaxEnergy > 0.0;
     Properties.LoadThomson = switches.UseTabulatedThomson;
-    directory_ = kleinNishina;
 }
 
-bool TCommonMaterial::LoadData(const MessageSink& sink)
+bool TCommonMaterial::LoadData(const inifiles::TIniFileElement& directoryOf, const MessageSink& sink)
 {
     auto& p = Properties;
     bool ok = true;
     if (p.LoadKleinNishina) {
         ok &= Step(
             sink, " Klein-Nishina",
-            [&] { LoadOrCompute(p.KleinNishina, "Common", KleinNishinaDensity, directory_, sink); }, "Error reading ");
+            [&] { LoadOrCompute(p.KleinNishina, "Common", KleinNishinaDensity, &directoryOf, sink); }, "Error reading ");
     }
     if (p.LoadThomson) {
         ok &= Step(

@@ -96,14 +96,12 @@ public:
     // Reads the top-level KleinNishina and Thomson sections of the materials file.
     void ReadConfiguration(const inifiles::TIniFileSection* kleinNishina, const inifiles::TIniFileSection* thomson,
                            const MaterialProperties& switches);
-    bool LoadData(const MessageSink& sink);
+    // Computed tables that are to be saved go beside `directoryOf`'s base path.
+    bool LoadData(const inifiles::TIniFileElement& directoryOf, const MessageSink& sink);
     double LowestEnergy() const;
     void PrintSummary(std::ostream& out) const;
 
     TCommonMaterialProperties Properties;
-
-private:
-    const inifiles::TIniFileElement* directory_ = nullptr;  // where saved tables go
 };
 
 } // namespace materials

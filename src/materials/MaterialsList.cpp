@@ -36,9 +36,10 @@ void TMaterialsList::Load(const inifiles::TIniFileStructure& file, const Message
         switches.ElectronTransport = switches.ElectronTransport || m->Properties.UsedWithElectronTransport;
 
     bool ok = true;
-    common_.ReadConfiguration(file.TryFindSection("KleinNishina"), file.TryFindSection("Thomson"), switches);
+    const auto* kleinNishina = file.TryFindSection("KleinNishina");
+    common_.ReadConfiguration(kleinNishina, file.TryFindSection("Thomson"), switches);
     sink("Common Material:", false);
-    ok &= common_.LoadData(sink);
+    ok &= common_.LoadData(kleinNishina ? static_cast<const inifiles::TIniFileElement&>(*kleinNishina) : file, sink);
     sink("\n", false);
 
     const inifiles::TIniFileSection* section = materials_.empty() ? nullptr : &file.FindSection("Materials");

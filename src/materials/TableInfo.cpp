@@ -122,21 +122,30 @@ std::istream& operator>>(std::istream& in, TableFormat& format)
     return in;
 }
 
-void TableInfo::ReadConfiguration(const inifiles::TIniFileSection& section)
+void TableInfo::ReadConfiguration(const inifiles::TIniFileSection& section, const std::string& context)
 {
-    using inifiles::ReadOptional;
-    if (ReadOptional(section, "CoefficientsFileName", FileName) && !FileName.empty())
+    // A bad value names its key when the caller gives a context to name it in.
+    auto read = [&](const char* key, auto& value) {
+        try {
+            return inifiles::ReadOptional(section, key, value);
+        } catch (const std::exception& e) {
+            if (context.empty())
+                throw;
+            throw std::runtime_error(std::string(e.what()) + " for " + key + " in " + context);
+        }
+    };
+    if (read("CoefficientsFileName", FileName) && !FileName.empty())
         FileName = inifiles::MakePath(section, FileName);
-    ReadOptional(section, "Save", Save);
+    read("Save", Save);
     TableFormat format = static_cast<TableFormat>(DataFormat);
-    if (ReadOptional(section, "DataFormat", format))
+    if (read("DataFormat", format))
         DataFormat = format;
-    ReadOptional(section, "Density", Density);
-    ReadOptional(section, "IntegrationPrecision", IntegrationPrecision);
-    ReadOptional(section, "EnergyStart", EnergyStart);
-    ReadOptional(section, "EnergyStride", EnergyStride);
-    ReadOptional(section, "EnergyLevelsNumber", EnergyLevelsNumber);
-    ReadOptional(section, "GammaValuesNumber", GammaValuesNumber);
+    read("Density", Density);
+    read("IntegrationPrecision", IntegrationPrecision);
+    read("EnergyStart", EnergyStart);
+    read("EnergyStride", EnergyStride);
+    read("EnergyLevelsNumber", EnergyLevelsNumber);
+    read("GammaValuesNumber", GammaValuesNumber);
 }
 
 void TableInfo::ThrowEnergyIndexError()

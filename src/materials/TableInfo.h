@@ -66,8 +66,9 @@ public:
 
     // Reads CoefficientsFileName (resolved against the section's base path),
     // Save, DataFormat, Density, IntegrationPrecision and the four segment
-    // lists; missing keys keep their values.
-    void ReadConfiguration(const inifiles::TIniFileSection& section);
+    // lists; missing keys keep their values. With a `context`, a bad value's
+    // message ends in " for " + key + " in " + context.
+    void ReadConfiguration(const inifiles::TIniFileSection& section, const std::string& context = std::string());
 
     // Validates and completes the segment lists against MaxEnergy (none when
     // not positive: then every segment needs its level count) and builds the

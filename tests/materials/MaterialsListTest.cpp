@@ -202,3 +202,14 @@ TEST(DataDirectory, EnvironmentOverridesTheBuiltInLocations)
     if (saved)
         setenv("TARVO_DATA", previous.c_str(), 1);
 }
+
+TEST(MaterialsList, BadCommonMaterialValuesNameTheirKey)
+{
+    testutil::TempDir dir;
+    testutil::WriteFile(dir.File("m.ini"), "[KleinNishina]\nEnergyStart = 1,x\n[EndKleinNishina]\n");
+    auto p = Switches(100);
+    TMaterialsList list(&p);
+    Recorder r;
+    EXPECT_EQ(ErrorOf([&] { list.Load(dir.File("m.ini"), r.Sink()); }),
+              "Error parsing: x while getting EnergyStart as list of doubles: 1,x for EnergyStart in CommonMaterial data");
+}
