@@ -1,5 +1,6 @@
 #include "geometry/FacetManager.h"
 
+#include <algorithm>
 #include <cstring>
 #include <stdexcept>
 #include <utility>
@@ -41,9 +42,10 @@ std::size_t FacetManager<T>::SlotOf(const Coord& coord, std::uint64_t spread) co
 template <typename T>
 void FacetManager<T>::RebuildVertexIndex(std::size_t slotCount) {
     Slots.assign(slotCount, EmptySlot);
-    Recent.assign(RecentSize, RecentEntry{0, EmptySlot});
     SlotShift = 64;
     for (std::size_t n = slotCount; n > 1; n /= 2) --SlotShift;
+    RecentShift = std::max(SlotShift + 3, 64 - MaxRecentBits);
+    Recent.assign(std::size_t(1) << (64 - RecentShift), RecentEntry{0, EmptySlot});
     IndexedCount = 0;
     for (std::size_t i = 0; i < Vertices.size(); ++i) {
         const std::size_t slot = SlotOf(Vertices[i], SpreadHash(Vertices[i]));
@@ -74,13 +76,13 @@ GeometryIndex FacetManager<T>::AddVertex(const Coord& coord) {
     // among the recently seen vertices without touching the large table.
     RecentEntry* recent = nullptr;
     if (!Recent.empty()) {
-        recent = &Recent[spread >> (64 - RecentBits)];
+        recent = &Recent[spread >> RecentShift];
         if (recent->Index != EmptySlot && recent->Spread == spread && Vertices[recent->Index] == coord)
             return recent->Index;
     }
     if (Slots.empty() || 2 * (IndexedCount + 1) > Slots.size()) {
         ReserveVertexIndex(2 * (Vertices.size() + 1));
-        recent = &Recent[spread >> (64 - RecentBits)];
+        recent = &Recent[spread >> RecentShift];
     }
     const std::size_t slot = SlotOf(coord, spread);
     if (Slots[slot] == EmptySlot) {

@@ -63,8 +63,8 @@ protected:
 
 private:
     static constexpr GeometryIndex EmptySlot = 0xFFFFFFFFu;
-    static constexpr unsigned RecentBits = 13;
-    static constexpr std::size_t RecentSize = std::size_t(1) << RecentBits;
+    // The cache has an eighth of the table's slots, at most 2^13.
+    static constexpr unsigned MaxRecentBits = 13;
     struct RecentEntry {
         std::uint64_t Spread;
         GeometryIndex Index;
@@ -82,6 +82,7 @@ private:
     std::vector<RecentEntry> Recent;
     std::size_t IndexedCount = 0;
     unsigned SlotShift = 64;
+    unsigned RecentShift = 64;
 };
 
 // Hash of the raw bytes of a coordinate, folded as h = h*31 + b over signed bytes;

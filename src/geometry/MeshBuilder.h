@@ -38,7 +38,7 @@ public:
     // Counts from file headers are honoured only up to a limit, so that a corrupt count
     // cannot demand memory the file does not back; beyond it the arrays simply grow.
     static std::size_t CappedReservation(std::uint64_t n) {
-        return static_cast<std::size_t>(std::min<std::uint64_t>(n, std::uint64_t(1) << 22));
+        return static_cast<std::size_t>(std::min<std::uint64_t>(n, std::uint64_t(1) << 20));
     }
     void Reserve(std::uint64_t vertices, std::uint64_t facets) {
         Store.ReserveVertices(CappedReservation(vertices));
