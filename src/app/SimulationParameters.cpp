@@ -32,10 +32,6 @@ constexpr const char* kPixelTypeWords[] = {"default", "uint16", "float", "double
 constexpr const char* kPixelTypeNames[] = {"Default", "UInt16", "Float", "Double"};
 
 // Until the configurable interactions model exists every run uses the default list.
-constexpr std::int32_t kDefaultInteractions[] = {
-    interactions::InteractionPhotoEffect, interactions::InteractionPairProduction,
-    interactions::InteractionCompton, interactions::InteractionRayleigh};
-
 constexpr SizeType kNormalizationWarningLimit = 50000;
 constexpr SizeType kSixteenBitRange = 65536;
 
@@ -93,15 +89,29 @@ void ReadDataSources(const TIniFileSection& sources, TSimulationParameters& p) {
     }
 }
 
-void ReadPhysics(const TIniFileSection& physics, TSimulationParameters& p) {
+// The four switches first: the interactions model's defaults depend on them.
+void ReadPhysicsSwitches(const TIniFileSection& physics, TSimulationParameters& p) {
+    ReadOptional(physics, "MaxNumberOfInteractions", p.MaxNumberOfInteractions);
+    ReadOptional(physics, "UsePhotonSplitting", p.UsePhotonSplitting);
+    ReadOptional(physics, "ElectronTransport", p.ElectronTransport);
+    if (!ReadOptional(physics, "FullPhysics", p.FullPhysics))
+        ReadOptional(physics, "UseTotalDifferentialCrossSections", p.FullPhysics);
+}
+
+void ReadPhysics(const TIniFileSection* physics, TSimulationParameters& p) {
     try {
-        ReadOptional(physics, "MaxNumberOfInteractions", p.MaxNumberOfInteractions);
-        ReadOptional(physics, "UsePhotonSplitting", p.UsePhotonSplitting);
-        ReadOptional(physics, "ElectronTransport", p.ElectronTransport);
-        if (!ReadOptional(physics, "FullPhysics", p.FullPhysics))
-            ReadOptional(physics, "UseTotalDifferentialCrossSections", p.FullPhysics);
+        if (physics != nullptr)
+            ReadPhysicsSwitches(*physics, p);
+        auto model = std::make_shared<interactions::TPhotonInteractionsModel>();
+        const TIniFileSection* section = physics ? physics->TryFindSubsection("InteractionsModel") : nullptr;
+        if (section != nullptr)
+            model->ReadFromSection(*section, p.MaterialProperties, p.FullPhysics, p.ElectronTransport);
+        else
+            model->BuildDefault(p.MaterialProperties, p.FullPhysics, p.ElectronTransport);
+        model->CompletePhysics(p.MaterialProperties, p.MaxNumberOfInteractions, p.ElectronTransport);
+        p.InteractionsModel = std::move(model);
     } catch (const std::exception& e) {
-        throw std::runtime_error(std::string(e.what()) + " in [" + physics.GetName() + "]");
+        throw std::runtime_error(std::string(e.what()) + " in [" + (physics ? physics->GetName() : "Physics") + "]");
     }
 }
 
@@ -164,9 +174,7 @@ void TSimulationParameters::ReadParameters(inifiles::TIniFileStructure& configur
         ReadDataSources(*sources, p);
     if (const TIniFileSection* properties = configuration.TryFindSection("MaterialProperties"))
         materials::ReadMaterialProperties(*properties, p.MaterialProperties);
-    if (const TIniFileSection* physics = configuration.TryFindSection("Physics"))
-        ReadPhysics(*physics, p);
-    p.MaterialProperties.ElectronTransport = p.ElectronTransport;
+    ReadPhysics(configuration.TryFindSection("Physics"), p);
 
     *this = p;
     if (!seedGiven) // the tree, and everything written from it, records the seed used
@@ -178,28 +186,6 @@ void TSimulationParameters::ReadParameters(inifiles::TIniFileStructure& configur
                      "too large for 16bit.",
                  true);
     }
-}
-
-bool TSimulationParameters::HasInteraction(std::int32_t type) const {
-    return std::find(std::begin(kDefaultInteractions), std::end(kDefaultInteractions), type) !=
-           std::end(kDefaultInteractions);
-}
-
-void TSimulationParameters::PrintInteractionsModel(std::ostream& stream) const {
-    // The default list: implicit absorption off; with electron transport, pair
-    // production and Compton scattering create electrons.
-    stream << "  Implicit Absorption (Variance Reduction Method): " << false << "\n";
-    stream << "  Simulation Interaction Types: ";
-    const char* separator = "";
-    for (const std::int32_t type : kDefaultInteractions) {
-        stream << separator << interactions::InteractionTypeName(type);
-        if (type == interactions::InteractionPairProduction)
-            stream << (ElectronTransport ? " (e- prob: 1, angular)" : " (simple)");
-        if (type == interactions::InteractionCompton && ElectronTransport)
-            stream << " (e- prob: 1)";
-        separator = ", ";
-    }
-    stream << "\n";
 }
 
 void TSimulationParameters::PrintParameterSummary(std::ostream& stream) const {
@@ -239,7 +225,8 @@ void TSimulationParameters::PrintSimulationSummary(std::ostream& stream) const {
     stream << "  Max Number Of Interactions For Each Photon: "
            << static_cast<std::uint32_t>(MaxNumberOfInteractions) << "\n";
     stream << "  Use Photon Splitting (Variance Reduction Method): " << UsePhotonSplitting << "\n";
-    PrintInteractionsModel(stream);
+    if (InteractionsModel)
+        InteractionsModel->PrintSummary(stream);
     stream << "  Energy Range: ";
     FormatEnergyRange(stream, m.MinEnergy, m.MaxEnergy);
     stream << "\n";

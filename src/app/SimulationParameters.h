@@ -6,12 +6,14 @@
 // summaries and the run driver share.
 
 #include "inifiles/IniValues.h"
+#include "interactions/PhotonInteractionsModel.h"
 #include "materials/MaterialProperties.h"
 #include "random/RandomNumbersGenerator.h"
 
 #include <cstdint>
 #include <functional>
 #include <iosfwd>
+#include <memory>
 #include <string>
 
 // Image file type of the detectors' images; read in exact case
@@ -76,6 +78,8 @@ public:
     bool ElectronTransport = false;
     bool UsePhotonSplitting = true;
     std::int32_t MaxNumberOfInteractions = -1; // -1: unlimited
+    // [Physics]/[InteractionsModel], or the default list; shared read-only by every tracer.
+    std::shared_ptr<const interactions::TPhotonInteractionsModel> InteractionsModel;
 
     // [MaterialProperties]; ElectronTransport is copied from [Physics].
     materials::MaterialProperties MaterialProperties;
@@ -91,7 +95,9 @@ public:
                         const ParameterMessageSink& sink = nullptr);
 
     // Whether the interactions model holds an interaction of that type number.
-    bool HasInteraction(std::int32_t type) const;
+    bool HasInteraction(std::int32_t type) const {
+        return InteractionsModel && InteractionsModel->HasInteraction(type);
+    }
 
     // One line per item, each "  Label: value"; flags print as the stream prints
     // booleans (switch std::boolalpha on for true/false).
@@ -100,8 +106,6 @@ public:
     // material-property lines.
     void PrintSimulationSummary(std::ostream& stream) const;
 
-private:
-    void PrintInteractionsModel(std::ostream& stream) const;
 };
 
 // The decimal number, followed by " (1e+06)" when the default floating form of

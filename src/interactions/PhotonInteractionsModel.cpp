@@ -191,7 +191,7 @@ const TBasicPhotonInteraction* TPhotonInteractionsModel::DetermineInteractionTyp
 }
 
 void TPhotonInteractionsModel::PrintSummary(std::ostream& out) const {
-    out << "  Implicit Absorption (Variance Reduction Method): " << (ImplicitAbsorption ? 1 : 0) << "\n";
+    out << "  Implicit Absorption (Variance Reduction Method): " << ImplicitAbsorption << "\n";
     if (ImplicitAbsorption && ImplicitThreshold > 0)
         out << "  Implicit Absorption Threshold: " << ImplicitThreshold << "\n";
     out << "  Simulation Interaction Types: ";

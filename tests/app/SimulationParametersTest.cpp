@@ -435,3 +435,40 @@ TEST(ParametersExample, ExampleConfigurationLoads) {
     defaults.ReadParameters(minimal, "tarvo");
     EXPECT_EQ(SimulationSummary(p), SimulationSummary(defaults));
 }
+
+namespace {
+
+const char* const kTask = "[ApplicationTask]\nNumberOfParticles = 10\n[EndApplicationTask]\n";
+
+} // namespace
+
+TEST(ParametersInteractionsModel, DefaultListWithoutPhysicsSection) {
+    const TSimulationParameters p = Load(kTask).parameters;
+    ASSERT_TRUE(p.InteractionsModel);
+    EXPECT_EQ(p.InteractionsModel->InteractionCount(), 4u);
+    EXPECT_NE(SimulationSummary(p).find("  Implicit Absorption (Variance Reduction Method): false\n"
+                                        "  Simulation Interaction Types: PhotoEffect, PairProduction"),
+              std::string::npos);
+}
+
+TEST(ParametersInteractionsModel, SectionBuildsTheListAndAdjustsThePhysics) {
+    const TSimulationParameters p =
+        Load(std::string(kTask) + "[Physics]\n[InteractionsModel]\nImplicitThreshold = 0.01\n"
+                                  "[Interaction]\nInteractionType = photoeffect\n[EndInteraction]\n"
+                                  "[EndInteractionsModel]\n[EndPhysics]\n"
+                                  "[MaterialProperties]\nFluorescence = false\n[EndMaterialProperties]\n")
+            .parameters;
+    EXPECT_EQ(p.InteractionsModel->InteractionCount(), 1u);
+    EXPECT_EQ(p.MaxNumberOfInteractions, 0); // nothing survives an absorption
+    const std::string summary = SimulationSummary(p);
+    EXPECT_NE(summary.find("  Implicit Absorption (Variance Reduction Method): true\n"
+                           "  Implicit Absorption Threshold: 0.01\n"
+                           "  Simulation Interaction Types: PhotoEffect"),
+              std::string::npos);
+    EXPECT_EQ(summary.find("Compton: "), std::string::npos);
+}
+
+TEST(ParametersInteractionsModel, EmptyModelFailsNamingThePhysicsSection) {
+    EXPECT_EQ(LoadError(std::string(kTask) + "[Physics]\n[InteractionsModel]\n[EndInteractionsModel]\n[EndPhysics]\n"),
+              "Can not construct InteractionsModel: no interactions found in [Physics]");
+}
