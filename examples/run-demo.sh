@@ -4,13 +4,15 @@
 set -euo pipefail
 tarvo=$(realpath "${1:-build/tarvo}")
 here=$(cd "$(dirname "$0")" && pwd)
+root=$(dirname "$here")
 work=$(dirname "$tarvo")/demo
 rm -rf "$work"
 mkdir -p "$work"
-cp "$here"/*.ini "$work"/
+# The example names the shipped materials relative to the source tree; the copy names them absolutely.
+sed "s|\.\./data/|$root/data/|" "$here/phantom.ini" > "$work/phantom.ini"
 cd "$work"
 
-echo "== Tarvo demo: $tarvo tarvo.ini, with console commands piped into it"
-printf 'help\napplicationinfo\nstatus\nstart\nquit\ny\n' | "$tarvo" tarvo.ini
+echo "== Tarvo demo: $tarvo phantom.ini, with console commands piped into it"
+printf 'help\nstatus\nstart\nquit\ny\n' | "$tarvo" phantom.ini
 echo
-echo "== Demo finished. Results are in $work/tarvo/ (the results file: $work/tarvo/tarvo.ini_results.txt)"
+echo "== Demo finished. Results are in $work/phantom/ (the results file: $work/phantom/phantom.ini_results.txt)"

@@ -2,9 +2,12 @@
 
 #include "app/SystemUtils.h"
 #include "datafiles/XRTCStream.h"
+#include "geometry/SceneLoader.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <functional>
 #include <fstream>
 #include <iostream>
 #include <sstream>
@@ -91,9 +94,19 @@ void TTarvoApplication::HandleMessage(TMessage& message) {
         }
         break;
     }
-    case kMsgLoadScene:
-        DisplayText("Can not load scene: scenes are not supported yet.", true);
+    case kMsgLoadScene: {
+        const auto& file = static_cast<ui::TFileNameMessage&>(message);
+        try {
+            if (!initialized_)
+                throw std::runtime_error("Can not load scene. Application is not initialized.");
+            if (IsCalculating() || state_ == kSuspended)
+                throw std::runtime_error("Can not load a scene while calculations are running.");
+            LoadScene(inifiles::TIniFileStructure(file.fileName));
+        } catch (const std::exception& error) {
+            DisplayText(error.what(), true);
+        }
         break;
+    }
     case kMsgAlgorithmStateChanged:
         OnAlgorithmStateChanged(static_cast<TAlgorithmStateChangedMessage&>(message).newState);
         break;
@@ -127,6 +140,48 @@ void TTarvoApplication::Idle() {
 }
 
 namespace {
+
+// Collects what the loaders report in pieces ("Water:", " Macro", ..., "\n") into
+// whole lines for the user interface; an error is always a message of its own.
+class TLineAssembler {
+public:
+    explicit TLineAssembler(TTarvoApplication& application) : application_(application) {}
+    ~TLineAssembler() { Flush(); }
+    TLineAssembler(const TLineAssembler&) = delete;
+    TLineAssembler& operator=(const TLineAssembler&) = delete;
+
+    std::function<void(const std::string&, bool)> Sink() {
+        return [this](const std::string& text, bool isError) { Add(text, isError); };
+    }
+    void Flush() {
+        if (!pending_.empty())
+            application_.DisplayText(pending_);
+        pending_.clear();
+    }
+
+private:
+    void Add(const std::string& text, bool isError) {
+        if (isError) {
+            const bool newline = !text.empty() && text.back() == '\n';
+            application_.DisplayText(newline ? text.substr(0, text.size() - 1) : text, true);
+            return;
+        }
+        pending_ += text;
+        for (auto end = pending_.find('\n'); end != std::string::npos; end = pending_.find('\n')) {
+            application_.DisplayText(pending_.substr(0, end));
+            pending_.erase(0, end + 1);
+        }
+    }
+
+    TTarvoApplication& application_;
+    std::string pending_;
+};
+
+std::string SecondsSince(std::chrono::steady_clock::time_point start) {
+    std::ostringstream text;
+    text << std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    return text.str();
+}
 
 // The file name without the extension of its last component ("dir.v2/run" keeps its dots).
 std::string WithoutExtension(const std::string& name) {
@@ -174,10 +229,10 @@ bool TTarvoApplication::Initialize(const std::string& fileName, bool) {
     } catch (const std::exception& error) {
         throw std::runtime_error(std::string(error.what()) + " while parsing " + fileName);
     }
+    DeleteScene();
     configuration_ = std::move(tree);
     parameters_ = parameters;
     resultBaseName_ = FileNamePart(name);
-    sceneInitialized_ = false;
     initialized_ = true;
     state_ = kInitialized;
     DisplayText("Reading parameters done.");
@@ -185,7 +240,7 @@ bool TTarvoApplication::Initialize(const std::string& fileName, bool) {
     CreateResultDirectory();
     if (parameters_.StartImmediately || fileName == "-" || !parameters_.SceneFileName.empty() ||
         configuration_.HasSection("Objects"))
-        throw std::runtime_error("Can not load the scene of " + fileName + ": scenes are not supported yet.");
+        LoadScene(configuration_);
 
     const std::string summary = Summary();
     DisplayText(summary);
@@ -205,9 +260,111 @@ void TTarvoApplication::CreateResultDirectory() {
         DisplayText("Couldn't create directory " + dir + " (" + std::to_string(error) + ")", true);
 }
 
+void TTarvoApplication::DeleteScene() {
+    voxelSet_.reset();
+    scene_.reset();
+    geometryManager_.reset();
+    materials_.reset();
+    sceneInitialized_ = false;
+}
+
+void TTarvoApplication::LoadScene(const inifiles::TIniFileStructure& tree) {
+    const auto start = std::chrono::steady_clock::now();
+    TLineAssembler lines(*this);
+    DisplayText("Loading scene...");
+    TSimulationParameters& p = parameters_;
+    if (p.RayCasting) {
+        p.FullPhysics = false;
+        p.MaterialProperties.UseTabulatedKleinNishina = false;
+        p.MaterialProperties.UseTabulatedThomson = false;
+        p.MaxNumberOfInteractions = 0;
+    }
+    DeleteScene();
+    // Parts register their materials while the scene is read, so the list comes first.
+    materials_ = std::make_unique<materials::TMaterialsList>(&p.MaterialProperties);
+    geometry::SceneSettings settings;
+    settings.SAHBins = p.SAHBins;
+    settings.MaxLeafCount = p.MaxLeafCount;
+    settings.MaxBVHDepth = p.MaxBVHDepth;
+    settings.Single = p.Single;
+    settings.SceneFileName = p.SceneFileName;
+    settings.ElectronTransport = p.ElectronTransport;
+    settings.Materials = materials_.get();
+    // A scene given on its own (LoadScene command) is recorded in the configuration like a scene file.
+    const bool ownTree = &tree == &configuration_;
+    if (!ownTree && p.SceneFileName.empty()) {
+        while (configuration_.RemoveSection("Objects")) {
+        }
+        if (tree.HasSection("Objects"))
+            inifiles::CopySectionWithBasePath(configuration_, tree, "Objects");
+    }
+    geometry::LoadedScene loaded = geometry::LoadSceneGeometry(configuration_, settings, lines.Sink());
+    geometryManager_ = std::move(loaded.Manager);
+    scene_ = std::move(loaded.Scene);
+    if (const inifiles::TIniFileSection* voxels = tree.TryFindSection("VoxelSet")) {
+        voxelSet_ = std::make_unique<geometry::TVoxelSet>(*voxels);
+        if (!ownTree)
+            inifiles::CopySectionWithBasePath(configuration_, tree, "VoxelSet");
+    }
+
+    SetEnergyLimits();
+    LoadMaterials(tree);
+    materials_->UpdateTotals(p.InteractionsModel->Selection());
+
+    lines.Flush();
+    DisplayText("Scene loaded in " + SecondsSince(start) + "s");
+    sceneInitialized_ = true;
+    while (configuration_.RemoveSection("DataSources")) {
+    }
+    geometry::PrepareGeometryManager(*scene_, lines.Sink());
+}
+
+void TTarvoApplication::SetEnergyLimits() {
+    materials::MaterialProperties& m = parameters_.MaterialProperties;
+    // Sources raise the upper limit to their highest energy once they exist in the scene.
+    m.MaxEnergy = std::max(m.MinEnergy, 0.0);
+    if (!parameters_.FullPhysics) {
+        m.FullPhysicsThreshold = 0;
+        m.UseTabulatedTotalCompton = false;
+        m.UseTabulatedTotalRayleigh = false;
+        return;
+    }
+    if (m.FullPhysicsThreshold <= 0)
+        m.FullPhysicsThreshold = m.MaxEnergy;
+    const bool belowMax = m.FullPhysicsThreshold < m.MaxEnergy;
+    m.UseTabulatedKleinNishina = m.UseTabulatedKleinNishina && belowMax;
+    m.UseTabulatedThomson = m.UseTabulatedThomson && belowMax;
+}
+
+void TTarvoApplication::LoadMaterials(const inifiles::TIniFileStructure& tree) {
+    const auto start = std::chrono::steady_clock::now();
+    DisplayText("Loading materials data...");
+    TLineAssembler lines(*this);
+    if (!parameters_.MaterialsFileName.empty()) {
+        const std::string& name = parameters_.MaterialsFileName;
+        const inifiles::TIniFileStructure file(name);
+        try {
+            materials_->Load(file, lines.Sink());
+        } catch (const std::exception& error) {
+            lines.Flush();
+            throw std::runtime_error(std::string(error.what()) + " while loading " + name);
+        }
+        if (file.HasSection("Materials"))
+            inifiles::CopySectionWithBasePath(configuration_, file, "Materials");
+    } else {
+        materials_->Load(tree, lines.Sink());
+        if (&tree != &configuration_ && tree.HasSection("Materials"))
+            inifiles::CopySectionWithBasePath(configuration_, tree, "Materials");
+    }
+    lines.Flush();
+    DisplayText("Materials data loaded in " + SecondsSince(start) + "s");
+}
+
 std::string TTarvoApplication::Summary() const {
     std::ostringstream summary;
     summary << std::boolalpha;
+    if (scene_)
+        scene_->PrintSummary(summary);
     parameters_.PrintSimulationSummary(summary);
     std::string text = summary.str();
     if (!text.empty() && text.back() == '\n')

@@ -3,7 +3,10 @@
 #include "app/MonteCarloAlgorithm.h"
 #include "app/ObjectIO.h"
 #include "app/SimulationParameters.h"
+#include "geometry/Scene.h"
+#include "geometry/VoxelSet.h"
 #include "inifiles/IniFile.h"
+#include "materials/MaterialsList.h"
 #include "ui/ActiveObject.h"
 #include "ui/UserInterface.h"
 
@@ -38,6 +41,8 @@ public:
 
     bool Initialize(const std::string& fileName, bool tryRestore);
     bool RestoreState(const std::string& fileName);
+    // Loads the scene, its detector definitions and materials, and builds the hierarchy.
+    void LoadScene(const inifiles::TIniFileStructure& tree);
 
     bool Start();
     void Suspend();
@@ -49,6 +54,7 @@ public:
     std::int32_t GetState() const { return state_; }
     const inifiles::TIniFileStructure& Configuration() const { return configuration_; }
     const TSimulationParameters& Parameters() const { return parameters_; }
+    const IScene* Scene() const { return scene_.get(); }
     // ResultDir joined with the configuration's file name: the stem of every result file.
     std::string ResultPrefix() const;
     std::string StateFileName() const { return ResultPrefix() + ".state"; }
@@ -70,12 +76,19 @@ private:
     void ReadConfiguration(const std::string& fileName, inifiles::TIniFileStructure& tree) const;
     void CreateResultDirectory();
     std::string Summary() const;
+    void DeleteScene();
+    void SetEnergyLimits();
+    void LoadMaterials(const inifiles::TIniFileStructure& tree);
     void WriteResultsHeader(const std::string& summary) const;
 
     inifiles::TIniFileStructure configuration_;
     ui::TUserInterface& ui_;
     TSimulationParameters parameters_;
+    std::unique_ptr<materials::TMaterialsList> materials_;
     std::unique_ptr<TMonteCarloAlgorithm> driver_;
+    std::shared_ptr<geometry::IntersectionManager> geometryManager_;
+    std::unique_ptr<IScene> scene_;
+    std::unique_ptr<geometry::TVoxelSet> voxelSet_;
     int nice_ = 0;
     std::int32_t state_ = kConstructed;
     std::string resultBaseName_;

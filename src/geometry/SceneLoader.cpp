@@ -33,17 +33,6 @@ LoadedScene CreateScene(const SceneSettings& settings, const MessageSink& messag
     return loaded;
 }
 
-void CopyObjectsSection(inifiles::TIniFileStructure& configuration, const inifiles::TIniFileStructure& sceneFile) {
-    while (configuration.RemoveSection("Objects")) {
-    }
-    inifiles::TIniFileSection* copy = configuration.AddSection(sceneFile.FindSection("Objects"));
-    const std::string basePath = sceneFile.GetBasePath();
-    if (inifiles::TIniFileVariable* variable = copy->TryFindVariable("BasePath"))
-        variable->SetValue(basePath);
-    else
-        copy->AddVariable("BasePath", basePath);
-}
-
 } // namespace
 
 LoadedScene LoadSceneGeometry(inifiles::TIniFileStructure& configuration, const SceneSettings& settings,
@@ -59,7 +48,7 @@ LoadedScene LoadSceneGeometry(inifiles::TIniFileStructure& configuration, const 
     } else {
         const inifiles::TIniFileStructure sceneFile(settings.SceneFileName);
         loaded.Scene->ReadScene(sceneFile);
-        CopyObjectsSection(configuration, sceneFile);
+        inifiles::CopySectionWithBasePath(configuration, sceneFile, "Objects");
     }
     messages("Geometry loaded in " + watch.Seconds() + "s\n", false);
     if (loaded.Scene->SourceCount() == 0) messages("Error. No sources found.\n", false);

@@ -1,10 +1,12 @@
 #include "inifiles/IniFile.h"
 
 #include "app/SystemUtils.h"
+#include "datafiles/XRTCStream.h"
 #include "inifiles/IniValues.h"
 
 #include <algorithm>
 #include <cctype>
+#include <filesystem>
 #include <fstream>
 #include <istream>
 #include <ostream>
@@ -383,11 +385,23 @@ TIniFileStructure& TIniFileStructure::operator=(const TIniFileStructure& other) 
 }
 
 void TIniFileStructure::ReadFile(const std::string& fileName) {
-    std::ifstream stream(fileName, std::ios::binary);
-    if (!stream)
-        throw std::runtime_error("Can not open file for reading: " + fileName);
+    // Through the compressed stream, which passes plain text through unchanged.
+    const auto stream = datafiles::OpenInputFile(fileName);
     SetBasePath(DirectoryPart(fileName));
-    ReadFrom(stream, fileName);
+    ReadFrom(*stream, fileName);
+}
+
+void CopySectionWithBasePath(TIniFileStructure& target, const TIniFileStructure& source, const std::string& name) {
+    while (target.RemoveSection(name)) {
+    }
+    TIniFileSection* copy = target.AddSection(source.FindSection(name));
+    // Absolute, because the copy's relative paths would otherwise be joined with the target's own base.
+    const std::filesystem::path base = source.FindSection(name).GetBasePath();
+    const std::string basePath = std::filesystem::absolute(base.empty() ? "." : base).lexically_normal().string();
+    if (TIniFileVariable* variable = copy->TryFindVariable("BasePath"))
+        variable->SetValue(basePath);
+    else
+        copy->AddVariable("BasePath", basePath);
 }
 
 void TIniFileStructure::ReadFrom(std::istream& stream, const std::string& sourceName) {

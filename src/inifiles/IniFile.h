@@ -211,4 +211,9 @@ std::string MakePath(const TIniFileElement& element, const std::string& fileName
 // Everything before the last '/' or '\'; empty if there is none.
 std::string DirectoryPart(const std::string& path);
 
+// Replaces the sections `name` of `target` by a copy of the one in `source`, with a
+// "BasePath" variable holding the directory its relative file names refer to, so
+// that `target` alone describes the run.
+void CopySectionWithBasePath(TIniFileStructure& target, const TIniFileStructure& source, const std::string& name);
+
 } // namespace inifiles

@@ -84,4 +84,11 @@ void TMaterialsList::PrintSummary(std::ostream& out) const
     }
 }
 
+void TMaterialsList::UpdateTotals(const TInteractionSelection& selection) {
+    for (const auto& material : materials_) {
+        material->Properties.SimpleCoefficients.UpdateTotal(selection);
+        material->Properties.Coefficients.UpdateTotal(selection);
+    }
+}
+
 } // namespace materials

@@ -37,6 +37,9 @@ public:
     // "Materials Summary:" with the common material and every material.
     void PrintSummary(std::ostream& out) const;
 
+    // Recomputes every material's total attenuation from the interactions the run simulates.
+    void UpdateTotals(const TInteractionSelection& selection);
+
     std::size_t Count() const { return materials_.size(); }
     TMaterial& Material(std::size_t index) const { return *materials_.at(index); }
     const TCommonMaterial& Common() const { return common_; }

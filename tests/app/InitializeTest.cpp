@@ -85,14 +85,6 @@ TEST(Initialize, InitCommandLoadsAndAFailedOneKeepsTheLoadedConfiguration) {
     EXPECT_NE(r.out.find("Can not start calculations. Scene is not initialized."), std::string::npos);
 }
 
-TEST(Initialize, ConfigurationAskingForASceneFailsClearly) {
-    testutil::TempDir dir;
-    WriteFile(dir.File("scene.ini"), Task("NumberOfParticles = 10\n") + "[Objects]\n[EndObjects]\n");
-    const auto r = RunTarvo({"scene.ini"}, "", 30.0, dir.Path());
-    EXPECT_EQ(r.exitCode, 255);
-    EXPECT_NE(r.err.find("Can not load the scene of scene.ini"), std::string::npos);
-}
-
 TEST(Initialize, BundledExampleLoads) {
     testutil::TempDir dir;
     // A copy, so the results folder next to it is made in the temporary folder.
@@ -118,4 +110,15 @@ TEST(Initialize, ConfigurationFromStandardInput) {
     EXPECT_EQ(r.exitCode, 255);
     EXPECT_NE(r.out.find("Reading parameters..."), std::string::npos);
     EXPECT_NE(r.err.find("Can not read the number of particles! while parsing -"), std::string::npos);
+}
+
+TEST(Initialize, ConfigurationFromStandardInputLoadsItsSceneAndStarts) {
+    testutil::TempDir dir;
+    const auto r = RunTarvo({"--", "-"}, Task("NumberOfParticles = 10\n") + "[Objects]\n[EndObjects]\n", 30.0,
+                            dir.Path());
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.out.find("Loading scene..."), std::string::npos);
+    EXPECT_NE(r.out.find("Starting calculations..."), std::string::npos);
+    // The configuration is named "tarvo" when it comes from standard input.
+    EXPECT_TRUE(testutil::FileExists(dir.File("tarvo/tarvo_results.txt")));
 }
