@@ -5,6 +5,7 @@
 // with the summaries that describe it and the small formatting helpers that the
 // summaries and the run driver share.
 
+#include "app/Formatting.h"
 #include "inifiles/IniValues.h"
 #include "interactions/PhotonInteractionsModel.h"
 #include "materials/MaterialProperties.h"
@@ -105,16 +106,4 @@ public:
     // "Simulation Summary: ", the parameter summary, physics, interactions model and
     // material-property lines.
     void PrintSimulationSummary(std::ostream& stream) const;
-
 };
-
-// The decimal number, followed by " (1e+06)" when the default floating form of
-// the number has an exponent.
-std::string FormatCount(SizeType count);
-// "16B * 1000 = 15.625kB" (the element size only for count > 1); divided values in
-// the stream's current floating format.
-void FormatMemory(std::ostream& stream, SizeType elementSize, SizeType count);
-// "low keV", or "low-high keV" when they differ.
-void FormatEnergyRange(std::ostream& stream, double low, double high);
-// Whole seconds as [[[[w"w "]d"d "]hh:]mm:]ss: 00:05, 01:02:05, 1w 2d 03:00:00.
-std::string FormatDuration(double seconds);

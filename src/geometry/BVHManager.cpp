@@ -12,7 +12,7 @@
 
 #include <omp.h>
 
-#include "geometry/MemorySize.h"
+#include "app/Formatting.h"
 
 namespace geometry {
 
@@ -688,7 +688,9 @@ void BVHManager<T>::PrintMemoryUsage(std::ostream& os) const {
     FacetManager<T>::PrintMemoryUsage(os);
     os << "BVH: max depth " << MaxBVHDepth << ", max leaf count " << MaxLeafCount << ", SAH bins " << SAHBins
        << "\n";
-    os << "BVH: " << FormatMemorySize(sizeof(Node), Nodes.size()) << "\n";
+    os << "BVH: ";
+    FormatMemory(os, sizeof(Node), Nodes.size());
+    os << "\n";
     if (Nodes.empty()) return;
     const Statistics s = GetStatistics();
     os << "BVH: " << s.NodeCount << " nodes, " << s.LeafCount << " leaf nodes\n";

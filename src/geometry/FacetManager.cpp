@@ -5,7 +5,7 @@
 #include <stdexcept>
 #include <utility>
 
-#include "geometry/MemorySize.h"
+#include "app/Formatting.h"
 
 namespace geometry {
 
@@ -224,8 +224,12 @@ std::shared_ptr<IntersectionManager> FacetManager<T>::ExtractNear(const TCoord<d
 template <typename T>
 void FacetManager<T>::PrintMemoryUsage(std::ostream& os) const {
     IntersectionManager::PrintMemoryUsage(os);
-    os << "Vertex: " << FormatMemorySize(3 * sizeof(T), Vertices.size()) << "\n";
-    os << "Facet:  " << FormatMemorySize(sizeof(Facet), Facets.size()) << "\n";
+    os << "Vertex: ";
+    FormatMemory(os, 3 * sizeof(T), Vertices.size());
+    os << "\n";
+    os << "Facet:  ";
+    FormatMemory(os, sizeof(Facet), Facets.size());
+    os << "\n";
 }
 
 template std::uint64_t HashCoord<float>(const TCoord<float>&);

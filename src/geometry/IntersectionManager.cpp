@@ -1,6 +1,6 @@
 #include "geometry/IntersectionManager.h"
 
-#include "geometry/MemorySize.h"
+#include "app/Formatting.h"
 
 namespace geometry {
 
@@ -13,7 +13,9 @@ void IntersectionManager::Intersect(const Ray&, std::vector<Hit>&, double) const
 bool IntersectionManager::IsNear(const TCoord<double>&, double) const { return false; }
 
 void IntersectionManager::PrintMemoryUsage(std::ostream& os) const {
-    os << "Hit:    " << FormatMemorySize(sizeof(Hit), 1) << "\n";
+    os << "Hit:    ";
+    FormatMemory(os, sizeof(Hit), 1);
+    os << "\n";
 }
 
 } // namespace geometry
