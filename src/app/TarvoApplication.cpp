@@ -9,7 +9,6 @@
 #include <cstdio>
 #include <functional>
 #include <fstream>
-#include <iostream>
 #include <sstream>
 #include <stdexcept>
 #include <thread>
@@ -45,6 +44,8 @@ bool TTarvoApplication::IsCalculating() const {
         return false;
     }
 }
+
+bool TTarvoApplication::HasRun() const { return IsCalculating() || state_ == kSuspended; }
 
 void TTarvoApplication::HandleMessage(TMessage& message) {
     switch (message.id) {
@@ -99,7 +100,7 @@ void TTarvoApplication::HandleMessage(TMessage& message) {
         try {
             if (!initialized_)
                 throw std::runtime_error("Can not load scene. Application is not initialized.");
-            if (IsCalculating() || state_ == kSuspended)
+            if (HasRun())
                 throw std::runtime_error("Can not load a scene while calculations are running.");
             LoadScene(inifiles::TIniFileStructure(file.fileName));
         } catch (const std::exception& error) {
@@ -214,7 +215,7 @@ void TTarvoApplication::ReadConfiguration(const std::string& fileName, inifiles:
 
 bool TTarvoApplication::Initialize(const std::string& fileName, bool) {
     // Replacing the configuration deletes the scene that running tracers are using.
-    if (IsCalculating() || state_ == kSuspended)
+    if (HasRun())
         throw std::runtime_error("Can not read a configuration while calculations are running.");
     const std::string name = fileName == "-" ? std::string("tarvo") : fileName;
 

@@ -72,6 +72,8 @@ private:
     // Someone can still answer questions: interactive, and the input has not ended.
     bool IsAttended() const;
     bool IsCalculating() const;
+    // A run exists (also a suspended one) whose scene must not be replaced under it.
+    bool HasRun() const;
     void QuitUnattended();
     void ReadConfiguration(const std::string& fileName, inifiles::TIniFileStructure& tree) const;
     void CreateResultDirectory();

@@ -179,3 +179,14 @@ TEST_F(ApplicationTest, FailedInitCommandIsReportedNotFatal) {
     app.HandleMessage(init);
     EXPECT_EQ(ui.lines, (std::vector<std::string>{"E:Can not open file for reading: /nonexistent/tarvo.ini"}));
 }
+
+TEST_F(ApplicationTest, LoadingIsRefusedWhileARunExists) {
+    DriverReports(TMonteCarloAlgorithm::kSuspended);
+    ui.lines.clear();
+    ui::TFileNameMessage init(kMsgInit, "tarvo.ini");
+    app.HandleMessage(init);
+    ui::TFileNameMessage scene(kMsgLoadScene, "scene.ini");
+    app.HandleMessage(scene);
+    EXPECT_EQ(ui.lines, (std::vector<std::string>{"E:Can not read a configuration while calculations are running.",
+                                                   "E:Can not load scene. Application is not initialized."}));
+}
