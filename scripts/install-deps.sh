@@ -8,6 +8,8 @@ packages=(
   libgtest-dev
   python3 python3-numpy python3-tifffile python3-meshio python3-stl
   libxrl-dev imagemagick gzip
+  # Intel Embree 3, the reference of bench_rays only
+  libembree-dev
 )
 
 missing=()
