@@ -565,15 +565,12 @@ void BVHManager<T>::Intersect(const Ray& ray, std::vector<Hit>& hits, double rea
     const double inverse[3] = {1.0 / d.x, 1.0 / d.y, 1.0 / d.z};
     const bool negative[3] = {inverse[0] < 0, inverse[1] < 0, inverse[2] < 0};
     const double reach2 = reach > 0 ? reach * reach : -1;
+    const Node* nodes = Nodes.data();
     const Coord* vertices = this->Vertices.data();
     const Facet* facets = this->Facets.data();
-    std::uint32_t* stack = ThreadStack();
-    std::size_t top = 0;
-    stack[top++] = 0;
-    Hit hit;
-    while (top > 0) {
-        const std::uint32_t index = stack[--top];
-        const Node& node = Nodes[index];
+    // The rejections are combined without short-circuiting: which one applies is
+    // unpredictable, and every operand is already at hand.
+    auto enters = [&](const Node& node) {
         const double lo[3] = {double(node.Box.Min.x) - SlabPad, double(node.Box.Min.y) - SlabPad,
                               double(node.Box.Min.z) - SlabPad};
         const double hi[3] = {double(node.Box.Max.x) + SlabPad, double(node.Box.Max.y) + SlabPad,
@@ -584,23 +581,44 @@ void BVHManager<T>::Intersect(const Ray& ray, std::vector<Hit>& hits, double rea
             tnear[a] = ((negative[a] ? hi[a] : lo[a]) - origin[a]) * inverse[a];
             tfar[a] = ((negative[a] ? lo[a] : hi[a]) - origin[a]) * inverse[a];
         }
-        if (tfar[0] <= 0 || tnear[1] > tfar[0] || tfar[1] <= 0 || tnear[0] > tfar[1]) continue;
-        if (tfar[2] <= 0 || std::max(tnear[0], tnear[1]) > tfar[2] || tnear[2] > std::min(tfar[0], tfar[1]))
-            continue;
+        const bool rejected = (tfar[0] <= 0) | (tnear[1] > tfar[0]) | (tfar[1] <= 0) | (tnear[0] > tfar[1]) |
+                              (tfar[2] <= 0) | (std::max(tnear[0], tnear[1]) > tfar[2]) |
+                              (tnear[2] > std::min(tfar[0], tfar[1]));
+        if (rejected) return false;
         if (reach2 > 0) {
             double d2 = 0;
             for (int a = 0; a < 3; ++a) {
                 const double gap = std::max({lo[a] - origin[a], 0.0, origin[a] - hi[a]});
                 d2 += gap * gap;
             }
-            if (d2 > reach2) continue;
+            if (d2 > reach2) return false;
         }
-        if (node.IsLeaf()) {
-            for (std::uint32_t f = node.A; f <= node.B; ++f)
-                if (IntersectRayTriangle(o, d, vertices, facets[f], hit)) hits.push_back(hit);
-        } else {
-            stack[top++] = node.A;
-            stack[top++] = index + 1;
+        return true;
+    };
+    std::uint32_t* stack = ThreadStack();
+    if (!enters(nodes[0])) return;
+    // Children are tested before they are pushed, so both boxes load at once and only
+    // nodes the ray enters reach the stack; the left subtree is still walked first.
+    std::size_t top = 0;
+    stack[top++] = 0;
+    Hit hit;
+    while (top > 0) {
+        std::uint32_t index = stack[--top];
+        for (;;) {
+            const Node& node = nodes[index];
+            if (node.IsLeaf()) {
+                for (std::uint32_t f = node.A; f <= node.B; ++f)
+                    if (IntersectRayTriangle(o, d, vertices, facets[f], hit)) hits.push_back(hit);
+                break;
+            }
+            const std::uint32_t left = index + 1;
+            const std::uint32_t right = node.A;
+            const bool enterLeft = enters(nodes[left]);
+            const bool enterRight = enters(nodes[right]);
+            if (enterLeft && enterRight) stack[top++] = right;
+            if (enterLeft) index = left;
+            else if (enterRight) index = right;
+            else break;
         }
     }
 }
