@@ -3,6 +3,7 @@
 // records the hit and rejects it, so that its traversal goes on as ours does; its robust
 // mode keeps it from losing hits on shared edges. Embree stores single precision only:
 // the double scenes are compared with Embree holding their vertices rounded to float.
+// Build times are processor seconds: ours summed over its threads, Embree's on one.
 
 #include <embree3/rtcore.h>
 #include <omp.h>
@@ -227,9 +228,9 @@ void CheckCounts(const FacetManager<T>& store, const std::vector<Ray>& rays, con
                 "%zu of the %zu examined graze an edge or vertex\n",
                 mesh.Name, type, rays.size(), ourHits, theirHits, differing, grazing, examined);
     if (double(differing) > DisagreementLimit * double(rays.size()) || grazing < examined)
-        std::printf("WARNING: rays %s %s: hit counts differ from Embree's on %zu of %zu rays, %zu of them not at an "
-                    "edge or vertex\n",
-                    mesh.Name, type, differing, rays.size(), examined - grazing);
+        std::printf("WARNING: rays %s %s: hit counts differ from Embree's on %zu of %zu rays; %zu of the %zu "
+                    "examined do not graze an edge or vertex\n",
+                    mesh.Name, type, differing, rays.size(), examined - grazing, examined);
 }
 
 template <typename T>
