@@ -27,6 +27,23 @@ inline double Combine53(std::uint32_t a, std::uint32_t b)
     return ((a >> 5) * 67108864.0 + (b >> 6)) * kTwoPowMinus53;
 }
 
+// The twist of both generators; only the word size and the constants differ.
+template <typename Word, std::size_t N, std::size_t M>
+void TwistState(Word (&state)[N], Word upperMask, Word lowerMask, Word matrix)
+{
+    auto step = [&](std::size_t i, std::size_t next, std::size_t far) {
+        const Word y = (state[i] & upperMask) | (state[next] & lowerMask);
+        state[i] = state[far] ^ (y >> 1) ^ ((Word(0) - (y & 1u)) & matrix);
+    };
+    // Split so that the inner loops need no modulo.
+    std::size_t i = 0;
+    for (; i < N - M; ++i)
+        step(i, i + 1, i + M);
+    for (; i < N - 1; ++i)
+        step(i, i + 1, i + M - N);
+    step(N - 1, 0, M - 1);
+}
+
 } // namespace
 
 MT19937::MT19937(std::uint32_t seed) : TRandomNumbersGenerator(seed)
@@ -49,19 +66,7 @@ void MT19937::Reseed()
 
 void MT19937::Twist()
 {
-    constexpr std::size_t kM = 397;
-    constexpr std::uint32_t kMatrix = 0x9908b0dfu;
-    auto step = [this](std::size_t i, std::size_t next, std::size_t far) {
-        const std::uint32_t y = (state_[i] & 0x80000000u) | (state_[next] & 0x7fffffffu);
-        state_[i] = state_[far] ^ (y >> 1) ^ ((0u - (y & 1u)) & kMatrix);
-    };
-    // Split so that the inner loops need no modulo.
-    std::size_t i = 0;
-    for (; i < kN - kM; ++i)
-        step(i, i + 1, i + kM);
-    for (; i < kN - 1; ++i)
-        step(i, i + 1, i + kM - kN);
-    step(kN - 1, 0, kM - 1);
+    TwistState<std::uint32_t, kN, 397>(state_, 0x80000000u, 0x7fffffffu, 0x9908b0dfu);
     index_ = 0;
 }
 
@@ -115,18 +120,7 @@ void MT19937_64::Reseed()
 
 void MT19937_64::Twist()
 {
-    constexpr std::size_t kM = 156;
-    constexpr std::uint64_t kMatrix = 0xb5026f5aa96619e9ull;
-    auto step = [this](std::size_t i, std::size_t next, std::size_t far) {
-        const std::uint64_t y = (state_[i] & 0xffffffff80000000ull) | (state_[next] & 0x7fffffffull);
-        state_[i] = state_[far] ^ (y >> 1) ^ ((0ull - (y & 1u)) & kMatrix);
-    };
-    std::size_t i = 0;
-    for (; i < kN - kM; ++i)
-        step(i, i + 1, i + kM);
-    for (; i < kN - 1; ++i)
-        step(i, i + 1, i + kM - kN);
-    step(kN - 1, 0, kM - 1);
+    TwistState<std::uint64_t, kN, 156>(state_, 0xffffffff80000000ull, 0x7fffffffull, 0xb5026f5aa96619e9ull);
     index_ = 0;
 }
 
