@@ -11,6 +11,9 @@
 #include <tuple>
 
 #include <omp.h>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "app/Formatting.h"
 
@@ -24,6 +27,15 @@ constexpr double Infinity = std::numeric_limits<double>::infinity();
 constexpr std::uint32_t ParallelBinningThreshold = 8192;
 // Relative widening of the boxes in the ray's slab test.
 constexpr double SlabPadFactor = 1e-9;
+// The single-precision slab test widens each slab by this fraction of the largest
+// coordinate involved: its rounding error is below 4 float ulps of that coordinate
+// (about 2.4e-7), so a box the exact ray meets always passes.
+constexpr double WideMarginFactor = 1e-6;
+constexpr double WideMarginFloor = 1e-30;
+// Beyond these the single-precision test could overflow or lose a direction
+// component; such rays take the binary walk.
+constexpr double WideCoordinateLimit = 1e30;
+constexpr double WideMinDirection = 1e-30;
 
 template <typename T>
 void Grow(TBoundingBox<T>& box, const TBoundingBox<T>& other) {
@@ -65,6 +77,18 @@ double SquaredDistanceToBox(const TBoundingBox<T>& box, const TCoord<double>& p)
 std::uint32_t ToIndex(std::size_t n) {
     if (n > std::numeric_limits<std::uint32_t>::max()) throw std::runtime_error("Conversion failed");
     return static_cast<std::uint32_t>(n);
+}
+
+float RoundDown(double x) {
+    float f = static_cast<float>(x);
+    if (double(f) > x) f = std::nextafter(f, -std::numeric_limits<float>::infinity());
+    return f;
+}
+
+float RoundUp(double x) {
+    float f = static_cast<float>(x);
+    if (double(f) < x) f = std::nextafter(f, std::numeric_limits<float>::infinity());
+    return f;
 }
 
 struct SplitChoice {
@@ -495,6 +519,7 @@ template <typename T>
 void BVHManager<T>::StartBuild() {
     Nodes.clear();
     Stacks.clear();
+    Wide.clear();
     this->DropVertexIndex();
 }
 
@@ -532,14 +557,86 @@ template <typename T>
 void BVHManager<T>::FinishBuild() {
     this->Compact();
     const Statistics stats = GetStatistics();
-    // A depth-first walk that pushes both children holds at most depth + 1 entries.
+    // A depth-first walk that pushes both children holds at most depth + 1 entries;
+    // the wide walk pushes at most three (first, last) pairs per level.
     Stacks.assign(std::size_t(std::max(1, omp_get_max_threads())),
-                  std::vector<std::uint32_t>(stats.MaxDepth + 2));
+                  std::vector<std::uint32_t>(6 * (stats.MaxDepth + 1)));
     const TBoundingBox<T>& root = Nodes[0].Box;
     const double extent = std::max({std::fabs(double(root.Min.x)), std::fabs(double(root.Min.y)),
                                     std::fabs(double(root.Min.z)), std::fabs(double(root.Max.x)),
                                     std::fabs(double(root.Max.y)), std::fabs(double(root.Max.z))});
     SlabPad = SlabPadFactor * extent + std::numeric_limits<double>::min();
+    BuildWide();
+}
+
+// Collapses the binary tree: each wide node starts from one binary inner node and
+// repeatedly replaces its largest inner child by that child's two children, in
+// place, until it has four children or only leaves.
+template <typename T>
+void BVHManager<T>::BuildWide() {
+    Wide.clear();
+    WideExtent = 0;
+    // A leaf ending at the last possible facet would read as an inner child.
+    if (this->Facets.size() >= std::size_t(InnerChild)) return;
+    struct Pending {
+        std::uint32_t Binary;
+        std::size_t Parent;
+        int Slot;
+    };
+    std::vector<Pending> pending{{0, 0, -1}};
+    Wide.reserve(Nodes.size() / 3 + 1);
+    while (!pending.empty()) {
+        const Pending task = pending.back();
+        pending.pop_back();
+        const std::uint32_t self = ToIndex(Wide.size());
+        if (task.Slot >= 0) Wide[task.Parent].First[task.Slot] = self;
+        std::uint32_t children[4] = {task.Binary, 0, 0, 0};
+        int count = 1;
+        while (count < 4) {
+            int widest = -1;
+            double widestArea = -1;
+            for (int i = 0; i < count; ++i) {
+                const Node& child = Nodes[children[i]];
+                if (child.IsLeaf()) continue;
+                const double area = SurfaceArea(child.Box);
+                if (area > widestArea) {
+                    widest = i;
+                    widestArea = area;
+                }
+            }
+            if (widest < 0) break;
+            const std::uint32_t split = children[widest];
+            for (int i = count; i > widest + 1; --i) children[i] = children[i - 1];
+            children[widest] = split + 1;
+            children[widest + 1] = Nodes[split].A;
+            ++count;
+        }
+        WideNode wide;
+        // Unused slots: an empty box that no ray enters, and an empty facet range.
+        for (int k = 0; k < 4; ++k) {
+            for (int a = 0; a < 3; ++a) {
+                wide.Bounds[a][k] = std::numeric_limits<float>::infinity();
+                wide.Bounds[a + 3][k] = -std::numeric_limits<float>::infinity();
+            }
+            wide.First[k] = 1;
+            wide.Last[k] = 0;
+        }
+        for (int k = 0; k < count; ++k) {
+            const Node& child = Nodes[children[k]];
+            for (int a = 0; a < 3; ++a) {
+                wide.Bounds[a][k] = RoundDown(double(Component(child.Box.Min, a)) - SlabPad);
+                wide.Bounds[a + 3][k] = RoundUp(double(Component(child.Box.Max, a)) + SlabPad);
+                WideExtent = std::max({WideExtent, std::fabs(double(wide.Bounds[a][k])),
+                                       std::fabs(double(wide.Bounds[a + 3][k]))});
+            }
+            wide.First[k] = child.IsLeaf() ? child.A : 0;
+            wide.Last[k] = child.IsLeaf() ? child.B : InnerChild;
+        }
+        Wide.push_back(wide);
+        // Pushed in reverse so that the wide nodes, too, lie in depth-first order.
+        for (int k = count - 1; k >= 0; --k)
+            if (!Nodes[children[k]].IsLeaf()) pending.push_back({children[k], self, k});
+    }
 }
 
 template <typename T>
@@ -547,6 +644,7 @@ void BVHManager<T>::Clear() {
     FacetManager<T>::Clear();
     Nodes.clear();
     Stacks.clear();
+    Wide.clear();
 }
 
 template <typename T>
@@ -559,6 +657,118 @@ std::uint32_t* BVHManager<T>::ThreadStack() const {
 template <typename T>
 void BVHManager<T>::Intersect(const Ray& ray, std::vector<Hit>& hits, double reach) const {
     if (Nodes.empty()) return;
+    if (!(reach > 0) && IntersectWide(ray, hits)) return;
+    IntersectBinary(ray, hits, reach);
+}
+
+namespace {
+
+// Which of the four children a ray enters. Planes, origins and inverse components
+// are per axis; the near and far origins are the ray origin moved by the margin so
+// that each slab widens. The maxima and minima take the candidate first: a NaN
+// (0 times an infinite inverse, a ray lying in a box plane) then drops out instead
+// of rejecting.
+struct WideRay {
+    int NearPlane[3];
+    int FarPlane[3];
+    float NearOrigin[3];
+    float FarOrigin[3];
+    float Inverse[3];
+};
+
+#if defined(__SSE2__)
+inline int EnteredChildren(const float (&bounds)[6][4], const WideRay& r) {
+    __m128 tnear = _mm_setzero_ps();
+    __m128 tfar = _mm_set1_ps(std::numeric_limits<float>::infinity());
+    for (int a = 2; a >= 0; --a) {
+        const __m128 inverse = _mm_set1_ps(r.Inverse[a]);
+        const __m128 n = _mm_mul_ps(_mm_sub_ps(_mm_load_ps(bounds[r.NearPlane[a]]), _mm_set1_ps(r.NearOrigin[a])),
+                                    inverse);
+        const __m128 f = _mm_mul_ps(_mm_sub_ps(_mm_load_ps(bounds[r.FarPlane[a]]), _mm_set1_ps(r.FarOrigin[a])),
+                                    inverse);
+        tnear = _mm_max_ps(n, tnear);
+        tfar = _mm_min_ps(f, tfar);
+    }
+    return _mm_movemask_ps(_mm_cmple_ps(tnear, tfar));
+}
+#else
+inline int EnteredChildren(const float (&bounds)[6][4], const WideRay& r) {
+    int mask = 0;
+    for (int k = 0; k < 4; ++k) {
+        float tnear = 0;
+        float tfar = std::numeric_limits<float>::infinity();
+        for (int a = 2; a >= 0; --a) {
+            const float n = (bounds[r.NearPlane[a]][k] - r.NearOrigin[a]) * r.Inverse[a];
+            const float f = (bounds[r.FarPlane[a]][k] - r.FarOrigin[a]) * r.Inverse[a];
+            tnear = n > tnear ? n : tnear;
+            tfar = f < tfar ? f : tfar;
+        }
+        if (tnear <= tfar) mask |= 1 << k;
+    }
+    return mask;
+}
+#endif
+
+} // namespace
+
+template <typename T>
+bool BVHManager<T>::IntersectWide(const Ray& ray, std::vector<Hit>& hits) const {
+    if (Wide.empty() || !(WideExtent <= WideCoordinateLimit)) return false;
+    const TCoord<double> d = DirectionVector(ray.Direction);
+    const TCoord<double>& o = ray.Position;
+    WideRay r;
+    for (int a = 0; a < 3; ++a) {
+        const double da = Component(d, a);
+        const double oa = Component(o, a);
+        if (!(std::fabs(oa) <= WideCoordinateLimit)) return false;
+        if (da != 0 && !(std::fabs(da) >= WideMinDirection)) return false;
+        const double inverse = 1.0 / da;
+        const bool negative = inverse < 0;
+        const double margin = WideMarginFactor * (WideExtent + std::fabs(oa)) + WideMarginFloor;
+        r.Inverse[a] = static_cast<float>(inverse);
+        r.NearPlane[a] = negative ? a + 3 : a;
+        r.FarPlane[a] = negative ? a : a + 3;
+        r.NearOrigin[a] = negative ? RoundDown(oa - margin) : RoundUp(oa + margin);
+        r.FarOrigin[a] = negative ? RoundUp(oa + margin) : RoundDown(oa - margin);
+    }
+    const WideNode* wide = Wide.data();
+    const Coord* vertices = this->Vertices.data();
+    const Facet* facets = this->Facets.data();
+    std::uint32_t* stack = ThreadStack();
+    std::size_t top = 0;
+    std::uint32_t first = 0;
+    std::uint32_t last = InnerChild;
+    Hit hit;
+    for (;;) {
+        if (last != InnerChild) {
+            for (std::uint32_t f = first; f <= last; ++f)
+                if (IntersectRayTriangle(o, d, vertices, facets[f], hit)) hits.push_back(hit);
+        } else {
+            const WideNode& node = wide[first];
+            const int entered = EnteredChildren(node.Bounds, r);
+            if (entered != 0) {
+                // The first entered child is walked at once, the others wait in order.
+                int next = 0;
+                while (!(entered >> next & 1)) ++next;
+                for (int k = 3; k > next; --k) {
+                    if (!(entered >> k & 1)) continue;
+                    stack[top++] = node.First[k];
+                    stack[top++] = node.Last[k];
+                }
+                first = node.First[next];
+                last = node.Last[next];
+                continue;
+            }
+        }
+        if (top == 0) break;
+        last = stack[--top];
+        first = stack[--top];
+    }
+    return true;
+}
+
+template <typename T>
+void BVHManager<T>::IntersectBinary(const Ray& ray, std::vector<Hit>& hits, double reach) const {
     const TCoord<double> d = DirectionVector(ray.Direction);
     const TCoord<double>& o = ray.Position;
     const double origin[3] = {o.x, o.y, o.z};

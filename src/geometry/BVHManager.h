@@ -67,9 +67,24 @@ private:
     class CachedBuilder;
     class InPlaceBuilder;
 
+    // Traversal copy of the tree with up to four children per node, so that one
+    // ray meets four boxes in one pass of vector instructions. The boxes are floats
+    // rounded outward from the padded node boxes, and the ray test adds a margin
+    // above its own rounding error, so a box the binary walk enters is never
+    // missed. Children keep the depth-first, left-first order of the binary tree.
+    struct alignas(64) WideNode {
+        float Bounds[6][4]; // per child: min x, y, z, max x, y, z
+        std::uint32_t First[4]; // leaf: first facet; inner child: its wide node
+        std::uint32_t Last[4];  // leaf: last facet; inner child: InnerChild
+    };
+    static constexpr std::uint32_t InnerChild = 0xFFFFFFFFu;
+
     void StartBuild();
     void BuildInPlaceAfterCachedFailed();
     void FinishBuild();
+    void BuildWide();
+    bool IntersectWide(const Ray& ray, std::vector<Hit>& hits) const;
+    void IntersectBinary(const Ray& ray, std::vector<Hit>& hits, double reach) const;
     std::uint32_t* ThreadStack() const;
     template <typename Visit>
     bool WalkNear(const TCoord<double>& point, double radius, Visit&& visit) const;
@@ -83,6 +98,9 @@ private:
     // Slab tests widen every box by this much so that a facet hit on a box face is
     // never lost to rounding in the box test (the facet test alone decides).
     double SlabPad = 0;
+    std::vector<WideNode> Wide;
+    // Largest magnitude of any wide box coordinate; scales the ray test's margin.
+    double WideExtent = 0;
 };
 
 extern template class BVHManager<float>;

@@ -381,6 +381,49 @@ TYPED_TEST(BVHTyped, ReachSkipsOnlyWhatLiesBeyond) {
     for (const Hit& h : near) EXPECT_EQ(h.ObjectID, 0u);
 }
 
+// Unlimited reach walks the binary tree; no reach walks the four-wide copy. Both
+// must give the same hits in the same order, also for rays from far away, rays
+// that lie in box planes and rays along the axes.
+TYPED_TEST(BVHTyped, WideWalkGivesTheBinaryWalksHitsInOrder) {
+    using T = TypeParam;
+    std::mt19937_64 rng(23);
+    BVHManager<T> bvh(42, 2, 64);
+    RandomScene(bvh, rng, 10);
+    testmesh::AddBox(bvh, 20, TCoord<double>(7, 0, 0), TCoord<double>(1, 1, 1));
+    bvh.Prepare();
+    std::vector<Ray> rays = SceneRays(bvh, rng, 300);
+    for (const Ray& ray : SceneRays(bvh, rng, 60)) {
+        Ray far = ray;
+        far.Position = ray.Position - DirectionVector(ray.Direction) * 1e6;
+        rays.push_back(far);
+    }
+    for (const TCoord<double>& origin : {TCoord<double>(6, 0.5, -5), TCoord<double>(8, 1, -5), TCoord<double>(4, 1, 1),
+                                         TCoord<double>(0, 0, -9)})
+        for (const TSphericalAngle& direction : {TSphericalAngle(0, 0), TSphericalAngle(M_PI / 2, 0),
+                                                 TSphericalAngle(M_PI / 2, M_PI / 2)}) {
+            Ray ray;
+            ray.Position = origin;
+            ray.Direction = direction;
+            rays.push_back(ray);
+        }
+    std::vector<Hit> wide, binary;
+    std::size_t total = 0;
+    for (const Ray& ray : rays) {
+        wide.clear();
+        binary.clear();
+        bvh.Intersect(ray, wide, 0);
+        bvh.Intersect(ray, binary, 1e300);
+        ASSERT_EQ(wide.size(), binary.size());
+        for (std::size_t i = 0; i < wide.size(); ++i) {
+            EXPECT_EQ(wide[i].Distance, binary[i].Distance);
+            EXPECT_EQ(wide[i].ObjectID, binary[i].ObjectID);
+            EXPECT_EQ(wide[i].Entering, binary[i].Entering);
+        }
+        total += wide.size();
+    }
+    EXPECT_GT(total, 300u);
+}
+
 TYPED_TEST(BVHTyped, NearQueriesMatchBruteForce) {
     using T = TypeParam;
     std::mt19937_64 rng(21);
