@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <exception>
 #include <limits>
 #include <new>
@@ -79,16 +80,25 @@ std::uint32_t ToIndex(std::size_t n) {
     return static_cast<std::uint32_t>(n);
 }
 
-float RoundDown(double x) {
-    float f = static_cast<float>(x);
-    if (double(f) > x) f = std::nextafter(f, -std::numeric_limits<float>::infinity());
+// The float next to a finite f towards -infinity (down) or +infinity (up); inlined
+// because the wide build rounds millions of box coordinates.
+float NextFloat(float f, bool up) {
+    if (f == 0) return up ? std::numeric_limits<float>::denorm_min() : -std::numeric_limits<float>::denorm_min();
+    std::uint32_t bits;
+    std::memcpy(&bits, &f, sizeof bits);
+    bits = (f > 0) == up ? bits + 1 : bits - 1;
+    std::memcpy(&f, &bits, sizeof bits);
     return f;
 }
 
+float RoundDown(double x) {
+    const float f = static_cast<float>(x);
+    return double(f) > x && std::isfinite(f) ? NextFloat(f, false) : f;
+}
+
 float RoundUp(double x) {
-    float f = static_cast<float>(x);
-    if (double(f) < x) f = std::nextafter(f, std::numeric_limits<float>::infinity());
-    return f;
+    const float f = static_cast<float>(x);
+    return double(f) < x && std::isfinite(f) ? NextFloat(f, true) : f;
 }
 
 struct SplitChoice {
@@ -520,6 +530,7 @@ void BVHManager<T>::StartBuild() {
     Nodes.clear();
     Stacks.clear();
     Wide.clear();
+    WideFacets.clear();
     this->DropVertexIndex();
 }
 
@@ -556,60 +567,99 @@ void BVHManager<T>::PrepareInPlace() {
 template <typename T>
 void BVHManager<T>::FinishBuild() {
     this->Compact();
-    const Statistics stats = GetStatistics();
-    // A depth-first walk that pushes both children holds at most depth + 1 entries;
-    // the wide walk pushes at most three (first, last) pairs per level.
-    Stacks.assign(std::size_t(std::max(1, omp_get_max_threads())),
-                  std::vector<std::uint32_t>(6 * (stats.MaxDepth + 1)));
     const TBoundingBox<T>& root = Nodes[0].Box;
     const double extent = std::max({std::fabs(double(root.Min.x)), std::fabs(double(root.Min.y)),
                                     std::fabs(double(root.Min.z)), std::fabs(double(root.Max.x)),
                                     std::fabs(double(root.Max.y)), std::fabs(double(root.Max.z))});
     SlabPad = SlabPadFactor * extent + std::numeric_limits<double>::min();
-    BuildWide();
+    const std::size_t wideDepth = BuildWide();
+    // A depth-first walk that pushes both children holds at most depth + 1 entries;
+    // the wide walk pushes at most three (first, last) pairs per node on its path.
+    const std::size_t entries = std::max(GetStatistics().MaxDepth + 2, 6 * (wideDepth + 1));
+    Stacks.assign(std::size_t(std::max(1, omp_get_max_threads())), std::vector<std::uint32_t>(entries));
 }
 
 // Collapses the binary tree: each wide node starts from one binary inner node and
 // repeatedly replaces its largest inner child by that child's two children, in
-// place, until it has four children or only leaves.
+// place, until it has four children or only leaves. A leaf of several facets
+// becomes a wide node over its facets' own boxes, so that a ray entering the leaf
+// runs the costly facet test only on the facets whose boxes it enters.
 template <typename T>
-void BVHManager<T>::BuildWide() {
+std::size_t BVHManager<T>::BuildWide() {
     Wide.clear();
+    WideFacets.clear();
     WideExtent = 0;
     // A leaf ending at the last possible facet would read as an inner child.
-    if (this->Facets.size() >= std::size_t(InnerChild)) return;
+    if (this->Facets.size() >= std::size_t(InnerChild)) return 0;
+    WideFacets.reserve(this->Facets.size());
+    for (const Facet& f : this->Facets) {
+        const bool swapped = f.V2 < f.V1;
+        WideFacets.push_back({this->Vertices[f.V0], this->Vertices[swapped ? f.V1 : f.V2],
+                              this->Vertices[swapped ? f.V2 : f.V1], f.ObjectID, swapped ? 1u : 0u});
+    }
+    // A wide node still to make: over binary inner node Binary, or, if Binary is
+    // InnerChild, over the facets First..Last.
     struct Pending {
         std::uint32_t Binary;
+        std::uint32_t First;
+        std::uint32_t Last;
         std::size_t Parent;
         int Slot;
+        std::size_t Depth;
     };
-    std::vector<Pending> pending{{0, 0, -1}};
-    Wide.reserve(Nodes.size() / 3 + 1);
+    struct Child {
+        TBoundingBox<T> Box;
+        std::uint32_t Binary; // InnerChild for a facet range
+        std::uint32_t First;
+        std::uint32_t Last;
+    };
+    auto binaryChild = [this](std::uint32_t index) {
+        const Node& node = Nodes[index];
+        return Child{node.Box, node.IsLeaf() ? InnerChild : index, node.A, node.B};
+    };
+    std::vector<Pending> pending{{0, 0, 0, 0, -1, 0}};
+    std::size_t depth = 0;
     while (!pending.empty()) {
         const Pending task = pending.back();
         pending.pop_back();
+        depth = std::max(depth, task.Depth);
         const std::uint32_t self = ToIndex(Wide.size());
         if (task.Slot >= 0) Wide[task.Parent].First[task.Slot] = self;
-        std::uint32_t children[4] = {task.Binary, 0, 0, 0};
-        int count = 1;
-        while (count < 4) {
-            int widest = -1;
-            double widestArea = -1;
-            for (int i = 0; i < count; ++i) {
-                const Node& child = Nodes[children[i]];
-                if (child.IsLeaf()) continue;
-                const double area = SurfaceArea(child.Box);
-                if (area > widestArea) {
-                    widest = i;
-                    widestArea = area;
+        Child children[4];
+        int count = 0;
+        if (task.Binary != InnerChild) {
+            children[count++] = binaryChild(task.Binary);
+            while (count < 4) {
+                int widest = -1;
+                double widestArea = -1;
+                for (int i = 0; i < count; ++i) {
+                    if (children[i].Binary == InnerChild) continue;
+                    const double area = SurfaceArea(children[i].Box);
+                    if (area > widestArea) {
+                        widest = i;
+                        widestArea = area;
+                    }
                 }
+                if (widest < 0) break;
+                const std::uint32_t split = children[widest].Binary;
+                for (int i = count; i > widest + 1; --i) children[i] = children[i - 1];
+                children[widest] = binaryChild(split + 1);
+                children[widest + 1] = binaryChild(Nodes[split].A);
+                ++count;
             }
-            if (widest < 0) break;
-            const std::uint32_t split = children[widest];
-            for (int i = count; i > widest + 1; --i) children[i] = children[i - 1];
-            children[widest] = split + 1;
-            children[widest + 1] = Nodes[split].A;
-            ++count;
+        } else {
+            // Consecutive groups, as even as possible, keep the facets in order.
+            const std::uint32_t facets = task.Last - task.First + 1;
+            const std::uint32_t groups = std::min<std::uint32_t>(4, facets);
+            std::uint32_t begin = task.First;
+            for (std::uint32_t g = 0; g < groups; ++g) {
+                const std::uint32_t size = facets / groups + (g < facets % groups ? 1 : 0);
+                Child& child = children[count++];
+                child = Child{TBoundingBox<T>(), InnerChild, begin, begin + size - 1};
+                for (std::uint32_t f = begin; f < begin + size; ++f)
+                    Grow(child.Box, this->GetFacetBounds(this->Facets[f]));
+                begin += size;
+            }
         }
         WideNode wide;
         // Unused slots: an empty box that no ray enters, and an empty facet range.
@@ -622,21 +672,24 @@ void BVHManager<T>::BuildWide() {
             wide.Last[k] = 0;
         }
         for (int k = 0; k < count; ++k) {
-            const Node& child = Nodes[children[k]];
+            const Child& child = children[k];
             for (int a = 0; a < 3; ++a) {
                 wide.Bounds[a][k] = RoundDown(double(Component(child.Box.Min, a)) - SlabPad);
                 wide.Bounds[a + 3][k] = RoundUp(double(Component(child.Box.Max, a)) + SlabPad);
                 WideExtent = std::max({WideExtent, std::fabs(double(wide.Bounds[a][k])),
                                        std::fabs(double(wide.Bounds[a + 3][k]))});
             }
-            wide.First[k] = child.IsLeaf() ? child.A : 0;
-            wide.Last[k] = child.IsLeaf() ? child.B : InnerChild;
+            const bool leaf = child.Binary == InnerChild && child.First == child.Last;
+            wide.First[k] = leaf ? child.First : 0;
+            wide.Last[k] = leaf ? child.Last : InnerChild;
         }
         Wide.push_back(wide);
         // Pushed in reverse so that the wide nodes, too, lie in depth-first order.
         for (int k = count - 1; k >= 0; --k)
-            if (!Nodes[children[k]].IsLeaf()) pending.push_back({children[k], self, k});
+            if (wide.Last[k] == InnerChild)
+                pending.push_back({children[k].Binary, children[k].First, children[k].Last, self, k, task.Depth + 1});
     }
+    return depth;
 }
 
 template <typename T>
@@ -645,6 +698,7 @@ void BVHManager<T>::Clear() {
     Nodes.clear();
     Stacks.clear();
     Wide.clear();
+    WideFacets.clear();
 }
 
 template <typename T>
@@ -684,38 +738,79 @@ inline void Prefetch(const void* address) {
 #endif
 }
 
-#if defined(__SSE2__)
-inline int EnteredChildren(const float (&bounds)[6][4], const WideRay& r) {
-    __m128 tnear = _mm_setzero_ps();
-    __m128 tfar = _mm_set1_ps(std::numeric_limits<float>::infinity());
-    for (int a = 2; a >= 0; --a) {
-        const __m128 inverse = _mm_set1_ps(r.Inverse[a]);
-        const __m128 n = _mm_mul_ps(_mm_sub_ps(_mm_load_ps(bounds[r.NearPlane[a]]), _mm_set1_ps(r.NearOrigin[a])),
-                                    inverse);
-        const __m128 f = _mm_mul_ps(_mm_sub_ps(_mm_load_ps(bounds[r.FarPlane[a]]), _mm_set1_ps(r.FarOrigin[a])),
-                                    inverse);
-        tnear = _mm_max_ps(n, tnear);
-        tfar = _mm_min_ps(f, tfar);
-    }
-    return _mm_movemask_ps(_mm_cmple_ps(tnear, tfar));
-}
+inline int LowestBit(int mask) {
+#if defined(__GNUC__)
+    return __builtin_ctz(unsigned(mask));
 #else
-inline int EnteredChildren(const float (&bounds)[6][4], const WideRay& r) {
-    int mask = 0;
-    for (int k = 0; k < 4; ++k) {
-        float tnear = 0;
-        float tfar = std::numeric_limits<float>::infinity();
-        for (int a = 2; a >= 0; --a) {
-            const float n = (bounds[r.NearPlane[a]][k] - r.NearOrigin[a]) * r.Inverse[a];
-            const float f = (bounds[r.FarPlane[a]][k] - r.FarOrigin[a]) * r.Inverse[a];
-            tnear = n > tnear ? n : tnear;
-            tfar = f < tfar ? f : tfar;
-        }
-        if (tnear <= tfar) mask |= 1 << k;
-    }
-    return mask;
-}
+    int bit = 0;
+    while (!(mask >> bit & 1)) ++bit;
+    return bit;
 #endif
+}
+
+// Which of a node's four children the ray enters, one bit each. The ray's values are
+// copied into locals once per ray, so that they stay in registers over the walk.
+class ChildTest {
+public:
+    explicit ChildTest(const WideRay& r) {
+        for (int a = 0; a < 3; ++a) {
+            Near[a] = r.NearPlane[a];
+            Far[a] = r.FarPlane[a];
+#if defined(__SSE2__)
+            NearOrigin[a] = _mm_set1_ps(r.NearOrigin[a]);
+            FarOrigin[a] = _mm_set1_ps(r.FarOrigin[a]);
+            Inverse[a] = _mm_set1_ps(r.Inverse[a]);
+#else
+            NearOrigin[a] = r.NearOrigin[a];
+            FarOrigin[a] = r.FarOrigin[a];
+            Inverse[a] = r.Inverse[a];
+#endif
+        }
+    }
+
+#if defined(__SSE2__)
+    int operator()(const float (&bounds)[6][4]) const {
+        __m128 tnear = _mm_setzero_ps();
+        __m128 tfar = _mm_set1_ps(std::numeric_limits<float>::infinity());
+        for (int a = 2; a >= 0; --a) {
+            const __m128 n = _mm_mul_ps(_mm_sub_ps(_mm_load_ps(bounds[Near[a]]), NearOrigin[a]), Inverse[a]);
+            const __m128 f = _mm_mul_ps(_mm_sub_ps(_mm_load_ps(bounds[Far[a]]), FarOrigin[a]), Inverse[a]);
+            tnear = _mm_max_ps(n, tnear);
+            tfar = _mm_min_ps(f, tfar);
+        }
+        return _mm_movemask_ps(_mm_cmple_ps(tnear, tfar));
+    }
+#else
+    int operator()(const float (&bounds)[6][4]) const {
+        int mask = 0;
+        for (int k = 0; k < 4; ++k) {
+            float tnear = 0;
+            float tfar = std::numeric_limits<float>::infinity();
+            for (int a = 2; a >= 0; --a) {
+                const float n = (bounds[Near[a]][k] - NearOrigin[a]) * Inverse[a];
+                const float f = (bounds[Far[a]][k] - FarOrigin[a]) * Inverse[a];
+                tnear = n > tnear ? n : tnear;
+                tfar = f < tfar ? f : tfar;
+            }
+            if (tnear <= tfar) mask |= 1 << k;
+        }
+        return mask;
+    }
+#endif
+
+private:
+    std::size_t Near[3];
+    std::size_t Far[3];
+#if defined(__SSE2__)
+    __m128 NearOrigin[3];
+    __m128 FarOrigin[3];
+    __m128 Inverse[3];
+#else
+    float NearOrigin[3];
+    float FarOrigin[3];
+    float Inverse[3];
+#endif
+};
 
 } // namespace
 
@@ -739,9 +834,9 @@ bool BVHManager<T>::IntersectWide(const Ray& ray, std::vector<Hit>& hits) const 
         r.NearOrigin[a] = negative ? RoundDown(oa - margin) : RoundUp(oa + margin);
         r.FarOrigin[a] = negative ? RoundUp(oa + margin) : RoundDown(oa - margin);
     }
+    const ChildTest entersChildren(r);
     const WideNode* wide = Wide.data();
-    const Coord* vertices = this->Vertices.data();
-    const Facet* facets = this->Facets.data();
+    const WideFacet* corners = WideFacets.data();
     std::uint32_t* stack = ThreadStack();
     std::size_t top = 0;
     std::uint32_t first = 0;
@@ -749,23 +844,27 @@ bool BVHManager<T>::IntersectWide(const Ray& ray, std::vector<Hit>& hits) const 
     Hit hit;
     for (;;) {
         if (last != InnerChild) {
-            for (std::uint32_t f = first; f <= last; ++f)
-                if (IntersectRayTriangle(o, d, vertices, facets[f], hit)) hits.push_back(hit);
+            for (std::uint32_t f = first; f <= last; ++f) {
+                const WideFacet& c = corners[f];
+                if (IntersectRayCorners(o, d, TCoord<double>(c.P0), TCoord<double>(c.PA), TCoord<double>(c.PB),
+                                        c.Swapped != 0, c.ObjectID, hit))
+                    hits.push_back(hit);
+            }
         } else {
             const WideNode& node = wide[first];
-            const int entered = EnteredChildren(node.Bounds, r);
+            const int entered = entersChildren(node.Bounds);
             if (entered != 0) {
                 // The first entered child is walked at once, the others wait in order.
                 // Their memory is requested now: the walk is bound by its cache misses.
-                int next = 0;
-                while (!(entered >> next & 1)) ++next;
+                const int next = LowestBit(entered);
                 for (int k = 3; k >= next; --k) {
                     if (!(entered >> k & 1)) continue;
                     if (node.Last[k] == InnerChild) {
                         Prefetch(&wide[node.First[k]].Bounds[0][0]);
                         Prefetch(&wide[node.First[k]].Bounds[4][0]);
                     } else {
-                        Prefetch(&facets[node.First[k]]);
+                        Prefetch(&corners[node.First[k]]);
+                        Prefetch(&corners[node.Last[k]].ObjectID);
                     }
                     if (k == next) break;
                     stack[top++] = node.First[k];

@@ -78,11 +78,22 @@ private:
         std::uint32_t Last[4];  // leaf: last facet; inner child: InnerChild
     };
     static constexpr std::uint32_t InnerChild = 0xFFFFFFFFu;
+    // A facet's corners in the order the ray test takes them, stored in facet order
+    // so that a leaf's triangles are read in one stretch, without the indirection
+    // through the vertex array.
+    struct WideFacet {
+        Coord P0;
+        Coord PA;
+        Coord PB;
+        std::uint32_t ObjectID;
+        std::uint32_t Swapped;
+    };
 
     void StartBuild();
     void BuildInPlaceAfterCachedFailed();
     void FinishBuild();
-    void BuildWide();
+    // Returns the depth of the wide tree, the root being 0.
+    std::size_t BuildWide();
     bool IntersectWide(const Ray& ray, std::vector<Hit>& hits) const;
     void IntersectBinary(const Ray& ray, std::vector<Hit>& hits, double reach) const;
     std::uint32_t* ThreadStack() const;
@@ -99,6 +110,7 @@ private:
     // never lost to rounding in the box test (the facet test alone decides).
     double SlabPad = 0;
     std::vector<WideNode> Wide;
+    std::vector<WideFacet> WideFacets;
     // Largest magnitude of any wide box coordinate; scales the ray test's margin.
     double WideExtent = 0;
 };

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cmath>
+#include <cstdint>
 
 #include "geometry/Facet.h"
 
@@ -42,17 +43,13 @@ inline bool NormalisedRayTriangle(const TCoord<double>& o, const TCoord<double>&
 
 } // namespace detail
 
-// Ray (origin o, unit direction d) against one facet; fills hit and returns true when
-// the ray meets it at a distance >= 0. Edges, vertices and t = 0 count. The two later
-// corners are taken in index order so that a shared edge is computed identically for
-// both facets that use it. Allocates nothing.
-template <typename T>
-inline bool IntersectRayTriangle(const TCoord<double>& o, const TCoord<double>& d, const TCoord<T>* vertices,
-                                 const Facet& f, Hit& hit) {
-    const bool swapped = f.V2 < f.V1;
-    const TCoord<double> p0(vertices[f.V0]);
-    const TCoord<double> pa(vertices[swapped ? f.V1 : f.V2]);
-    const TCoord<double> pb(vertices[swapped ? f.V2 : f.V1]);
+// Ray (origin o, unit direction d) against the triangle p0, pa, pb, where pa and pb
+// are the facet's two later corners in index order and swapped tells whether that
+// reverses the facet's own order; fills hit and returns true when the ray meets it
+// at a distance >= 0. Edges, vertices and t = 0 count. Allocates nothing.
+inline bool IntersectRayCorners(const TCoord<double>& o, const TCoord<double>& d, const TCoord<double>& p0,
+                                const TCoord<double>& pa, const TCoord<double>& pb, bool swapped,
+                                std::uint32_t objectID, Hit& hit) {
     const TCoord<double> e1 = pa - p0;
     const TCoord<double> e2 = pb - p0;
     const TCoord<double> p = Cross(d, e1);
@@ -72,9 +69,21 @@ inline bool IntersectRayTriangle(const TCoord<double>& o, const TCoord<double>& 
         if (!(t >= 0)) return false;
     }
     hit.Distance = t;
-    hit.ObjectID = f.ObjectID;
+    hit.ObjectID = objectID;
     hit.Entering = (det > 0) != swapped;
     return true;
+}
+
+// Ray (origin o, unit direction d) against one facet, as IntersectRayCorners. The two
+// later corners are taken in index order so that a shared edge is computed
+// identically for both facets that use it.
+template <typename T>
+inline bool IntersectRayTriangle(const TCoord<double>& o, const TCoord<double>& d, const TCoord<T>* vertices,
+                                 const Facet& f, Hit& hit) {
+    const bool swapped = f.V2 < f.V1;
+    return IntersectRayCorners(o, d, TCoord<double>(vertices[f.V0]),
+                               TCoord<double>(vertices[swapped ? f.V1 : f.V2]),
+                               TCoord<double>(vertices[swapped ? f.V2 : f.V1]), swapped, f.ObjectID, hit);
 }
 
 // True if point p lies within sqrt(r2) of the facet (corners, plane interior or edges).
