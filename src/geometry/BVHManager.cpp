@@ -647,6 +647,18 @@ std::size_t BVHManager<T>::BuildWide() {
                 children[widest + 1] = binaryChild(Nodes[split].A);
                 ++count;
             }
+            // Slots still free take a leaf's facets directly, saving a level.
+            for (int i = 0; i < count; ++i) {
+                const Child leaf = children[i];
+                const int facets = int(leaf.Last - leaf.First) + 1;
+                if (leaf.Binary != InnerChild || facets < 2 || count + facets - 1 > 4) continue;
+                for (int j = count - 1; j > i; --j) children[j + facets - 1] = children[j];
+                for (int f = 0; f < facets; ++f)
+                    children[i + f] = Child{this->GetFacetBounds(this->Facets[leaf.First + std::uint32_t(f)]),
+                                            InnerChild, leaf.First + std::uint32_t(f), leaf.First + std::uint32_t(f)};
+                count += facets - 1;
+                i += facets - 1;
+            }
         } else {
             // Consecutive groups, as even as possible, keep the facets in order.
             const std::uint32_t facets = task.Last - task.First + 1;
