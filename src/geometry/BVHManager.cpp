@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 #include <exception>
 #include <limits>
 #include <new>
@@ -80,25 +79,19 @@ std::uint32_t ToIndex(std::size_t n) {
     return static_cast<std::uint32_t>(n);
 }
 
-// The float next to a finite f towards -infinity (down) or +infinity (up); inlined
-// because the wide build rounds millions of box coordinates.
-float NextFloat(float f, bool up) {
-    if (f == 0) return up ? std::numeric_limits<float>::denorm_min() : -std::numeric_limits<float>::denorm_min();
-    std::uint32_t bits;
-    std::memcpy(&bits, &f, sizeof bits);
-    bits = (f > 0) == up ? bits + 1 : bits - 1;
-    std::memcpy(&f, &bits, sizeof bits);
-    return f;
-}
+// Floats at or below (RoundDown) and at or above (RoundUp) x. Rounding to nearest
+// moves by at most half an ulp, 2^-24 relative, so shifting x by 2^-22 relative (and
+// by more than half the smallest subnormal) first leaves the result on the wanted
+// side; the slack of an ulp or two is harmless and the build avoids a branch per value.
+constexpr double OutwardShift = 1.0 / (1 << 22);
+constexpr double SubnormalShift = 1e-44;
 
 float RoundDown(double x) {
-    const float f = static_cast<float>(x);
-    return double(f) > x && std::isfinite(f) ? NextFloat(f, false) : f;
+    return static_cast<float>(x - std::fabs(x) * OutwardShift - SubnormalShift);
 }
 
 float RoundUp(double x) {
-    const float f = static_cast<float>(x);
-    return double(f) < x && std::isfinite(f) ? NextFloat(f, true) : f;
+    return static_cast<float>(x + std::fabs(x) * OutwardShift + SubnormalShift);
 }
 
 struct SplitChoice {
@@ -618,6 +611,8 @@ std::size_t BVHManager<T>::BuildWide() {
         return Child{node.Box, node.IsLeaf() ? InnerChild : index, node.A, node.B};
     };
     std::vector<Pending> pending{{0, 0, 0, 0, -1, 0}};
+    // About one wide node per two binary nodes: inner nodes collapse, small leaves split.
+    Wide.reserve(Nodes.size() / 2 + 1);
     std::size_t depth = 0;
     while (!pending.empty()) {
         const Pending task = pending.back();
