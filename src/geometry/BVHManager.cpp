@@ -28,8 +28,8 @@ constexpr std::uint32_t ParallelBinningThreshold = 8192;
 // Relative widening of the boxes in the ray's slab test.
 constexpr double SlabPadFactor = 1e-9;
 // The single-precision slab test widens each slab by this fraction of the largest
-// coordinate involved: its rounding error is below 4 float ulps of that coordinate
-// (about 2.4e-7), so a box the exact ray meets always passes.
+// coordinate involved: its rounding error stays below 2e-7 of that coordinate, so a
+// box the exact ray comes near always passes.
 constexpr double WideMarginFactor = 1e-6;
 constexpr double WideMarginFloor = 1e-30;
 // Beyond these the single-precision test could overflow or lose a direction
@@ -724,11 +724,9 @@ void BVHManager<T>::Intersect(const Ray& ray, std::vector<Hit>& hits, double rea
 
 namespace {
 
-// Which of the four children a ray enters. Planes, origins and inverse components
+// A ray set up for the wide walk's slab tests. Planes, origins and inverse components
 // are per axis; the near and far origins are the ray origin moved by the margin so
-// that each slab widens. The maxima and minima take the candidate first: a NaN
-// (0 times an infinite inverse, a ray lying in a box plane) then drops out instead
-// of rejecting.
+// that each slab widens.
 struct WideRay {
     int NearPlane[3];
     int FarPlane[3];
@@ -756,7 +754,9 @@ inline int LowestBit(int mask) {
 }
 
 // Which of a node's four children the ray enters, one bit each. The ray's values are
-// copied into locals once per ray, so that they stay in registers over the walk.
+// copied into locals once per ray, so that they stay in registers over the walk. The
+// maxima and minima take the candidate first: a NaN (0 times an infinite inverse, a
+// ray lying in a box plane) then drops out instead of rejecting.
 class ChildTest {
 public:
     explicit ChildTest(const WideRay& r) {
@@ -1047,6 +1047,12 @@ void BVHManager<T>::PrintMemoryUsage(std::ostream& os) const {
     os << "BVH: depth min " << s.MinDepth << " avg " << s.AvgDepth << " max " << s.MaxDepth << "\n";
     os << "BVH: facet min " << s.MinLeafFacets << " avg " << s.AvgLeafFacets << " max " << s.MaxLeafFacets << "\n";
     os << "BVH: " << Nodes[0].Box.Min << "-" << Nodes[0].Box.Max << "\n";
+    if (Wide.empty()) return;
+    os << "BVH: 4-wide nodes ";
+    FormatMemory(os, sizeof(WideNode), Wide.size());
+    os << ", facet corners ";
+    FormatMemory(os, sizeof(WideFacet), WideFacets.size());
+    os << "\n";
 }
 
 template class BVHManager<float>;

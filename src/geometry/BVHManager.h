@@ -72,6 +72,7 @@ private:
     // rounded outward from the padded node boxes, and the ray test adds a margin
     // above its own rounding error, so a box the binary walk enters is never
     // missed. Children keep the depth-first, left-first order of the binary tree.
+    // Below the binary leaves the same nodes hold the facets' own boxes.
     struct alignas(64) WideNode {
         float Bounds[6][4]; // per child: min x, y, z, max x, y, z
         std::uint32_t First[4]; // leaf: first facet; inner child: its wide node

@@ -269,7 +269,8 @@ TEST(BVH, OneFacetIsASingleLeaf) {
               "BVH: 1 nodes, 1 leaf nodes\n"
               "BVH: depth min 0 avg 0 max 0\n"
               "BVH: facet min 1 avg 1 max 1\n"
-              "BVH: ( +0, +0, +0 )-( +1, +2, +0 )\n");
+              "BVH: ( +0, +0, +0 )-( +1, +2, +0 )\n"
+              "BVH: 4-wide nodes 128B, facet corners 80B\n");
 }
 
 TEST(BVH, StatisticsOfABox) {
