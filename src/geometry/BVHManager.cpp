@@ -611,8 +611,8 @@ std::size_t BVHManager<T>::BuildWide() {
         return Child{node.Box, node.IsLeaf() ? InnerChild : index, node.A, node.B};
     };
     std::vector<Pending> pending{{0, 0, 0, 0, -1, 0}};
-    // About one wide node per two binary nodes: inner nodes collapse, small leaves split.
-    Wide.reserve(Nodes.size() / 2 + 1);
+    // About three wide nodes per four binary nodes: inner nodes collapse, leaves split.
+    Wide.reserve(Nodes.size() / 4 * 3 + 1);
     std::size_t depth = 0;
     while (!pending.empty()) {
         const Pending task = pending.back();
