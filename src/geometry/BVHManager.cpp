@@ -859,17 +859,21 @@ bool BVHManager<T>::IntersectWide(const Ray& ray, std::vector<Hit>& hits) const 
             }
         } else {
             const WideNode& node = wide[first];
+            // The walk is bound by its cache misses: the inner children's memory is
+            // requested before the test (it overlaps the test, and most nodes pass),
+            // the entered leaves' corners right after it.
+            for (int k = 0; k < 4; ++k) {
+                if (node.Last[k] != InnerChild) continue;
+                Prefetch(&wide[node.First[k]].Bounds[0][0]);
+                Prefetch(&wide[node.First[k]].Bounds[4][0]);
+            }
             const int entered = entersChildren(node.Bounds);
             if (entered != 0) {
                 // The first entered child is walked at once, the others wait in order.
-                // Their memory is requested now: the walk is bound by its cache misses.
                 const int next = LowestBit(entered);
                 for (int k = 3; k >= next; --k) {
                     if (!(entered >> k & 1)) continue;
-                    if (node.Last[k] == InnerChild) {
-                        Prefetch(&wide[node.First[k]].Bounds[0][0]);
-                        Prefetch(&wide[node.First[k]].Bounds[4][0]);
-                    } else {
+                    if (node.Last[k] != InnerChild) {
                         Prefetch(&corners[node.First[k]]);
                         Prefetch(&corners[node.Last[k]].ObjectID);
                     }
