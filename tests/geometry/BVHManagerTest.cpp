@@ -7,6 +7,7 @@
 #include <sstream>
 #include <string>
 #include <tuple>
+#include <utility>
 #include <vector>
 
 #include "TestMeshes.h"
@@ -384,16 +385,15 @@ TYPED_TEST(BVHTyped, ReachSkipsOnlyWhatLiesBeyond) {
 
 // Unlimited reach walks the binary tree; no reach walks the four-wide copy. Both
 // must give the same hits in the same order, also for rays from far away, rays
-// that lie in box planes and rays along the axes.
+// that lie in box planes and rays along the axes, with small and large leaves.
 TYPED_TEST(BVHTyped, WideWalkGivesTheBinaryWalksHitsInOrder) {
     using T = TypeParam;
     std::mt19937_64 rng(23);
-    BVHManager<T> bvh(42, 2, 64);
-    RandomScene(bvh, rng, 10);
-    testmesh::AddBox(bvh, 20, TCoord<double>(7, 0, 0), TCoord<double>(1, 1, 1));
-    bvh.Prepare();
-    std::vector<Ray> rays = SceneRays(bvh, rng, 300);
-    for (const Ray& ray : SceneRays(bvh, rng, 60)) {
+    FacetManager<T> scene;
+    RandomScene(scene, rng, 10);
+    testmesh::AddBox(scene, 20, TCoord<double>(7, 0, 0), TCoord<double>(1, 1, 1));
+    std::vector<Ray> rays = SceneRays(scene, rng, 300);
+    for (const Ray& ray : SceneRays(scene, rng, 60)) {
         Ray far = ray;
         far.Position = ray.Position - DirectionVector(ray.Direction) * 1e6;
         rays.push_back(far);
@@ -407,22 +407,28 @@ TYPED_TEST(BVHTyped, WideWalkGivesTheBinaryWalksHitsInOrder) {
             ray.Direction = direction;
             rays.push_back(ray);
         }
-    std::vector<Hit> wide, binary;
-    std::size_t total = 0;
-    for (const Ray& ray : rays) {
-        wide.clear();
-        binary.clear();
-        bvh.Intersect(ray, wide, 0);
-        bvh.Intersect(ray, binary, 1e300);
-        ASSERT_EQ(wide.size(), binary.size());
-        for (std::size_t i = 0; i < wide.size(); ++i) {
-            EXPECT_EQ(wide[i].Distance, binary[i].Distance);
-            EXPECT_EQ(wide[i].ObjectID, binary[i].ObjectID);
-            EXPECT_EQ(wide[i].Entering, binary[i].Entering);
+    for (const auto& [leaf, depth] : {std::pair<int, int>{2, 64}, {5, 64}, {5, 0}}) {
+        SCOPED_TRACE("leaf " + std::to_string(leaf) + " depth " + std::to_string(depth));
+        BVHManager<T> bvh(42, std::uint64_t(leaf), std::uint64_t(depth));
+        testmesh::CopyStore(scene, bvh);
+        bvh.Prepare();
+        std::vector<Hit> wide, binary;
+        std::size_t total = 0;
+        for (const Ray& ray : rays) {
+            wide.clear();
+            binary.clear();
+            bvh.Intersect(ray, wide, 0);
+            bvh.Intersect(ray, binary, 1e300);
+            ASSERT_EQ(wide.size(), binary.size());
+            for (std::size_t i = 0; i < wide.size(); ++i) {
+                EXPECT_EQ(wide[i].Distance, binary[i].Distance);
+                EXPECT_EQ(wide[i].ObjectID, binary[i].ObjectID);
+                EXPECT_EQ(wide[i].Entering, binary[i].Entering);
+            }
+            total += wide.size();
         }
-        total += wide.size();
+        EXPECT_GT(total, 300u);
     }
-    EXPECT_GT(total, 300u);
 }
 
 TYPED_TEST(BVHTyped, NearQueriesMatchBruteForce) {
