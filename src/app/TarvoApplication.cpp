@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <functional>
 #include <fstream>
 #include <sstream>
@@ -193,11 +194,6 @@ std::string WithoutExtension(const std::string& name) {
     return name.substr(0, dot);
 }
 
-std::string FileNamePart(const std::string& path) {
-    const auto slash = path.find_last_of('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
 } // namespace
 
 std::string TTarvoApplication::ResultPrefix() const {
@@ -233,7 +229,7 @@ bool TTarvoApplication::Initialize(const std::string& fileName, bool) {
     DeleteScene();
     configuration_ = std::move(tree);
     parameters_ = parameters;
-    resultBaseName_ = FileNamePart(name);
+    resultBaseName_ = std::filesystem::path(name).filename().string();
     initialized_ = true;
     state_ = kInitialized;
     DisplayText("Reading parameters done.");

@@ -1,5 +1,7 @@
 #include "materials/DataDirectory.h"
 
+#include "inifiles/IniFile.h"
+
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -22,9 +24,7 @@ std::string ExecutableDirectory()
     const ssize_t length = readlink("/proc/self/exe", buffer.data(), buffer.size() - 1);
     if (length <= 0)
         return std::string();
-    const std::string path(buffer.data(), static_cast<std::size_t>(length));
-    const auto slash = path.find_last_of('/');
-    return slash == std::string::npos ? std::string() : path.substr(0, slash);
+    return inifiles::DirectoryPart(std::string(buffer.data(), static_cast<std::size_t>(length)));
 }
 
 } // namespace
