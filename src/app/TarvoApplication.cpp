@@ -1,5 +1,6 @@
 #include "app/TarvoApplication.h"
 
+#include "app/ObjectTypes.h"
 #include "app/SystemUtils.h"
 #include "datafiles/XRTCStream.h"
 #include "geometry/SceneLoader.h"
@@ -15,6 +16,7 @@
 #include <thread>
 
 TTarvoApplication::TTarvoApplication(ui::TUserInterface& userInterface) : ui_(userInterface) {
+    RegisterSceneObjectTypes();
     ui_.Connect(this);
 }
 

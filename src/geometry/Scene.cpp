@@ -10,10 +10,10 @@
 #include "geometry/ClosedSurface.h"
 #include "geometry/GeometryReader.h"
 #include "geometry/MeshWriters.h"
+#include "geometry/ObjectFactory.h"
 #include "inifiles/IniFile.h"
 #include "inifiles/IniValues.h"
 #include "materials/MaterialsList.h"
-#include "tracer/Part.h"
 
 IScene::IScene(geometry::MessageSink messages) : Messages(std::move(messages)) {
     omp_init_lock(&ObjectLock);
@@ -24,46 +24,6 @@ IScene::~IScene() {
 }
 
 namespace {
-
-using ObjectCreator = std::unique_ptr<TBasicGeometricalObject> (*)(const inifiles::TIniFileSection&, IScene&);
-
-std::unique_ptr<TBasicGeometricalObject> CreatePart(const inifiles::TIniFileSection& section, IScene& scene) {
-    return TPart::Create(section, scene);
-}
-
-struct FactoryEntry {
-    const char* Type;
-    ObjectCreator Create; // null: the class is not part of this build yet
-};
-
-// Looked up in this order, without regard to case.
-const FactoryEntry ObjectFactory[] = {
-    {"MonochromaticSource", nullptr},
-    {"PolychromaticSource", nullptr},
-    {"Source", nullptr},
-    {"Part", CreatePart},
-    {"CountingPart", nullptr},
-    {"MeshDetectorPart", nullptr},
-    {"VolumetricDetectorPart", nullptr},
-    {"PlaneDetector", nullptr},
-    {"GridPlaneDetector", nullptr},
-    {"MeshDetector", nullptr},
-    {"VolumetricDetector", nullptr},
-    {"ContributionDetector", nullptr},
-    {"TraceDump", nullptr},
-};
-
-std::unique_ptr<TBasicGeometricalObject> CreateObject(const inifiles::TIniFileSection& section, IScene& scene) {
-    std::string type;
-    inifiles::GetValue(section, "ObjectType", type);
-    const std::string key = ToLower(type);
-    for (const FactoryEntry& entry : ObjectFactory) {
-        if (ToLower(entry.Type) != key) continue;
-        if (entry.Create == nullptr) throw std::runtime_error("Object type not supported by this version: " + type);
-        return entry.Create(section, scene);
-    }
-    throw std::runtime_error("Unknown object type: " + type);
-}
 
 std::uint32_t CheckedObjectID(std::size_t n) {
     if (n > std::numeric_limits<std::uint32_t>::max()) throw std::runtime_error("Conversion failed");
@@ -107,21 +67,16 @@ void TScene<T>::AddObject(std::unique_ptr<TBasicGeometricalObject> object) {
         traceable->Scene = this;
         Traceable.push_back(traceable);
     }
-    if (auto* part = dynamic_cast<TPart*>(raw)) {
+    const unsigned kinds = raw->Kinds();
+    if (kinds & TBasicGeometricalObject::KindSource) Sources.push_back(raw);
+    if (kinds & TBasicGeometricalObject::KindDetector) Detectors.push_back(raw);
+    if (kinds & TBasicGeometricalObject::KindTraceDetector) TraceDetectors.push_back(raw);
+    if (kinds & TBasicGeometricalObject::KindPart) {
+        auto* part = dynamic_cast<TTraceableObject*>(raw);
+        if (part == nullptr) throw std::logic_error("A part must be traceable");
         Parts.push_back(part);
-        if (part->GetMaterial() == nullptr) BindMaterial(*part);
     }
-}
-
-template <typename T>
-void TScene<T>::BindMaterial(TPart& part) const {
-    if (Materials == nullptr) return;
-    materials::TMaterial* material = Materials->GetMaterial(part.GetMaterialName());
-    if (material == nullptr) return;
-    std::int32_t index = 0;
-    while (&Materials->Material(std::size_t(index)) != material) ++index;
-    part.SetMaterial(material, index);
-    if (part.HasElectronTransport()) material->Properties.UsedWithElectronTransport = true;
+    raw->AddedTo(*this);
 }
 
 template <typename T>
@@ -133,7 +88,7 @@ bool TScene<T>::ReadScene(const inifiles::TIniFileStructure& ini) {
     for (std::size_t i = 0; i < objects.SubsectionCount(); ++i) {
         const inifiles::TIniFileSection& section = objects.Subsection(i);
         if (section.NameEquals("Object")) {
-            std::unique_ptr<TBasicGeometricalObject> object = CreateObject(section, *this);
+            std::unique_ptr<TBasicGeometricalObject> object = geometry::CreateObject(section, *this);
             if (object)
                 AddObject(std::move(object));
             else
@@ -193,6 +148,9 @@ geometry::TCoord<double> TScene<T>::GetVertex(std::size_t index) const {
 template <typename T>
 void TScene<T>::Clear() {
     Parts.clear();
+    Sources.clear();
+    Detectors.clear();
+    TraceDetectors.clear();
     Traceable.clear();
     ObjectManagers.clear();
     Objects.clear();
@@ -224,6 +182,9 @@ void TScene<T>::PrintSummary(std::ostream& os) const {
     os << "  Number of Trace Detectors: " << TraceDetectorCount() << "\n";
     os << "  Check Intersection Overlap: " << int(CheckOverlap) << "\n";
     os << "  Use Local Intersection Manager: " << int(LocalManager) << "\n";
+    PrintObjectSummaries(os, "Sources Summary:", "Source", Sources);
+    PrintObjectSummaries(os, "Detectors Summary:", "Detector", Detectors);
+    PrintObjectSummaries(os, "Trace Detectors Summary:", "Trace Detector", TraceDetectors);
     if (!Parts.empty()) {
         os << "Parts Summary:\n";
         for (std::size_t i = 0; i < Parts.size(); ++i) PrintPartSummary(os, i);
@@ -232,8 +193,19 @@ void TScene<T>::PrintSummary(std::ostream& os) const {
 }
 
 template <typename T>
+void TScene<T>::PrintObjectSummaries(std::ostream& os, const char* heading, const char* label,
+                                     const std::vector<TBasicGeometricalObject*>& objects) const {
+    if (objects.empty()) return;
+    os << heading << "\n";
+    for (std::size_t i = 0; i < objects.size(); ++i) {
+        os << "  " << label << " " << i << "\n";
+        objects[i]->PrintSummary(os);
+    }
+}
+
+template <typename T>
 void TScene<T>::PrintPartSummary(std::ostream& os, std::size_t index) const {
-    const TPart& part = *Parts[index];
+    const TTraceableObject& part = *Parts[index];
     os << "  Part " << index << "\n";
     part.PrintSummary(os);
     const std::vector<geometry::Facet> facets = Manager->GetObjectFacets(part.ObjectID);

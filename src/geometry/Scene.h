@@ -18,8 +18,6 @@ class TIniFileSection;
 class TIniFileStructure;
 }
 
-class TPart;
-
 namespace materials {
 class TMaterialsList;
 }
@@ -45,7 +43,11 @@ public:
     virtual geometry::TCoord<double> GetVertex(std::size_t index) const = 0;
     virtual TBasicGeometricalObject& GetObject(std::size_t index) const = 0;
     virtual TTraceableObject& GetTraceable(std::uint32_t objectID) const = 0;
-    virtual TPart& GetPart(std::size_t index) const = 0;
+    virtual TTraceableObject& GetPart(std::size_t index) const = 0;
+    // The layers that define sources and detectors cast these to their own classes.
+    virtual TBasicGeometricalObject& GetSource(std::size_t index) const = 0;
+    virtual TBasicGeometricalObject& GetDetector(std::size_t index) const = 0;
+    virtual TBasicGeometricalObject& GetTraceDetector(std::size_t index) const = 0;
     // Deletes every object and empties the geometry manager.
     virtual void Clear() = 0;
     virtual void PrintSummary(std::ostream& os) const = 0;
@@ -95,13 +97,18 @@ public:
     std::size_t ObjectCount() const override { return Objects.size(); }
     std::size_t TraceableCount() const override { return Traceable.size(); }
     std::size_t PartCount() const override { return Parts.size(); }
-    std::size_t DetectorCount() const override { return 0; }
-    std::size_t TraceDetectorCount() const override { return 0; }
-    std::size_t SourceCount() const override { return 0; }
+    std::size_t DetectorCount() const override { return Detectors.size(); }
+    std::size_t TraceDetectorCount() const override { return TraceDetectors.size(); }
+    std::size_t SourceCount() const override { return Sources.size(); }
     geometry::TCoord<double> GetVertex(std::size_t index) const override;
     TBasicGeometricalObject& GetObject(std::size_t index) const override { return *Objects.at(index); }
     TTraceableObject& GetTraceable(std::uint32_t objectID) const override { return *Traceable.at(objectID); }
-    TPart& GetPart(std::size_t index) const override { return *Parts.at(index); }
+    TTraceableObject& GetPart(std::size_t index) const override { return *Parts.at(index); }
+    TBasicGeometricalObject& GetSource(std::size_t index) const override { return *Sources.at(index); }
+    TBasicGeometricalObject& GetDetector(std::size_t index) const override { return *Detectors.at(index); }
+    TBasicGeometricalObject& GetTraceDetector(std::size_t index) const override {
+        return *TraceDetectors.at(index);
+    }
     void Clear() override;
     void PrintSummary(std::ostream& os) const override;
     geometry::TBoundingBox<double> GetObjectBounds(std::uint32_t objectID) const override;
@@ -115,13 +122,17 @@ public:
 
 private:
     void PrintPartSummary(std::ostream& os, std::size_t index) const;
-    void BindMaterial(TPart& part) const;
+    void PrintObjectSummaries(std::ostream& os, const char* heading, const char* label,
+                              const std::vector<TBasicGeometricalObject*>& objects) const;
     void WriteDumps(const inifiles::TIniFileSection& section, std::uint32_t id,
                     const std::vector<geometry::Facet>& facets) const;
 
     std::vector<std::unique_ptr<TBasicGeometricalObject>> Objects;
     std::vector<TTraceableObject*> Traceable;
-    std::vector<TPart*> Parts;
+    std::vector<TBasicGeometricalObject*> Sources;
+    std::vector<TBasicGeometricalObject*> Detectors;
+    std::vector<TBasicGeometricalObject*> TraceDetectors;
+    std::vector<TTraceableObject*> Parts;
     std::shared_ptr<geometry::BVHManager<T>> Manager;
     std::vector<const geometry::IntersectionManager*> ObjectManagers;
 };

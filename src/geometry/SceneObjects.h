@@ -23,6 +23,16 @@ public:
     // The copy a tracer thread works on; the scene sets the new owner.
     virtual std::unique_ptr<TBasicGeometricalObject> Clone() const = 0;
 
+    // The scene's lists an object belongs to besides its C++ bases: the kinds are
+    // defined above the geometry layer, so each says what it is.
+    enum Kind : unsigned { KindPart = 1, KindSource = 2, KindDetector = 4, KindTraceDetector = 8 };
+    virtual unsigned Kinds() const { return 0; }
+    // Called when a scene (or a scene copy) has taken the object, e.g. for a part to
+    // bind its material from the scene's materials list.
+    virtual void AddedTo(IScene& /*scene*/) {}
+    // The object's lines in the scene summary.
+    virtual void PrintSummary(std::ostream& /*os*/) const {}
+
     // Reads the optional "Name".
     void ReadName(const inifiles::TIniFileSection& section);
 
@@ -39,7 +49,7 @@ class TTraceableObject : public TBasicGeometricalObject {
 public:
     virtual double SegmentLength(const geometry::Segment& segment) const;
     // "   Name: ", "   Object ID: ", "   Priority: " lines.
-    virtual void PrintSummary(std::ostream& os) const;
+    void PrintSummary(std::ostream& os) const override;
 
     // Reads "Name" and the optional "Priority".
     void ReadTraceableKeys(const inifiles::TIniFileSection& section);

@@ -3,7 +3,10 @@
 #include <stdexcept>
 
 #include "app/SystemUtils.h"
+#include "geometry/ObjectFactory.h"
 #include "geometry/Scene.h"
+#include "materials/Material.h"
+#include "materials/MaterialsList.h"
 #include "inifiles/IniValues.h"
 
 std::unique_ptr<TPart> TPart::Create(const inifiles::TIniFileSection& section, IScene& scene) {
@@ -17,6 +20,22 @@ std::unique_ptr<TPart> TPart::Create(const inifiles::TIniFileSection& section, I
         throw std::runtime_error(std::string("TPart: ") + e.what());
     }
     return part;
+}
+
+void RegisterPartTypes() {
+    geometry::RegisterObjectType("Part", [](const inifiles::TIniFileSection& section, IScene& scene) {
+        return std::unique_ptr<TBasicGeometricalObject>(TPart::Create(section, scene));
+    });
+}
+
+void TPart::AddedTo(IScene& scene) {
+    if (Material != nullptr || scene.Materials == nullptr) return;
+    materials::TMaterial* material = scene.Materials->GetMaterial(MaterialName);
+    if (material == nullptr) return;
+    std::int32_t index = 0;
+    while (&scene.Materials->Material(std::size_t(index)) != material) ++index;
+    SetMaterial(material, index);
+    if (ElectronTransport) material->Properties.UsedWithElectronTransport = true;
 }
 
 std::unique_ptr<TBasicGeometricalObject> TPart::Clone() const {

@@ -15,6 +15,9 @@ namespace materials {
 class TMaterial;
 }
 
+// Registers "Part" with the scene's object factory.
+void RegisterPartTypes();
+
 // A closed surface filled with one material, with nothing ("void"), or without a
 // material name (then it absorbs every photon at its surface).
 class TPart : public TTraceableObject {
@@ -26,6 +29,9 @@ public:
     static std::unique_ptr<TPart> Create(const inifiles::TIniFileSection& section, IScene& scene);
 
     std::unique_ptr<TBasicGeometricalObject> Clone() const override;
+    unsigned Kinds() const override { return KindPart; }
+    // Binds the material by name from the scene's list when the part has none yet.
+    void AddedTo(IScene& scene) override;
     virtual bool IsDetector() const { return false; }
     virtual bool IsVoid() const { return Void; }
     // The base lines, then the material and electron lines.
@@ -49,3 +55,6 @@ private:
     bool ElectronTransport = false;
     bool ElectronEmission = false;
 };
+
+// The part behind a scene's part entry: the scene files only parts there.
+inline TPart& AsPart(TTraceableObject& object) { return static_cast<TPart&>(object); }

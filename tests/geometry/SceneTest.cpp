@@ -6,6 +6,7 @@
 #include <string>
 
 #include "TestMeshes.h"
+#include "app/ObjectTypes.h"
 #include "common/TestUtil.h"
 #include "geometry/Scene.h"
 #include "geometry/SceneLoader.h"
@@ -38,6 +39,8 @@ std::unique_ptr<inifiles::TIniFileStructure> Parse(const std::string& text, cons
     return ini;
 }
 
+TPart& PartAt(const IScene& scene, std::size_t index) { return AsPart(scene.GetPart(index)); }
+
 struct Loaded {
     Messages messages;
     std::shared_ptr<BVHManager<double>> manager;
@@ -46,6 +49,7 @@ struct Loaded {
 
 std::unique_ptr<Loaded> Load(const std::string& objects, const std::string& basePath = "",
                              materials::TMaterialsList* list = nullptr) {
+    RegisterSceneObjectTypes();
     auto l = std::make_unique<Loaded>();
     l->manager = std::make_shared<BVHManager<double>>(42, 5, 64, l->messages.Sink());
     l->scene = std::make_unique<TScene<double>>(l->manager, l->messages.Sink());
@@ -97,9 +101,9 @@ TEST(Scene, PartsTakeTheirIndexAsObjectIDAndPrintTheirSummary) {
                         "[Object]\nObjectType = part\nMaterialName = void\nVertexA = (4, 0, 0)\nSide1 = (1, 0, 0)\n"
                         "Side2 = (0, 1, 0)\nSide3 = (0, 0, 1)\nPyramidal = true\n[EndObject]\n");
     ASSERT_EQ(l->scene->PartCount(), 2u);
-    EXPECT_EQ(l->scene->GetPart(0).ObjectID, 0u);
-    EXPECT_EQ(l->scene->GetPart(1).ObjectID, 1u);
-    EXPECT_EQ(&l->scene->GetTraceable(1), &l->scene->GetPart(1));
+    EXPECT_EQ(PartAt(*l->scene, 0).ObjectID, 0u);
+    EXPECT_EQ(PartAt(*l->scene, 1).ObjectID, 1u);
+    EXPECT_EQ(&l->scene->GetTraceable(1), &PartAt(*l->scene, 1));
     EXPECT_FALSE(l->scene->CheckOverlap);
     EXPECT_TRUE(l->scene->LocalManager);
     const std::string summary = Summary(*l->scene);
@@ -136,10 +140,10 @@ TEST(Scene, AttractorIsNotSupportedButTheRestLoads) {
 
 TEST(Scene, ObjectTypesOutsideTheFactoryAreRejected) {
     EXPECT_EQ(LoadError("[Object]\nObjectType = Lens\n[EndObject]\n"), "Unknown object type: Lens");
-    EXPECT_EQ(LoadError("[Object]\nObjectType = monochromaticsource\n[EndObject]\n"),
-              "Object type not supported by this version: monochromaticsource");
-    EXPECT_EQ(LoadError("[Object]\nObjectType = PlaneDetector\n[EndObject]\n"),
-              "Object type not supported by this version: PlaneDetector");
+    EXPECT_EQ(LoadError("[Object]\nObjectType = tracedump\n[EndObject]\n"),
+              "Object type not supported by this version: tracedump");
+    EXPECT_EQ(LoadError("[Object]\nObjectType = VolumetricDetector\n[EndObject]\n"),
+              "Object type not supported by this version: VolumetricDetector");
 }
 
 TEST(Scene, PartErrorsNameTheClass) {
@@ -179,17 +183,17 @@ TEST(Scene, PartsAreBoundToTheirMaterials) {
                             Cube("(9, 0, 0)", "MaterialName = Lead\n") + Cube("(12, 0, 0)"),
                         "", &list);
     ASSERT_EQ(list.Count(), 2u);
-    EXPECT_EQ(l->scene->GetPart(0).GetMaterial(), &list.Material(0));
-    EXPECT_EQ(l->scene->GetPart(3).GetMaterial(), &list.Material(0));
-    EXPECT_EQ(l->scene->GetPart(2).GetMaterial(), &list.Material(1));
-    EXPECT_EQ(l->scene->GetPart(2).GetMaterialIndex(), 1);
-    EXPECT_EQ(l->scene->GetPart(1).GetMaterial(), nullptr);
-    EXPECT_EQ(l->scene->GetPart(1).GetMaterialIndex(), TPart::VoidMaterialIndex);
-    EXPECT_EQ(l->scene->GetPart(4).GetMaterialIndex(), TPart::NoMaterialIndex);
+    EXPECT_EQ(PartAt(*l->scene, 0).GetMaterial(), &list.Material(0));
+    EXPECT_EQ(PartAt(*l->scene, 3).GetMaterial(), &list.Material(0));
+    EXPECT_EQ(PartAt(*l->scene, 2).GetMaterial(), &list.Material(1));
+    EXPECT_EQ(PartAt(*l->scene, 2).GetMaterialIndex(), 1);
+    EXPECT_EQ(PartAt(*l->scene, 1).GetMaterial(), nullptr);
+    EXPECT_EQ(PartAt(*l->scene, 1).GetMaterialIndex(), TPart::VoidMaterialIndex);
+    EXPECT_EQ(PartAt(*l->scene, 4).GetMaterialIndex(), TPart::NoMaterialIndex);
     EXPECT_FALSE(list.Material(0).Properties.UsedWithElectronTransport);
     EXPECT_TRUE(list.Material(1).Properties.UsedWithElectronTransport);
     const auto copy = l->scene->Clone();
-    EXPECT_EQ(copy->GetPart(2).GetMaterial(), &list.Material(1));
+    EXPECT_EQ(PartAt(*copy, 2).GetMaterial(), &list.Material(1));
     EXPECT_EQ(list.Count(), 2u);
 }
 
@@ -225,10 +229,10 @@ TEST(Scene, SegmentsFollowPrioritiesFromTheSceneFile) {
     ASSERT_TRUE(l->scene->ComputeSegments(testmesh::RayTowards({0.1, 0.2, -5}, {0.1, 0.2, 0})));
     const auto& s = l->scene->GetSegments();
     ASSERT_EQ(s.size(), 2u);
-    EXPECT_EQ(s[0].Object, &l->scene->GetPart(0));
+    EXPECT_EQ(s[0].Object, &PartAt(*l->scene, 0));
     EXPECT_NEAR(s[0].From, 4, 1e-12);
     EXPECT_NEAR(s[0].To, 5, 1e-12);
-    EXPECT_EQ(s[1].Object, &l->scene->GetPart(1));
+    EXPECT_EQ(s[1].Object, &PartAt(*l->scene, 1));
     EXPECT_NEAR(s[1].To, 7, 1e-12);
 }
 
@@ -241,13 +245,13 @@ TEST(Scene, ClonesShareTheHierarchyButNotObjectsOrWarnings) {
     EXPECT_TRUE(copy->IsOverlapWarningArmed());
     EXPECT_EQ(&copy->GetIntersectionManager(), &l->scene->GetIntersectionManager());
     ASSERT_EQ(copy->PartCount(), 2u);
-    EXPECT_NE(&copy->GetPart(1), &l->scene->GetPart(1));
-    EXPECT_EQ(copy->GetPart(1).ObjectID, 1u);
-    EXPECT_EQ(copy->GetPart(1).Scene, copy.get());
+    EXPECT_NE(&PartAt(*copy, 1), &PartAt(*l->scene, 1));
+    EXPECT_EQ(PartAt(*copy, 1).ObjectID, 1u);
+    EXPECT_EQ(PartAt(*copy, 1).Scene, copy.get());
     EXPECT_TRUE(copy->GetSegments().empty());
     EXPECT_THROW(copy->ComputeSegments(ray), std::runtime_error);
     EXPECT_TRUE(copy->ComputeSegments(ray));
-    EXPECT_EQ(copy->GetSegments()[0].Object, &copy->GetPart(0));
+    EXPECT_EQ(copy->GetSegments()[0].Object, &PartAt(*copy, 0));
     EXPECT_TRUE(l->scene->ComputeSegments(ray));
 }
 
@@ -275,6 +279,7 @@ TEST(SceneLoader, ReadsASceneFileAndCopiesItsObjectsWithTheirBasePath) {
     SceneSettings settings;
     settings.Single = true;
     settings.SceneFileName = dir.File("scene.ini");
+    RegisterSceneObjectTypes();
     const LoadedScene loaded = LoadSceneGeometry(*configuration, settings, messages.Sink());
     EXPECT_NE(dynamic_cast<BVHManager<float>*>(loaded.Manager.get()), nullptr);
     EXPECT_EQ(&loaded.Scene->GetIntersectionManager(), loaded.Manager.get());
@@ -315,6 +320,7 @@ TEST(SceneLoader, ReadsTheObjectsOfTheConfigurationInDoublePrecision) {
     Messages messages;
     SceneSettings settings;
     settings.ElectronTransport = true;
+    RegisterSceneObjectTypes();
     const LoadedScene loaded = LoadSceneGeometry(*configuration, settings, messages.Sink());
     EXPECT_NE(dynamic_cast<BVHManager<double>*>(loaded.Manager.get()), nullptr);
     EXPECT_EQ(loaded.Scene->PartCount(), 1u);

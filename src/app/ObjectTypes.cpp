@@ -1,0 +1,10 @@
+#include "app/ObjectTypes.h"
+
+#include <mutex>
+
+#include "tracer/Part.h"
+
+void RegisterSceneObjectTypes() {
+    static std::once_flag once;
+    std::call_once(once, [] { RegisterPartTypes(); });
+}
