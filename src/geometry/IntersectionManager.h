@@ -24,6 +24,10 @@ public:
     // hierarchy skip what lies farther than reach, brute force ignores it.
     virtual void Intersect(const Ray& ray, std::vector<Hit>& hits, double reach = 0) const;
     virtual bool IsNear(const TCoord<double>& point, double radius) const;
+    // The box around what an object that is its own manager (a plane detector) adds
+    // to the scene, so sources can fit their window to it; false for the hierarchy,
+    // whose vertices are queried directly.
+    virtual bool GetObjectBox(TBoundingBox<double>& /*box*/) const { return false; }
     virtual void PrintMemoryUsage(std::ostream& os) const;
 };
 
