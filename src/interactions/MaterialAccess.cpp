@@ -54,7 +54,18 @@ double TotalComptonTableCosTheta(const materials::TMaterial* material, double u,
 }
 
 double TotalRayleighTableCosTheta(const materials::TMaterial* material, double u, double energy) {
-    return material->Properties.TotalRayleigh.Table.GetValue(u, energy);
+    const auto& p = material->Properties;
+    // Below the first gamma step the table knows only cos(theta) = -1 and its
+    // entry 1, which for a forward peak would spread these photons evenly
+    // over all backward angles: they take the exact inverse instead.
+    if (p.FormFactorIntegral.IsBuilt() && p.TotalRayleigh.Table.InFirstGammaStep(u, energy))
+        return p.FormFactorIntegral.CosTheta(u, energy);
+    return p.TotalRayleigh.Table.GetValue(u, energy);
+}
+
+const materials::TFormFactorIntegral* FormFactorIntegral(const materials::TMaterial* material) {
+    const auto& integral = material->Properties.FormFactorIntegral;
+    return integral.IsBuilt() ? &integral : nullptr;
 }
 
 } // namespace interactions

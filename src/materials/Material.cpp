@@ -56,18 +56,17 @@ void SaveTable(datastructures::DifferentialProbabilityTable& table, const std::s
     info.FileName = fileName;
 }
 
-// Loads the table from its file, or computes it from `density` (and saves it
-// when asked to).
+// Loads the table from its file, or computes it (and saves it when asked to).
 void LoadOrCompute(TAngleTableCoefficients& item, const std::string& name,
-                   const std::function<double(double, double)>& density, const inifiles::TIniFileElement* directoryOf,
-                   const MessageSink& sink)
+                   const datastructures::DifferentialProbabilityTable::ColumnFiller& fill,
+                   const inifiles::TIniFileElement* directoryOf, const MessageSink& sink)
 {
     auto& info = item.Table.Configuration();
     if (!info.Save && !info.FileName.empty()) {
         LoadFile(item, info.FileName);
         return;
     }
-    item.Table.Compute(density);
+    item.Table.ComputeColumns(fill);
     item.MarkComputed();
     if (info.Save)
         SaveTable(item.Table, name, directoryOf, sink);
@@ -179,21 +178,27 @@ bool TMaterial::LoadData(const inifiles::TIniFileSection& section, const Materia
         });
     }
     const double threshold = switches.FullPhysicsThreshold;
-    auto angleTable = [&](const char* label, TAngleTableCoefficients& item, auto density, const TScatterData& data) {
-        ok &= Step(sink, label, [&] {
-            LoadOrCompute(
-                item, GetName(), [&](double e, double mu) { return density(e, mu, data, threshold); }, &section,
-                sink);
-        });
+    auto angleTable = [&](const char* label, TAngleTableCoefficients& item, const auto& fill) {
+        ok &= Step(sink, label, [&] { LoadOrCompute(item, GetName(), fill, &section, sink); });
     };
     if (p.LoadScatteringFunction)
         ok &= Step(sink, " ScatFunc", [&] { LoadFile(p.ScatteringFunction, p.ScatteringFunctionFile); });
     if (p.LoadTotalCompton)
-        angleTable(" Compton", p.TotalCompton, TotalComptonDensity, p.ScatteringFunction);
-    if (p.LoadFormFactor)
-        ok &= Step(sink, " FormFactor", [&] { LoadFile(p.FormFactor, p.FormFactorFile); });
+        angleTable(" Compton", p.TotalCompton, datastructures::DensityFiller([&](double e, double mu) {
+                       return TotalComptonDensity(e, mu, p.ScatteringFunction, threshold);
+                   }));
+    if (p.LoadFormFactor) {
+        ok &= Step(sink, " FormFactor", [&] {
+            LoadFile(p.FormFactor, p.FormFactorFile);
+            p.FormFactorIntegral.Build(p.FormFactor);
+        });
+    }
+    // The table's levels end at the threshold, where F(x)^2 (1 + mu^2) applies
+    // throughout, so its columns are the exact inverse at each level.
     if (p.LoadTotalRayleigh)
-        angleTable(" Rayleigh", p.TotalRayleigh, TotalRayleighDensity, p.FormFactor);
+        angleTable(" Rayleigh", p.TotalRayleigh, [&](double e, double* values, std::size_t count) {
+            p.FormFactorIntegral.FillTable(e, values, count);
+        });
     if (p.LoadFluorescence) {
         ok &= Step(sink, " Fluorescence", [&] {
             const auto* s = section.TryFindSubsection("Fluorescence");
@@ -293,7 +298,7 @@ bool TCommonMaterial::LoadData(const inifiles::TIniFileElement& directoryOf, con
     if (p.LoadKleinNishina) {
         ok &= Step(
             sink, " Klein-Nishina",
-            [&] { LoadOrCompute(p.KleinNishina, "Common", KleinNishinaDensity, &directoryOf, sink); }, "Error reading ");
+            [&] { LoadOrCompute(p.KleinNishina, "Common", datastructures::DensityFiller(KleinNishinaDensity), &directoryOf, sink); }, "Error reading ");
     }
     if (p.LoadThomson) {
         ok &= Step(

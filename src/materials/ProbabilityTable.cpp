@@ -2,6 +2,7 @@
 
 #include "materials/DataLines.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <iomanip>
@@ -66,6 +67,14 @@ std::vector<double> InvertDistribution(std::size_t count, const AngularDensity& 
     return table;
 }
 
+std::function<void(double, double*, std::size_t)> DensityFiller(const EnergyDensity& density)
+{
+    return [density](double energy, double* values, std::size_t count) {
+        const auto column = InvertDistribution(count, [&](double mu) { return density(energy, mu); });
+        std::copy(column.begin(), column.end(), values);
+    };
+}
+
 std::string TableFileName(const std::string& name, std::uint32_t format)
 {
     if (format == Coherent)
@@ -83,7 +92,22 @@ void DifferentialProbabilityTable::LoadDataFromStream(std::istream& in)
     } catch (const std::exception& e) {
         throw std::runtime_error(std::string("DifferentialProbabilityTable: ") + e.what());
     }
+    Loaded();
+}
+
+void DifferentialProbabilityTable::Loaded()
+{
     loaded_ = true;
+    largestFirstStep_ = 0.0;
+    for (const auto& s : info_.Segments())
+        largestFirstStep_ = std::max(largestFirstStep_, 1.0 / static_cast<double>(s.Gamma));
+}
+
+std::size_t DifferentialProbabilityTable::GammaAt(double energy) const
+{
+    std::size_t index = 0;
+    double fraction = 0.0;
+    return info_.Locate(energy, index, fraction).Gamma;
 }
 
 void DifferentialProbabilityTable::Load(std::istream& in)
@@ -106,7 +130,7 @@ void DifferentialProbabilityTable::Load(std::istream& in)
     }
 }
 
-void DifferentialProbabilityTable::Compute(const std::function<double(double energy, double mu)>& density)
+void DifferentialProbabilityTable::ComputeColumns(const ColumnFiller& fill)
 {
     loaded_ = false;
     info_.SetupEnergyGrid();
@@ -134,9 +158,7 @@ void DifferentialProbabilityTable::Compute(const std::function<double(double ene
     for (std::int64_t i = 0; i < count; ++i) {
         try {
             const Level& l = levels[static_cast<std::size_t>(i)];
-            const auto column =
-                InvertDistribution(l.gamma, [&](double mu) { return density(l.energy, mu); });
-            std::copy(column.begin(), column.end(), values_.begin() + static_cast<std::ptrdiff_t>(l.first));
+            fill(l.energy, &values_[l.first], l.gamma);
         } catch (const std::exception& e) {
 #pragma omp critical(tarvo_probability_table_error)
             if (error.empty())
@@ -145,7 +167,7 @@ void DifferentialProbabilityTable::Compute(const std::function<double(double ene
     }
     if (!error.empty())
         throw std::runtime_error(error);
-    loaded_ = true;
+    Loaded();
 }
 
 void DifferentialProbabilityTable::Write(std::ostream& out, const std::string& name) const

@@ -24,6 +24,10 @@ std::vector<double> InvertDistribution(std::size_t count, const AngularDensity& 
 // for u outside [0, 1].
 double InterpolateGamma(const double* values, std::size_t count, double u);
 
+using EnergyDensity = std::function<double(double energy, double mu)>;
+// A table filler inverting the density at each level's energy with InvertDistribution.
+std::function<void(double, double*, std::size_t)> DensityFiller(const EnergyDensity& density);
+
 // cos(theta) as a function of a uniform number u (gamma) and of the photon
 // energy: per energy level G values, entry j standing for u = j / G.
 class DifferentialProbabilityTable {
@@ -35,22 +39,35 @@ public:
     // "#Tarvo" header, then one line of G values per level. Errors carry the
     // prefix "DifferentialProbabilityTable: ".
     void LoadDataFromStream(std::istream& in);
-    // Fills the table from the angular density at each level's energy (levels
-    // in parallel); a segment without gamma count gets floor(1 / precision) + 1.
-    void Compute(const std::function<double(double energy, double mu)>& density);
+    // Writes the `count` values of the level at `energy` (entry j for u = j / count).
+    using ColumnFiller = std::function<void(double energy, double* values, std::size_t count)>;
+    // Fills the table level by level (levels in parallel); a segment without
+    // gamma count gets floor(1 / precision) + 1.
+    void ComputeColumns(const ColumnFiller& fill);
+    // From the angular density at each level's energy (DensityFiller).
+    void Compute(const EnergyDensity& density) { ComputeColumns(DensityFiller(density)); }
     // Header, per-segment comments and one tab-separated line per level.
     void Write(std::ostream& out, const std::string& name) const;
 
     // Linear in u and in energy; energy errors as for attenuation tables. A
     // table that is not loaded yields 1 (forward scattering).
     double GetValue(double u, double energy) const;
+    // Whether u lies below the first gamma step 1/G at `energy`, where the
+    // table can only interpolate between cos(theta) = -1 and its entry 1.
+    bool InFirstGammaStep(double u, double energy) const
+    {
+        return u < largestFirstStep_ && u * static_cast<double>(GammaAt(energy)) < 1.0;
+    }
 
 private:
     TableInfo info_;
     std::vector<double> values_;
     bool loaded_ = false;
+    double largestFirstStep_ = 0.0;  // 1 / the smallest G of all segments
 
     void Load(std::istream& in);
+    void Loaded();
+    std::size_t GammaAt(double energy) const;
 };
 
 // The file a computed table is saved to: name + "_cv" (coherent) or "_iv"

@@ -1,0 +1,148 @@
+#include "materials/FormFactorIntegral.h"
+
+#include "materials/AngularDensities.h"
+
+#include <algorithm>
+#include <cmath>
+#include <stdexcept>
+
+namespace materials {
+
+namespace {
+
+constexpr double kFirstX = 1e-4;      // 1/Angstrom: below it F is flat at every energy Tarvo tracks
+constexpr double kNodeRatio = 1.01;   // in x: F^2 is linear in t between nodes to about 1e-5
+
+} // namespace
+
+void TFormFactorIntegral::Build(const TScatterData& formFactor)
+{
+    t_.assign(1, 0.0);
+    const double lastX = std::max(formFactor.LastX(), kFirstX);
+    for (double x = kFirstX; x < lastX * kNodeRatio; x *= kNodeRatio)
+        t_.push_back(x * x);
+    density_.resize(t_.size());
+    for (std::size_t i = 0; i < t_.size(); ++i) {
+        const double f = formFactor.Evaluate(std::sqrt(t_[i]));
+        density_[i] = f * f;
+    }
+    p0_.assign(t_.size(), 0.0);
+    p1_.assign(t_.size(), 0.0);
+    p2_.assign(t_.size(), 0.0);
+    // The moments' increments over a whole interval: W's terms for a = 0, 1, 2
+    // would mix them, so each is integrated on its own.
+    for (std::size_t i = 0; i + 1 < t_.size(); ++i) {
+        const double s = t_[i + 1] - t_[i], ti = t_[i], d = density_[i];
+        const double g = (density_[i + 1] - d) / s;
+        p0_[i + 1] = p0_[i] + d * s + g * s * s / 2.0;
+        p1_[i + 1] = p1_[i] + d * (ti * s + s * s / 2.0) + g * (ti * s * s / 2.0 + s * s * s / 3.0);
+        p2_[i + 1] = p2_[i] + d * (ti * ti * s + ti * s * s + s * s * s / 3.0) +
+                     g * (ti * ti * s * s / 2.0 + 2.0 * ti * s * s * s / 3.0 + s * s * s * s / 4.0);
+    }
+}
+
+double TFormFactorIntegral::W(std::size_t i, double s, double a) const
+{
+    const double ti = t_[i], d = density_[i];
+    const double g = i + 1 < t_.size() ? (density_[i + 1] - d) / (t_[i + 1] - ti) : 0.0;
+    const double s2 = s * s, s3 = s2 * s;
+    const double m0 = d * s + g * s2 / 2.0;
+    const double m1 = d * (ti * s + s2 / 2.0) + g * (ti * s2 / 2.0 + s3 / 3.0);
+    const double m2 = d * (ti * ti * s + ti * s2 + s3 / 3.0) + g * (ti * ti * s2 / 2.0 + 2.0 * ti * s3 / 3.0 + s2 * s2 / 4.0);
+    return NodeW(i, a) + 2.0 * m0 - 2.0 * a * m1 + a * a * m2;
+}
+
+TFormFactorIntegral::Scale TFormFactorIntegral::ScaleAt(double energy) const
+{
+    Scale scale;
+    const double c = kMomentumTransferFactor * energy;
+    scale.a = 1.0 / (2.0 * c * c);
+    scale.tMax = 4.0 * c * c;
+    scale.lastNode = static_cast<std::size_t>(std::upper_bound(t_.begin(), t_.end(), scale.tMax) - t_.begin()) - 1;
+    scale.total = W(scale.lastNode, scale.tMax - t_[scale.lastNode], scale.a);
+    return scale;
+}
+
+double TFormFactorIntegral::MuOf(double t, const Scale& scale) const
+{
+    return std::min(1.0, std::max(-1.0, 1.0 - scale.a * t));
+}
+
+double TFormFactorIntegral::Solve(std::size_t i, double target, const Scale& scale) const
+{
+    const double a = scale.a, ti = t_[i], d = density_[i];
+    const double top = i < scale.lastNode ? t_[i + 1] : scale.tMax;
+    const double g = i + 1 < t_.size() ? (density_[i + 1] - d) / (t_[i + 1] - ti) : 0.0;
+    const double wLow = NodeW(i, a);
+    const double wHigh = i < scale.lastNode ? NodeW(i + 1, a) : scale.total;
+    double lo = 0.0, hi = top - ti;
+    if (!(wHigh > wLow))
+        return ti;
+    // Newton from the linear guess, kept inside the bracket: W is a smooth
+    // quartic in s there, so two or three steps usually suffice.
+    double s = (target - wLow) / (wHigh - wLow) * hi;
+    for (int iteration = 0; iteration < 60; ++iteration) {
+        const double f = W(i, s, a) - target;
+        if (f > 0.0)
+            hi = s;
+        else
+            lo = s;
+        const double t = ti + s;
+        const double slope = (d + g * s) * (2.0 - 2.0 * a * t + a * a * t * t);
+        double next = slope > 0.0 ? s - f / slope : 0.5 * (lo + hi);
+        if (!(next > lo && next < hi))
+            next = 0.5 * (lo + hi);
+        if (std::fabs(next - s) <= 1e-14 * (ti + s) || hi - lo <= 1e-14 * (ti + hi))
+            return ti + next;
+        s = next;
+    }
+    return ti + s;
+}
+
+double TFormFactorIntegral::Integral(double energy) const
+{
+    const Scale scale = ScaleAt(energy);
+    return scale.a * scale.total;
+}
+
+double TFormFactorIntegral::CosTheta(double u, double energy) const
+{
+    if (u <= 0.0)
+        return -1.0;
+    if (u >= 1.0)
+        return 1.0;
+    if (!(energy > 0.0))
+        return ThomsonCosTheta(u);
+    const Scale scale = ScaleAt(energy);
+    const double target = (1.0 - u) * scale.total;
+    // Last node whose W does not exceed the target.
+    std::size_t lo = 0, hi = scale.lastNode + 1;
+    while (hi - lo > 1) {
+        const std::size_t mid = (lo + hi) / 2;
+        if (NodeW(mid, scale.a) <= target)
+            lo = mid;
+        else
+            hi = mid;
+    }
+    return MuOf(Solve(lo, target, scale), scale);
+}
+
+void TFormFactorIntegral::FillTable(double energy, double* values, std::size_t count) const
+{
+    if (!IsBuilt())
+        throw std::runtime_error("Angular distribution without weight");
+    const Scale scale = ScaleAt(energy);
+    std::size_t node = scale.lastNode;
+    for (std::size_t j = 0; j < count; ++j) {
+        if (j == 0) {
+            values[j] = -1.0;
+            continue;
+        }
+        const double target = (1.0 - static_cast<double>(j) / static_cast<double>(count)) * scale.total;
+        while (node > 0 && NodeW(node, scale.a) > target)
+            --node;
+        values[j] = MuOf(Solve(node, target, scale), scale);
+    }
+}
+
+} // namespace materials
