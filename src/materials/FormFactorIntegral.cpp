@@ -79,9 +79,11 @@ double TFormFactorIntegral::Solve(std::size_t i, double target, const Scale& sca
     if (!(wHigh > wLow))
         return ti;
     // Newton from the linear guess, kept inside the bracket: W is a smooth
-    // quartic in s there, so two or three steps usually suffice.
+    // quartic in s there, so two or three steps reach a billionth of the
+    // interval, far below any effect on the angle.
+    const double tolerance = 1e-9 * hi;
     double s = (target - wLow) / (wHigh - wLow) * hi;
-    for (int iteration = 0; iteration < 60; ++iteration) {
+    for (int iteration = 0; iteration < 50; ++iteration) {
         const double f = W(i, s, a) - target;
         if (f > 0.0)
             hi = s;
@@ -90,9 +92,9 @@ double TFormFactorIntegral::Solve(std::size_t i, double target, const Scale& sca
         const double t = ti + s;
         const double slope = (d + g * s) * (2.0 - 2.0 * a * t + a * a * t * t);
         double next = slope > 0.0 ? s - f / slope : 0.5 * (lo + hi);
-        if (!(next > lo && next < hi))
+        if (!(next >= lo && next <= hi))
             next = 0.5 * (lo + hi);
-        if (std::fabs(next - s) <= 1e-14 * (ti + s) || hi - lo <= 1e-14 * (ti + hi))
+        if (std::fabs(next - s) <= tolerance || hi - lo <= tolerance)
             return ti + next;
         s = next;
     }

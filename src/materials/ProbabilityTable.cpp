@@ -22,13 +22,15 @@ std::size_t DefaultGammaCount(double precision)
 
 } // namespace
 
-double InterpolateGamma(const double* values, std::size_t count, double u)
+double InterpolateGamma(const double* values, std::size_t count, double u, double* span)
 {
     const double g = u * static_cast<double>(count);
     const auto j = static_cast<std::size_t>(g < 0.0 ? 0.0 : g);
     const double f = g - static_cast<double>(j);
     if (!(f >= 0.0 && f <= 1.0))
         TableInfo::ThrowInvalidIndex();
+    if (span)
+        *span = j + 1 >= count ? 0.0 : values[j + 1] - values[j];
     if (j + 1 >= count)
         return values[count - 1];
     if (f == 0.0)
@@ -92,22 +94,7 @@ void DifferentialProbabilityTable::LoadDataFromStream(std::istream& in)
     } catch (const std::exception& e) {
         throw std::runtime_error(std::string("DifferentialProbabilityTable: ") + e.what());
     }
-    Loaded();
-}
-
-void DifferentialProbabilityTable::Loaded()
-{
     loaded_ = true;
-    largestFirstStep_ = 0.0;
-    for (const auto& s : info_.Segments())
-        largestFirstStep_ = std::max(largestFirstStep_, 1.0 / static_cast<double>(s.Gamma));
-}
-
-std::size_t DifferentialProbabilityTable::GammaAt(double energy) const
-{
-    std::size_t index = 0;
-    double fraction = 0.0;
-    return info_.Locate(energy, index, fraction).Gamma;
 }
 
 void DifferentialProbabilityTable::Load(std::istream& in)
@@ -167,7 +154,7 @@ void DifferentialProbabilityTable::ComputeColumns(const ColumnFiller& fill)
     }
     if (!error.empty())
         throw std::runtime_error(error);
-    Loaded();
+    loaded_ = true;
 }
 
 void DifferentialProbabilityTable::Write(std::ostream& out, const std::string& name) const
@@ -186,16 +173,25 @@ void DifferentialProbabilityTable::Write(std::ostream& out, const std::string& n
 
 double DifferentialProbabilityTable::GetValue(double u, double energy) const
 {
+    double span = 0.0;
+    return GetValue(u, energy, span);
+}
+
+double DifferentialProbabilityTable::GetValue(double u, double energy, double& span) const
+{
+    span = 0.0;
     if (!loaded_)
         return 1.0;
     std::size_t index = 0;
     double fraction = 0.0;
     const EnergySegment& s = info_.Locate(energy, index, fraction);
     const double* level = &values_[s.FirstValue + (index - s.FirstLevel) * s.Gamma];
-    const double a = InterpolateGamma(level, s.Gamma, u);
+    const double a = InterpolateGamma(level, s.Gamma, u, &span);
     if (fraction == 0.0)
         return a;
-    const double b = InterpolateGamma(level + s.Gamma, s.Gamma, u);
+    double spanB = 0.0;
+    const double b = InterpolateGamma(level + s.Gamma, s.Gamma, u, &spanB);
+    span = std::max(span, spanB);
     return fraction == 1.0 ? b : (1.0 - fraction) * a + fraction * b;
 }
 

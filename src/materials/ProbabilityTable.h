@@ -21,8 +21,8 @@ std::vector<double> InvertDistribution(std::size_t count, const AngularDensity& 
 
 // Value at u of `count` values standing for u = j / count, linear between
 // them, the last value from u = (count - 1) / count on; "Invalid array index!"
-// for u outside [0, 1].
-double InterpolateGamma(const double* values, std::size_t count, double u);
+// for u outside [0, 1]. With `span`, the step between the two values used.
+double InterpolateGamma(const double* values, std::size_t count, double u, double* span = nullptr);
 
 using EnergyDensity = std::function<double(double energy, double mu)>;
 // A table filler inverting the density at each level's energy with InvertDistribution.
@@ -52,22 +52,16 @@ public:
     // Linear in u and in energy; energy errors as for attenuation tables. A
     // table that is not loaded yields 1 (forward scattering).
     double GetValue(double u, double energy) const;
-    // Whether u lies below the first gamma step 1/G at `energy`, where the
-    // table can only interpolate between cos(theta) = -1 and its entry 1.
-    bool InFirstGammaStep(double u, double energy) const
-    {
-        return u < largestFirstStep_ && u * static_cast<double>(GammaAt(energy)) < 1.0;
-    }
+    // The same, and `span` the wider of the cos(theta) steps between the two
+    // entries interpolated in u (0 on the last entry).
+    double GetValue(double u, double energy, double& span) const;
 
 private:
     TableInfo info_;
     std::vector<double> values_;
     bool loaded_ = false;
-    double largestFirstStep_ = 0.0;  // 1 / the smallest G of all segments
 
     void Load(std::istream& in);
-    void Loaded();
-    std::size_t GammaAt(double energy) const;
 };
 
 // The file a computed table is saved to: name + "_cv" (coherent) or "_iv"

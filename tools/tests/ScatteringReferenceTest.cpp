@@ -138,7 +138,7 @@ TEST_F(TotalScatteringSamplers, FollowXraylibsDensitiesOnAndBetweenTableLevels)
                 for (double& e : expected)
                     e *= kSamples / mass;
                 const double referenceMean = moment / mass;
-                for (bool tabulated : {false}) {
+                for (bool tabulated : {true, false}) {
                     const auto sampler = compton ? interactions::CreateComptonCrossSection(
                                                        interactions::ScatteringTotal, tabulated, 0.001)
                                                  : std::unique_ptr<interactions::TBasicPhotonCrossSection>(
