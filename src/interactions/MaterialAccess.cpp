@@ -55,15 +55,15 @@ double TotalComptonTableCosTheta(const materials::TMaterial* material, double u,
 
 double TotalRayleighTableCosTheta(const materials::TMaterial* material, double u, double energy) {
     const auto& p = material->Properties;
+    double span = 0.0;
+    const double mu = p.TotalRayleigh.Table.GetValueByMomentumTransfer(u, energy, span);
     if (!p.FormFactorIntegral.IsBuilt())
-        return p.TotalRayleigh.Table.GetValue(u, energy);
+        return mu;
     // Between two entries the table spreads its photons evenly. Where they lie
     // far apart (the backward tail of a forward peak: the first step alone
     // runs from -1 to entry 1) that would flatten the tail, so there the
     // exact inverse is used; it is needed for a few percent of u at most.
     constexpr double kWideStep = 0.01;
-    double span = 0.0;
-    const double mu = p.TotalRayleigh.Table.GetValue(u, energy, span);
     return span > kWideStep ? p.FormFactorIntegral.CosTheta(u, energy) : mu;
 }
 

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <fstream>
+#include <limits>
 #include <stdexcept>
 #include <sys/stat.h>
 
@@ -177,7 +178,10 @@ bool TMaterial::LoadData(const inifiles::TIniFileSection& section, const Materia
             LoadFile(p.Coefficients, info.FileName);
         });
     }
-    const double threshold = switches.FullPhysicsThreshold;
+    // The tables serve energies up to the threshold only, but their last level
+    // may lie beyond it; it must still hold the total distribution, or the
+    // energies just below the threshold would be interpolated towards the simple one.
+    const double everywhere = std::numeric_limits<double>::infinity();
     auto angleTable = [&](const char* label, TAngleTableCoefficients& item, const auto& fill) {
         ok &= Step(sink, label, [&] { LoadOrCompute(item, GetName(), fill, &section, sink); });
     };
@@ -185,7 +189,7 @@ bool TMaterial::LoadData(const inifiles::TIniFileSection& section, const Materia
         ok &= Step(sink, " ScatFunc", [&] { LoadFile(p.ScatteringFunction, p.ScatteringFunctionFile); });
     if (p.LoadTotalCompton)
         angleTable(" Compton", p.TotalCompton, datastructures::DensityFiller([&](double e, double mu) {
-                       return TotalComptonDensity(e, mu, p.ScatteringFunction, threshold);
+                       return TotalComptonDensity(e, mu, p.ScatteringFunction, everywhere);
                    }));
     if (p.LoadFormFactor) {
         ok &= Step(sink, " FormFactor", [&] {
@@ -193,8 +197,7 @@ bool TMaterial::LoadData(const inifiles::TIniFileSection& section, const Materia
             p.FormFactorIntegral.Build(p.FormFactor);
         });
     }
-    // The table's levels end at the threshold, where F(x)^2 (1 + mu^2) applies
-    // throughout, so its columns are the exact inverse at each level.
+    // Each level's column is the exact inverse of F(x)^2 (1 + mu^2).
     if (p.LoadTotalRayleigh)
         angleTable(" Rayleigh", p.TotalRayleigh, [&](double e, double* values, std::size_t count) {
             p.FormFactorIntegral.FillTable(e, values, count);

@@ -177,22 +177,52 @@ double DifferentialProbabilityTable::GetValue(double u, double energy) const
     return GetValue(u, energy, span);
 }
 
+DifferentialProbabilityTable::Levels DifferentialProbabilityTable::Lookup(double u, double energy) const
+{
+    Levels l;
+    std::size_t index = 0;
+    const EnergySegment& s = info_.Locate(energy, index, l.fraction);
+    const std::size_t local = index - s.FirstLevel;
+    const double* level = &values_[s.FirstValue + local * s.Gamma];
+    l.below = InterpolateGamma(level, s.Gamma, u, &l.span);
+    l.energyBelow = s.Start + static_cast<double>(local) * s.Stride;
+    if (l.fraction == 0.0)
+        return l;
+    double spanAbove = 0.0;
+    l.above = InterpolateGamma(level + s.Gamma, s.Gamma, u, &spanAbove);
+    l.span = std::max(l.span, spanAbove);
+    l.energyAbove = l.energyBelow + s.Stride;
+    return l;
+}
+
 double DifferentialProbabilityTable::GetValue(double u, double energy, double& span) const
 {
     span = 0.0;
     if (!loaded_)
         return 1.0;
-    std::size_t index = 0;
-    double fraction = 0.0;
-    const EnergySegment& s = info_.Locate(energy, index, fraction);
-    const double* level = &values_[s.FirstValue + (index - s.FirstLevel) * s.Gamma];
-    const double a = InterpolateGamma(level, s.Gamma, u, &span);
-    if (fraction == 0.0)
-        return a;
-    double spanB = 0.0;
-    const double b = InterpolateGamma(level + s.Gamma, s.Gamma, u, &spanB);
-    span = std::max(span, spanB);
-    return fraction == 1.0 ? b : (1.0 - fraction) * a + fraction * b;
+    const Levels l = Lookup(u, energy);
+    span = l.span;
+    if (l.fraction == 0.0)
+        return l.below;
+    return l.fraction == 1.0 ? l.above : (1.0 - l.fraction) * l.below + l.fraction * l.above;
+}
+
+double DifferentialProbabilityTable::GetValueByMomentumTransfer(double u, double energy, double& span) const
+{
+    span = 0.0;
+    if (!loaded_)
+        return 1.0;
+    const Levels l = Lookup(u, energy);
+    span = l.span;
+    if (l.fraction == 0.0)
+        return l.below;
+    // x^2 = 2 C^2 E^2 (1 - mu), linear in E^2: exact where the angles do not
+    // change with energy (Thomson) and where x does not (form-factor peak).
+    const double e2 = energy * energy;
+    const double below2 = l.energyBelow * l.energyBelow, above2 = l.energyAbove * l.energyAbove;
+    const double w = (e2 - below2) / (above2 - below2);
+    const double x2 = (1.0 - w) * (1.0 - l.below) * below2 + w * (1.0 - l.above) * above2;
+    return std::min(1.0, std::max(-1.0, 1.0 - x2 / e2));
 }
 
 } // namespace datastructures

@@ -55,12 +55,22 @@ public:
     // The same, and `span` the wider of the cos(theta) steps between the two
     // entries interpolated in u (0 on the last entry).
     double GetValue(double u, double energy, double& span) const;
+    // Like GetValue, but between levels the momentum transfer x^2 ~ E^2 (1 - mu)
+    // is interpolated linearly in E^2 rather than cos(theta) in E (the Rayleigh
+    // distribution narrows like 1/E^2 once the form factor dominates).
+    double GetValueByMomentumTransfer(double u, double energy, double& span) const;
 
 private:
     TableInfo info_;
     std::vector<double> values_;
     bool loaded_ = false;
 
+    // The values at u of the levels around an energy: `below` alone when the
+    // energy is on a level (fraction 0), else also `above` and their energies.
+    struct Levels {
+        double below = 0.0, above = 0.0, energyBelow = 0.0, energyAbove = 0.0, fraction = 0.0, span = 0.0;
+    };
+    Levels Lookup(double u, double energy) const;
     void Load(std::istream& in);
 };
 
