@@ -90,7 +90,8 @@ std::string ReplaceKey(std::string text, const std::string& key, const std::stri
 
 double TableMegabytes(const datastructures::DifferentialProbabilityTable& table)
 {
-    return table.IsLoaded() ? static_cast<double>(table.Configuration().TotalValues()) * sizeof(double) / 1e6 : 0.0;
+    return table.IsLoaded() ? static_cast<double>(table.Configuration().TotalValues()) * sizeof(double) / 1e6
+                            : 0.0;
 }
 
 // Loads every shipped material from `text` with full physics up to `maxEnergy`;
@@ -126,8 +127,9 @@ LoadFigures LoadShipped(const std::string& text, double maxEnergy, bool earlierR
         info.IntegrationPrecision = 0.001;
         info.EnergyStart = {1, 10, 100};
         info.EnergyStride = {0.5, 5, 50};
-        p.TotalRayleigh.Table.Compute(
-            [&](double e, double mu) { return materials::TotalRayleighDensity(e, mu, p.FormFactor, maxEnergy); });
+        p.TotalRayleigh.Table.Compute([&](double e, double mu) {
+            return materials::TotalRayleighDensity(e, mu, p.FormFactor, maxEnergy);
+        });
     }
     figures.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     for (std::size_t i = 0; i < list.Count(); ++i) {
@@ -144,8 +146,9 @@ void ReportLoading(double maxEnergy)
         ReplaceKey(ReplaceKey(shipped, "EnergyStart", "1,10,100"), "EnergyStride", "0.5,5,50");
     const LoadFigures reference = LoadShipped(earlier, maxEnergy, true);
     const LoadFigures ours = LoadShipped(shipped, maxEnergy, false);
-    std::printf("BENCH materials load_shipped_set_%gkeV: %.3g s; reference earlier_coarse_grids %.3g s; ratio %.3g\n",
-                maxEnergy, ours.seconds, reference.seconds, ours.seconds / reference.seconds);
+    std::printf(
+        "BENCH materials load_shipped_set_%gkeV: %.3g s; reference earlier_coarse_grids %.3g s; ratio %.3g\n",
+        maxEnergy, ours.seconds, reference.seconds, ours.seconds / reference.seconds);
     std::printf("BENCH materials angle_table_memory_%gkeV: %.3g MB; reference earlier_coarse_grids %.3g MB; "
                 "ratio %.3g\n",
                 maxEnergy, ours.megabytes, reference.megabytes, ours.megabytes / reference.megabytes);

@@ -138,8 +138,8 @@ double TAnalyticalTotalComptonCrossSection::GetDifferential(const materials::TMa
                                           MaterialSettings(material).FullPhysicsThreshold);
 }
 
-double TAnalyticalTotalComptonCrossSection::SampleCosTheta(const materials::TMaterial* material, double energy,
-                                                           TRandomNumbersGenerator& rng) const {
+double TAnalyticalTotalComptonCrossSection::SampleCosTheta(const materials::TMaterial* material,
+                                                           double energy, TRandomNumbersGenerator& rng) const {
     if (energy > MaterialSettings(material).FullPhysicsThreshold)
         return SampleKleinNishina(energy, rng);
     const materials::TScatterData& s = ScatteringFunction(material);
@@ -155,8 +155,8 @@ double TAnalyticalTotalComptonCrossSection::SampleCosTheta(const materials::TMat
     }
 }
 
-double TAnalyticalTotalRayleighCrossSection::SolveCosTheta(const materials::TMaterial* material, double energy,
-                                                           double u) const {
+double TAnalyticalTotalRayleighCrossSection::SolveCosTheta(const materials::TMaterial* material,
+                                                           double energy, double u) const {
     if (energy > MaterialSettings(material).FullPhysicsThreshold)
         return materials::ThomsonCosTheta(u);
     if (const auto* integral = FormFactorIntegral(material))

@@ -13,6 +13,19 @@ namespace {
 constexpr double kFirstX = 1e-4;      // 1/Angstrom: below it F is flat at every energy Tarvo tracks
 constexpr double kNodeRatio = 1.01;   // in x: F^2 is linear in t between nodes to about 1e-5
 
+struct Moments {
+    double m0, m1, m2;
+};
+
+// Integrals of (d + g s) (ti + s)^k over s in [0, s], k = 0, 1, 2.
+Moments Increments(double ti, double d, double g, double s)
+{
+    const double s2 = s * s, s3 = s2 * s;
+    return {d * s + g * s2 / 2.0, d * (ti * s + s2 / 2.0) + g * (ti * s2 / 2.0 + s3 / 3.0),
+            d * (ti * ti * s + ti * s2 + s3 / 3.0) +
+                g * (ti * ti * s2 / 2.0 + 2.0 * ti * s3 / 3.0 + s2 * s2 / 4.0)};
+}
+
 } // namespace
 
 void TFormFactorIntegral::Build(const TScatterData& formFactor)
@@ -29,27 +42,19 @@ void TFormFactorIntegral::Build(const TScatterData& formFactor)
     p0_.assign(t_.size(), 0.0);
     p1_.assign(t_.size(), 0.0);
     p2_.assign(t_.size(), 0.0);
-    // The moments' increments over a whole interval: W's terms for a = 0, 1, 2
-    // would mix them, so each is integrated on its own.
     for (std::size_t i = 0; i + 1 < t_.size(); ++i) {
-        const double s = t_[i + 1] - t_[i], ti = t_[i], d = density_[i];
-        const double g = (density_[i + 1] - d) / s;
-        p0_[i + 1] = p0_[i] + d * s + g * s * s / 2.0;
-        p1_[i + 1] = p1_[i] + d * (ti * s + s * s / 2.0) + g * (ti * s * s / 2.0 + s * s * s / 3.0);
-        p2_[i + 1] = p2_[i] + d * (ti * ti * s + ti * s * s + s * s * s / 3.0) +
-                     g * (ti * ti * s * s / 2.0 + 2.0 * ti * s * s * s / 3.0 + s * s * s * s / 4.0);
+        const double s = t_[i + 1] - t_[i];
+        const Moments m = Increments(t_[i], density_[i], (density_[i + 1] - density_[i]) / s, s);
+        p0_[i + 1] = p0_[i] + m.m0;
+        p1_[i + 1] = p1_[i] + m.m1;
+        p2_[i + 1] = p2_[i] + m.m2;
     }
 }
 
 double TFormFactorIntegral::W(std::size_t i, double s, double a) const
 {
-    const double ti = t_[i], d = density_[i];
-    const double g = i + 1 < t_.size() ? (density_[i + 1] - d) / (t_[i + 1] - ti) : 0.0;
-    const double s2 = s * s, s3 = s2 * s;
-    const double m0 = d * s + g * s2 / 2.0;
-    const double m1 = d * (ti * s + s2 / 2.0) + g * (ti * s2 / 2.0 + s3 / 3.0);
-    const double m2 = d * (ti * ti * s + ti * s2 + s3 / 3.0) + g * (ti * ti * s2 / 2.0 + 2.0 * ti * s3 / 3.0 + s2 * s2 / 4.0);
-    return NodeW(i, a) + 2.0 * m0 - 2.0 * a * m1 + a * a * m2;
+    const Moments m = Increments(t_[i], density_[i], Slope(i), s);
+    return NodeW(i, a) + 2.0 * m.m0 - 2.0 * a * m.m1 + a * a * m.m2;
 }
 
 TFormFactorIntegral::Scale TFormFactorIntegral::ScaleAt(double energy) const
@@ -58,7 +63,8 @@ TFormFactorIntegral::Scale TFormFactorIntegral::ScaleAt(double energy) const
     const double c = kMomentumTransferFactor * energy;
     scale.a = 1.0 / (2.0 * c * c);
     scale.tMax = 4.0 * c * c;
-    scale.lastNode = static_cast<std::size_t>(std::upper_bound(t_.begin(), t_.end(), scale.tMax) - t_.begin()) - 1;
+    const auto above = std::upper_bound(t_.begin(), t_.end(), scale.tMax);
+    scale.lastNode = static_cast<std::size_t>(above - t_.begin()) - 1;
     scale.total = W(scale.lastNode, scale.tMax - t_[scale.lastNode], scale.a);
     return scale;
 }
@@ -70,9 +76,8 @@ double TFormFactorIntegral::MuOf(double t, const Scale& scale) const
 
 double TFormFactorIntegral::Solve(std::size_t i, double target, const Scale& scale) const
 {
-    const double a = scale.a, ti = t_[i], d = density_[i];
+    const double a = scale.a, ti = t_[i], d = density_[i], g = Slope(i);
     const double top = i < scale.lastNode ? t_[i + 1] : scale.tMax;
-    const double g = i + 1 < t_.size() ? (density_[i + 1] - d) / (t_[i + 1] - ti) : 0.0;
     const double wLow = NodeW(i, a);
     const double wHigh = i < scale.lastNode ? NodeW(i + 1, a) : scale.total;
     double lo = 0.0, hi = top - ti;

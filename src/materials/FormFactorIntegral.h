@@ -41,6 +41,11 @@ private:
 
     Scale ScaleAt(double energy) const;
     double NodeW(std::size_t i, double a) const { return 2.0 * p0_[i] - 2.0 * a * p1_[i] + a * a * p2_[i]; }
+    // d(F^2)/dt above node i (0 beyond the last node).
+    double Slope(std::size_t i) const
+    {
+        return i + 1 < t_.size() ? (density_[i + 1] - density_[i]) / (t_[i + 1] - t_[i]) : 0.0;
+    }
     // W at t_i + s, within the interval above node i (beyond the last node F^2 stays constant).
     double W(std::size_t i, double s, double a) const;
     // t in the interval above node i (W(i) <= target <= W(i + 1)) with W(t) = target.

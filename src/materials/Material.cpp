@@ -59,7 +59,7 @@ void SaveTable(datastructures::DifferentialProbabilityTable& table, const std::s
 
 // Loads the table from its file, or computes it (and saves it when asked to).
 void LoadOrCompute(TAngleTableCoefficients& item, const std::string& name,
-                   const datastructures::DifferentialProbabilityTable::ColumnFiller& fill,
+                   const datastructures::ColumnFiller& fill,
                    const inifiles::TIniFileElement* directoryOf, const MessageSink& sink)
 {
     auto& info = item.Table.Configuration();
@@ -301,7 +301,11 @@ bool TCommonMaterial::LoadData(const inifiles::TIniFileElement& directoryOf, con
     if (p.LoadKleinNishina) {
         ok &= Step(
             sink, " Klein-Nishina",
-            [&] { LoadOrCompute(p.KleinNishina, "Common", datastructures::DensityFiller(KleinNishinaDensity), &directoryOf, sink); }, "Error reading ");
+            [&] {
+                LoadOrCompute(p.KleinNishina, "Common", datastructures::DensityFiller(KleinNishinaDensity),
+                              &directoryOf, sink);
+            },
+            "Error reading ");
     }
     if (p.LoadThomson) {
         ok &= Step(

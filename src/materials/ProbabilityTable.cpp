@@ -69,7 +69,7 @@ std::vector<double> InvertDistribution(std::size_t count, const AngularDensity& 
     return table;
 }
 
-std::function<void(double, double*, std::size_t)> DensityFiller(const EnergyDensity& density)
+ColumnFiller DensityFiller(const EnergyDensity& density)
 {
     return [density](double energy, double* values, std::size_t count) {
         const auto column = InvertDistribution(count, [&](double mu) { return density(energy, mu); });
@@ -171,12 +171,6 @@ void DifferentialProbabilityTable::Write(std::ostream& out, const std::string& n
     }
 }
 
-double DifferentialProbabilityTable::GetValue(double u, double energy) const
-{
-    double span = 0.0;
-    return GetValue(u, energy, span);
-}
-
 DifferentialProbabilityTable::Levels DifferentialProbabilityTable::Lookup(double u, double energy) const
 {
     Levels l;
@@ -195,13 +189,11 @@ DifferentialProbabilityTable::Levels DifferentialProbabilityTable::Lookup(double
     return l;
 }
 
-double DifferentialProbabilityTable::GetValue(double u, double energy, double& span) const
+double DifferentialProbabilityTable::GetValue(double u, double energy) const
 {
-    span = 0.0;
     if (!loaded_)
         return 1.0;
     const Levels l = Lookup(u, energy);
-    span = l.span;
     if (l.fraction == 0.0)
         return l.below;
     return l.fraction == 1.0 ? l.above : (1.0 - l.fraction) * l.below + l.fraction * l.above;

@@ -24,9 +24,11 @@ std::vector<double> InvertDistribution(std::size_t count, const AngularDensity& 
 // for u outside [0, 1]. With `span`, the step between the two values used.
 double InterpolateGamma(const double* values, std::size_t count, double u, double* span = nullptr);
 
+// Writes the `count` values of a table level at `energy` (entry j for u = j / count).
+using ColumnFiller = std::function<void(double energy, double* values, std::size_t count)>;
 using EnergyDensity = std::function<double(double energy, double mu)>;
-// A table filler inverting the density at each level's energy with InvertDistribution.
-std::function<void(double, double*, std::size_t)> DensityFiller(const EnergyDensity& density);
+// A filler inverting the density at each level's energy with InvertDistribution.
+ColumnFiller DensityFiller(const EnergyDensity& density);
 
 // cos(theta) as a function of a uniform number u (gamma) and of the photon
 // energy: per energy level G values, entry j standing for u = j / G.
@@ -39,8 +41,6 @@ public:
     // "#Tarvo" header, then one line of G values per level. Errors carry the
     // prefix "DifferentialProbabilityTable: ".
     void LoadDataFromStream(std::istream& in);
-    // Writes the `count` values of the level at `energy` (entry j for u = j / count).
-    using ColumnFiller = std::function<void(double energy, double* values, std::size_t count)>;
     // Fills the table level by level (levels in parallel); a segment without
     // gamma count gets floor(1 / precision) + 1.
     void ComputeColumns(const ColumnFiller& fill);
@@ -52,12 +52,10 @@ public:
     // Linear in u and in energy; energy errors as for attenuation tables. A
     // table that is not loaded yields 1 (forward scattering).
     double GetValue(double u, double energy) const;
-    // The same, and `span` the wider of the cos(theta) steps between the two
-    // entries interpolated in u (0 on the last entry).
-    double GetValue(double u, double energy, double& span) const;
     // Like GetValue, but between levels the momentum transfer x^2 ~ E^2 (1 - mu)
     // is interpolated linearly in E^2 rather than cos(theta) in E (the Rayleigh
-    // distribution narrows like 1/E^2 once the form factor dominates).
+    // distribution narrows like 1/E^2 once the form factor dominates); `span`
+    // is the wider cos(theta) step between the entries interpolated in u.
     double GetValueByMomentumTransfer(double u, double energy, double& span) const;
 
 private:

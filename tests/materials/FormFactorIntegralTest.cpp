@@ -48,7 +48,8 @@ TEST(FormFactorIntegral, ConstantFormFactorGivesThomson)
     for (double energy : {1.0, 60.0, 1000.0}) {
         EXPECT_NEAR(integral.Integral(energy), 4.0 * 8.0 / 3.0, 1e-9) << energy;
         for (double u : {1e-6, 0.01, 0.3, 0.5, 0.97})
-            EXPECT_NEAR(integral.CosTheta(u, energy), materials::ThomsonCosTheta(u), 1e-9) << energy << " " << u;
+            EXPECT_NEAR(integral.CosTheta(u, energy), materials::ThomsonCosTheta(u), 1e-9)
+                << energy << " " << u;
     }
     for (double u : {0.0, 0.2, 0.5, 0.999}) {
         const double mu = materials::ThomsonCosTheta(u);

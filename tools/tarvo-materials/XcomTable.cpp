@@ -46,7 +46,8 @@ XcomTable XcomTable::Load(const std::string& path)
             const Row& previous = table.rows_.back();
             if (r.energy < previous.energy)
                 throw std::runtime_error("Energies not ascending" + where);
-            const bool edgePair = table.rows_.size() < 2 || table.rows_[table.rows_.size() - 2].energy != r.energy;
+            const auto& rows = table.rows_;
+            const bool edgePair = rows.size() < 2 || rows[rows.size() - 2].energy != r.energy;
             if (r.energy == previous.energy && (!edgePair || r.photo <= previous.photo))
                 throw std::runtime_error("Repeated energy that is not an absorption edge" + where);
         }
