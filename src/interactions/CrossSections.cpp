@@ -1,15 +1,51 @@
 #include "interactions/CrossSections.h"
 
+#include "interactions/BasicInteraction.h"
 #include "interactions/MaterialAccess.h"
 #include "interactions/PhysicsConstants.h"
 #include "materials/AngularDensities.h"
+#include "materials/FormFactorIntegral.h"
 #include "materials/MaterialProperties.h"
 
+#include <algorithm>
 #include <cmath>
 #include <sstream>
 #include <stdexcept>
 
 namespace interactions {
+
+namespace {
+
+// Klein-Nishina by Butcher and Messel's method in eps = E'/E: the density
+// eps^-1 + eps is sampled by composition, then the rest accepted.
+double SampleKleinNishina(double energy, TRandomNumbersGenerator& rng) {
+    const double k = energy / kElectronMass;
+    const double eps0 = 1.0 / (1.0 + 2.0 * k);
+    const double eps0Squared = eps0 * eps0;
+    const double alpha1 = -std::log(eps0);
+    const double alpha2 = alpha1 + 0.5 * (1.0 - eps0Squared);
+    for (;;) {
+        double eps, epsSquared;
+        if (alpha1 > alpha2 * Uniform(rng)) {
+            eps = std::exp(-alpha1 * Uniform(rng));
+            epsSquared = eps * eps;
+        } else {
+            epsSquared = eps0Squared + (1.0 - eps0Squared) * Uniform(rng);
+            eps = std::sqrt(epsSquared);
+        }
+        const double oneMinusCos = (1.0 - eps) / (eps * k);
+        const double sinSquared = oneMinusCos * (2.0 - oneMinusCos);
+        if (1.0 - eps * sinSquared / (1.0 + epsSquared) >= Uniform(rng))
+            return std::max(-1.0, 1.0 - oneMinusCos);
+    }
+}
+
+} // namespace
+
+double TBasicPhotonCrossSection::SampleCosTheta(const materials::TMaterial* material, double energy,
+                                                TRandomNumbersGenerator& rng) const {
+    return GetCosTheta(material, Uniform(rng), energy);
+}
 
 double TBasicComptonCrossSection::GetScatteredEnergy(double cosTheta, double energy) const {
     return energy / (1.0 + energy / kElectronMass * (1.0 - cosTheta));
@@ -81,6 +117,16 @@ double TAnalyticalSimpleComptonCrossSection::GetDifferential(const materials::TM
     return materials::KleinNishinaDensity(energy, mu);
 }
 
+double TAnalyticalSimpleComptonCrossSection::SampleCosTheta(const materials::TMaterial*, double energy,
+                                                            TRandomNumbersGenerator& rng) const {
+    return SampleKleinNishina(energy, rng);
+}
+
+double TAnalyticalSimpleRayleighCrossSection::SolveCosTheta(const materials::TMaterial*, double,
+                                                            double u) const {
+    return materials::ThomsonCosTheta(u);
+}
+
 double TAnalyticalSimpleRayleighCrossSection::GetDifferential(const materials::TMaterial*, double,
                                                               double mu) const {
     return materials::ThomsonDensity(mu);
@@ -90,6 +136,32 @@ double TAnalyticalTotalComptonCrossSection::GetDifferential(const materials::TMa
                                                             double energy, double mu) const {
     return materials::TotalComptonDensity(energy, mu, ScatteringFunction(material),
                                           MaterialSettings(material).FullPhysicsThreshold);
+}
+
+double TAnalyticalTotalComptonCrossSection::SampleCosTheta(const materials::TMaterial* material,
+                                                           double energy, TRandomNumbersGenerator& rng) const {
+    if (energy > MaterialSettings(material).FullPhysicsThreshold)
+        return SampleKleinNishina(energy, rng);
+    const materials::TScatterData& s = ScatteringFunction(material);
+    const double bound = s.MaxValue();
+    if (!(bound > 0.0))
+        throw std::runtime_error("Scattering function not loaded for " + MaterialName(material));
+    for (;;) {
+        const double mu = SampleKleinNishina(energy, rng);
+        const double p = 1.0 / (1.0 + energy / kElectronMass * (1.0 - mu));
+        const double x = materials::kMomentumTransferFactor * energy * std::sqrt(p * p + 1.0 - 2.0 * p * mu);
+        if (Uniform(rng) * bound <= s.Evaluate(x))
+            return mu;
+    }
+}
+
+double TAnalyticalTotalRayleighCrossSection::SolveCosTheta(const materials::TMaterial* material,
+                                                           double energy, double u) const {
+    if (energy > MaterialSettings(material).FullPhysicsThreshold)
+        return materials::ThomsonCosTheta(u);
+    if (const auto* integral = FormFactorIntegral(material))
+        return integral->CosTheta(u, energy);
+    return TAnalyticalScatteringCrossSection::SolveCosTheta(material, energy, u);
 }
 
 double TAnalyticalTotalRayleighCrossSection::GetDifferential(const materials::TMaterial* material,
@@ -102,6 +174,8 @@ double TAnalyticalTotalRayleighCrossSection::IntegrateAll(const materials::TMate
                                                           double energy) const {
     if (energy > MaterialSettings(material).FullPhysicsThreshold)
         return 8.0 / 3.0;
+    if (const auto* integral = FormFactorIntegral(material))
+        return integral->Integral(energy);
     return Integrate(material, energy, 1.0);
 }
 

@@ -2,6 +2,8 @@
 
 #include <memory>
 
+class TRandomNumbersGenerator;
+
 namespace materials {
 class TMaterial;
 }
@@ -19,6 +21,10 @@ public:
     virtual double GetScatteredEnergy(double /*cosTheta*/, double energy) const { return energy; }
     // cos(theta) for the uniform number u.
     virtual double GetCosTheta(const materials::TMaterial* material, double u, double energy) const = 0;
+    // cos(theta) drawn with the caller's generator, as transport samples it:
+    // GetCosTheta of one uniform number, unless a sampler needs more of them.
+    virtual double SampleCosTheta(const materials::TMaterial* material, double energy,
+                                  TRandomNumbersGenerator& rng) const;
     // Integral of the angular density over cos(theta) in [-1, 1].
     virtual double GetIntegral(const materials::TMaterial* /*material*/, double /*energy*/) const {
         return 1.0;
@@ -72,36 +78,45 @@ public:
     }
 };
 
-// Klein-Nishina.
+// Klein-Nishina. Transport samples it exactly (Butcher and Messel's
+// composition and rejection); GetCosTheta of one number solves the integral.
 class TAnalyticalSimpleComptonCrossSection : public TAnalyticalCrossSection<TBasicComptonCrossSection> {
 public:
     using TAnalyticalCrossSection::TAnalyticalCrossSection;
     double GetDifferential(const materials::TMaterial* material, double energy, double mu) const override;
+    double SampleCosTheta(const materials::TMaterial* material, double energy,
+                          TRandomNumbersGenerator& rng) const override;
 };
 
-// Thomson: 1 + mu^2, whose integral is 8/3.
+// Thomson: 1 + mu^2, whose integral is 8/3 and whose inverse is a cubic's root.
 class TAnalyticalSimpleRayleighCrossSection : public TAnalyticalCrossSection<TBasicRayleighCrossSection> {
 public:
     using TAnalyticalCrossSection::TAnalyticalCrossSection;
     double GetDifferential(const materials::TMaterial* material, double energy, double mu) const override;
     double IntegrateAll(const materials::TMaterial*, double) const override { return 8.0 / 3.0; }
+    double SolveCosTheta(const materials::TMaterial* material, double energy, double u) const override;
 };
 
 // Klein-Nishina times the material's scattering function S(x) at and below
-// the full-physics threshold.
+// the full-physics threshold. Transport samples Klein-Nishina exactly and
+// accepts with S(x) / max S.
 class TAnalyticalTotalComptonCrossSection : public TAnalyticalCrossSection<TBasicComptonCrossSection> {
 public:
     using TAnalyticalCrossSection::TAnalyticalCrossSection;
     double GetDifferential(const materials::TMaterial* material, double energy, double mu) const override;
+    double SampleCosTheta(const materials::TMaterial* material, double energy,
+                          TRandomNumbersGenerator& rng) const override;
 };
 
 // Thomson times the squared atomic form factor F(x) at and below the
-// full-physics threshold, plain Thomson above.
+// full-physics threshold, plain Thomson above. Integral and inverse are exact,
+// from the material's form-factor integral (TFormFactorIntegral).
 class TAnalyticalTotalRayleighCrossSection : public TAnalyticalCrossSection<TBasicRayleighCrossSection> {
 public:
     using TAnalyticalCrossSection::TAnalyticalCrossSection;
     double GetDifferential(const materials::TMaterial* material, double energy, double mu) const override;
     double IntegrateAll(const materials::TMaterial* material, double energy) const override;
+    double SolveCosTheta(const materials::TMaterial* material, double energy, double u) const override;
 };
 
 // The tabulated classes look cos(theta) up in the angle tables of the

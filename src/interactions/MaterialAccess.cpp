@@ -54,7 +54,22 @@ double TotalComptonTableCosTheta(const materials::TMaterial* material, double u,
 }
 
 double TotalRayleighTableCosTheta(const materials::TMaterial* material, double u, double energy) {
-    return material->Properties.TotalRayleigh.Table.GetValue(u, energy);
+    const auto& p = material->Properties;
+    double span = 0.0;
+    const double mu = p.TotalRayleigh.Table.GetValueByMomentumTransfer(u, energy, span);
+    if (!p.FormFactorIntegral.IsBuilt())
+        return mu;
+    // Between two entries the table spreads its photons evenly. Where they lie
+    // far apart (the backward tail of a forward peak: the first step alone
+    // runs from -1 to entry 1) that would flatten the tail, so there the
+    // exact inverse is used; it is needed for a few percent of u at most.
+    constexpr double kWideStep = 0.01;
+    return span > kWideStep ? p.FormFactorIntegral.CosTheta(u, energy) : mu;
+}
+
+const materials::TFormFactorIntegral* FormFactorIntegral(const materials::TMaterial* material) {
+    const auto& integral = material->Properties.FormFactorIntegral;
+    return integral.IsBuilt() ? &integral : nullptr;
 }
 
 } // namespace interactions

@@ -9,6 +9,7 @@
 namespace materials {
 class TMaterial;
 class TScatterData;
+class TFormFactorIntegral;
 class TFluorescenceData;
 struct MaterialProperties;
 } // namespace materials
@@ -24,6 +25,8 @@ materials::TLinearCoefficients MaterialCoefficients(const materials::TMaterial* 
 
 const materials::TScatterData& ScatteringFunction(const materials::TMaterial* material);
 const materials::TScatterData& FormFactor(const materials::TMaterial* material);
+// Null when the material's F(x) is not loaded.
+const materials::TFormFactorIntegral* FormFactorIntegral(const materials::TMaterial* material);
 // Null when the material has no fluorescence data loaded.
 const materials::TFluorescenceData* FluorescenceData(const materials::TMaterial* material);
 

@@ -25,7 +25,7 @@ void TBasicPhotonScattering::Interact(TParticle& particle, const materials::TMat
 
 double TBasicPhotonScattering::GetCosTheta(const TParticle& particle, const materials::TMaterial* material,
                                            TRandomNumbersGenerator& rng) const {
-    return crossSection_->GetCosTheta(material, Uniform(rng), particle.Energy);
+    return crossSection_->SampleCosTheta(material, particle.Energy, rng);
 }
 
 TComptonScattering::TComptonScattering(int kind, bool tabulated, double precision, double electronProbability)

@@ -2,6 +2,7 @@
 
 #include "materials/ScatterData.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace materials {
@@ -20,6 +21,20 @@ inline double KleinNishinaDensity(double energy, double mu)
 }
 
 inline double ThomsonDensity(double mu) { return 1.0 + mu * mu; }
+
+// Exact inverse of the Thomson distribution: the real root of
+// mu^3 + 3 mu + 4 - 8 u = 0 (Cardano; the cubic rises monotonically).
+inline double ThomsonCosTheta(double u)
+{
+    if (u <= 0.0)
+        return -1.0;
+    if (u >= 1.0)
+        return 1.0;
+    const double halfQ = 2.0 - 4.0 * u;
+    const double root = std::sqrt(halfQ * halfQ + 1.0);
+    const double mu = std::cbrt(root - halfQ) - std::cbrt(root + halfQ);
+    return std::min(1.0, std::max(-1.0, mu));
+}
 
 // Klein-Nishina times S(x), x = C E sqrt(P^2 + 1 - 2 P mu), at and below the threshold.
 inline double TotalComptonDensity(double energy, double mu, const TScatterData& s, double threshold)

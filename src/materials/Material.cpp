@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <fstream>
+#include <limits>
 #include <stdexcept>
 #include <sys/stat.h>
 
@@ -56,18 +57,17 @@ void SaveTable(datastructures::DifferentialProbabilityTable& table, const std::s
     info.FileName = fileName;
 }
 
-// Loads the table from its file, or computes it from `density` (and saves it
-// when asked to).
+// Loads the table from its file, or computes it (and saves it when asked to).
 void LoadOrCompute(TAngleTableCoefficients& item, const std::string& name,
-                   const std::function<double(double, double)>& density, const inifiles::TIniFileElement* directoryOf,
-                   const MessageSink& sink)
+                   const datastructures::ColumnFiller& fill,
+                   const inifiles::TIniFileElement* directoryOf, const MessageSink& sink)
 {
     auto& info = item.Table.Configuration();
     if (!info.Save && !info.FileName.empty()) {
         LoadFile(item, info.FileName);
         return;
     }
-    item.Table.Compute(density);
+    item.Table.ComputeColumns(fill);
     item.MarkComputed();
     if (info.Save)
         SaveTable(item.Table, name, directoryOf, sink);
@@ -178,22 +178,30 @@ bool TMaterial::LoadData(const inifiles::TIniFileSection& section, const Materia
             LoadFile(p.Coefficients, info.FileName);
         });
     }
-    const double threshold = switches.FullPhysicsThreshold;
-    auto angleTable = [&](const char* label, TAngleTableCoefficients& item, auto density, const TScatterData& data) {
-        ok &= Step(sink, label, [&] {
-            LoadOrCompute(
-                item, GetName(), [&](double e, double mu) { return density(e, mu, data, threshold); }, &section,
-                sink);
-        });
+    // The tables serve energies up to the threshold only, but their last level
+    // may lie beyond it; it must still hold the total distribution, or the
+    // energies just below the threshold would be interpolated towards the simple one.
+    const double everywhere = std::numeric_limits<double>::infinity();
+    auto angleTable = [&](const char* label, TAngleTableCoefficients& item, const auto& fill) {
+        ok &= Step(sink, label, [&] { LoadOrCompute(item, GetName(), fill, &section, sink); });
     };
     if (p.LoadScatteringFunction)
         ok &= Step(sink, " ScatFunc", [&] { LoadFile(p.ScatteringFunction, p.ScatteringFunctionFile); });
     if (p.LoadTotalCompton)
-        angleTable(" Compton", p.TotalCompton, TotalComptonDensity, p.ScatteringFunction);
-    if (p.LoadFormFactor)
-        ok &= Step(sink, " FormFactor", [&] { LoadFile(p.FormFactor, p.FormFactorFile); });
+        angleTable(" Compton", p.TotalCompton, datastructures::DensityFiller([&](double e, double mu) {
+                       return TotalComptonDensity(e, mu, p.ScatteringFunction, everywhere);
+                   }));
+    if (p.LoadFormFactor) {
+        ok &= Step(sink, " FormFactor", [&] {
+            LoadFile(p.FormFactor, p.FormFactorFile);
+            p.FormFactorIntegral.Build(p.FormFactor);
+        });
+    }
+    // Each level's column is the exact inverse of F(x)^2 (1 + mu^2).
     if (p.LoadTotalRayleigh)
-        angleTable(" Rayleigh", p.TotalRayleigh, TotalRayleighDensity, p.FormFactor);
+        angleTable(" Rayleigh", p.TotalRayleigh, [&](double e, double* values, std::size_t count) {
+            p.FormFactorIntegral.FillTable(e, values, count);
+        });
     if (p.LoadFluorescence) {
         ok &= Step(sink, " Fluorescence", [&] {
             const auto* s = section.TryFindSubsection("Fluorescence");
@@ -293,7 +301,11 @@ bool TCommonMaterial::LoadData(const inifiles::TIniFileElement& directoryOf, con
     if (p.LoadKleinNishina) {
         ok &= Step(
             sink, " Klein-Nishina",
-            [&] { LoadOrCompute(p.KleinNishina, "Common", KleinNishinaDensity, &directoryOf, sink); }, "Error reading ");
+            [&] {
+                LoadOrCompute(p.KleinNishina, "Common", datastructures::DensityFiller(KleinNishinaDensity),
+                              &directoryOf, sink);
+            },
+            "Error reading ");
     }
     if (p.LoadThomson) {
         ok &= Step(

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "materials/FluorescenceData.h"
+#include "materials/FormFactorIntegral.h"
 #include "materials/MacroscopicCoefficients.h"
 #include "materials/MaterialProperties.h"
 #include "materials/ProbabilityTable.h"
@@ -52,6 +53,9 @@ struct TMaterialProperties : TBasicMaterialProperties {
     TMacroscopicCoefficients Coefficients;
     TScatteringFunctionCoefficients ScatteringFunction;
     TAtomicFormFactorCoefficients FormFactor;
+    // Built with F(x): exact Rayleigh angles for the analytical sampler, the
+    // computed total-Rayleigh table and that table's backward tail.
+    TFormFactorIntegral FormFactorIntegral;
     TTotalComptonCoefficients TotalCompton;
     TTotalRayleighCoefficients TotalRayleigh;
     TFluorescenceData Fluorescence;

@@ -2,6 +2,7 @@
 
 #include "materials/DataLines.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <iomanip>
@@ -21,13 +22,15 @@ std::size_t DefaultGammaCount(double precision)
 
 } // namespace
 
-double InterpolateGamma(const double* values, std::size_t count, double u)
+double InterpolateGamma(const double* values, std::size_t count, double u, double* span)
 {
     const double g = u * static_cast<double>(count);
     const auto j = static_cast<std::size_t>(g < 0.0 ? 0.0 : g);
     const double f = g - static_cast<double>(j);
     if (!(f >= 0.0 && f <= 1.0))
         TableInfo::ThrowInvalidIndex();
+    if (span)
+        *span = j + 1 >= count ? 0.0 : values[j + 1] - values[j];
     if (j + 1 >= count)
         return values[count - 1];
     if (f == 0.0)
@@ -64,6 +67,14 @@ std::vector<double> InvertDistribution(std::size_t count, const AngularDensity& 
         table[j] = mu[k] + std::min(1.0, std::max(0.0, t)) * (mu[k + 1] - mu[k]);
     }
     return table;
+}
+
+ColumnFiller DensityFiller(const EnergyDensity& density)
+{
+    return [density](double energy, double* values, std::size_t count) {
+        const auto column = InvertDistribution(count, [&](double mu) { return density(energy, mu); });
+        std::copy(column.begin(), column.end(), values);
+    };
 }
 
 std::string TableFileName(const std::string& name, std::uint32_t format)
@@ -106,7 +117,7 @@ void DifferentialProbabilityTable::Load(std::istream& in)
     }
 }
 
-void DifferentialProbabilityTable::Compute(const std::function<double(double energy, double mu)>& density)
+void DifferentialProbabilityTable::ComputeColumns(const ColumnFiller& fill)
 {
     loaded_ = false;
     info_.SetupEnergyGrid();
@@ -134,9 +145,7 @@ void DifferentialProbabilityTable::Compute(const std::function<double(double ene
     for (std::int64_t i = 0; i < count; ++i) {
         try {
             const Level& l = levels[static_cast<std::size_t>(i)];
-            const auto column =
-                InvertDistribution(l.gamma, [&](double mu) { return density(l.energy, mu); });
-            std::copy(column.begin(), column.end(), values_.begin() + static_cast<std::ptrdiff_t>(l.first));
+            fill(l.energy, &values_[l.first], l.gamma);
         } catch (const std::exception& e) {
 #pragma omp critical(tarvo_probability_table_error)
             if (error.empty())
@@ -162,19 +171,50 @@ void DifferentialProbabilityTable::Write(std::ostream& out, const std::string& n
     }
 }
 
+DifferentialProbabilityTable::Levels DifferentialProbabilityTable::Lookup(double u, double energy) const
+{
+    Levels l;
+    std::size_t index = 0;
+    const EnergySegment& s = info_.Locate(energy, index, l.fraction);
+    const std::size_t local = index - s.FirstLevel;
+    const double* level = &values_[s.FirstValue + local * s.Gamma];
+    l.below = InterpolateGamma(level, s.Gamma, u, &l.span);
+    l.energyBelow = s.Start + static_cast<double>(local) * s.Stride;
+    if (l.fraction == 0.0)
+        return l;
+    double spanAbove = 0.0;
+    l.above = InterpolateGamma(level + s.Gamma, s.Gamma, u, &spanAbove);
+    l.span = std::max(l.span, spanAbove);
+    l.energyAbove = l.energyBelow + s.Stride;
+    return l;
+}
+
 double DifferentialProbabilityTable::GetValue(double u, double energy) const
 {
     if (!loaded_)
         return 1.0;
-    std::size_t index = 0;
-    double fraction = 0.0;
-    const EnergySegment& s = info_.Locate(energy, index, fraction);
-    const double* level = &values_[s.FirstValue + (index - s.FirstLevel) * s.Gamma];
-    const double a = InterpolateGamma(level, s.Gamma, u);
-    if (fraction == 0.0)
-        return a;
-    const double b = InterpolateGamma(level + s.Gamma, s.Gamma, u);
-    return fraction == 1.0 ? b : (1.0 - fraction) * a + fraction * b;
+    const Levels l = Lookup(u, energy);
+    if (l.fraction == 0.0)
+        return l.below;
+    return l.fraction == 1.0 ? l.above : (1.0 - l.fraction) * l.below + l.fraction * l.above;
+}
+
+double DifferentialProbabilityTable::GetValueByMomentumTransfer(double u, double energy, double& span) const
+{
+    span = 0.0;
+    if (!loaded_)
+        return 1.0;
+    const Levels l = Lookup(u, energy);
+    span = l.span;
+    if (l.fraction == 0.0)
+        return l.below;
+    // x^2 = 2 C^2 E^2 (1 - mu), linear in E^2: exact where the angles do not
+    // change with energy (Thomson) and where x does not (form-factor peak).
+    const double e2 = energy * energy;
+    const double below2 = l.energyBelow * l.energyBelow, above2 = l.energyAbove * l.energyAbove;
+    const double w = (e2 - below2) / (above2 - below2);
+    const double x2 = (1.0 - w) * (1.0 - l.below) * below2 + w * (1.0 - l.above) * above2;
+    return std::min(1.0, std::max(-1.0, 1.0 - x2 / e2));
 }
 
 } // namespace datastructures

@@ -36,6 +36,9 @@ bool TScatterData::LoadDataFromStream(std::istream& in)
     }
     lastX_ = points.back().first;
     lastY_ = points.back().second;
+    maxY_ = std::max_element(points.begin(), points.end(), [](const auto& a, const auto& b) {
+                return a.second < b.second;
+            })->second;
     // Only positive points have logarithms; a leading (0, 0) lives in the linear piece.
     lnX_.clear();
     lnY_.clear();

@@ -17,11 +17,13 @@ public:
     double Evaluate(double x) const;
     double FirstX() const { return x0_; }
     double LastX() const { return lastX_; }
+    // The largest tabulated value (S(x) rises to the material's electron count).
+    double MaxValue() const { return maxY_; }
 
 private:
     double x0_ = 0.0, y0_ = 0.0, slope_ = 0.0;
     double linearEnd_ = 0.0;  // the second abscissa: below it the linear piece
-    double lastX_ = 0.0, lastY_ = 0.0;
+    double lastX_ = 0.0, lastY_ = 0.0, maxY_ = 0.0;
     std::vector<double> lnX_, lnY_;  // points with x, y > 0, ascending in x
 };
 

@@ -96,45 +96,6 @@ TEST_F(ShippedMaterials, ComptonInteractionWithTablesScattersByComptonsFormula) 
     EXPECT_TRUE(queue.empty());
 }
 
-// Densities written out here from S(x) and F(x), integrated per bin by Gauss-Legendre.
-double TotalDensity(bool compton, const materials::TMaterial* m, double energy, double mu) {
-    const double c = 20.607439686553477 / 510.9991697550785;
-    if (compton) {
-        const double scattered = energy / (1 + energy / kElectronMass * (1 - mu));
-        const double q = std::sqrt(energy * energy + scattered * scattered - 2 * energy * scattered * mu);
-        return TextbookKleinNishina(energy, mu) * m->Properties.ScatteringFunction.Evaluate(c * q);
-    }
-    const double f = m->Properties.FormFactor.Evaluate(c * energy * std::sqrt(2 * (1 - mu)));
-    return (1 + mu * mu) * f * f;
-}
-
-// The bisection of the analytical samplers integrates S(x) or F(x) tens of
-// thousands of times per sample: a small sample, enough for a KS test.
-constexpr int kSolvedSamples = 150;
-
-TEST_F(ShippedMaterials, TotalScatteringFollowsItsDensityTabulatedAndAnalytical) {
-    for (bool compton : {true, false}) {
-        const auto tabulated = compton ? CreateComptonCrossSection(ScatteringTotal, true, 0.001)
-                                       : std::unique_ptr<TBasicPhotonCrossSection>(
-                                             CreateRayleighCrossSection(ScatteringTotal, true, 0.001));
-        const auto analytical = compton ? CreateComptonCrossSection(ScatteringTotal, false, 0.001)
-                                        : std::unique_ptr<TBasicPhotonCrossSection>(
-                                              CreateRayleighCrossSection(ScatteringTotal, false, 0.001));
-        for (const auto* material : {water_, lead_})
-            for (double energy : {20.0, 60.0, 150.0}) {
-                const std::string label = std::string(compton ? "Compton " : "Rayleigh ") +
-                                          material->GetName() + " " + std::to_string(energy);
-                const auto mu = SampleCosTheta(*tabulated, material, energy, 100000, 44);
-                const auto chi = stats::ChiSquareEquiprobable(
-                    mu, -1, 1, 50, [&](double m) { return TotalDensity(compton, material, energy, m); });
-                EXPECT_TRUE(chi.Passes()) << label << " " << chi.Text();
-                const auto solved = SampleCosTheta(*analytical, material, energy, kSolvedSamples, 45);
-                double d = 0;
-                EXPECT_TRUE(stats::KolmogorovSmirnovAgree(mu, solved, &d)) << label << " D " << d;
-            }
-    }
-}
-
 TEST_F(ShippedMaterials, AboveTheThresholdTotalIsSimple) {
     TTabulatedTotalComptonCrossSection total;
     TTabulatedSimpleComptonCrossSection simple;

@@ -58,6 +58,28 @@ TEST(ProbabilityTable, SampledCosinesFollowTheDensityAtEveryEnergy)
     EXPECT_EQ(ErrorOf([&] { table.GetValue(0.3, 100.5); }), "TableInfo::interpolate(). Energy Index Error!\n");
 }
 
+// Levels whose 1 - cos(theta) falls like 1/E^2 (a form-factor peak): the
+// momentum-transfer interpolation is exact between them, linear cos(theta) is not.
+TEST(ProbabilityTable, MomentumTransferInterpolationFollowsOneOverESquared)
+{
+    DifferentialProbabilityTable table;
+    auto& info = table.Configuration();
+    info.EnergyStart = {100.0};
+    info.EnergyStride = {100.0};
+    info.MaxEnergy = 200.0;
+    info.GammaValuesNumber = {100};
+    const auto mu = [](double u, double energy) { return 1.0 - (1.0 - u) * 1e4 / (energy * energy); };
+    table.ComputeColumns([&](double energy, double* values, std::size_t count) {
+        for (std::size_t j = 0; j < count; ++j)
+            values[j] = mu(static_cast<double>(j) / count, energy);
+    });
+    double span = 0.0;
+    EXPECT_NEAR(table.GetValueByMomentumTransfer(0.5, 150.0, span), mu(0.5, 150.0), 1e-12);
+    EXPECT_NEAR(span, std::max(mu(0.51, 100.0) - mu(0.5, 100.0), mu(0.51, 200.0) - mu(0.5, 200.0)), 1e-12);
+    EXPECT_GT(std::fabs(table.GetValue(0.5, 150.0) - mu(0.5, 150.0)), 0.01);
+    EXPECT_EQ(table.GetValueByMomentumTransfer(0.5, 200.0, span), mu(0.5, 200.0));
+}
+
 TEST(ProbabilityTable, WrittenTableReadsBackEqual)
 {
     const auto table = ComputedLinearTable();

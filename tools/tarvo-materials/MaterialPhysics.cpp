@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cmath>
 #include <memory>
+#include <sstream>
 
 namespace matgen {
 
@@ -108,6 +109,43 @@ Attenuation MaterialPhysics::Coefficients(double energy, bool fromXcom) const
     }
     const double rho = definition_.density;
     return {mass.photo * rho, mass.compton * rho, mass.rayleigh * rho, mass.pair * rho};
+}
+
+void MaterialPhysics::CheckSourceSwitch(double tolerance) const
+{
+    const double e = kXraylibLimit;
+    for (std::size_t i = 0; i < definition_.elements.size(); ++i) {
+        const int Z = definition_.elements[i].Z;
+        const struct {
+            const char* name;
+            double xraylib, xcom;
+        } components[] = {{"photo effect", XrlCall(CS_Photo, Z, e), xcom_[i].Photo(e)},
+                          {"Compton", XrlCall(CS_Compt, Z, e), xcom_[i].Compton(e)},
+                          {"Rayleigh", XrlCall(CS_Rayl, Z, e), xcom_[i].Rayleigh(e)}};
+        for (const auto& c : components) {
+            if (std::fabs(c.xcom - c.xraylib) <= tolerance * c.xraylib)
+                continue;
+            std::ostringstream text;
+            text << definition_.name << ": the " << c.name << " cross section of " << Symbol(Z) << " is "
+                 << c.xraylib << " cm^2/g in xraylib but " << c.xcom << " cm^2/g in its XCOM table at " << e
+                 << " keV, where the data change source; check the XCOM table";
+            throw std::runtime_error(text.str());
+        }
+    }
+}
+
+std::vector<double> MaterialPhysics::XcomEnergies(double low, double high) const
+{
+    std::vector<double> energies;
+    for (const auto& table : xcom_) {
+        for (double e : table.Energies()) {
+            if (e > low && e < high)
+                energies.push_back(e);
+        }
+    }
+    std::sort(energies.begin(), energies.end());
+    energies.erase(std::unique(energies.begin(), energies.end()), energies.end());
+    return energies;
 }
 
 std::vector<PhotoJump> MaterialPhysics::PhotoJumps(double low, double high) const

@@ -53,6 +53,15 @@ public:
     // (at exactly the limit both are defined and the caller chooses).
     Attenuation Coefficients(double energy, bool fromXcom) const;
 
+    // Throws, naming the element and the component, when xraylib and the XCOM
+    // table of any element differ at kXraylibLimit by more than `tolerance`
+    // (relative): both sources agree there to four digits, so a larger jump
+    // means a wrong input table and would become a step in the material.
+    void CheckSourceSwitch(double tolerance) const;
+
+    // The energies of the elements' XCOM grids strictly inside (low, high), ascending.
+    std::vector<double> XcomEnergies(double low, double high) const;
+
     // Jumps of every element's photo data strictly inside (low, high).
     std::vector<PhotoJump> PhotoJumps(double low, double high) const;
 

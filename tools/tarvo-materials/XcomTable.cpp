@@ -28,14 +28,29 @@ XcomTable XcomTable::Load(const std::string& path)
         throw std::runtime_error("Could not open file " + path);
     XcomTable table;
     std::string line;
+    int lineNumber = 0;
     while (std::getline(in, line)) {
+        ++lineNumber;
         if (line.empty() || line[0] == '#')
             continue;
+        const std::string where = " in " + path + " line " + std::to_string(lineNumber);
         std::istringstream fields(line);
         Row r{};
         if (!(fields >> r.energy >> r.coherent >> r.incoherent >> r.photo >> r.pairNuclear >> r.pairElectron))
-            throw std::runtime_error("Error parsing: " + line + " in " + path);
+            throw std::runtime_error("Error parsing: " + line + where);
         r.energy *= 1000.0;
+        // Interpolation brackets by energy: a row out of order, or a repeated
+        // energy that is not an edge (photo rising, nothing before it at that
+        // energy), would silently pick the wrong interval.
+        if (!table.rows_.empty()) {
+            const Row& previous = table.rows_.back();
+            if (r.energy < previous.energy)
+                throw std::runtime_error("Energies not ascending" + where);
+            const auto& rows = table.rows_;
+            const bool edgePair = rows.size() < 2 || rows[rows.size() - 2].energy != r.energy;
+            if (r.energy == previous.energy && (!edgePair || r.photo <= previous.photo))
+                throw std::runtime_error("Repeated energy that is not an absorption edge" + where);
+        }
         table.rows_.push_back(r);
     }
     if (table.rows_.size() < 2)
@@ -89,6 +104,16 @@ double XcomTable::PairTerm(double energy, double Row::*column, double threshold)
     const double la = std::log(reduced(a.energy, a.*column));
     const double lb = std::log(reduced(b.energy, b.*column));
     return std::exp(la + t * (lb - la)) * f * f * f;
+}
+
+std::vector<double> XcomTable::Energies() const
+{
+    std::vector<double> energies;
+    for (const Row& r : rows_) {
+        if (energies.empty() || energies.back() != r.energy)
+            energies.push_back(r.energy);
+    }
+    return energies;
 }
 
 double XcomTable::Photo(double energy) const { return LogLog(energy, &Row::photo); }

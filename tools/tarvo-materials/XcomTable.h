@@ -11,7 +11,9 @@ namespace matgen {
 // removes their threshold behaviour before interpolating.
 class XcomTable {
 public:
-    // Reads "xcom/Z###_<Symbol>.txt" (energies in MeV); throws when unreadable.
+    // Reads "xcom/Z###_<Symbol>.txt" (energies in MeV) on XCOM's native grid:
+    // energies ascending, an absorption edge as two rows of one energy with
+    // the below-edge row first; throws, naming the file and line, otherwise.
     static XcomTable Load(const std::string& path);
     static std::string FileName(int Z, const std::string& symbol);
 
@@ -20,6 +22,9 @@ public:
     double Compton(double energy) const;
     double Rayleigh(double energy) const;
     double Pair(double energy) const;
+
+    // The tabulated energies in keV, ascending, each edge energy once.
+    std::vector<double> Energies() const;
 
 private:
     struct Row {

@@ -25,6 +25,7 @@ constexpr double kHighestEnergy = 20000.0; // keV
 constexpr double kRelativeStep = 0.02;     // keeps linear interpolation of E^-3 within 0.1 %
 constexpr double kTolerance = 1e-3;        // of linear interpolation between levels
 constexpr double kReferenceEnergy = 100.0; // keV, for the constant coefficients
+constexpr double kSourceSwitchTolerance = 0.01;
 
 const char* const kUsage =
     "Usage: tarvo-materials [--xcom DIR] [--add \"Name; composition; density\"]... MATERIALS_DIR\n"
@@ -96,15 +97,17 @@ void SaveDefinitions(const Options& options, const std::vector<matgen::MaterialD
 }
 
 // Cuts of the grid besides powers of two: the jumps of the photo data, the
-// change of data source, and the XCOM energies (so pair production is exact there).
+// change of data source, and the elements' XCOM energies above it (so the
+// table holds XCOM's own values there).
 std::vector<matgen::GridBoundary> Boundaries(const matgen::MaterialPhysics& physics)
 {
+    constexpr double limit = matgen::MaterialPhysics::kXraylibLimit;
     std::vector<matgen::GridBoundary> boundaries;
-    for (const auto& jump : physics.PhotoJumps(kLowestEnergy, matgen::MaterialPhysics::kXraylibLimit))
+    for (const auto& jump : physics.PhotoJumps(kLowestEnergy, limit))
         boundaries.push_back({jump.above, jump.below});
-    boundaries.push_back({matgen::MaterialPhysics::kXraylibLimit, matgen::MaterialPhysics::kXraylibLimit});
-    for (double mev : {1.0, 1.022, 1.25, 1.5, 2.0, 2.044, 3.0, 4.0, 5.0, 6.0, 7.0, 8.0, 10.0, 15.0})
-        boundaries.push_back({mev * 1000.0, mev * 1000.0});
+    boundaries.push_back({limit, limit});
+    for (double e : physics.XcomEnergies(limit, kHighestEnergy))
+        boundaries.push_back({e, e});
     return boundaries;
 }
 
@@ -132,11 +135,16 @@ int main(int argc, char** argv)
             throw std::runtime_error("no materials defined in " + DefinitionsPath(options));
         if (CreateDirectoryWithParents(options.materialsDir) != 0)
             throw std::runtime_error("Could not create directory " + options.materialsDir);
+        // Every material is checked before any file is written, so a bad
+        // input table leaves the existing data untouched.
         std::vector<matgen::MaterialPhysics> materials;
         for (const auto& d : definitions) {
             materials.emplace_back(d, options.xcomDir);
-            Generate(materials.back(), options.materialsDir);
-            std::cout << "Generated " << d.name << '\n';
+            materials.back().CheckSourceSwitch(kSourceSwitchTolerance);
+        }
+        for (const auto& m : materials) {
+            Generate(m, options.materialsDir);
+            std::cout << "Generated " << m.Definition().name << '\n';
         }
         matgen::WriteMaterialsFile(options.materialsDir + "/materials.ini", materials, kReferenceEnergy);
         if (!options.additions.empty())
