@@ -15,8 +15,7 @@ namespace spectrum {
 namespace {
 
 // Z of an element symbol, or 0 when `name` is none (xraylib matches the exact spelling).
-int ElementNumber(const std::string& name)
-{
+int ElementNumber(const std::string& name) {
     xrl_error* error = nullptr;
     const int Z = SymbolToAtomicNumber(name.c_str(), &error);
     if (error) {
@@ -29,19 +28,20 @@ int ElementNumber(const std::string& name)
 } // namespace
 
 Absorber Absorber::Resolve(const std::string& name, const std::string& definitionsPath,
-                           const std::string& xcomDir)
-{
+                           const std::string& xcomDir) {
     Absorber absorber;
     if (const int Z = ElementNumber(name)) {
         absorber.name_ = name;
         absorber.density_ = matgen::XrlCall(ElementDensity, Z);
-        absorber.elements_.push_back({1.0, matgen::XcomTable::Load(xcomDir + "/" + matgen::XcomTable::FileName(Z, name))});
+        absorber.elements_.push_back(
+            {1.0, matgen::XcomTable::Load(xcomDir + "/" + matgen::XcomTable::FileName(Z, name))});
         return absorber;
     }
     std::ifstream in(definitionsPath);
     if (!in)
-        throw std::runtime_error("unknown material " + name + " (not an element symbol, and the material definitions " +
-                                 definitionsPath + " cannot be read)");
+        throw std::runtime_error("unknown material " + name +
+                                 " (not an element symbol, and the material definitions " + definitionsPath +
+                                 " cannot be read)");
     for (const auto& definition : matgen::ReadDefinitions(in)) {
         if (ToLower(definition.name) != ToLower(name))
             continue;
@@ -59,8 +59,7 @@ Absorber Absorber::Resolve(const std::string& name, const std::string& definitio
                              definitionsPath + ")");
 }
 
-double Absorber::MassAttenuation(double energy) const
-{
+double Absorber::MassAttenuation(double energy) const {
     double sum = 0.0;
     for (const auto& e : elements_) {
         const auto& t = e.table;

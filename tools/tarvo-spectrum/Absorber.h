@@ -19,7 +19,7 @@ public:
                             const std::string& xcomDir);
 
     const std::string& Name() const { return name_; }
-    double Density() const { return density_; }  // g/cm^3
+    double Density() const { return density_; } // g/cm^3
     // Total mass attenuation coefficient (cm^2/g) from the XCOM tables; energy in keV.
     double MassAttenuation(double energy) const;
 

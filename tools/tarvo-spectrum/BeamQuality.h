@@ -34,7 +34,8 @@ struct BeamQuality {
 void Attenuate(std::vector<SpectrumEntry>& entries, const Absorber& absorber, double thickness);
 
 // Half-value layers in `aluminium` of the air kerma, and the mean energy.
-BeamQuality Measure(const std::vector<SpectrumEntry>& entries, const AirKerma& air, const Absorber& aluminium);
+BeamQuality Measure(const std::vector<SpectrumEntry>& entries, const AirKerma& air,
+                    const Absorber& aluminium);
 
 // The added thickness of `aluminium` (mm) that gives `entries` the first
 // half-value layer `hvl1`; throws, naming --hvl1, when none up to 100 mm does.

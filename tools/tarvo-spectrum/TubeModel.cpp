@@ -36,9 +36,7 @@ constexpr TwPoint kThomsonWhiddington[] = {
 const char* const kKLineNames[] = {"K-L1", "K-L2", "K-L3", "K-M1", "K-M2", "K-M3", "K-M4", "K-M5",
                                    "K-N1", "K-N2", "K-N3", "K-N4", "K-N5", "K-N6", "K-N7"};
 
-template <typename F>
-double Simpson(F f, double a, double b)
-{
+template <typename F> double Simpson(F f, double a, double b) {
     const double h = (b - a) / kIntervals;
     double sum = f(a) + f(b);
     for (int i = 1; i < kIntervals; ++i)
@@ -51,8 +49,7 @@ double Simpson(F f, double a, double b)
 // electron energies T from E to E0 of exp(-mu (E0^2 - T^2) / (C sin angle)).
 // With s = E0^2 - T^2 and w = (1 - exp(-a s)) / a the exponential goes into
 // dw and the integrand 1 / (2 T) is smooth even where the absorption is strong.
-double Continuum(double energy, double e0, double C, double mu, double sinAngle)
-{
+double Continuum(double energy, double e0, double C, double mu, double sinAngle) {
     const double a = mu / (C * sinAngle);
     const double S = e0 * e0 - energy * energy;
     const double W = -std::expm1(-a * S) / a;
@@ -67,16 +64,14 @@ double Continuum(double energy, double e0, double C, double mu, double sinAngle)
 
 // Share of the K photons made along the electrons' path that leave the anode
 // at `energy` towards the central ray.
-double LineEscape(double R, double mu, double sinAngle)
-{
-    return Simpson([&](double x) { return 1.5 / R * (1.0 - (x / R) * (x / R)) * std::exp(-mu * x / sinAngle); },
-                   0.0, R);
+double LineEscape(double R, double mu, double sinAngle) {
+    return Simpson(
+        [&](double x) { return 1.5 / R * (1.0 - (x / R) * (x / R)) * std::exp(-mu * x / sinAngle); }, 0.0, R);
 }
 
 } // namespace
 
-double ThomsonWhiddingtonConstant(double voltage)
-{
+double ThomsonWhiddingtonConstant(double voltage) {
     std::size_t i = 0;
     while (i + 2 < std::size(kThomsonWhiddington) && voltage > kThomsonWhiddington[i + 1].voltage)
         ++i;
@@ -85,8 +80,7 @@ double ThomsonWhiddingtonConstant(double voltage)
     return a.constant + (voltage - a.voltage) * (b.constant - a.constant) / (b.voltage - a.voltage);
 }
 
-std::vector<SpectrumEntry> AnodeSpectrum(const TubeSettings& settings, const Absorber& tungsten)
-{
+std::vector<SpectrumEntry> AnodeSpectrum(const TubeSettings& settings, const Absorber& tungsten) {
     const double e0 = settings.voltage;
     const double C = ThomsonWhiddingtonConstant(e0);
     const double sinAngle = std::sin(settings.anodeAngle * kPi / 180.0);
@@ -112,26 +106,31 @@ std::vector<SpectrumEntry> AnodeSpectrum(const TubeSettings& settings, const Abs
             continue;
         const double energy = matgen::XrlCall(LineEnergy, kTungsten, line);
         const double escape = LineEscape(R, tungsten.MassAttenuation(energy), sinAngle);
-        entries.push_back({energy, photons * rate * escape * perSteradian, std::string("W ") + kKLineNames[index]});
+        entries.push_back(
+            {energy, photons * rate * escape * perSteradian, std::string("W ") + kKLineNames[index]});
     }
     return entries;
 }
 
-std::vector<std::string> ModelDescription(const TubeSettings& settings)
-{
+std::vector<std::string> ModelDescription(const TubeSettings& settings) {
     char tw[160];
-    std::snprintf(tw, sizeof tw,
-                  "  Thomson-Whiddington law T^2 = E0^2 - C rho x, C = %.4g keV^2 cm^2/g at %g keV (Birch and "
-                  "Marshall's values for tungsten",
-                  ThomsonWhiddingtonConstant(settings.voltage), settings.voltage);
+    std::snprintf(
+        tw, sizeof tw,
+        "  Thomson-Whiddington law T^2 = E0^2 - C rho x, C = %.4g keV^2 cm^2/g at %g keV (Birch and "
+        "Marshall's values for tungsten",
+        ThomsonWhiddingtonConstant(settings.voltage), settings.voltage);
     return {
-        "Model: tungsten anode, constant potential; photons per steradian per electron along the central ray.",
-        "  Bremsstrahlung: Kramers' law, k Z (E0 - E) keV per keV of photon energy per electron, k = 2.2e-6/keV",
-        "  (thick-target efficiency 1.1e-9 Z V; H. A. Kramers, Phil. Mag. 46 (1923) 836), made at the depths of the",
+        "Model: tungsten anode, constant potential; photons per steradian per electron along the central "
+        "ray.",
+        "  Bremsstrahlung: Kramers' law, k Z (E0 - E) keV per keV of photon energy per electron, k = "
+        "2.2e-6/keV",
+        "  (thick-target efficiency 1.1e-9 Z V; H. A. Kramers, Phil. Mag. 46 (1923) 836), made at the depths "
+        "of the",
         tw,
         "  as tabulated by Tucker, Barnes and Chakraborty, Med. Phys. 18 (1991) 402) and self-absorbed over",
         "  rho x / sin(anode angle) of tungsten: R. Birch and M. Marshall, Phys. Med. Biol. 24 (1979) 505.",
-        "  W K lines: N_K = 1.349e-3 (E0/E_K - 1)^1.648 photons per electron (Tucker et al. 1991), made at depths",
+        "  W K lines: N_K = 1.349e-3 (E0/E_K - 1)^1.648 photons per electron (Tucker et al. 1991), made at "
+        "depths",
         "  (3/2R)(1 - (x/R)^2), R = (E0^2 - E_K^2)/C, self-absorbed alike; shared by xraylib 4.0's radiative",
         "  rates (lines of at least 1%) at xraylib's energies and K edge.",
         "  Attenuation: NIST XCOM (Berger et al., doi:10.18434/T48G6X), coherent scattering included.",

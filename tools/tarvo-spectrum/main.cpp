@@ -22,7 +22,7 @@
 
 namespace {
 
-constexpr double kLowestVoltage = 20.0;  // kV
+constexpr double kLowestVoltage = 20.0;   // kV
 constexpr double kHighestVoltage = 150.0; // kV
 // Entries this far below the strongest carry nothing and only lengthen the file.
 constexpr double kNegligible = 1e-12;
@@ -38,7 +38,7 @@ const char* const kUsage =
     "  --bin KEV            width of the energy bins (default 0.5, from 0.05 to 5)\n"
     "  --title TEXT         a line for the file's header\n"
     "  --xcom DIR, --air FILE, --materials FILE\n"
-    "                       XCOM tables, air's mu_en table, material definitions (default: the data directory)\n"
+    "                       XCOM tables, air's mu_en table, definitions (default: the data directory)\n"
     "MAT is an element symbol or a material of the definitions (Air, Copper, PMMA, ...).\n";
 
 struct Layer {
@@ -62,8 +62,7 @@ struct Options {
 };
 
 // A finite number making up all of `text`; else an error naming the option.
-double Number(const std::string& option, const std::string& text)
-{
+double Number(const std::string& option, const std::string& text) {
     std::size_t used = 0;
     double value = 0.0;
     try {
@@ -76,14 +75,12 @@ double Number(const std::string& option, const std::string& text)
     return value;
 }
 
-void Require(bool condition, const std::string& option, const std::string& value, const std::string& what)
-{
+void Require(bool condition, const std::string& option, const std::string& value, const std::string& what) {
     if (!condition)
         throw std::runtime_error(option + " " + value + ": " + what);
 }
 
-Layer ParseLayer(const std::string& option, const std::string& text)
-{
+Layer ParseLayer(const std::string& option, const std::string& text) {
     const auto colon = text.rfind(':');
     Require(colon != std::string::npos && colon > 0, option, text, "expected MATERIAL:MILLIMETRES");
     Layer layer;
@@ -96,10 +93,10 @@ Layer ParseLayer(const std::string& option, const std::string& text)
 }
 
 // The command as a shell would take it back: arguments with other characters single-quoted.
-std::string Quote(const std::string& arg)
-{
-    const bool plain = !arg.empty() && arg.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"
-                                                            "0123456789_.,:/=+-") == std::string::npos;
+std::string Quote(const std::string& arg) {
+    const bool plain =
+        !arg.empty() && arg.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"
+                                              "0123456789_.,:/=+-") == std::string::npos;
     if (plain)
         return arg;
     std::string quoted = "'";
@@ -108,8 +105,7 @@ std::string Quote(const std::string& arg)
     return quoted + "'";
 }
 
-Options ParseArguments(int argc, char** argv)
-{
+Options ParseArguments(int argc, char** argv) {
     Options options;
     options.command = "tarvo-spectrum";
     bool voltageGiven = false;
@@ -127,8 +123,8 @@ Options ParseArguments(int argc, char** argv)
             options.command += " " + Quote(value);
             if (arg == "--kv") {
                 options.tube.voltage = Number(arg, value);
-                Require(options.tube.voltage >= kLowestVoltage && options.tube.voltage <= kHighestVoltage, arg, value,
-                        "the tube voltage must lie between 20 and 150 kV");
+                Require(options.tube.voltage >= kLowestVoltage && options.tube.voltage <= kHighestVoltage,
+                        arg, value, "the tube voltage must lie between 20 and 150 kV");
                 voltageGiven = true;
             } else if (arg == "--anode-angle") {
                 options.tube.anodeAngle = Number(arg, value);
@@ -157,8 +153,8 @@ Options ParseArguments(int argc, char** argv)
         } else if (options.output.empty()) {
             options.output = arg;
         } else {
-            throw std::runtime_error("unexpected argument " + arg + " (the output is " + options.output + ")\n" +
-                                     kUsage);
+            throw std::runtime_error("unexpected argument " + arg + " (the output is " + options.output +
+                                     ")\n" + kUsage);
         }
     }
     if (!voltageGiven)
@@ -168,59 +164,60 @@ Options ParseArguments(int argc, char** argv)
     return options;
 }
 
-bool EndsWith(const std::string& text, const std::string& suffix)
-{
-    return text.size() >= suffix.size() && text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
+bool EndsWith(const std::string& text, const std::string& suffix) {
+    return text.size() >= suffix.size() &&
+           text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
 }
 
-std::string Format(const char* format, double value)
-{
+std::string Format(const char* format, double value) {
     char text[64];
     std::snprintf(text, sizeof text, format, value);
     return text;
 }
 
-std::string Filtration(const std::vector<Layer>& layers)
-{
+std::string Filtration(const std::vector<Layer>& layers) {
     std::string text;
     for (const auto& layer : layers)
         text += (text.empty() ? "" : ", ") + layer.material + " " + layer.thicknessText + " mm (" +
                 Format("%g", layer.density) + " g/cm3" +
-                (layer.option == "--inherent" ? ", inherent" : layer.option == "--hvl1" ? ", fitted to the HVL1" : "") +
+                (layer.option == "--inherent" ? ", inherent"
+                 : layer.option == "--hvl1"   ? ", fitted to the HVL1"
+                                              : "") +
                 ")";
     return text.empty() ? "none" : text;
 }
 
 std::vector<std::string> Summary(const Options& options, const std::vector<Layer>& layers,
-                                 const spectrum::BeamQuality& quality)
-{
+                                 const spectrum::BeamQuality& quality) {
     std::vector<std::string> lines;
-    lines.push_back("X-ray tube spectrum by tarvo-spectrum: a model spectrum computed from published physics, "
-                    "not a measurement.");
+    lines.push_back(
+        "X-ray tube spectrum by tarvo-spectrum: a model spectrum computed from published physics, "
+        "not a measurement.");
     if (!options.title.empty())
         lines.push_back(options.title);
     lines.push_back("Command: " + options.command);
     lines.push_back("Tube voltage: " + Format("%g", options.tube.voltage) + " kV; anode: W, angle " +
-                    Format("%g", options.tube.anodeAngle) + " deg; bins: " + Format("%g", options.tube.binWidth) +
-                    " keV");
+                    Format("%g", options.tube.anodeAngle) +
+                    " deg; bins: " + Format("%g", options.tube.binWidth) + " keV");
     lines.push_back("Filtration: " + Filtration(layers));
     for (const auto& line : spectrum::ModelDescription(options.tube))
         lines.push_back(line);
-    lines.push_back("Half-value layers of the air kerma (air mu_en/rho: Hubbell and Seltzer, NIST SRD 126), narrow "
-                    "beam, in aluminium (XCOM):");
+    lines.push_back(
+        "Half-value layers of the air kerma (air mu_en/rho: Hubbell and Seltzer, NIST SRD 126), narrow "
+        "beam, in aluminium (XCOM):");
     lines.push_back("HVL1: " + Format("%.4f", quality.hvl1) + " mm Al");
     lines.push_back("HVL2: " + Format("%.4f", quality.hvl2) + " mm Al");
     lines.push_back("Homogeneity coefficient HVL1/HVL2: " + Format("%.4f", quality.Homogeneity()));
     lines.push_back("Mean energy: " + Format("%.3f", quality.meanEnergy) + " keV");
-    lines.push_back("Columns: energy (keV), photons per steradian per electron in the bin centred there or in the "
-                    "line named after them.");
+    lines.push_back(
+        "Columns: energy (keV), photons per steradian per electron in the bin centred there or in the "
+        "line named after them.");
     return lines;
 }
 
 // Written to a temporary file renamed into place, so a failure leaves no partial spectrum behind.
 void Write(const std::string& path, const std::vector<std::string>& header,
-           const std::vector<spectrum::SpectrumEntry>& entries)
-{
+           const std::vector<spectrum::SpectrumEntry>& entries) {
     const std::string temporary = path + ".tmp";
     try {
         auto out = datafiles::OpenOutputFile(temporary, EndsWith(path, ".xrc"));
@@ -244,8 +241,7 @@ void Write(const std::string& path, const std::vector<std::string>& header,
 
 } // namespace
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     try {
         XRayInit();
         const Options options = ParseArguments(argc, argv);
@@ -256,12 +252,13 @@ int main(int argc, char** argv)
         auto layers = options.layers;
         for (auto& layer : layers) {
             try {
-                const auto absorber = spectrum::Absorber::Resolve(layer.material, options.definitions, options.xcomDir);
+                const auto absorber =
+                    spectrum::Absorber::Resolve(layer.material, options.definitions, options.xcomDir);
                 layer.density = absorber.Density();
                 spectrum::Attenuate(entries, absorber, layer.thickness);
             } catch (const std::exception& e) {
-                throw std::runtime_error(layer.option + " " + layer.material + ":" + layer.thicknessText + ": " +
-                                         e.what());
+                throw std::runtime_error(layer.option + " " + layer.material + ":" + layer.thicknessText +
+                                         ": " + e.what());
             }
         }
         if (options.hvl1 > 0.0) {
@@ -273,7 +270,9 @@ int main(int argc, char** argv)
         for (const auto& e : entries)
             strongest = std::max(strongest, e.intensity);
         entries.erase(std::remove_if(entries.begin(), entries.end(),
-                                     [&](const spectrum::SpectrumEntry& e) { return e.intensity < kNegligible * strongest; }),
+                                     [&](const spectrum::SpectrumEntry& e) {
+                                         return e.intensity < kNegligible * strongest;
+                                     }),
                       entries.end());
         const auto quality = spectrum::Measure(entries, air, aluminium);
         const auto summary = Summary(options, layers, quality);
