@@ -8,6 +8,7 @@ interpolates), air kerma from the Hubbell-Seltzer mu_en/rho of dry air, line
 energies from xraylib. Usage:
 
     check_spectra.py {shipped,physics,regenerate,bad-inputs} --tool TARVO_SPECTRUM [--tarvo TARVO]
+    check_spectra.py regenerate --update --tool TARVO_SPECTRUM   (rewrites examples/spectra/)
 """
 
 import argparse
@@ -190,6 +191,10 @@ def check_regenerate(args):
         shipped = EXAMPLES / (name + ".txt")
         header, _, _ = read_spectrum(shipped)
         command = shlex.split(header["Command"])
+        if args.update:
+            # After a change of the model: the shipped files made anew by their own commands.
+            check(run_tool(args.tool, command[1:], EXAMPLES).returncode == 0, f"{name}: regenerated")
+            continue
         with tempfile.TemporaryDirectory() as work:
             result = run_tool(args.tool, command[1:], work)
             output = pathlib.Path(work, command[-1])
@@ -210,6 +215,7 @@ BAD_INPUTS = [
     (["--kv", "100", "--filter", "Cu:1", "--hvl1", "1"], "--hvl1 1"),
     (["--kv", "50", "--hvl1", "40"], "--hvl1 40"),
     (["--kv", "100", "--xcom", "/nonexistent"], "/nonexistent"),
+    (["--kv", "100", "--title", "EOF of a title"], "--title EOF"),
 ]
 
 
@@ -226,6 +232,7 @@ def main():
     parser.add_argument("check", choices=["shipped", "physics", "regenerate", "bad-inputs"])
     parser.add_argument("--tool", required=True)
     parser.add_argument("--tarvo", default=str(ROOT / "build" / "tarvo"))
+    parser.add_argument("--update", action="store_true", help="regenerate: rewrite the shipped files")
     args = parser.parse_args()
     args.tool, args.tarvo = os.path.abspath(args.tool), os.path.abspath(args.tarvo)
     {"shipped": check_shipped, "physics": check_physics, "regenerate": check_regenerate,

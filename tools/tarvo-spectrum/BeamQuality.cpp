@@ -89,6 +89,8 @@ BeamQuality Measure(const std::vector<SpectrumEntry>& entries, const AirKerma& a
         return sum;
     };
     const double full = transmitted(0.0);
+    if (!(full > 0.0))
+        throw std::runtime_error("the filtration leaves no photons");
     double high = 1.0;
     while (transmitted(high) > 0.25 * full)
         high *= 2.0;

@@ -116,7 +116,7 @@ std::vector<std::string> ModelDescription(const TubeSettings& settings) {
     char tw[160];
     std::snprintf(
         tw, sizeof tw,
-        "  Thomson-Whiddington law T^2 = E0^2 - C rho x, C = %.4g keV^2 cm^2/g at %g keV (Birch and "
+        "  Thomson-Whiddington law T^2 = E0^2 - C rho x, C = %.0f keV^2 cm^2/g at %g keV (Birch and "
         "Marshall's values for tungsten",
         ThomsonWhiddingtonConstant(settings.voltage), settings.voltage);
     return {

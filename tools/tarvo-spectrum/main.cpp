@@ -140,6 +140,9 @@ Options ParseArguments(int argc, char** argv) {
             } else if (arg == "--inherent" || arg == "--filter") {
                 options.layers.push_back(ParseLayer(arg, value));
             } else if (arg == "--title") {
+                // A comment that begins with EOF ends a spectrum file for its readers.
+                Require(value.find_first_of("\r\n") == std::string::npos && value.compare(0, 3, "EOF") != 0,
+                        arg, value, "the title must be one line that does not begin with EOF");
                 options.title = value;
             } else if (arg == "--xcom") {
                 options.xcomDir = value;
@@ -215,6 +218,34 @@ std::vector<std::string> Summary(const Options& options, const std::vector<Layer
     return lines;
 }
 
+// The anode's spectrum through every layer; each layer learns its density.
+std::vector<spectrum::SpectrumEntry> Filtered(std::vector<spectrum::SpectrumEntry> entries,
+                                              std::vector<Layer>& layers, const Options& options) {
+    for (auto& layer : layers) {
+        try {
+            const auto absorber =
+                spectrum::Absorber::Resolve(layer.material, options.definitions, options.xcomDir);
+            layer.density = absorber.Density();
+            spectrum::Attenuate(entries, absorber, layer.thickness);
+        } catch (const std::exception& e) {
+            throw std::runtime_error(layer.option + " " + layer.material + ":" + layer.thicknessText + ": " +
+                                     e.what());
+        }
+    }
+    return entries;
+}
+
+void DropNegligible(std::vector<spectrum::SpectrumEntry>& entries) {
+    double strongest = 0.0;
+    for (const auto& e : entries)
+        strongest = std::max(strongest, e.intensity);
+    entries.erase(std::remove_if(entries.begin(), entries.end(),
+                                 [&](const spectrum::SpectrumEntry& e) {
+                                     return e.intensity < kNegligible * strongest;
+                                 }),
+                  entries.end());
+}
+
 // Written to a temporary file renamed into place, so a failure leaves no partial spectrum behind.
 void Write(const std::string& path, const std::vector<std::string>& header,
            const std::vector<spectrum::SpectrumEntry>& entries) {
@@ -248,32 +279,14 @@ int main(int argc, char** argv) {
         const auto tungsten = spectrum::Absorber::Resolve("W", options.definitions, options.xcomDir);
         const auto aluminium = spectrum::Absorber::Resolve("Al", options.definitions, options.xcomDir);
         const auto air = spectrum::AirKerma::Load(options.airTable);
-        auto entries = spectrum::AnodeSpectrum(options.tube, tungsten);
         auto layers = options.layers;
-        for (auto& layer : layers) {
-            try {
-                const auto absorber =
-                    spectrum::Absorber::Resolve(layer.material, options.definitions, options.xcomDir);
-                layer.density = absorber.Density();
-                spectrum::Attenuate(entries, absorber, layer.thickness);
-            } catch (const std::exception& e) {
-                throw std::runtime_error(layer.option + " " + layer.material + ":" + layer.thicknessText +
-                                         ": " + e.what());
-            }
-        }
+        auto entries = Filtered(spectrum::AnodeSpectrum(options.tube, tungsten), layers, options);
         if (options.hvl1 > 0.0) {
             const double fitted = spectrum::FitAluminium(entries, options.hvl1, air, aluminium);
             spectrum::Attenuate(entries, aluminium, fitted);
             layers.push_back({"Al", Format("%.4f", fitted), fitted, aluminium.Density(), "--hvl1"});
         }
-        double strongest = 0.0;
-        for (const auto& e : entries)
-            strongest = std::max(strongest, e.intensity);
-        entries.erase(std::remove_if(entries.begin(), entries.end(),
-                                     [&](const spectrum::SpectrumEntry& e) {
-                                         return e.intensity < kNegligible * strongest;
-                                     }),
-                      entries.end());
+        DropNegligible(entries);
         const auto quality = spectrum::Measure(entries, air, aluminium);
         const auto summary = Summary(options, layers, quality);
         Write(options.output, summary, entries);
