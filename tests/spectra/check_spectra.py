@@ -155,9 +155,10 @@ def check_physics(args):
         # More aluminium: harder beam, higher mean energy and HVL1.
         means, hvls = [], []
         for t in ("0.5", "1", "2", "4", "8"):
-            header, _, _ = spectrum(f"al{t}.txt", "--kv", "100", "--filter", "Al:" + t)
-            means.append(header_number(header, "Mean energy"))
-            hvls.append(header_number(header, "HVL1"))
+            _, energy, intensity = spectrum(f"al{t}.txt", "--kv", "100", "--filter", "Al:" + t)
+            h1, _, mean = quality(energy, intensity)
+            means.append(mean)
+            hvls.append(h1)
         check(all(np.diff(means) > 0) and all(np.diff(hvls) > 0),
               "100 kV with 0.5, 1, 2, 4, 8 mm Al: mean energy and HVL1 rise: "
               + ", ".join(f"{m:.2f} keV/{h:.3f} mm" for m, h in zip(means, hvls)))
