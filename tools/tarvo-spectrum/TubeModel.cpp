@@ -113,26 +113,25 @@ std::vector<SpectrumEntry> AnodeSpectrum(const TubeSettings& settings, const Abs
 }
 
 std::vector<std::string> ModelDescription(const TubeSettings& settings) {
-    char tw[160];
-    std::snprintf(
-        tw, sizeof tw,
-        "  Thomson-Whiddington law T^2 = E0^2 - C rho x, C = %.0f keV^2 cm^2/g at %g keV (Birch and "
-        "Marshall's values for tungsten",
-        ThomsonWhiddingtonConstant(settings.voltage), settings.voltage);
+    char tw[96];
+    std::snprintf(tw, sizeof tw, "  Thomson-Whiddington constant C = %.0f keV^2 cm^2/g at %g keV:",
+                  ThomsonWhiddingtonConstant(settings.voltage), settings.voltage);
     return {
-        "Model: tungsten anode, constant potential; photons per steradian per electron along the central "
-        "ray.",
-        "  Bremsstrahlung: Kramers' law, k Z (E0 - E) keV per keV of photon energy per electron, k = "
-        "2.2e-6/keV",
-        "  (thick-target efficiency 1.1e-9 Z V; H. A. Kramers, Phil. Mag. 46 (1923) 836), made at the depths "
-        "of the",
+        "Model: tungsten anode, constant potential; photons per steradian per electron",
+        "  along the central ray.",
+        "  Bremsstrahlung: Kramers' law (H. A. Kramers, Phil. Mag. 46 (1923) 836),",
+        "  k Z (E0 - E) keV per keV per electron, k = 2.2e-6/keV from the usual thick-target",
+        "  efficiency 1.1e-9 Z V (V in volts); made at the depths of the Thomson-Whiddington law",
+        "  T^2 = E0^2 - C rho x and self-absorbed over rho x / sin(anode angle) of tungsten",
+        "  (R. Birch and M. Marshall, Phys. Med. Biol. 24 (1979) 505).",
         tw,
-        "  as tabulated by Tucker, Barnes and Chakraborty, Med. Phys. 18 (1991) 402) and self-absorbed over",
-        "  rho x / sin(anode angle) of tungsten: R. Birch and M. Marshall, Phys. Med. Biol. 24 (1979) 505.",
-        "  W K lines: N_K = 1.349e-3 (E0/E_K - 1)^1.648 photons per electron (Tucker et al. 1991), made at "
-        "depths",
-        "  (3/2R)(1 - (x/R)^2), R = (E0^2 - E_K^2)/C, self-absorbed alike; shared by xraylib 4.0's radiative",
-        "  rates (lines of at least 1%) at xraylib's energies and K edge.",
+        "  Birch and Marshall's values for tungsten as tabulated by D. M. Tucker, G. T. Barnes and",
+        "  D. P. Chakraborty, Med. Phys. 18 (1991) 402 (linear between 50, 75, 100, 150 and 200 keV,",
+        "  extended linearly below 50 keV).",
+        "  W K lines: N_K = 1.349e-3 (E0/E_K - 1)^1.648 photons per electron (Tucker et al. 1991),",
+        "  made at depths of density (3/2R)(1 - (x/R)^2), R = (E0^2 - E_K^2)/C, self-absorbed alike;",
+        "  shared by xraylib 4.0's radiative rates (lines of at least 1%), at xraylib's line",
+        "  energies and K edge.",
         "  Attenuation: NIST XCOM (Berger et al., doi:10.18434/T48G6X), coherent scattering included.",
     };
 }
