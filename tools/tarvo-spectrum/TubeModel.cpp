@@ -23,7 +23,6 @@ constexpr double kLineYield = 1.349e-3;
 constexpr double kLineExponent = 1.648;
 // Lines weaker than this share of the K vacancies are left out.
 constexpr double kSmallestRate = 0.01;
-constexpr int kIntervals = 128; // Simpson's rule; both integrands are smooth after the substitution
 
 struct TwPoint {
     double voltage;  // keV
@@ -36,36 +35,61 @@ constexpr TwPoint kThomsonWhiddington[] = {
 const char* const kKLineNames[] = {"K-L1", "K-L2", "K-L3", "K-M1", "K-M2", "K-M3", "K-M4", "K-M5",
                                    "K-N1", "K-N2", "K-N3", "K-N4", "K-N5", "K-N6", "K-N7"};
 
-template <typename F> double Simpson(F f, double a, double b) {
-    const double h = (b - a) / kIntervals;
-    double sum = f(a) + f(b);
-    for (int i = 1; i < kIntervals; ++i)
-        sum += (i % 2 ? 4.0 : 2.0) * f(a + i * h);
-    return sum * h / 3.0;
+// Adaptive Simpson's rule: an interval is halved until its halves agree with it
+// to `tolerance` (absolute); the fixed depth bound keeps it finite on any input.
+template <typename F>
+double Refine(F& f, double a, double b, double fa, double fm, double fb, double whole, double tolerance,
+              int depth) {
+    const double m = 0.5 * (a + b);
+    const double flm = f(0.5 * (a + m));
+    const double frm = f(0.5 * (m + b));
+    const double left = (m - a) / 6.0 * (fa + 4.0 * flm + fm);
+    const double right = (b - m) / 6.0 * (fm + 4.0 * frm + fb);
+    const double error = left + right - whole;
+    if (depth == 0 || std::fabs(error) <= 15.0 * tolerance)
+        return left + right + error / 15.0;
+    return Refine(f, a, m, fa, flm, fm, left, 0.5 * tolerance, depth - 1) +
+           Refine(f, m, b, fm, frm, fb, right, 0.5 * tolerance, depth - 1);
+}
+
+// The integral of f over [a, b] to about 1e-10 of itself. The integrands here
+// fall steeply towards one end when the absorption is strong, so a fixed grid
+// of panels first finds the scale, then each panel is refined.
+template <typename F> double Integrate(F f, double a, double b) {
+    constexpr int kPanels = 32;
+    constexpr double kRelativeTolerance = 1e-10;
+    constexpr int kDepth = 40;
+    const double h = (b - a) / kPanels;
+    double values[2 * kPanels + 1];
+    for (int i = 0; i <= 2 * kPanels; ++i)
+        values[i] = f(a + 0.5 * h * i);
+    double coarse = 0.0;
+    for (int p = 0; p < kPanels; ++p)
+        coarse += h / 6.0 * (values[2 * p] + 4.0 * values[2 * p + 1] + values[2 * p + 2]);
+    const double tolerance = kRelativeTolerance * std::fabs(coarse) / kPanels;
+    double sum = 0.0;
+    for (int p = 0; p < kPanels; ++p) {
+        const double whole = h / 6.0 * (values[2 * p] + 4.0 * values[2 * p + 1] + values[2 * p + 2]);
+        sum += Refine(f, a + p * h, a + (p + 1) * h, values[2 * p], values[2 * p + 1], values[2 * p + 2],
+                      whole, tolerance, kDepth);
+    }
+    return sum;
 }
 
 // Photons per keV per electron, into all directions, that leave the anode at
 // `energy` towards the central ray: k Z / E times the integral over the
 // electron energies T from E to E0 of exp(-mu (E0^2 - T^2) / (C sin angle)).
-// With s = E0^2 - T^2 and w = (1 - exp(-a s)) / a the exponential goes into
-// dw and the integrand 1 / (2 T) is smooth even where the absorption is strong.
 double Continuum(double energy, double e0, double C, double mu, double sinAngle) {
     const double a = mu / (C * sinAngle);
-    const double S = e0 * e0 - energy * energy;
-    const double W = -std::expm1(-a * S) / a;
-    const double integral = Simpson(
-        [&](double w) {
-            const double s = std::fmin(S, -std::log1p(-a * w) / a);
-            return 0.5 / std::sqrt(e0 * e0 - s);
-        },
-        0.0, W);
+    const double integral =
+        Integrate([&](double T) { return std::exp(-a * (e0 - T) * (e0 + T)); }, energy, e0);
     return kKramers * kTungsten * integral / energy;
 }
 
 // Share of the K photons made along the electrons' path that leave the anode
 // at `energy` towards the central ray.
 double LineEscape(double R, double mu, double sinAngle) {
-    return Simpson(
+    return Integrate(
         [&](double x) { return 1.5 / R * (1.0 - (x / R) * (x / R)) * std::exp(-mu * x / sinAngle); }, 0.0, R);
 }
 
