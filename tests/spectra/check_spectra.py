@@ -152,6 +152,14 @@ def check_physics(args):
             else:
                 check(not any(found.values()), f"{kv} kV (below the K edge {edge} keV): no W K lines")
 
+        # Near the tube voltage the electrons make their photons at the surface:
+        # Kramers' law k Z (E0 - E) / E photons per keV per electron, over 4 pi.
+        _, energy, intensity = spectrum("top.txt", "--kv", "100", "--bin", "0.1")
+        top = (energy > 99.0) & (energy < 100.0)
+        kramers = 2.2e-6 * 74 * (100.0 - energy[top]) / energy[top] * 0.1 / (4 * np.pi)
+        worst = np.max(np.abs(intensity[top] / kramers - 1.0))
+        check(top.sum() == 10 and worst < 5e-3, f"100 kV: the top keV follows Kramers' law within {worst:.1e}")
+
         # More aluminium: harder beam, higher mean energy and HVL1.
         means, hvls = [], []
         for t in ("0.5", "1", "2", "4", "8"):
