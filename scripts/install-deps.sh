@@ -7,7 +7,7 @@ packages=(
   build-essential cmake g++ make pkg-config
   libgtest-dev
   python3 python3-numpy python3-tifffile python3-meshio python3-stl
-  libxrl-dev imagemagick gzip
+  libxrl-dev python3-xraylib imagemagick gzip
   # Intel Embree 3, the reference of bench_rays only
   libembree-dev
 )
