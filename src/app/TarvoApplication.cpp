@@ -16,9 +16,18 @@
 
 TTarvoApplication::TTarvoApplication(ui::TUserInterface& userInterface) : ui_(userInterface) {
     ui_.Connect(this);
+    // Readers of compressed data stop at Ctrl+C or SIGTERM, and only a user who is there
+    // may let a small file expand beyond the bound.
+    datafiles::DecodeGuard guard;
+    guard.Interrupted = [] { return g_interruptFlag.load() != 0; };
+    guard.AllowExpansion = [this](const std::string& question) { return IsAttended() && AskYesNo(question); };
+    datafiles::SetDecodeGuard(std::move(guard));
 }
 
-TTarvoApplication::~TTarvoApplication() { ui_.Connect(nullptr); }
+TTarvoApplication::~TTarvoApplication() {
+    datafiles::SetDecodeGuard({});
+    ui_.Connect(nullptr);
+}
 
 void TTarvoApplication::DisplayText(const std::string& text, bool isError) {
     ui::TDisplayTextMessage message(text, isError);
