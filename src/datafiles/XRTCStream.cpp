@@ -652,6 +652,13 @@ std::unique_ptr<XRTCStream> OpenInputFile(const std::string& fileName) {
     return stream;
 }
 
+std::runtime_error NamingFile(const std::exception& error, const std::string& fileName) {
+    const std::string text = error.what();
+    if (text.find(fileName) != std::string::npos)
+        return std::runtime_error(text);
+    return std::runtime_error(text + " while reading " + fileName);
+}
+
 std::unique_ptr<XRTCStream> OpenInputStream(std::istream& source) {
     return std::make_unique<XRTCStream>(&source, nullptr);
 }

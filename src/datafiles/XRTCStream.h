@@ -186,6 +186,10 @@ std::unique_ptr<XRTCStream> OpenInputStream(std::istream& source);
 // write errors.
 std::unique_ptr<XRTCStream> OpenOutputFile(const std::string& fileName, bool compress);
 
+// For a reader's catch block: the error's text with " while reading " + fileName
+// appended, unless the text names the file already.
+std::runtime_error NamingFile(const std::exception& error, const std::string& fileName);
+
 // Copies `source` to `target` through the stream: compressing (data already
 // compressed is copied unchanged) or decompressing (plain data is copied
 // unchanged). Throws "Can not open file for reading: " / "Can not open file
