@@ -76,9 +76,14 @@ TEST(LoadScene, ConsoleCommandLoadsASceneFileForTheLoadedConfiguration) {
     testutil::TempDir dir;
     WriteFile(dir.File("run.ini"), Task() + Sources("MaterialsFileName = " + kMaterials + "\n"));
     WriteFile(dir.File("parts.ini"), Objects(Cube("Block", "Copper", "(1, 1, 1)")));
-    const auto r = RunTarvo({}, "loadscene parts.ini\ninit run.ini\nloadscene parts.ini\nstart\n", 60.0, dir.Path());
+    WriteFile(dir.File("bad.ini"), Objects("[Object]\nObjectType = Part\nName = Lid\nPriority = x\n[EndObject]\n"));
+    const auto r = RunTarvo({}, "loadscene parts.ini\ninit run.ini\nloadscene bad.ini\nloadscene parts.ini\nstart\n",
+                            60.0, dir.Path());
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_NE(r.err.find("Can not load scene. Application is not initialized."), std::string::npos);
+    EXPECT_NE(r.err.find("Object Lid: TPart: Problem getting Priority as int32: x while loading bad.ini\n"),
+              std::string::npos)
+        << r.err;
     EXPECT_TRUE(InOrder(r.out, {"Ready.\n", "Loading scene...\n", "Scene loaded in ", "Starting calculations..."}));
     EXPECT_EQ(r.out.find("Can not start calculations. Scene is not initialized."), std::string::npos);
 }
