@@ -11,7 +11,7 @@ void TBasicGeometricalObject::ReadName(const inifiles::TIniFileSection& section)
 std::string ObjectLabel(const inifiles::TIniFileSection& section, std::size_t position) {
     const inifiles::TIniFileVariable* name = section.TryFindVariable("Name");
     if (name != nullptr && !name->GetValue().empty()) return "Object " + name->GetValue() + ": ";
-    return "Object " + std::to_string(position) + ": ";
+    return "Object section " + std::to_string(position) + ": ";
 }
 
 double TTraceableObject::SegmentLength(const geometry::Segment& segment) const {

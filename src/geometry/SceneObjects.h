@@ -34,7 +34,7 @@ protected:
 };
 
 // "Object <Name>: " before the errors of an object's section, or without a name
-// "Object <n>: " with its 1-based position among the scene's objects.
+// "Object section <n>: " with its 1-based position among the scene's objects.
 std::string ObjectLabel(const inifiles::TIniFileSection& section, std::size_t position);
 
 // An object that rays can enter (parts and detectors). Its ObjectID is its index in

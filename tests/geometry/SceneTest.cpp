@@ -139,16 +139,17 @@ TEST(Scene, AttractorIsNotSupportedButTheRestLoads) {
 }
 
 TEST(Scene, ObjectTypesOutsideTheFactoryAreRejected) {
-    EXPECT_EQ(LoadError("[Object]\nObjectType = Lens\n[EndObject]\n"), "Object 1: Unknown object type: Lens");
+    EXPECT_EQ(LoadError("[Object]\nObjectType = Lens\n[EndObject]\n"),
+              "Object section 1: Unknown object type: Lens");
     EXPECT_EQ(LoadError("[Object]\nObjectType = monochromaticsource\n[EndObject]\n"),
-              "Object 1: Object type not supported by this version: monochromaticsource");
+              "Object section 1: Object type not supported by this version: monochromaticsource");
     EXPECT_EQ(LoadError("[Object]\nObjectType = PlaneDetector\n[EndObject]\n"),
-              "Object 1: Object type not supported by this version: PlaneDetector");
+              "Object section 1: Object type not supported by this version: PlaneDetector");
 }
 
 TEST(Scene, PartErrorsNameTheObjectAndTheClass) {
     const std::string error = LoadError("[Object]\nObjectType = Part\nOFFFile = missing.off\n[EndObject]\n");
-    EXPECT_EQ(error.rfind("Object 1: TPart: ", 0), 0u) << error;
+    EXPECT_EQ(error.rfind("Object section 1: TPart: ", 0), 0u) << error;
     EXPECT_EQ(LoadError(Cube("(0, 0, 0)") + Cube("(5, 0, 0)", "Name = Lid\nPriority = high\n"))
                   .rfind("Object Lid: TPart: Problem getting Priority", 0),
               0u);
