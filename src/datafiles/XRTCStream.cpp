@@ -443,8 +443,9 @@ void XRTCBuffer::CheckGrowth(std::uint64_t more) {
     if (produced_ + curLine_.size() + more <= bound)
         return;
     const std::string what = name_.empty() ? std::string("The compressed data") : name_;
-    const std::string limit = "more than " + std::to_string(bound) + " bytes (" + std::to_string(guard.Ratio) +
-                              " times the compressed size plus " + std::to_string(guard.Slack) + " bytes)";
+    const std::string limit = "more than " + std::to_string(bound) + " bytes (" +
+                              std::to_string(guard.Ratio) + " times the compressed size plus " +
+                              std::to_string(guard.Slack) + " bytes)";
     if (guard.AllowExpansion && guard.AllowExpansion(what + " expands to " + limit + ". Go on?")) {
         growthAllowed_ = true;
         return;

@@ -315,7 +315,8 @@ TEST(XRTCStream, FilesCompressDecompressAndOpenTransparently) {
             try {
                 datafiles::DecompressFile(dir.File("cut.xrc"), dir.File("cut.txt"));
             } catch (const std::runtime_error& e) {
-                EXPECT_EQ(std::string(e.what()), "Not enough bits in input! while reading " + dir.File("cut.xrc"));
+                EXPECT_EQ(std::string(e.what()),
+                          "Not enough bits in input! while reading " + dir.File("cut.xrc"));
                 throw;
             }
         },
@@ -348,7 +349,8 @@ struct GuardScope {
 TEST(XRTCStream, HugeRepeatsAreBoundedAndInterruptible) {
     // 17^20 copies do not fit any count; 17^8 zeros (7 GB from 14 bytes) exceed the bound.
     EXPECT_EQ(ExpectError(Stream(Prefixes(20) + "0000" + kEnd)), "Repeat count too large");
-    EXPECT_EQ(ExpectError(Stream(Prefixes(8) + "0000" + kEnd)).rfind("Decompressed data would grow to more than ", 0),
+    EXPECT_EQ(ExpectError(Stream(Prefixes(8) + "0000" + kEnd))
+                  .rfind("Decompressed data would grow to more than ", 0),
               0u);
 
     // Beyond a small bound the guard is asked once per stream and may let it go on.

@@ -274,7 +274,8 @@ TEST(IniFiles, ErrorsNameTheFile) {
         FAIL();
     } catch (const std::runtime_error& e) {
         EXPECT_EQ(std::string(e.what()), "Sections nested deeper than 1000 levels (is an end marker missing?)"
-                                         " while parsing " + dir.File("nest.ini") + ", line 1001");
+                                         " while parsing " +
+                                             dir.File("nest.ini") + ", line 1001");
     }
     testutil::WriteFile(dir.File("deep.ini"), nested.substr(0, 4 * 1000));
     EXPECT_NO_THROW(TIniFileStructure(dir.File("deep.ini")));
