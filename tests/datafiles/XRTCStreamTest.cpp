@@ -8,6 +8,7 @@
 
 #include <csignal>
 #include <filesystem>
+#include <fstream>
 #include <random>
 #include <sstream>
 #include <stdexcept>
@@ -413,6 +414,12 @@ TEST(XRTCStream, FailedCopiesNameTheFileAndKeepTheTarget) {
     for (bool compress : {true, false})
         EXPECT_EQ(copyError("sub", compress), "Can not open file for reading: " + dir.File("sub"));
     EXPECT_EQ(copyError("cut.xrc", false), "Not enough bits in input! while reading " + dir.File("cut.xrc"));
+    // An unreadable file (permissions do not bind root, so only checked where they do).
+    testutil::WriteFile(dir.File("secret"), "1 2\n");
+    std::filesystem::permissions(dir.File("secret"), std::filesystem::perms::none);
+    if (!std::ifstream(dir.File("secret")))
+        for (bool compress : {true, false})
+            EXPECT_EQ(copyError("secret", compress), "Can not open file for reading: " + dir.File("secret"));
 
     // A full disk, as a file size limit: writing fails instead of ending the process.
     const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
