@@ -4,6 +4,10 @@
 //   g++ -std=c++17 -O2 -fopenmp -Isrc tests/geometry/fuzz/input_files_fuzz.cc build/libtarvo_core.a \
 //     -o build/fuzz_inputs
 //   nice -n 19 build/fuzz_inputs <seconds> <seed> <work dir> <seed files...>
+// Seeds: the meshes of tests/data/geometry/make_meshes.py (the target follows the
+// extension: .stl .off .ply .tri, .vtx for tables), configurations (.ini; a name with
+// "scene" loads its Objects, whose mesh files must lie in the work dir) and text
+// tables (.txt, copied through Decompress).
 // Each input runs in a forked child (crash isolation, 10 s alarm). Reported: crashes
 // (signals), hangs, and errors whose text does not name the input file; the inputs
 // are kept in <work dir>/findings.
