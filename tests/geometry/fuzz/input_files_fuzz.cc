@@ -3,6 +3,7 @@
 // Not part of the test build (file name ends in .cc); built and run by hand:
 //   g++ -std=c++17 -O2 -fopenmp -Isrc tests/geometry/fuzz/input_files_fuzz.cc build/libtarvo_core.a \
 //     -o build/fuzz_inputs
+// (or with -fsanitize=address,undefined against build-asan/libtarvo_core.a, from make sanitize)
 //   nice -n 19 build/fuzz_inputs <seconds> <seed> <work dir> <seed files...>
 // Seeds: the meshes of tests/data/geometry/make_meshes.py (the target follows the
 // extension: .stl .off .ply .tri, .vtx for tables), configurations (.ini; a name with
@@ -166,8 +167,10 @@ int main(int argc, char** argv) {
         const auto t0 = std::chrono::steady_clock::now();
         const pid_t child = fork();
         if (child == 0) {
+#ifndef __SANITIZE_ADDRESS__ // the sanitizer's shadow memory exceeds any such limit
             rlimit memory{rlim_t(6) << 30, rlim_t(6) << 30};
             setrlimit(RLIMIT_AS, &memory);
+#endif
             alarm(10);
             _exit(RunOne(target, file, dir));
         }
