@@ -48,6 +48,9 @@ void InstallInterruptHandler() {
     action.sa_flags = SA_RESTART;
     for (int sig : {SIGINT, SIGTERM, SIGHUP})
         sigaction(sig, &action, nullptr);
+    // A file size limit (ulimit -f) must turn into a failed write that is reported and
+    // cleaned up, not end the process.
+    signal(SIGXFSZ, SIG_IGN);
 }
 
 const std::string& VersionBanner() {

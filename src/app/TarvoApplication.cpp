@@ -18,9 +18,18 @@
 TTarvoApplication::TTarvoApplication(ui::TUserInterface& userInterface) : ui_(userInterface) {
     RegisterSceneObjectTypes();
     ui_.Connect(this);
+    // Readers of compressed data stop at Ctrl+C or SIGTERM, and only a user who is there
+    // may let a small file expand beyond the bound.
+    datafiles::DecodeGuard guard;
+    guard.Interrupted = [] { return g_interruptFlag.load() != 0; };
+    guard.AllowExpansion = [this](const std::string& question) { return IsAttended() && AskYesNo(question); };
+    datafiles::SetDecodeGuard(std::move(guard));
 }
 
-TTarvoApplication::~TTarvoApplication() { ui_.Connect(nullptr); }
+TTarvoApplication::~TTarvoApplication() {
+    datafiles::SetDecodeGuard({});
+    ui_.Connect(nullptr);
+}
 
 void TTarvoApplication::DisplayText(const std::string& text, bool isError) {
     ui::TDisplayTextMessage message(text, isError);
@@ -105,7 +114,7 @@ void TTarvoApplication::HandleMessage(TMessage& message) {
                 throw std::runtime_error("Can not load scene. Application is not initialized.");
             if (HasRun())
                 throw std::runtime_error("Can not load a scene while calculations are running.");
-            LoadScene(inifiles::TIniFileStructure(file.fileName));
+            LoadScene(inifiles::TIniFileStructure(file.fileName), file.fileName);
         } catch (const std::exception& error) {
             DisplayText(error.what(), true);
         }
@@ -239,7 +248,7 @@ bool TTarvoApplication::Initialize(const std::string& fileName, bool) {
     CreateResultDirectory();
     if (parameters_.StartImmediately || fileName == "-" || !parameters_.SceneFileName.empty() ||
         configuration_.HasSection("Objects"))
-        LoadScene(configuration_);
+        LoadScene(configuration_, fileName == "-" ? std::string("standard input") : fileName);
 
     const std::string summary = Summary();
     DisplayText(summary);
@@ -267,7 +276,7 @@ void TTarvoApplication::DeleteScene() {
     sceneInitialized_ = false;
 }
 
-void TTarvoApplication::LoadScene(const inifiles::TIniFileStructure& tree) {
+void TTarvoApplication::LoadScene(const inifiles::TIniFileStructure& tree, const std::string& sourceName) {
     const auto start = std::chrono::steady_clock::now();
     TLineAssembler lines(*this);
     DisplayText("Loading scene...");
@@ -287,6 +296,7 @@ void TTarvoApplication::LoadScene(const inifiles::TIniFileStructure& tree) {
     settings.MaxBVHDepth = p.MaxBVHDepth;
     settings.Single = p.Single;
     settings.SceneFileName = p.SceneFileName;
+    settings.ConfigurationName = sourceName;
     settings.ElectronTransport = p.ElectronTransport;
     settings.Materials = materials_.get();
     // A scene given on its own (LoadScene command) is recorded in the configuration like a scene file.

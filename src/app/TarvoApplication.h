@@ -41,8 +41,9 @@ public:
 
     bool Initialize(const std::string& fileName, bool tryRestore);
     bool RestoreState(const std::string& fileName);
-    // Loads the scene, its detector definitions and materials, and builds the hierarchy.
-    void LoadScene(const inifiles::TIniFileStructure& tree);
+    // Loads the scene, its detector definitions and materials, and builds the hierarchy;
+    // `sourceName` is the file `tree` came from, named in errors of its objects.
+    void LoadScene(const inifiles::TIniFileStructure& tree, const std::string& sourceName = std::string());
 
     bool Start();
     void Suspend();

@@ -1,6 +1,8 @@
 #include "datafiles/XRTCStream.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <filesystem>
 
 #include <algorithm>
 #include <array>
@@ -92,11 +94,16 @@ constexpr std::array<Decoded, 512> MakeDecodeTable() {
 }
 constexpr std::array<Decoded, 512> kDecodeTable = MakeDecodeTable();
 
-[[noreturn]] void ThrowNotEnoughBits() {
-    throw std::runtime_error("Not enough bits in input!");
+DecodeGuard& Guard() {
+    static DecodeGuard guard;
+    return guard;
 }
 
 } // namespace
+
+void SetDecodeGuard(DecodeGuard guard) {
+    Guard() = std::move(guard);
+}
 
 // ---------------------------------------------------------------------------
 // XRTCBuffer
@@ -112,6 +119,12 @@ XRTCBuffer::~XRTCBuffer() {
         Finish();
     } catch (...) {
     }
+}
+
+void XRTCBuffer::Fail(const std::string& text, bool reading) const {
+    if (name_.empty())
+        throw std::runtime_error(text);
+    throw std::runtime_error(text + (reading ? " while reading " : " while writing ") + name_);
 }
 
 // --- writing ---------------------------------------------------------------
@@ -211,7 +224,7 @@ void XRTCBuffer::Encode(const unsigned char* data, std::size_t size) {
             continue;
         }
         if (ch == kSame)
-            throw std::runtime_error("Input contains special value -- cannot be compressed!");
+            Fail("Input contains special value -- cannot be compressed!", false);
         const std::size_t column = encCurLine_.size();
         const bool same =
             column < encPrevLine_.size() && static_cast<unsigned char>(encPrevLine_[column]) == ch;
@@ -305,14 +318,21 @@ std::size_t XRTCBuffer::Fetch(char* dst, std::size_t capacity) {
     // it holds nothing, so a pipe is never read beyond the data needed.
     std::streambuf* buf = source_->rdbuf();
     const auto cap = static_cast<std::streamsize>(capacity);
-    std::streamsize avail = buf->in_avail();
-    std::streamsize got = buf->sgetn(dst, avail > 0 ? std::min(avail, cap) : 1);
-    if (got <= 0) {
-        sourceEnded_ = true;
-        return 0;
+    std::streamsize got = 0;
+    try {
+        std::streamsize avail = buf->in_avail();
+        got = buf->sgetn(dst, avail > 0 ? std::min(avail, cap) : 1);
+        if (got <= 0) {
+            sourceEnded_ = true;
+            return 0;
+        }
+        if (got < cap && (avail = buf->in_avail()) > 0)
+            got += std::max<std::streamsize>(0, buf->sgetn(dst + got, std::min(avail, cap - got)));
+    } catch (const std::exception&) {
+        // The file buffer's own text names neither the file nor the cause plainly.
+        Fail(std::string("Read error (") + std::strerror(errno) + ")");
     }
-    if (got < cap && (avail = buf->in_avail()) > 0)
-        got += std::max<std::streamsize>(0, buf->sgetn(dst + got, std::min(avail, cap - got)));
+    fetched_ += static_cast<std::uint64_t>(got);
     return static_cast<std::size_t>(got);
 }
 
@@ -323,7 +343,7 @@ XRTCBuffer::int_type XRTCBuffer::underflow() {
     if (!headerSeen_) {
         headerSeen_ = true;
         if (kAreaSize <= kMagicSize)
-            throw std::runtime_error("Buffer too small for header!");
+            Fail("Buffer too small for header!");
         std::size_t got;
         while (size < kMagicSize && (got = Fetch(inArea_ + size, kMagicSize - size)) > 0)
             size += got;
@@ -334,8 +354,14 @@ XRTCBuffer::int_type XRTCBuffer::underflow() {
             readPassThrough_ = true; // plain data: the bytes read so far, then the rest
         }
     }
-    if (size == 0)
-        size = readPassThrough_ ? Fetch(inArea_, kAreaSize) : Decode(inArea_, kAreaSize);
+    if (size == 0 && readPassThrough_) {
+        size = Fetch(inArea_, kAreaSize);
+    } else if (size == 0) {
+        CheckInterrupt();
+        CheckGrowth(0);
+        size = Decode(inArea_, kAreaSize);
+        produced_ += size;
+    }
     setg(inArea_, inArea_, inArea_ + size);
     return size == 0 ? traits_type::eof() : traits_type::to_int_type(*gptr());
 }
@@ -362,7 +388,7 @@ bool XRTCBuffer::NeedBits(unsigned count) {
 
 std::uint32_t XRTCBuffer::TakeBits(unsigned count) {
     if (!NeedBits(count))
-        ThrowNotEnoughBits();
+        Fail("Not enough bits in input!");
     readBits_ -= count;
     return static_cast<std::uint32_t>(readAcc_ >> readBits_) & ((1u << count) - 1);
 }
@@ -372,7 +398,7 @@ int XRTCBuffer::DecodeSlow(std::uint32_t& value) {
     if (TakeBits(1) == 0) {
         value = TakeBits(3);
         if (value > 7)
-            throw std::runtime_error("I only asked for three bits!");
+            Fail("I only asked for three bits!");
         value += '0';
         return kByte;
     }
@@ -402,6 +428,50 @@ int XRTCBuffer::DecodeSlow(std::uint32_t& value) {
     return kByte;
 }
 
+void XRTCBuffer::CheckInterrupt() const {
+    if (Guard().Interrupted && Guard().Interrupted())
+        Fail("Interrupted");
+}
+
+// A few compressed bytes can stand for billions of text bytes; beyond the bound the
+// guard decides (an attended console asks the user), once per stream.
+void XRTCBuffer::CheckGrowth(std::uint64_t more) {
+    if (growthAllowed_)
+        return;
+    const DecodeGuard& guard = Guard();
+    const std::uint64_t bound = guard.Slack + guard.Ratio * fetched_;
+    if (produced_ + curLine_.size() + more <= bound)
+        return;
+    const std::string what = name_.empty() ? std::string("The compressed data") : name_;
+    const std::string limit = "more than " + std::to_string(bound) + " bytes (" +
+                              std::to_string(guard.Ratio) + " times the compressed size plus " +
+                              std::to_string(guard.Slack) + " bytes)";
+    if (guard.AllowExpansion && guard.AllowExpansion(what + " expands to " + limit + ". Go on?")) {
+        growthAllowed_ = true;
+        return;
+    }
+    Fail("Decompressed data would grow to " + limit);
+}
+
+// A repeated byte stays in the line until the line ends; it grows in chunks so an
+// interrupt is seen while a huge run is built.
+void XRTCBuffer::AppendRun(char ch, std::uint64_t count) {
+    if (count > curLine_.max_size() - curLine_.size())
+        Fail("Repeat count too large");
+    CheckGrowth(count);
+    constexpr std::uint64_t kChunk = std::uint64_t(1) << 26;
+    try {
+        while (count != 0) {
+            CheckInterrupt();
+            const std::uint64_t n = std::min(count, kChunk);
+            curLine_.append(static_cast<std::size_t>(n), ch);
+            count -= n;
+        }
+    } catch (const std::bad_alloc&) {
+        Fail("Out of memory for a decoded line");
+    }
+}
+
 void XRTCBuffer::EndDecodedLine() {
     prevLine_.swap(curLine_);
     curLine_.clear();
@@ -426,6 +496,8 @@ bool XRTCBuffer::Deliver(char* dst, std::size_t capacity, std::size_t& pos) {
 
 bool XRTCBuffer::RunPending(char* dst, std::size_t capacity, std::size_t& pos) {
     while (pendingCount_ != 0) {
+        if (!delivering_ && curLine_.empty() && RepeatLines(dst, capacity, pos))
+            continue;
         if (pendingSymbol_ == kSame && curLine_.size() < prevLine_.size()) {
             const std::size_t column = curLine_.size();
             const auto n =
@@ -441,6 +513,25 @@ bool XRTCBuffer::RunPending(char* dst, std::size_t capacity, std::size_t& pos) {
         if (!Deliver(dst, capacity, pos))
             return false;
     }
+    return true;
+}
+
+// From an empty line on, a repeated SAME gives copies of the previous line and a
+// repeated line feed gives empty lines: written as whole lines at memory speed, so
+// a long run costs no more than its output. False when not one whole line fits.
+bool XRTCBuffer::RepeatLines(char* dst, std::size_t capacity, std::size_t& pos) {
+    if (pendingSymbol_ == kLineFeed)
+        prevLine_.clear(); // the first line feed ends the empty line, and so on
+    const std::size_t length = prevLine_.size() + 1;
+    const std::uint64_t lines = std::min<std::uint64_t>(pendingCount_ / length, (capacity - pos) / length);
+    if (lines == 0)
+        return false;
+    for (std::uint64_t i = 0; i < lines; ++i) {
+        std::memcpy(dst + pos, prevLine_.data(), length - 1);
+        dst[pos + length - 1] = '\n';
+        pos += length;
+    }
+    pendingCount_ -= lines * length;
     return true;
 }
 
@@ -480,16 +571,16 @@ std::size_t XRTCBuffer::Decode(char* dst, std::size_t capacity) {
             }
             if (kind == kPrefix) {
                 const std::uint64_t k = value + 2;
-                factor_ = factor_ > std::numeric_limits<std::uint64_t>::max() / k
-                              ? std::numeric_limits<std::uint64_t>::max()
-                              : factor_ * k;
+                if (factor_ > std::numeric_limits<std::uint64_t>::max() / k)
+                    Fail("Repeat count too large");
+                factor_ *= k;
                 continue;
             }
             if (kind == kByte) {
                 if (factor_ == 1)
                     curLine_.push_back(static_cast<char>(value));
                 else
-                    curLine_.append(static_cast<std::size_t>(factor_), static_cast<char>(value));
+                    AppendRun(static_cast<char>(value), factor_);
                 factor_ = 1;
                 continue;
             }
@@ -522,6 +613,11 @@ XRTCStream::XRTCStream(const std::string& fileName, std::ios::openmode mode, boo
     : std::iostream(nullptr), file_(std::make_unique<std::fstream>(fileName, mode | std::ios::binary)),
       buffer_(file_.get(), file_.get(), passThrough) {
     init(&buffer_);
+    buffer_.SetName(fileName);
+    // A directory opens for reading on some systems and fails only at the first read.
+    std::error_code error;
+    if (file_->is_open() && std::filesystem::is_directory(fileName, error))
+        file_->close();
     if (!file_->is_open())
         setstate(std::ios::failbit);
     exceptions(std::ios::badbit);
@@ -557,6 +653,13 @@ std::unique_ptr<XRTCStream> OpenInputFile(const std::string& fileName) {
     return stream;
 }
 
+std::runtime_error NamingFile(const std::exception& error, const std::string& fileName) {
+    const std::string text = error.what();
+    if (text.find(fileName) != std::string::npos)
+        return std::runtime_error(text);
+    return std::runtime_error(text + " while reading " + fileName);
+}
+
 std::unique_ptr<XRTCStream> OpenInputStream(std::istream& source) {
     return std::make_unique<XRTCStream>(&source, nullptr);
 }
@@ -570,27 +673,29 @@ std::unique_ptr<XRTCStream> OpenOutputFile(const std::string& fileName, bool com
 
 namespace {
 
-void Pump(std::istream& in, std::ostream& out, const std::string& target) {
+void Pump(std::istream& in, const std::string& source, std::ostream& out, const std::string& target) {
     std::vector<char> block(1 << 16);
     while (in) {
+        if (Guard().Interrupted && Guard().Interrupted())
+            throw std::runtime_error("Interrupted while reading " + source);
         in.read(block.data(), static_cast<std::streamsize>(block.size()));
         if (in.gcount() > 0 && !out.write(block.data(), in.gcount()))
             throw std::runtime_error("Error writing " + target);
     }
+    if (in.bad())
+        throw std::runtime_error("Error reading " + source);
 }
-
-} // namespace
-
-namespace {
 
 void CopyInto(const std::string& source, const std::string& target, const std::string& written, bool compress) {
     if (compress) {
         std::ifstream in(source, std::ios::binary);
-        if (!in)
+        std::error_code error;
+        if (!in || std::filesystem::is_directory(source, error))
             throw std::runtime_error("Can not open file for reading: " + source);
         auto out = OpenOutputFile(written, true);
+        out->SetName(target);
         try {
-            Pump(in, *out, target);
+            Pump(in, source, *out, target);
             out->Close();
         } catch (const std::ios_base::failure&) {
             throw std::runtime_error("Error writing " + target);
@@ -600,7 +705,7 @@ void CopyInto(const std::string& source, const std::string& target, const std::s
         std::ofstream out(written, std::ios::binary | std::ios::trunc);
         if (!out)
             throw std::runtime_error("Can not open file for writing: " + target);
-        Pump(*in, out, target);
+        Pump(*in, source, out, target);
         out.close();
         if (!out)
             throw std::runtime_error("Error writing " + target);

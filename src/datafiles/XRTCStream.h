@@ -27,6 +27,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <fstream>
+#include <functional>
 #include <iostream>
 #include <memory>
 #include <streambuf>
@@ -34,6 +35,20 @@
 #include <vector>
 
 namespace datafiles {
+
+// How decoding reacts to the world outside: the application polls its interrupt flag
+// here and decides whether a decompression that grows beyond the bound may go on.
+// Without a guard nothing interrupts and growth beyond the bound is refused.
+struct DecodeGuard {
+    // Polled while decoding and copying; true stops with "Interrupted".
+    std::function<bool()> Interrupted;
+    // Asked once per stream with a question text when its output would grow beyond
+    // Ratio times the compressed bytes read plus Slack; true lets it go on.
+    std::function<bool(const std::string& question)> AllowExpansion;
+    std::uint64_t Ratio = 1000;
+    std::uint64_t Slack = std::uint64_t(1) << 30;
+};
+void SetDecodeGuard(DecodeGuard guard);
 
 class XRTCBuffer : public std::streambuf {
 public:
@@ -53,6 +68,9 @@ public:
     // coding errors.
     bool Finish();
 
+    // Names the data in error messages (" while reading " / " while writing " + name).
+    void SetName(const std::string& name) { name_ = name; }
+
 protected:
     int_type underflow() override;
     int_type overflow(int_type ch) override;
@@ -70,12 +88,18 @@ private:
     void SpillBits();
     bool DrainPacked();
 
+    [[noreturn]] void Fail(const std::string& text, bool reading = true) const;
+
     // Reading.
+    void CheckInterrupt() const;
+    void CheckGrowth(std::uint64_t more);
+    void AppendRun(char ch, std::uint64_t count);
     std::size_t Fetch(char* dst, std::size_t capacity);
     std::size_t Decode(char* dst, std::size_t capacity);
     bool Deliver(char* dst, std::size_t capacity, std::size_t& pos);
     void EndDecodedLine();
     bool RunPending(char* dst, std::size_t capacity, std::size_t& pos);
+    bool RepeatLines(char* dst, std::size_t capacity, std::size_t& pos);
     void RefillFromRaw();
     bool NeedBits(unsigned count);
     std::uint32_t TakeBits(unsigned count);
@@ -83,6 +107,7 @@ private:
 
     std::istream* source_;
     std::ostream* sink_;
+    std::string name_;
     char inArea_[kAreaSize];
     char outArea_[kAreaSize + 1];
 
@@ -102,6 +127,9 @@ private:
     int pendingSymbol_ = -1;     // SAME or line feed still to be repeated
     std::uint64_t pendingCount_ = 0;
     std::uint64_t factor_ = 1;
+    std::uint64_t fetched_ = 0;  // source bytes taken
+    std::uint64_t produced_ = 0; // text bytes handed out
+    bool growthAllowed_ = false;
     bool headerSeen_ = false;
     bool endReached_ = false;
     bool readPassThrough_ = false;
@@ -136,6 +164,7 @@ public:
     ~XRTCStream() override;
 
     bool is_open() const { return !file_ || file_->is_open(); }
+    void SetName(const std::string& name) { buffer_.SetName(name); }
     // Finishes the output, flushes and closes the file. Coding errors are
     // thrown; a failing sink sets badbit (and so throws std::ios_base::failure).
     void Close();
@@ -156,6 +185,10 @@ std::unique_ptr<XRTCStream> OpenInputStream(std::istream& source);
 // "Can not open file for writing: " + name. Call Close() at the end to see
 // write errors.
 std::unique_ptr<XRTCStream> OpenOutputFile(const std::string& fileName, bool compress);
+
+// For a reader's catch block: the error's text with " while reading " + fileName
+// appended, unless the text names the file already.
+std::runtime_error NamingFile(const std::exception& error, const std::string& fileName);
 
 // Copies `source` to `target` through the stream: compressing (data already
 // compressed is copied unchanged) or decompressing (plain data is copied

@@ -92,7 +92,7 @@ ClosedSurfaceReport CheckClosed(FacetManager<T>& scene, std::uint32_t objectID, 
     if (report.BoundaryEdges == 0) return report;
     out("Not a closed surface! " + std::to_string(report.BoundaryEdges) + " boundary edge" +
             Plural(report.BoundaryEdges, "!", "s!") + "\nAttempting to fix.\n",
-        true);
+        false);
     std::vector<Facet> repaired = facets;
     for (const auto& loop : BoundaryLoops(facets, counts)) {
         for (std::size_t k = 1; k + 1 < loop.size(); ++k) {
@@ -108,7 +108,7 @@ ClosedSurfaceReport CheckClosed(FacetManager<T>& scene, std::uint32_t objectID, 
     report.RemainingBoundaryEdges = CountBoundary(CountEdges(repaired));
     out("Remaining after the repair: " + std::to_string(report.RemainingBoundaryEdges) + " boundary edge" +
             Plural(report.RemainingBoundaryEdges, ".", "s.") + "\n",
-        report.RemainingBoundaryEdges != 0);
+        false);
     return report;
 }
 

@@ -18,7 +18,8 @@ struct ClosedSurfaceReport {
 };
 
 // Counts how many of the part's facets use each edge, reports edges not shared by
-// exactly two facets through the store's message sink, and closes holes by adding
+// exactly two facets through the store's message sink (the whole report on the
+// message output, so its lines stay together), and closes holes by adding
 // facets under objectID that keep the orientation of the facets around each hole.
 template <typename T>
 ClosedSurfaceReport CheckClosed(FacetManager<T>& scene, std::uint32_t objectID, const std::vector<Facet>& facets);

@@ -26,7 +26,11 @@ void ReadFile(void (*read)(std::istream&, const std::string&, MeshBuilder<T>&), 
               FacetManager<T>& store, bool invert) {
     const auto in = OpenOrFail(fileName, openError);
     MeshBuilder<T> mesh(store, transform, objectID, invert);
-    read(*in, fileName, mesh);
+    try {
+        read(*in, fileName, mesh);
+    } catch (const std::exception& e) {
+        throw datafiles::NamingFile(e, fileName);
+    }
 }
 
 } // namespace
@@ -62,7 +66,14 @@ void ReadVertexFacetFiles(const std::string& vertexFileName, const std::string& 
     const auto vertices = OpenOrFail(vertexFileName, "Can not open file for reading: ");
     const auto facets = OpenOrFail(facetFileName, "Can not open file for reading: ");
     MeshBuilder<T> mesh(store, transform, objectID, invert);
-    ReadVertexFacetTables(*vertices, vertexFileName, *facets, facetFileName, tableObjectID, mesh);
+    try {
+        ReadVertexFacetTables(*vertices, vertexFileName, *facets, facetFileName, tableObjectID, mesh);
+    } catch (const std::exception& e) {
+        // The table readers name the table of their errors; what remains (a vertex number
+        // outside the table) belongs to the facets.
+        if (std::string(e.what()).find(vertexFileName) != std::string::npos) throw;
+        throw datafiles::NamingFile(e, facetFileName);
+    }
 }
 
 #define TARVO_INSTANTIATE_FILE_READERS(T)                                                                      \

@@ -85,10 +85,17 @@ bool TScene<T>::ReadScene(const inifiles::TIniFileStructure& ini) {
     inifiles::ReadOptional(objects, "CheckOverlap", CheckOverlap);
     inifiles::ReadOptional(objects, "LocalManager", LocalManager);
     bool complete = true;
+    std::size_t position = 0;
     for (std::size_t i = 0; i < objects.SubsectionCount(); ++i) {
         const inifiles::TIniFileSection& section = objects.Subsection(i);
         if (section.NameEquals("Object")) {
-            std::unique_ptr<TBasicGeometricalObject> object = geometry::CreateObject(section, *this);
+            ++position;
+            std::unique_ptr<TBasicGeometricalObject> object;
+            try {
+                object = geometry::CreateObject(section, *this);
+            } catch (const std::exception& e) {
+                throw std::runtime_error(ObjectLabel(section, position) + e.what());
+            }
             if (object)
                 AddObject(std::move(object));
             else
@@ -112,8 +119,10 @@ std::uint32_t TScene<T>::LoadPartGeometry(const inifiles::TIniFileSection& secti
     const bool dumps = section.HasVariable("DumpOFF") || section.HasVariable("DumpPLY") ||
                        section.HasVariable("DumpStL");
     if (checkClosed || dumps) {
-        const std::vector<geometry::Facet> facets = Manager->GetObjectFacets(id);
-        if (checkClosed) geometry::CheckClosed(*Manager, id, facets);
+        std::vector<geometry::Facet> facets = Manager->GetObjectFacets(id);
+        // The dumps show the surface the run uses, with the facets of a repair.
+        if (checkClosed && geometry::CheckClosed(*Manager, id, facets).AddedFacets != 0)
+            facets = Manager->GetObjectFacets(id);
         if (dumps) WriteDumps(section, id, facets);
     }
     return id;

@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <sstream>
+#include <stdexcept>
 
 #include "inifiles/IniFile.h"
 
@@ -33,6 +34,16 @@ LoadedScene CreateScene(const SceneSettings& settings, const MessageSink& messag
     return loaded;
 }
 
+// Object errors name the object; this adds the file that describes it.
+void ReadSceneNamingFile(IScene& scene, const inifiles::TIniFileStructure& file, const std::string& name) {
+    try {
+        scene.ReadScene(file);
+    } catch (const std::exception& e) {
+        if (name.empty()) throw;
+        throw std::runtime_error(std::string(e.what()) + " while loading " + name);
+    }
+}
+
 } // namespace
 
 LoadedScene LoadSceneGeometry(inifiles::TIniFileStructure& configuration, const SceneSettings& settings,
@@ -44,10 +55,10 @@ LoadedScene LoadSceneGeometry(inifiles::TIniFileStructure& configuration, const 
     messages("Loading geometry...\n", false);
     const Stopwatch watch;
     if (settings.SceneFileName.empty()) {
-        loaded.Scene->ReadScene(configuration);
+        ReadSceneNamingFile(*loaded.Scene, configuration, settings.ConfigurationName);
     } else {
         const inifiles::TIniFileStructure sceneFile(settings.SceneFileName);
-        loaded.Scene->ReadScene(sceneFile);
+        ReadSceneNamingFile(*loaded.Scene, sceneFile, settings.SceneFileName);
         inifiles::CopySectionWithBasePath(configuration, sceneFile, "Objects");
     }
     messages("Geometry loaded in " + watch.Seconds() + "s\n", false);

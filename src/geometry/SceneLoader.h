@@ -21,6 +21,8 @@ struct SceneSettings {
     bool Single = false;
     // The scene file, already resolved; empty: the configuration holds "Objects".
     std::string SceneFileName;
+    // The file the configuration came from, named in errors of an embedded "Objects".
+    std::string ConfigurationName;
     // The run's electron-transport switch, the default of every part.
     bool ElectronTransport = false;
     // Where parts find their materials (see IScene::Materials); may be null.

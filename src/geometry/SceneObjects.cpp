@@ -1,10 +1,17 @@
 #include "geometry/SceneObjects.h"
 
 #include "geometry/IntersectionList.h"
+#include "inifiles/IniFile.h"
 #include "inifiles/IniValues.h"
 
 void TBasicGeometricalObject::ReadName(const inifiles::TIniFileSection& section) {
     inifiles::ReadOptional(section, "Name", Name);
+}
+
+std::string ObjectLabel(const inifiles::TIniFileSection& section, std::size_t position) {
+    const inifiles::TIniFileVariable* name = section.TryFindVariable("Name");
+    if (name != nullptr && !name->GetValue().empty()) return "Object " + name->GetValue() + ": ";
+    return "Object section " + std::to_string(position) + ": ";
 }
 
 double TTraceableObject::SegmentLength(const geometry::Segment& segment) const {

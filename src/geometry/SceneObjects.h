@@ -43,6 +43,10 @@ protected:
     TBasicGeometricalObject& operator=(const TBasicGeometricalObject&) = default;
 };
 
+// "Object <Name>: " before the errors of an object's section, or without a name
+// "Object section <n>: " with its 1-based position among the scene's objects.
+std::string ObjectLabel(const inifiles::TIniFileSection& section, std::size_t position);
+
 // An object that rays can enter (parts and detectors). Its ObjectID is its index in
 // the scene's traceable list and the ObjectID of its facets.
 class TTraceableObject : public TBasicGeometricalObject {

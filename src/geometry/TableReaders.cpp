@@ -69,7 +69,8 @@ void ReadVertexFacetTables(std::istream& vertices, const std::string& vertexFile
         const std::string_view line = TableLine(buffer);
         if (text::AtEnd(line)) continue;
         T v[3];
-        if (!SplitFields(line, 3, fields)) throw std::runtime_error("Can't split line: " + text::Printable(line));
+        if (!SplitFields(line, 3, fields))
+            throw std::runtime_error("Can't split line: " + text::Printable(line) + " while reading " + vertexFileName);
         for (int i = 0; i < 3; ++i)
             if (!ParseField(fields[i], v[i]))
                 throw std::runtime_error("Error parsing vertex file " + vertexFileName + ": " + text::Printable(line));
@@ -79,7 +80,8 @@ void ReadVertexFacetTables(std::istream& vertices, const std::string& vertexFile
     while (fsrc.ReadLine(buffer)) {
         const std::string_view line = TableLine(buffer);
         if (text::AtEnd(line)) continue;
-        if (!SplitFields(line, 4, fields)) throw std::runtime_error("Can't split line: " + text::Printable(line));
+        if (!SplitFields(line, 4, fields))
+            throw std::runtime_error("Can't split line: " + text::Printable(line) + " while reading " + facetFileName);
         std::uint64_t n[4];
         for (int i = 0; i < 4; ++i)
             if (!ParseField(fields[i], n[i]))

@@ -77,9 +77,24 @@ bool IsIgnored(const TIniFileSection& section) {
     return value;
 }
 
+// Sections whose end markers are missing nest every later section; reading them recurses
+// per level, so the depth is bounded to keep a mistyped file from exhausting the stack.
+constexpr int kMaxSectionDepth = 1000;
+
+// The number of sections from the top level down to `element` (the structure is not one).
+int NestingDepth(const TIniFileElement& element) {
+    int depth = 0;
+    for (const TIniFileElement* e = element.GetParent(); e != nullptr; e = e->GetParent())
+        ++depth;
+    return depth;
+}
+
 // Reads the body of a section whose header was read, and adds it unless ignored.
 template <class Container>
 void ReadNestedSection(std::istream& stream, const std::string& name, Container& parent) {
+    if (NestingDepth(parent) >= kMaxSectionDepth)
+        throw std::runtime_error("Sections nested deeper than " + std::to_string(kMaxSectionDepth) +
+                                 " levels (is an end marker missing?)");
     auto section = std::make_unique<TIniFileSection>(name);
     section->SetParent(&parent);
     if (!section->Read(stream))
@@ -105,6 +120,27 @@ bool RemoveLast(std::vector<std::unique_ptr<Element>>& list, const std::string& 
         }
     return false;
 }
+
+// Passes a stream's characters through one at a time and counts the line feeds taken,
+// so a parse error can name its line.
+class LineCountingBuffer : public std::streambuf {
+public:
+    explicit LineCountingBuffer(std::streambuf* source) : Source(source) {}
+    std::size_t Line() const { return LineFeeds + 1; }
+
+protected:
+    int_type underflow() override { return Source->sgetc(); }
+    int_type uflow() override {
+        const int_type c = Source->sbumpc();
+        if (c == '\n')
+            ++LineFeeds;
+        return c;
+    }
+
+private:
+    std::streambuf* Source;
+    std::size_t LineFeeds = 0;
+};
 
 void Indent(std::ostream& stream, int level) {
     for (int i = 0; i < level; ++i)
@@ -405,10 +441,15 @@ void CopySectionWithBasePath(TIniFileStructure& target, const TIniFileStructure&
 }
 
 void TIniFileStructure::ReadFrom(std::istream& stream, const std::string& sourceName) {
+    LineCountingBuffer counter(stream.rdbuf());
+    std::istream counted(&counter);
+    counted.setstate(stream.rdstate());
     try {
-        Read(stream);
+        counted.exceptions(stream.exceptions());
+        Read(counted);
     } catch (const std::exception& e) {
-        throw std::runtime_error(std::string(e.what()) + " while parsing " + sourceName);
+        throw std::runtime_error(std::string(e.what()) + " while parsing " + sourceName + ", line " +
+                                 std::to_string(counter.Line()));
     }
 }
 

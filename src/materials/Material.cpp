@@ -28,7 +28,11 @@ void LoadFile(Component& component, const std::string& fileName)
     if (fileName.empty())
         throw std::runtime_error("Filename required");
     auto in = OpenDataFile(fileName);
-    component.LoadDataFromStream(*in);
+    try {
+        component.LoadDataFromStream(*in);
+    } catch (const std::exception& e) {
+        throw datafiles::NamingFile(e, fileName);
+    }
 }
 
 bool NonEmptyFileExists(const std::string& fileName)

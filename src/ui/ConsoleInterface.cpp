@@ -4,6 +4,7 @@
 #include "datafiles/XRTCStream.h"
 
 #include <cctype>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 
@@ -255,7 +256,8 @@ void TConsoleInterface::CopyThroughStream(bool compress) {
     const std::string& source = arguments_[0];
     const std::string& target = arguments_[1];
     std::ifstream in(source, std::ios::binary);
-    if (!in) {
+    std::error_code ignored;
+    if (!in || std::filesystem::is_directory(source, ignored)) {
         DisplayText("Couldn't open " + source + " for reading", true, true);
         return;
     }

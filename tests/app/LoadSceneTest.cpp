@@ -76,9 +76,14 @@ TEST(LoadScene, ConsoleCommandLoadsASceneFileForTheLoadedConfiguration) {
     testutil::TempDir dir;
     WriteFile(dir.File("run.ini"), Task() + Sources("MaterialsFileName = " + kMaterials + "\n"));
     WriteFile(dir.File("parts.ini"), Objects(Cube("Block", "Copper", "(1, 1, 1)")));
-    const auto r = RunTarvo({}, "loadscene parts.ini\ninit run.ini\nloadscene parts.ini\nstart\n", 60.0, dir.Path());
+    WriteFile(dir.File("bad.ini"), Objects("[Object]\nObjectType = Part\nName = Lid\nPriority = x\n[EndObject]\n"));
+    const auto r = RunTarvo({}, "loadscene parts.ini\ninit run.ini\nloadscene bad.ini\nloadscene parts.ini\nstart\n",
+                            60.0, dir.Path());
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_NE(r.err.find("Can not load scene. Application is not initialized."), std::string::npos);
+    EXPECT_NE(r.err.find("Object Lid: TPart: Problem getting Priority as int32: x while loading bad.ini\n"),
+              std::string::npos)
+        << r.err;
     EXPECT_TRUE(InOrder(r.out, {"Ready.\n", "Loading scene...\n", "Scene loaded in ", "Starting calculations..."}));
     EXPECT_EQ(r.out.find("Can not start calculations. Scene is not initialized."), std::string::npos);
 }
@@ -103,7 +108,8 @@ TEST(LoadScene, OpenPartIsRepairedAndReported) {
                           "Facet = 0 2 1\nFacet = 0 1 3\nFacet = 0 3 2\n[EndObject]\n"));
     const auto r = RunTarvo({"scene.ini"}, "", 60.0, dir.Path());
     EXPECT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_NE(r.err.find("Not a closed surface! 3 boundary edges!\nAttempting to fix."), std::string::npos);
-    EXPECT_TRUE(InOrder(r.out, {"Object 0: 3 facets, 6 edges, 4 vertices\n", "Added 1 facets.\n",
+    // The whole report on one stream, in order.
+    EXPECT_TRUE(InOrder(r.out, {"Object 0: 3 facets, 6 edges, 4 vertices\n",
+                                "Not a closed surface! 3 boundary edges!\nAttempting to fix.\n", "Added 1 facets.\n",
                                 "   Number Of Facets: 4\n"}));
 }

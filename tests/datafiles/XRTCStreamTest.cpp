@@ -4,6 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+
+#include <csignal>
+#include <filesystem>
+#include <fstream>
 #include <random>
 #include <sstream>
 #include <stdexcept>
@@ -311,7 +316,8 @@ TEST(XRTCStream, FilesCompressDecompressAndOpenTransparently) {
             try {
                 datafiles::DecompressFile(dir.File("cut.xrc"), dir.File("cut.txt"));
             } catch (const std::runtime_error& e) {
-                EXPECT_STREQ(e.what(), "Not enough bits in input!");
+                EXPECT_EQ(std::string(e.what()),
+                          "Not enough bits in input! while reading " + dir.File("cut.xrc"));
                 throw;
             }
         },
@@ -322,4 +328,110 @@ TEST(XRTCStream, FilesCompressDecompressAndOpenTransparently) {
     } catch (const std::runtime_error& e) {
         EXPECT_EQ(std::string(e.what()), "Can not open file for reading: " + dir.File("missing.txt"));
     }
+}
+
+namespace {
+
+std::string Prefixes(int count, const std::string& prefix = "101 1111") {
+    std::string bits;
+    for (int i = 0; i < count; ++i)
+        bits += prefix + " ";
+    return bits;
+}
+
+// Installs a guard for one test and removes it again.
+struct GuardScope {
+    explicit GuardScope(datafiles::DecodeGuard guard) { datafiles::SetDecodeGuard(std::move(guard)); }
+    ~GuardScope() { datafiles::SetDecodeGuard({}); }
+};
+
+} // namespace
+
+TEST(XRTCStream, HugeRepeatsAreBoundedAndInterruptible) {
+    // 17^20 copies do not fit any count; 17^8 zeros (7 GB from 14 bytes) exceed the bound.
+    EXPECT_EQ(ExpectError(Stream(Prefixes(20) + "0000" + kEnd)), "Repeat count too large");
+    EXPECT_EQ(ExpectError(Stream(Prefixes(8) + "0000" + kEnd))
+                  .rfind("Decompressed data would grow to more than ", 0),
+              0u);
+
+    // Beyond a small bound the guard is asked once per stream and may let it go on.
+    datafiles::DecodeGuard guard;
+    guard.Ratio = 1;
+    guard.Slack = 100;
+    {
+        GuardScope scope(guard);
+        // Repeated lines are refused as well: 17^8 copies of the line "12".
+        EXPECT_EQ(ExpectError(Stream("0001 0010 11 " + Prefixes(8) + "11" + kEnd))
+                      .rfind("Decompressed data would grow to more than 1", 0),
+                  0u);
+    }
+    std::string lines;
+    for (int i = 0; i < 5000; ++i)
+        lines += i % 1000 == 999 ? "12 35\n" : "12 34\n";
+    EXPECT_EQ(Decompress(Compress(lines)), lines);
+    int questions = 0;
+    guard.AllowExpansion = [&](const std::string&) { return ++questions, true; };
+    {
+        GuardScope scope(guard);
+        // 17^3 = 4913 line feeds, then 17^2 = 289 sevens.
+        EXPECT_EQ(Decompress(Stream(Prefixes(3) + "10010 " + Prefixes(2) + "0111 10010" + kEnd)),
+                  std::string(4913, '\n') + std::string(289, '7') + "\n");
+        EXPECT_EQ(questions, 1);
+    }
+
+    guard.AllowExpansion = nullptr;
+    guard.Slack = std::uint64_t(1) << 30;
+    guard.Interrupted = [] { return true; };
+    GuardScope scope(guard);
+    EXPECT_EQ(ExpectError(Compress("1 2\n")), "Interrupted");
+    testutil::TempDir dir;
+    testutil::WriteFile(dir.File("a.xrc"), Compress("1 2\n"));
+    testutil::WriteFile(dir.File("old.txt"), "old");
+    EXPECT_THROW(datafiles::DecompressFile(dir.File("a.xrc"), dir.File("old.txt")), std::runtime_error);
+    EXPECT_EQ(testutil::ReadFile(dir.File("old.txt")), "old");
+}
+
+// A failed copy reports the file and leaves the target as it was, without a temporary file.
+TEST(XRTCStream, FailedCopiesNameTheFileAndKeepTheTarget) {
+    testutil::TempDir dir;
+    std::filesystem::create_directory(dir.File("sub"));
+    std::mt19937 rng(5);
+    const std::string table = NumberTable(rng, 2000, 8);
+    testutil::WriteFile(dir.File("table.txt"), table);
+    testutil::WriteFile(dir.File("cut.xrc"), Compress(table).substr(0, 100));
+    auto copyError = [&](const std::string& source, bool compress) {
+        testutil::WriteFile(dir.File("important"), "keep me");
+        std::string error = "no error";
+        try {
+            datafiles::CopyThroughStream(dir.File(source), dir.File("important"), compress);
+        } catch (const std::runtime_error& e) {
+            error = e.what();
+        }
+        EXPECT_EQ(testutil::ReadFile(dir.File("important")), "keep me") << source;
+        EXPECT_FALSE(std::filesystem::exists(dir.File("important.tmp"))) << source;
+        return error;
+    };
+    for (bool compress : {true, false})
+        EXPECT_EQ(copyError("sub", compress), "Can not open file for reading: " + dir.File("sub"));
+    EXPECT_EQ(copyError("cut.xrc", false), "Not enough bits in input! while reading " + dir.File("cut.xrc"));
+    // An unreadable file (permissions do not bind root, so only checked where they do).
+    testutil::WriteFile(dir.File("secret"), "1 2\n");
+    std::filesystem::permissions(dir.File("secret"), std::filesystem::perms::none);
+    if (!std::ifstream(dir.File("secret")))
+        for (bool compress : {true, false})
+            EXPECT_EQ(copyError("secret", compress), "Can not open file for reading: " + dir.File("secret"));
+
+    // A full disk, as a file size limit: writing fails instead of ending the process.
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit old{};
+    getrlimit(RLIMIT_FSIZE, &old);
+    rlimit small = old;
+    small.rlim_cur = 16 * 1024;
+    setrlimit(RLIMIT_FSIZE, &small);
+    const std::string full = copyError("table.txt", true);
+    const std::string fullPlain = copyError("table.txt", false);
+    setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, oldHandler);
+    EXPECT_EQ(full, "Error writing " + dir.File("important"));
+    EXPECT_EQ(fullPlain, "Error writing " + dir.File("important"));
 }

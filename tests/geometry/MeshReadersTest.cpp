@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <filesystem>
 #include <fstream>
 #include <memory>
 #include <random>
@@ -270,8 +271,8 @@ TEST(TableReaders, Errors) {
     const std::string v = "0 0 0\n1 0 0\n0 1 0\n";
     EXPECT_EQ(read(v, "1 1 2 4\n"), "invalid vector<T> subscript");
     EXPECT_EQ(read(v, "1 0 2 3\n"), "invalid vector<T> subscript");
-    EXPECT_EQ(read(v, "1 1 2\n"), "Can't split line: 1 1 2");
-    EXPECT_EQ(read("1 23\n", ""), "Can't split line: 1 23");
+    EXPECT_EQ(read(v, "1 1 2\n"), "Can't split line: 1 1 2 while reading f.txt");
+    EXPECT_EQ(read("1 23\n", ""), "Can't split line: 1 23 while reading v.txt");
     EXPECT_EQ(read("1 2\n", ""), "Error parsing vertex file v.txt: 1 2");
     EXPECT_EQ(read("a b c\n", ""), "Error parsing vertex file v.txt: a b c");
 }
@@ -331,5 +332,20 @@ TEST_F(IndependentMeshes, CompressedFilesReadLikePlainOnes) {
         ReadByExtension(renamed, compressed);
         EXPECT_EQ(Canonical(compressed), Canonical(plain));
         EXPECT_EQ(compressed.GetVertices().size(), plain.GetVertices().size());
+
+        // A truncated compressed file and a directory fail naming the file.
+        const std::string cut = dir->File(std::string("cut.") + ext);
+        testutil::WriteFile(cut, testutil::ReadFile(renamed).substr(0, 40));
+        const std::string folder = dir->File(std::string("folder.") + ext);
+        std::filesystem::create_directories(folder);
+        for (const std::string& bad : {cut, folder}) {
+            FacetManager<double> store([](const std::string&, bool) {});
+            try {
+                ReadByExtension(bad, store);
+                ADD_FAILURE() << bad;
+            } catch (const std::runtime_error& error) {
+                EXPECT_NE(std::string(error.what()).find(bad), std::string::npos) << error.what();
+            }
+        }
     }
 }

@@ -20,8 +20,12 @@ namespace {
 
 struct Messages {
     std::string text;
+    bool errors = false;
     MessageSink Sink() {
-        return [this](const std::string& t, bool) { text += t; };
+        return [this](const std::string& t, bool isError) {
+            text += t;
+            errors = errors || isError;
+        };
     }
 };
 
@@ -139,17 +143,18 @@ TEST(Scene, AttractorIsNotSupportedButTheRestLoads) {
 }
 
 TEST(Scene, ObjectTypesOutsideTheFactoryAreRejected) {
-    EXPECT_EQ(LoadError("[Object]\nObjectType = Lens\n[EndObject]\n"), "Unknown object type: Lens");
+    EXPECT_EQ(LoadError("[Object]\nObjectType = Lens\n[EndObject]\n"),
+              "Object section 1: Unknown object type: Lens");
     EXPECT_EQ(LoadError("[Object]\nObjectType = tracedump\n[EndObject]\n"),
-              "Object type not supported by this version: tracedump");
-    EXPECT_EQ(LoadError("[Object]\nObjectType = VolumetricDetector\n[EndObject]\n"),
-              "Object type not supported by this version: VolumetricDetector");
+              "Object section 1: Object type not supported by this version: tracedump");
 }
 
-TEST(Scene, PartErrorsNameTheClass) {
+TEST(Scene, PartErrorsNameTheObjectAndTheClass) {
     const std::string error = LoadError("[Object]\nObjectType = Part\nOFFFile = missing.off\n[EndObject]\n");
-    EXPECT_EQ(error.rfind("TPart: ", 0), 0u) << error;
-    EXPECT_EQ(LoadError(Cube("(0, 0, 0)", "Priority = high\n")).rfind("TPart: Problem getting Priority", 0), 0u);
+    EXPECT_EQ(error.rfind("Object section 1: TPart: ", 0), 0u) << error;
+    EXPECT_EQ(LoadError(Cube("(0, 0, 0)") + Cube("(5, 0, 0)", "Name = Lid\nPriority = high\n"))
+                  .rfind("Object Lid: TPart: Problem getting Priority", 0),
+              0u);
 }
 
 TEST(Scene, ElectronSwitchesOfParts) {
@@ -197,13 +202,16 @@ TEST(Scene, PartsAreBoundToTheirMaterials) {
     EXPECT_EQ(list.Count(), 2u);
 }
 
-TEST(Scene, OpenPartIsReportedAndClosedUnlessCheckClosedIsOff) {
+TEST(Scene, OpenPartIsReportedClosedAndDumpedRepairedUnlessCheckClosedIsOff) {
     const std::string open = "[Object]\nObjectType = Part\nVertex = (0, 0, 0)\nVertex = (1, 0, 0)\n"
                              "Vertex = (0, 1, 0)\nVertex = (0, 0, 1)\nFacet = 0, 2, 1\nFacet = 0, 1, 3\n"
                              "Facet = 0, 3, 2\n";
-    const auto checked = Load(open + "[EndObject]\n");
+    testutil::TempDir dir;
+    const auto checked = Load(open + "DumpOFF = part.off\n[EndObject]\n", dir.Path());
     EXPECT_NE(checked->messages.text.find("Not a closed surface!"), std::string::npos);
+    EXPECT_FALSE(checked->messages.errors); // one report, one stream
     EXPECT_EQ(checked->manager->GetFacets().size(), 4u);
+    EXPECT_EQ(testutil::ReadFile(dir.File("part.off")).rfind("OFF\n4 4 0\n", 0), 0u);
     const auto unchecked = Load(open + "CheckClosed = false\n[EndObject]\n");
     EXPECT_EQ(unchecked->messages.text, "");
     EXPECT_EQ(unchecked->manager->GetFacets().size(), 3u);

@@ -262,8 +262,23 @@ TEST(IniFiles, ErrorsNameTheFile) {
         FAIL();
     } catch (const std::runtime_error& e) {
         EXPECT_EQ(std::string(e.what()),
-                  "Error reading variable value. while parsing " + dir.File("bad.ini"));
+                  "Error reading variable value. while parsing " + dir.File("bad.ini") + ", line 2");
     }
+    // Thousands of sections without end markers nest that deep; refused, not a stack overflow.
+    std::string nested;
+    for (int i = 0; i < 50000; ++i)
+        nested += "[S]\n";
+    testutil::WriteFile(dir.File("nest.ini"), nested);
+    try {
+        TIniFileStructure tree(dir.File("nest.ini"));
+        FAIL();
+    } catch (const std::runtime_error& e) {
+        EXPECT_EQ(std::string(e.what()), "Sections nested deeper than 1000 levels (is an end marker missing?)"
+                                         " while parsing " +
+                                             dir.File("nest.ini") + ", line 1001");
+    }
+    testutil::WriteFile(dir.File("deep.ini"), nested.substr(0, 4 * 1000));
+    EXPECT_NO_THROW(TIniFileStructure(dir.File("deep.ini")));
     std::istringstream stream("x");
     TIniFileStructure tree;
     EXPECT_THROW(tree.ReadFrom(stream, "-"), std::runtime_error);

@@ -207,10 +207,16 @@ TEST_F(ConsoleTest, RepeatedDisplayTextShowsCount) {
 
 TEST_F(ConsoleTest, CompressChecksArgumentsAndSource) {
     Connect();
-    Type("compress only-one\ndecompress /nonexistent/file.xrc out.txt\n");
-    Pump(2);
+    testutil::TempDir dir;
+    // A directory opens for reading but cannot be read: refused before the overwrite question.
+    testutil::WriteFile(dir.File("important.xrc"), "keep me");
+    Type("compress only-one\ndecompress /nonexistent/file.xrc out.txt\ncompress " + dir.Path() + " " +
+         dir.File("important.xrc") + "\n");
+    Pump(3);
     EXPECT_EQ(err_.str(), "Usage: compress <source file> <target file>\n"
-                          "Couldn't open /nonexistent/file.xrc for reading\n");
+                          "Couldn't open /nonexistent/file.xrc for reading\n"
+                          "Couldn't open " + dir.Path() + " for reading\n");
+    EXPECT_EQ(testutil::ReadFile(dir.File("important.xrc")), "keep me");
 }
 
 TEST_F(ConsoleTest, CompressAndDecompressRoundTripWithOverwriteQuestion) {
