@@ -41,11 +41,12 @@ TSimpleSource::TSimpleSource(const inifiles::TIniFileSection& section,
 void TSimpleSource::Prepare() {
     TBasicSource::Prepare();
     if (Flat && (Shape == Ellipsoid || Shape == SemiEllipsoid)) Shape = Cylinder;
+    WorldCenter = ToWorld.Apply(LocalOrigin);
+    for (int i = 0; i < 3; ++i) WorldSides[i] = ToWorld.ApplyToVector(Sides[i]);
 }
 
 void TSimpleSource::ResetParticle() {
-    Particle.Position = geometry::TCoord<double>();
-    Particle.Direction = geometry::TSphericalAngle();
+    // Position and direction are always set again by the emission.
     Particle.Energy = 0;
     Particle.Weight = 1;
     Particle.Status = StatusAlive;
@@ -55,7 +56,7 @@ void TSimpleSource::ResetParticle() {
 
 void TSimpleSource::SetParticlePosition(TRandomNumbersGenerator& rng) {
     if (PointSource) {
-        Particle.Position = ToWorld.Apply(LocalOrigin);
+        Particle.Position = WorldCenter;
         return;
     }
     double u[3] = {0, 0, 0};
@@ -84,7 +85,7 @@ void TSimpleSource::SetParticlePosition(TRandomNumbersGenerator& rng) {
         throw std::runtime_error("Unknown shape");
     }
     if (Map) Particle.Weight *= Map->At(p.x, p.y);
-    Particle.Position = ToWorld.Apply(LocalOrigin + p.x * Sides[0] + p.y * Sides[1] + p.z * Sides[2]);
+    Particle.Position = WorldCenter + p.x * WorldSides[0] + p.y * WorldSides[1] + p.z * WorldSides[2];
 }
 
 bool TSimpleSource::SetParticleDirection(TRandomNumbersGenerator& rng) {
@@ -127,11 +128,9 @@ TParticle* TSimpleSource::EmitToward(const geometry::TCoord<double>& point, TRan
     const geometry::TCoord<double> world = point - Particle.Position;
     const geometry::TCoord<double> l = ToSource.ApplyToVector(world);
     const double length = geometry::Norm(l);
-    bool accepted = length > 0;
-    if (accepted) {
-        Particle.SetDirectionVector(world);
-        accepted = l.z / length >= CosHalfConeAngle && InsideWindow(l);
-    }
+    // A target on the emission point itself has no direction: the axis, rejected.
+    const bool accepted = length > 0 && l.z / length >= CosHalfConeAngle && InsideWindow(l);
+    Particle.SetDirectionVector(length > 0 ? world : ToWorld.ApplyToVector(LocalAxis));
     FinishParticle(accepted, rng);
     return &Particle;
 }

@@ -50,6 +50,9 @@ private:
 
     std::shared_ptr<const IntensityMap> Map;
     SourceShape Shape = Cuboid;
+    // The frame's origin and the sides in world coordinates, set by Prepare.
+    geometry::TCoord<double> WorldCenter;
+    geometry::TCoord<double> WorldSides[3];
 };
 
 class TMonochromaticSource : public TSimpleSource {
