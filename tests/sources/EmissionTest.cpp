@@ -81,10 +81,13 @@ TEST(SourceEmission, ShapesFillTheirBodiesUniformly) {
     }
 }
 
-TEST(SourceEmission, PointPencilSourceDrawsNothing) {
+TEST(SourceEmission, PointPencilSourceOfOneEnergyDrawsNothing) {
     testutil::TempDir dir;
     const std::string out = Emit(dir, "point", "Energy = 20\nDirection = (0.5, 2)\nBaseCenter = (1, -2, 7)\n", 50);
     EXPECT_TRUE(Check("point", R"({"theta": 0.5, "phi": 2, "center": [1, -2, 7], "draws": 0})", {out}));
+    // A spectrum of one line needs no number either.
+    const std::string line = Emit(dir, "line", "[Spectrum]\n30 = 1\n[EndSpectrum]\n", 50);
+    EXPECT_TRUE(Check("spectrum", R"({"energies": [30], "weights": [1], "draws": 0})", {line}));
 }
 
 TEST(SourceEmission, ConeIsUniformInSolidAngle) {

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -119,4 +120,64 @@ TEST(SourceScene, EqualSpectraArePooled) {
     const std::unique_ptr<IScene> copy = scene.Clone();
     EXPECT_EQ(spectrum(*copy, 1), spectrum(scene, 0));
     EXPECT_DOUBLE_EQ(spectrum(scene, 2)->MeanEnergy, (15 + 2 * 45) / 3.0);
+}
+
+namespace {
+
+// An object that is its own intersection manager, as plane detectors are: it adds
+// nothing to the hierarchy and reports only its box.
+class BoxObject : public TBasicGeometricalObject, public geometry::IntersectionManager {
+public:
+    explicit BoxObject(const geometry::TBoundingBox<double>& box) : Box(box) {}
+    std::unique_ptr<TBasicGeometricalObject> Clone() const override { return std::make_unique<BoxObject>(Box); }
+    bool GetObjectBox(geometry::TBoundingBox<double>& box) const override {
+        box = Box;
+        return true;
+    }
+    geometry::TBoundingBox<double> Box;
+};
+
+} // namespace
+
+// A plane beside the parts must still receive the direct beam: AutoWindow fits the
+// window to the boxes of such objects too, then cuts it to the configured window.
+TEST(SourceScene, AutoWindowHoldsObjectBoxes) {
+    RegisterSceneObjectTypes();
+    struct Case {
+        const char* window;
+        double left, right;
+        const char* error;
+    };
+    const Case cases[] = {{"", std::atan(0.2), std::atan(0.4), nullptr},
+                          {"WindowRight = 0.3\n", std::atan(0.2), 0.3, nullptr},
+                          {"WindowRight = 0.1\n", 0, 0, "TBasicSource: Determined source window leaves no opening"}};
+    for (const Case& c : cases) {
+        auto manager = std::make_shared<geometry::BVHManager<double>>(42, 5, 64);
+        TScene<double> scene(manager);
+        geometry::TBoundingBox<double> box;
+        box.Add({2, -1, 10});
+        box.Add({4, 1, 10});
+        scene.AddObject(std::make_unique<BoxObject>(box));
+        inifiles::TIniFileStructure ini;
+        std::istringstream in("[Objects]\nAutoWindow = true\n" +
+                              Object("ObjectType = Source\nEnergy = 50\nConeAngle = 0.5\n" + std::string(c.window)) +
+                              "[EndObjects]\n");
+        ini.ReadFrom(in, "test");
+        if (c.error != nullptr) {
+            try {
+                scene.ReadScene(ini);
+                ADD_FAILURE() << "no error for " << c.window;
+            } catch (const std::exception& e) {
+                EXPECT_STREQ(e.what(), c.error);
+            }
+            continue;
+        }
+        ASSERT_TRUE(scene.ReadScene(ini));
+        const TBasicSource& source = AsSource(scene.GetSource(0));
+        ASSERT_TRUE(source.HasWindow());
+        EXPECT_DOUBLE_EQ(source.GetWindow()[0], c.left) << c.window;
+        EXPECT_DOUBLE_EQ(source.GetWindow()[1], c.right) << c.window;
+        EXPECT_DOUBLE_EQ(source.GetWindow()[2], std::atan(0.1));
+        EXPECT_DOUBLE_EQ(source.GetWindow()[3], std::atan(-0.1));
+    }
 }
