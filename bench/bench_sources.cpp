@@ -31,12 +31,15 @@ const double kPi = 4.0 * std::atan(1.0);
 volatile double g_sink;
 
 // Input files of this run, apart from those of runs beside it.
-std::string SpectrumFile() { return "/tmp/bench_sources_" + std::to_string(getpid()) + "_spectrum.txt"; }
-std::string MapFile() { return "/tmp/bench_sources_" + std::to_string(getpid()) + "_map.d256x256.raw"; }
+std::string SpectrumFile() {
+    return "/tmp/bench_sources_" + std::to_string(getpid()) + "_spectrum.txt";
+}
+std::string MapFile() {
+    return "/tmp/bench_sources_" + std::to_string(getpid()) + "_map.d256x256.raw";
+}
 
 // Best rate in emissions per second of `emit` (one particle per call).
-template <typename Emit>
-double BestRate(Emit emit) {
+template <typename Emit> double BestRate(Emit emit) {
     double best = 0;
     for (int repetition = 0; repetition < kRepetitions; ++repetition) {
         std::size_t count = 0;
@@ -44,7 +47,8 @@ double BestRate(Emit emit) {
         const auto start = std::chrono::steady_clock::now();
         double seconds = 0;
         do {
-            for (int i = 0; i < 4096; ++i) sum += emit();
+            for (int i = 0; i < 4096; ++i)
+                sum += emit();
             count += 4096;
             seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         } while (seconds < kMinSeconds);
@@ -66,15 +70,18 @@ std::string SpectrumLines(std::vector<double>& energies, std::vector<double>& cu
     std::vector<double> weights;
     for (int e = 10; e <= 100; ++e) {
         double w = (100.0 - e) * std::exp(-std::pow(22.0 / e, 3));
-        if (e == 59 || e == 67) w *= 4;
+        if (e == 59 || e == 67)
+            w *= 4;
         energies.push_back(e);
         weights.push_back(w);
         text << e << " " << w << "\n";
     }
     double total = 0;
-    for (double w : weights) total += w;
+    for (double w : weights)
+        total += w;
     double c = 0;
-    for (double w : weights) cumulative.push_back(c += w / total);
+    for (double w : weights)
+        cumulative.push_back(c += w / total);
     return text.str();
 }
 
@@ -91,7 +98,8 @@ Loaded Load(const std::string& keys, const std::string& basePath) {
     l.scene = std::make_unique<TScene<double>>(l.manager);
     inifiles::TIniFileStructure ini;
     ini.SetBasePath(basePath);
-    std::istringstream in("[Objects]\n[Object]\nObjectType = Source\n" + keys + "[EndObject]\n[EndObjects]\n");
+    std::istringstream in("[Objects]\n[Object]\nObjectType = Source\n" + keys +
+                          "[EndObject]\n[EndObjects]\n");
     ini.ReadFrom(in, "bench");
     l.scene->ReadScene(ini);
     l.source = dynamic_cast<TSimpleSource*>(&l.scene->GetSource(0));
@@ -99,8 +107,8 @@ Loaded Load(const std::string& keys, const std::string& basePath) {
 }
 
 void Report(const char* name, double ours, double reference) {
-    std::printf("BENCH sources %s: %.3g emissions/s; reference inline sampler %.3g emissions/s; ratio %.2f\n", name,
-                ours, reference, ours / reference);
+    std::printf("BENCH sources %s: %.3g emissions/s; reference inline sampler %.3g emissions/s; ratio %.2f\n",
+                name, ours, reference, ours / reference);
     std::fflush(stdout);
 }
 
@@ -120,8 +128,9 @@ void CuboidConeSpectrum() {
     std::vector<double> energies, cumulative;
     const std::string lines = SpectrumLines(energies, cumulative);
     std::ofstream(SpectrumFile()) << lines;
-    Loaded l = Load("Spectrum = " + SpectrumFile() + "\nDirection = (0.3, 0.2)\nConeAngle = 0.2\n"
-                    "Side1 = (2, 0, 0)\nSide2 = (0, 1, 0)\nSide3 = (0, 0, 0.5)\n",
+    Loaded l = Load("Spectrum = " + SpectrumFile() +
+                        "\nDirection = (0.3, 0.2)\nConeAngle = 0.2\n"
+                        "Side1 = (2, 0, 0)\nSide2 = (0, 1, 0)\nSide3 = (0, 0, 0.5)\n",
                     "/tmp");
     const Frame f(0.3, 0.2, {2, 0, 0}, {0, 1, 0}, {0, 0, 0.5});
     const double cosHalf = std::cos(0.2);
@@ -137,7 +146,8 @@ void CuboidConeSpectrum() {
         particle.SetDirectionVector(
             f.toWorld.ApplyToVector(geometry::TCoord<double>(st * std::cos(ph), st * std::sin(ph), ct)));
         rng->Generate(u, 1);
-        particle.Energy = energies[std::lower_bound(cumulative.begin(), cumulative.end(), u[0]) - cumulative.begin()];
+        particle.Energy =
+            energies[std::lower_bound(cumulative.begin(), cumulative.end(), u[0]) - cumulative.begin()];
         return particle.Energy;
     });
     auto rng2 = Generator();
@@ -155,11 +165,14 @@ void DiscMapWindow() {
             raw.write(reinterpret_cast<const char*>(&map[i]), sizeof(double));
         }
         double sum = 0;
-        for (double v : map) sum += v;
-        for (double& v : map) v *= n * n / sum;
+        for (double v : map)
+            sum += v;
+        for (double& v : map)
+            v *= n * n / sum;
     }
     Loaded l = Load("Energy = 60\nShape = Cylinder\nConeAngle = 0.5\nSide1 = (3, 0, 0)\nSide2 = (0, 3, 0)\n"
-                    "WindowLeft = 0\nIntensityMap = " + MapFile() + "\n",
+                    "WindowLeft = 0\nIntensityMap = " +
+                        MapFile() + "\n",
                     "/tmp");
     const Frame f(0, 0, {3, 0, 0}, {0, 3, 0}, {0, 0, 0});
     const double cosHalf = std::cos(0.5);
@@ -179,7 +192,8 @@ void DiscMapWindow() {
         rng->Generate(u, 2);
         const double ct = cosHalf + (1 - cosHalf) * u[0], st = std::sqrt(1 - ct * ct), ph = 2 * kPi * u[1];
         const geometry::TCoord<double> d(st * std::cos(ph), st * std::sin(ph), ct);
-        if (std::atan2(d.x, d.z) < 0) particle.Status = 1;
+        if (std::atan2(d.x, d.z) < 0)
+            particle.Status = 1;
         particle.SetDirectionVector(f.toWorld.ApplyToVector(d));
         particle.Energy = 60;
         return particle.Weight;

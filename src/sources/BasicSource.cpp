@@ -16,19 +16,27 @@ const double kPi = 4.0 * std::atan(1.0);
 
 std::uint32_t ParseParticleType(const std::string& word) {
     std::string lower;
-    for (unsigned char c : word) lower += static_cast<char>(std::tolower(c));
-    if (lower == "photon") return ParticlePhoton;
-    if (lower == "electron") return ParticleElectron;
-    if (lower == "positron") return ParticlePositron;
+    for (unsigned char c : word)
+        lower += static_cast<char>(std::tolower(c));
+    if (lower == "photon")
+        return ParticlePhoton;
+    if (lower == "electron")
+        return ParticleElectron;
+    if (lower == "positron")
+        return ParticlePositron;
     throw std::runtime_error("Unknown particle type");
 }
 
 const char* ParticleTypeName(std::uint32_t type) {
     switch (type) {
-    case ParticlePhoton: return "Photon";
-    case ParticleElectron: return "Electron";
-    case ParticlePositron: return "Positron";
-    default: return "Unknown";
+    case ParticlePhoton:
+        return "Photon";
+    case ParticleElectron:
+        return "Electron";
+    case ParticlePositron:
+        return "Positron";
+    default:
+        return "Unknown";
     }
 }
 
@@ -42,8 +50,7 @@ void PrintSignedPair(std::ostream& os, double a, double b) {
 
 } // namespace
 
-TBasicSource::TBasicSource(const inifiles::TIniFileSection& section)
-    : WindowAngles{-kPi, kPi, kPi, -kPi} {
+TBasicSource::TBasicSource(const inifiles::TIniFileSection& section) : WindowAngles{-kPi, kPi, kPi, -kPi} {
     try {
         ReadKeys(section);
     } catch (const std::exception& e) {
@@ -73,11 +80,13 @@ void TBasicSource::ReadKeys(const inifiles::TIniFileSection& section) {
                                  section.FindVariable("ConeAngle").GetValue());
     CosHalfConeAngle = std::cos(HalfConeAngle);
     static const char* const sideKeys[3] = {"Side1", "Side2", "Side3"};
-    for (int i = 0; i < 3; ++i) inifiles::ReadOptional(section, sideKeys[i], Sides[i]);
+    for (int i = 0; i < 3; ++i)
+        inifiles::ReadOptional(section, sideKeys[i], Sides[i]);
 
     static const char* const windowKeys[4] = {"WindowLeft", "WindowRight", "WindowTop", "WindowBottom"};
     for (int i = 0; i < 4; ++i)
-        if (inifiles::ReadOptional(section, windowKeys[i], WindowAngles[i])) Window = true;
+        if (inifiles::ReadOptional(section, windowKeys[i], WindowAngles[i]))
+            Window = true;
     if (WindowAngles[Left] > WindowAngles[Right] || WindowAngles[Bottom] > WindowAngles[Top])
         throw std::runtime_error("Source window configuration leaves no opening");
 }
@@ -95,7 +104,8 @@ void TBasicSource::ReadOrientation(const inifiles::TIniFileSection& section) {
     double values[3];
     const std::size_t count = inifiles::ReadTupleText(stream, values, 2, 3);
     if (count == 0)
-        throw std::runtime_error("Problem getting Direction as spherical angle or vector: " + direction->GetValue());
+        throw std::runtime_error("Problem getting Direction as spherical angle or vector: " +
+                                 direction->GetValue());
     geometry::TSphericalAngle angle(values[0], values[1]);
     if (count == 3) {
         const geometry::TCoord<double> v(values[0], values[1], values[2]);
@@ -119,7 +129,8 @@ void TBasicSource::Prepare() {
 }
 
 void TBasicSource::PrepareInScene(const IScene& scene, bool autoWindow) {
-    if (autoWindow) FitWindow(scene);
+    if (autoWindow)
+        FitWindow(scene);
     Prepare();
 }
 
@@ -129,7 +140,8 @@ geometry::TCoord<double> TBasicSource::WorldAxis() const {
 }
 
 bool TBasicSource::InsideWindow(const geometry::TCoord<double>& d) const {
-    if (!Window) return true;
+    if (!Window)
+        return true;
     const double h = std::atan2(d.x, d.z);
     const double v = std::atan2(d.y, d.z);
     return WindowAngles[Left] <= h && h <= WindowAngles[Right] && WindowAngles[Bottom] <= v &&
@@ -150,8 +162,10 @@ void TBasicSource::FitWindow(const IScene& scene) {
         const geometry::TCoord<double> c(i & 1 ? half[0] : -half[0], i & 2 ? half[1] : -half[1],
                                          i & 4 ? half[2] : -half[2]);
         bool known = false;
-        for (int j = 0; j < cornerCount; ++j) known = known || corners[j] == c;
-        if (!known) corners[cornerCount++] = c;
+        for (int j = 0; j < cornerCount; ++j)
+            known = known || corners[j] == c;
+        if (!known)
+            corners[cornerCount++] = c;
     }
     const double inf = std::numeric_limits<double>::infinity();
     double minX = inf, maxX = -inf, minY = inf, maxY = -inf;
@@ -171,7 +185,8 @@ void TBasicSource::FitWindow(const IScene& scene) {
         }
     };
     const std::size_t vertices = scene.VertexCount();
-    for (std::size_t i = 0; i < vertices && inFront; ++i) visit(scene.GetVertex(i));
+    for (std::size_t i = 0; i < vertices && inFront; ++i)
+        visit(scene.GetVertex(i));
     for (const geometry::TBoundingBox<double>& box : scene.GetObjectBoxes())
         for (int i = 0; i < 8 && inFront; ++i)
             visit(geometry::TCoord<double>(i & 1 ? box.Max.x : box.Min.x, i & 2 ? box.Max.y : box.Min.y,
@@ -196,18 +211,21 @@ void TBasicSource::FitWindow(const IScene& scene) {
 }
 
 void TBasicSource::PrintSummary(std::ostream& os) const {
-    if (!Name.empty()) os << "   Name: " << Name << "\n";
+    if (!Name.empty())
+        os << "   Name: " << Name << "\n";
     os << "   Type: " << GetTypeName() << "\n";
     os << "   Particle Type: " << ParticleTypeName(Particle.Type) << "\n";
     const std::pair<double, double> range = GetEnergyRange();
     os << "   Energy: " << range.first;
-    if (range.second != range.first) os << "-" << range.second;
+    if (range.second != range.first)
+        os << "-" << range.second;
     os << " keV\n";
     os << "   Origin: " << WorldOrigin() << " [cm]\n";
     if (!PointSource) {
         os << "   Sides:";
         for (const geometry::TCoord<double>& side : Sides)
-            if (side != geometry::TCoord<double>()) os << " " << ToWorld.ApplyToVector(side);
+            if (side != geometry::TCoord<double>())
+                os << " " << ToWorld.ApplyToVector(side);
         os << " [cm]\n";
     }
     const geometry::TCoord<double> axis = WorldAxis();

@@ -34,15 +34,20 @@ bool MachineIsLittleEndian() {
 }
 
 std::size_t SampleSize(const std::string& type) {
-    if (type == "f" || type == "u32_" || type == "i32_") return 4;
-    if (type == "d") return 8;
-    if (type == "s" || type == "i16_" || type == "u16_") return 2;
-    if (type == "u8_" || type == "i8_") return 1;
+    if (type == "f" || type == "u32_" || type == "i32_")
+        return 4;
+    if (type == "d")
+        return 8;
+    if (type == "s" || type == "i16_" || type == "u16_")
+        return 2;
+    if (type == "u8_" || type == "i8_")
+        return 1;
     return 0;
 }
 
 std::size_t ParseCount(const std::string& text, const std::string& piece) {
-    if (text.empty() || !std::all_of(text.begin(), text.end(), [](unsigned char c) { return std::isdigit(c); }))
+    if (text.empty() ||
+        !std::all_of(text.begin(), text.end(), [](unsigned char c) { return std::isdigit(c); }))
         throw std::runtime_error("Can't parse raw file info: " + piece);
     return static_cast<std::size_t>(std::stoull(text));
 }
@@ -60,11 +65,13 @@ RawLayout ParseRawName(const std::string& fileName) {
     RawLayout layout;
     const std::size_t underscore = info.find('_');
     const std::size_t codeLength = underscore == std::string::npos ? 1 : underscore + 1;
-    if (info.size() <= codeLength) throw std::runtime_error("Can't parse raw file info: " + info);
+    if (info.size() <= codeLength)
+        throw std::runtime_error("Can't parse raw file info: " + info);
     layout.Type = info.substr(0, codeLength);
     const std::string size = info.substr(codeLength);
     const std::size_t x = size.find('x');
-    if (x == std::string::npos) throw std::runtime_error("Can't parse raw file info: " + info);
+    if (x == std::string::npos)
+        throw std::runtime_error("Can't parse raw file info: " + info);
     layout.Rows = ParseCount(size.substr(0, x), info);
     layout.Columns = ParseCount(size.substr(x + 1), info);
     if (SampleSize(layout.Type) == 0)
@@ -72,13 +79,14 @@ RawLayout ParseRawName(const std::string& fileName) {
     if (layout.Rows == 0 || layout.Columns == 0)
         throw std::runtime_error("Raw map " + fileName + " has no rows or no columns");
     const std::string order = Upper(pieces[n - 3]);
-    if (order == "LE") layout.Swap = !MachineIsLittleEndian();
-    if (order == "BE") layout.Swap = MachineIsLittleEndian();
+    if (order == "LE")
+        layout.Swap = !MachineIsLittleEndian();
+    if (order == "BE")
+        layout.Swap = MachineIsLittleEndian();
     return layout;
 }
 
-template <class S>
-double Sample(const unsigned char* bytes, bool swap) {
+template <class S> double Sample(const unsigned char* bytes, bool swap) {
     unsigned char buffer[sizeof(S)];
     if (swap)
         std::reverse_copy(bytes, bytes + sizeof(S), buffer);
@@ -90,35 +98,46 @@ double Sample(const unsigned char* bytes, bool swap) {
 }
 
 double Convert(const std::string& type, const unsigned char* bytes, bool swap) {
-    if (type == "f") return Sample<float>(bytes, swap);
-    if (type == "d") return Sample<double>(bytes, swap);
-    if (type == "s" || type == "u16_") return Sample<std::uint16_t>(bytes, swap);
-    if (type == "i16_") return Sample<std::int16_t>(bytes, swap);
-    if (type == "u8_") return Sample<std::uint8_t>(bytes, swap);
-    if (type == "i8_") return Sample<std::int8_t>(bytes, swap);
-    if (type == "u32_") return Sample<std::uint32_t>(bytes, swap);
+    if (type == "f")
+        return Sample<float>(bytes, swap);
+    if (type == "d")
+        return Sample<double>(bytes, swap);
+    if (type == "s" || type == "u16_")
+        return Sample<std::uint16_t>(bytes, swap);
+    if (type == "i16_")
+        return Sample<std::int16_t>(bytes, swap);
+    if (type == "u8_")
+        return Sample<std::uint8_t>(bytes, swap);
+    if (type == "i8_")
+        return Sample<std::int8_t>(bytes, swap);
+    if (type == "u32_")
+        return Sample<std::uint32_t>(bytes, swap);
     return Sample<std::int32_t>(bytes, swap);
 }
 
 IntensityMap ReadRaw(const std::string& fileName, const std::function<void(const std::string&)>& warn) {
     const RawLayout layout = ParseRawName(fileName);
     std::ifstream file(fileName, std::ios::binary);
-    if (!file) throw std::runtime_error("Error opening file " + fileName);
-    const std::vector<unsigned char> bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    if (!file)
+        throw std::runtime_error("Error opening file " + fileName);
+    const std::vector<unsigned char> bytes((std::istreambuf_iterator<char>(file)),
+                                           std::istreambuf_iterator<char>());
     const std::size_t size = SampleSize(layout.Type);
     const std::size_t count = layout.Rows * layout.Columns;
     if (count / layout.Columns != layout.Rows || bytes.size() / size < count)
-        throw std::runtime_error("Raw map " + fileName + " holds " + std::to_string(bytes.size()) + " bytes, " +
-                                 std::to_string(layout.Rows) + "x" + std::to_string(layout.Columns) +
-                                 " samples need " + std::to_string(count * size));
+        throw std::runtime_error("Raw map " + fileName + " holds " + std::to_string(bytes.size()) +
+                                 " bytes, " + std::to_string(layout.Rows) + "x" +
+                                 std::to_string(layout.Columns) + " samples need " +
+                                 std::to_string(count * size));
     if (bytes.size() > count * size && warn)
-        warn("Warning: raw map " + fileName + " holds " + std::to_string(bytes.size()) + " bytes, only the first " +
-             std::to_string(count * size) + " are used");
+        warn("Warning: raw map " + fileName + " holds " + std::to_string(bytes.size()) +
+             " bytes, only the first " + std::to_string(count * size) + " are used");
     IntensityMap map;
     map.Rows = layout.Rows;
     map.Columns = layout.Columns;
     map.Values.resize(count);
-    for (std::size_t i = 0; i < count; ++i) map.Values[i] = Convert(layout.Type, &bytes[i * size], layout.Swap);
+    for (std::size_t i = 0; i < count; ++i)
+        map.Values[i] = Convert(layout.Type, &bytes[i * size], layout.Swap);
     return map;
 }
 
@@ -133,13 +152,16 @@ void Normalise(IntensityMap& map, const std::string& fileName) {
     if (!(sum > 0) || !std::isfinite(sum))
         throw std::runtime_error("Intensity map " + fileName + " has no positive entries");
     const double factor = static_cast<double>(map.Values.size()) / sum;
-    for (double& v : map.Values) v *= factor;
+    for (double& v : map.Values)
+        v *= factor;
 }
 
 } // namespace
 
-IntensityMap ReadIntensityMap(const std::string& fileName, const std::function<void(const std::string&)>& warn) {
-    if (!std::ifstream(fileName, std::ios::binary)) throw std::runtime_error("Error opening file " + fileName);
+IntensityMap ReadIntensityMap(const std::string& fileName,
+                              const std::function<void(const std::string&)>& warn) {
+    if (!std::ifstream(fileName, std::ios::binary))
+        throw std::runtime_error("Error opening file " + fileName);
     IntensityMap map;
     try {
         std::ifstream file(fileName, std::ios::binary);

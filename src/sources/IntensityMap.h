@@ -17,8 +17,10 @@ struct IntensityMap {
     double At(double x, double y) const {
         std::size_t column = static_cast<std::size_t>((x + 0.5) * static_cast<double>(Columns));
         std::size_t row = static_cast<std::size_t>((0.5 - y) * static_cast<double>(Rows));
-        if (column >= Columns) column = Columns - 1;
-        if (row >= Rows) row = Rows - 1;
+        if (column >= Columns)
+            column = Columns - 1;
+        if (row >= Rows)
+            row = Rows - 1;
         return Values[row * Columns + column];
     }
 };
@@ -28,4 +30,5 @@ struct IntensityMap {
 // f, d, s, u8_, i8_, i16_, u16_, u32_, i32_. Note that the name gives rows first,
 // unlike the width-first names of detector images. A file longer than its layout
 // sends a warning to `warn`; errors name the file.
-IntensityMap ReadIntensityMap(const std::string& fileName, const std::function<void(const std::string&)>& warn);
+IntensityMap ReadIntensityMap(const std::string& fileName,
+                              const std::function<void(const std::string&)>& warn);

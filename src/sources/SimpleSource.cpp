@@ -12,11 +12,16 @@ const double kPi = 4.0 * std::atan(1.0);
 
 SourceShape ParseShape(const std::string& word) {
     std::string lower;
-    for (unsigned char c : word) lower += static_cast<char>(std::tolower(c));
-    if (lower == "cuboid") return Cuboid;
-    if (lower == "cylinder") return Cylinder;
-    if (lower == "ellipsoid") return Ellipsoid;
-    if (lower == "semiellipsoid") return SemiEllipsoid;
+    for (unsigned char c : word)
+        lower += static_cast<char>(std::tolower(c));
+    if (lower == "cuboid")
+        return Cuboid;
+    if (lower == "cylinder")
+        return Cylinder;
+    if (lower == "ellipsoid")
+        return Ellipsoid;
+    if (lower == "semiellipsoid")
+        return SemiEllipsoid;
     throw std::runtime_error("Unknown shape specification: " + word);
 }
 
@@ -40,9 +45,11 @@ TSimpleSource::TSimpleSource(const inifiles::TIniFileSection& section,
 
 void TSimpleSource::Prepare() {
     TBasicSource::Prepare();
-    if (Flat && (Shape == Ellipsoid || Shape == SemiEllipsoid)) Shape = Cylinder;
+    if (Flat && (Shape == Ellipsoid || Shape == SemiEllipsoid))
+        Shape = Cylinder;
     WorldCenter = ToWorld.Apply(LocalOrigin);
-    for (int i = 0; i < 3; ++i) WorldSides[i] = ToWorld.ApplyToVector(Sides[i]);
+    for (int i = 0; i < 3; ++i)
+        WorldSides[i] = ToWorld.ApplyToVector(Sides[i]);
 }
 
 void TSimpleSource::ResetParticle() {
@@ -84,7 +91,8 @@ void TSimpleSource::SetParticlePosition(TRandomNumbersGenerator& rng) {
     default:
         throw std::runtime_error("Unknown shape");
     }
-    if (Map) Particle.Weight *= Map->At(p.x, p.y);
+    if (Map)
+        Particle.Weight *= Map->At(p.x, p.y);
     Particle.Position = WorldCenter + p.x * WorldSides[0] + p.y * WorldSides[1] + p.z * WorldSides[2];
 }
 
@@ -110,7 +118,8 @@ bool TSimpleSource::SetParticleDirection(TRandomNumbersGenerator& rng) {
 
 void TSimpleSource::FinishParticle(bool accepted, TRandomNumbersGenerator& rng) {
     Particle.Energy = SampleEnergy(rng);
-    if (!accepted || !(Particle.Weight > 0)) Particle.Status = StatusAbsorbed;
+    if (!accepted || !(Particle.Weight > 0))
+        Particle.Status = StatusAbsorbed;
 }
 
 TParticle* TSimpleSource::Emit(TRandomNumbersGenerator& rng) {
@@ -146,7 +155,8 @@ void TSimpleSource::PrintSummary(std::ostream& os) const {
             os << static_cast<int>(Shape);
         os << "\n";
     }
-    if (Map) os << "   Intensity Map: " << Map->Rows << "x" << Map->Columns << "\n";
+    if (Map)
+        os << "   Intensity Map: " << Map->Rows << "x" << Map->Columns << "\n";
 }
 
 TMonochromaticSource::TMonochromaticSource(const inifiles::TIniFileSection& section,
@@ -172,7 +182,8 @@ std::unique_ptr<TBasicGeometricalObject> TPolychromaticSource::Clone() const {
 }
 
 double TPolychromaticSource::SampleEnergy(TRandomNumbersGenerator& rng) const {
-    if (Spectrum->LineCount == 1) return Spectrum->Lines.front().Energy;
+    if (Spectrum->LineCount == 1)
+        return Spectrum->Lines.front().Energy;
     double u;
     rng.Generate(&u, 1);
     return Spectrum->Sample(u);

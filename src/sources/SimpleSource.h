@@ -22,6 +22,7 @@ public:
     void PrintSummary(std::ostream& os) const override;
     // A flat ellipsoid is an elliptical disc, emitted by the cylinder rule.
     void Prepare() override;
+    // Emission needs the source prepared (the scene prepares its sources).
     TParticle* Emit(TRandomNumbersGenerator& rng) override;
     // Emits from a sampled point straight toward a world point; rejected (Status 1)
     // outside the cone or window, or with weight 0.
@@ -38,7 +39,8 @@ public:
 protected:
     // Reads the keys of TBasicSource, then "Shape" (or "Elliptical") and "IntensityMap";
     // a map's warnings go to `warn`.
-    TSimpleSource(const inifiles::TIniFileSection& section, const std::function<void(const std::string&)>& warn);
+    TSimpleSource(const inifiles::TIniFileSection& section,
+                  const std::function<void(const std::string&)>& warn);
     TSimpleSource(const TSimpleSource&) = default;
 
 private:
@@ -75,7 +77,8 @@ private:
 class TPolychromaticSource : public TSimpleSource {
 public:
     // The spectrum is shared with every source of the scene that has an equal one.
-    TPolychromaticSource(const inifiles::TIniFileSection& section, std::shared_ptr<const SourceSpectrum> spectrum,
+    TPolychromaticSource(const inifiles::TIniFileSection& section,
+                         std::shared_ptr<const SourceSpectrum> spectrum,
                          const std::function<void(const std::string&)>& warn);
 
     std::unique_ptr<TBasicGeometricalObject> Clone() const override;

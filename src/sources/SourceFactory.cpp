@@ -14,8 +14,7 @@ std::function<void(const std::string&)> Warnings(const IScene& scene) {
     return [&scene](const std::string& text) { scene.GetMessageSink()(text + "\n", true); };
 }
 
-template <class Create>
-auto Prefixed(const char* prefix, Create create) -> decltype(create()) {
+template <class Create> auto Prefixed(const char* prefix, Create create) -> decltype(create()) {
     try {
         return create();
     } catch (const std::exception& e) {
@@ -33,7 +32,8 @@ std::unique_ptr<TBasicSource> CreateMonochromatic(const inifiles::TIniFileSectio
 std::shared_ptr<const SourceSpectrum> Pooled(SourceSpectrum spectrum, const IScene& scene) {
     for (std::size_t i = 0; i < scene.SourceCount(); ++i) {
         const auto* other = dynamic_cast<const TPolychromaticSource*>(&scene.GetSource(i));
-        if (other != nullptr && *other->GetSpectrum() == spectrum) return other->GetSpectrum();
+        if (other != nullptr && *other->GetSpectrum() == spectrum)
+            return other->GetSpectrum();
     }
     return std::make_shared<const SourceSpectrum>(std::move(spectrum));
 }
@@ -44,7 +44,8 @@ std::unique_ptr<TBasicSource> CreatePolychromatic(const inifiles::TIniFileSectio
         const inifiles::TIniFileSection* sub = section.TryFindSubsection("Spectrum");
         if (file != nullptr && sub != nullptr)
             throw std::runtime_error("Spectrum is given both as a key and as a sub-section");
-        if (file == nullptr && sub == nullptr) throw inifiles::ItemNotFound("Can't find variable Spectrum");
+        if (file == nullptr && sub == nullptr)
+            throw inifiles::ItemNotFound("Can't find variable Spectrum");
         SourceSpectrum spectrum = file != nullptr
                                       ? SourceSpectrum::ReadFile(inifiles::MakePath(*file, file->GetValue()))
                                       : SourceSpectrum::FromSection(*sub);
@@ -61,19 +62,22 @@ std::unique_ptr<TBasicGeometricalObject> AsObject(std::unique_ptr<TBasicSource> 
 
 std::unique_ptr<TBasicSource> CreateSource(const inifiles::TIniFileSection& section, IScene& scene) {
     if (section.HasVariable("ParticleList"))
-        throw std::runtime_error("TListSource: sources fed from particle lists are not supported by this version");
+        throw std::runtime_error(
+            "TListSource: sources fed from particle lists are not supported by this version");
     if (section.HasVariable("Spectrum") || section.HasSubsection("Spectrum"))
         return CreatePolychromatic(section, scene);
     return CreateMonochromatic(section, scene);
 }
 
 void RegisterSourceTypes() {
-    geometry::RegisterObjectType("MonochromaticSource", [](const inifiles::TIniFileSection& s, IScene& scene) {
-        return AsObject(CreateMonochromatic(s, scene));
-    });
-    geometry::RegisterObjectType("PolychromaticSource", [](const inifiles::TIniFileSection& s, IScene& scene) {
-        return AsObject(CreatePolychromatic(s, scene));
-    });
+    geometry::RegisterObjectType("MonochromaticSource",
+                                 [](const inifiles::TIniFileSection& s, IScene& scene) {
+                                     return AsObject(CreateMonochromatic(s, scene));
+                                 });
+    geometry::RegisterObjectType("PolychromaticSource",
+                                 [](const inifiles::TIniFileSection& s, IScene& scene) {
+                                     return AsObject(CreatePolychromatic(s, scene));
+                                 });
     geometry::RegisterObjectType("Source", [](const inifiles::TIniFileSection& s, IScene& scene) {
         return AsObject(CreateSource(s, scene));
     });

@@ -21,4 +21,6 @@ void RegisterSourceTypes();
 std::unique_ptr<TBasicSource> CreateSource(const inifiles::TIniFileSection& section, IScene& scene);
 
 // The source behind a scene's source entry: the scene files only sources there.
-inline TBasicSource& AsSource(TBasicGeometricalObject& object) { return static_cast<TBasicSource&>(object); }
+inline TBasicSource& AsSource(TBasicGeometricalObject& object) {
+    return static_cast<TBasicSource&>(object);
+}

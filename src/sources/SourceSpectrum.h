@@ -8,7 +8,7 @@
 namespace inifiles {
 class TIniFileSection;
 class TIniFileVariable;
-}
+} // namespace inifiles
 
 // One energy of a line spectrum; Cumulative is the sum of the probabilities of this
 // line and all lines before it in file order.

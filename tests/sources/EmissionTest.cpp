@@ -16,7 +16,8 @@ namespace {
 const std::string kChecker = std::string(TARVO_TEST_DATA) + "/sources/check_emission.py";
 
 std::string Config(const std::string& keys, const std::string& extra = "") {
-    return "[ApplicationTask]\nRandomSeed = 11\n[EndApplicationTask]\n[Objects]\n[Object]\nObjectType = Source\n" +
+    return "[ApplicationTask]\nRandomSeed = 11\n[EndApplicationTask]\n[Objects]\n[Object]\nObjectType = "
+           "Source\n" +
            keys + "[EndObject]\n" + extra + "[EndObjects]\n";
 }
 
@@ -38,7 +39,8 @@ std::string Emit(const testutil::TempDir& dir, const std::string& name, const st
     std::vector<std::string> args = {kChecker, check, params};
     args.insert(args.end(), outputs.begin(), outputs.end());
     const testutil::RunResult r = testutil::Run(TARVO_PYTHON, args);
-    if (r.exitCode == 0) return ::testing::AssertionSuccess();
+    if (r.exitCode == 0)
+        return ::testing::AssertionSuccess();
     return ::testing::AssertionFailure() << r.out << r.err;
 }
 
@@ -52,7 +54,8 @@ struct ShapeCase {
 // Positions mapped back to the unit body are uniform in the body's own measure.
 TEST(SourceEmission, ShapesFillTheirBodiesUniformly) {
     const ShapeCase cases[] = {
-        {"Energy = 50\nDirection = (0.7, 1.1)\nBaseCenter = (1, 2, 3)\nSide1 = (3, 0, 0)\nSide2 = (0.5, 1, 0)\n"
+        {"Energy = 50\nDirection = (0.7, 1.1)\nBaseCenter = (1, 2, 3)\nSide1 = (3, 0, 0)\nSide2 = (0.5, 1, "
+         "0)\n"
          "Side3 = (0, 0.2, 2)\n",
          R"({"shape": "cuboid", "theta": 0.7, "phi": 1.1, "center": [1, 2, 3],
              "sides": [[3, 0, 0], [0.5, 1, 0], [0, 0.2, 2]], "draws": 60000})"},
@@ -83,7 +86,8 @@ TEST(SourceEmission, ShapesFillTheirBodiesUniformly) {
 
 TEST(SourceEmission, PointPencilSourceOfOneEnergyDrawsNothing) {
     testutil::TempDir dir;
-    const std::string out = Emit(dir, "point", "Energy = 20\nDirection = (0.5, 2)\nBaseCenter = (1, -2, 7)\n", 50);
+    const std::string out =
+        Emit(dir, "point", "Energy = 20\nDirection = (0.5, 2)\nBaseCenter = (1, -2, 7)\n", 50);
     EXPECT_TRUE(Check("point", R"({"theta": 0.5, "phi": 2, "center": [1, -2, 7], "draws": 0})", {out}));
     // A spectrum of one line needs no number either.
     const std::string line = Emit(dir, "line", "[Spectrum]\n30 = 1\n[EndSpectrum]\n", 50);
@@ -112,8 +116,9 @@ TEST(SourceEmission, WindowRejectsOutsideAndKeepsTheDraws) {
 
 TEST(SourceEmission, TowardAimsAtThePointAndRejectsOutsideTheCone) {
     testutil::TempDir dir;
-    const std::string out = Emit(dir, "toward", "Energy = 20\nConeAngle = 0.3\nSide1 = (5, 0, 0)\nSide2 = (0, 5, 0)\n",
-                                 2000, {"--toward", "8,0,20"});
+    const std::string out =
+        Emit(dir, "toward", "Energy = 20\nConeAngle = 0.3\nSide1 = (5, 0, 0)\nSide2 = (0, 5, 0)\n", 2000,
+             {"--toward", "8,0,20"});
     EXPECT_TRUE(Check("toward", R"({"target": [8, 0, 20], "cone": 0.3, "draws": 4000})", {out}));
 }
 
@@ -126,7 +131,8 @@ TEST(SourceEmission, SpectrumFileLinesAreSampledByProbability) {
     datafiles::CompressFile(dir.File("tube.txt"), dir.File("tube.xrc"));
     const std::string plain = Emit(dir, "plain", "Spectrum = tube.txt\n", 20000);
     const std::string packed = Emit(dir, "packed", "Spectrum = tube.xrc\n", 20000);
-    EXPECT_TRUE(Check("spectrum", R"({"energies": [20, 30, 60], "weights": [1, 2, 1], "draws": 20000})", {plain}));
+    EXPECT_TRUE(
+        Check("spectrum", R"({"energies": [20, 30, 60], "weights": [1, 2, 1], "draws": 20000})", {plain}));
     EXPECT_EQ(testutil::ReadFile(plain), testutil::ReadFile(packed));
 }
 
@@ -140,15 +146,15 @@ TEST(SourceEmission, SpectrumSubsectionWeightsItsLines) {
 // value at the pixel under the emission point.
 TEST(SourceEmission, IntensityMapsWeightParticlesByPixel) {
     testutil::TempDir dir;
-    const testutil::RunResult made = testutil::RunPython(
-        "import numpy as np, tifffile, sys\n"
-        "m = np.random.default_rng(3).integers(1, 1000, size=(8, 5)).astype(np.uint16)\n"
-        "d = sys.argv[1]\n"
-        "tifffile.imwrite(d + '/map.tif', m)\n"
-        "m.astype('>u2').tofile(d + '/map.BE.s8x5.raw')\n"
-        "m.astype('<u2').tofile(d + '/map.le.u16_8x5.bin')\n"
-        "print(m.tolist())\n",
-        {dir.Path()});
+    const testutil::RunResult made =
+        testutil::RunPython("import numpy as np, tifffile, sys\n"
+                            "m = np.random.default_rng(3).integers(1, 1000, size=(8, 5)).astype(np.uint16)\n"
+                            "d = sys.argv[1]\n"
+                            "tifffile.imwrite(d + '/map.tif', m)\n"
+                            "m.astype('>u2').tofile(d + '/map.BE.s8x5.raw')\n"
+                            "m.astype('<u2').tofile(d + '/map.le.u16_8x5.bin')\n"
+                            "print(m.tolist())\n",
+                            {dir.Path()});
     ASSERT_EQ(made.exitCode, 0) << made.err;
     const std::string keys = "Energy = 20\nSide1 = (4, 0, 0)\nSide2 = (0, 2, 0)\nIntensityMap = ";
     const std::string tif = Emit(dir, "tif", keys + "map.tif\n", 20000);
@@ -175,8 +181,10 @@ TEST(SourceEmission, BadSourcesAreRefusedNamingTheProblem) {
     WriteFile(dir.File("comments.txt"), "# nothing\n; here\n");
     const ErrorCase cases[] = {
         {"Energy = 1\nSide1 = (1, 0, 0)\nIntensityMap = short.s4x4.raw\n", "short.s4x4.raw holds 20 bytes"},
-        {"Energy = 1\nSide1 = (1, 0, 0)\nIntensityMap = neg.i16_1x2.raw\n", "neg.i16_1x2.raw holds a negative"},
-        {"Energy = 1\nSide1 = (1, 0, 0)\nIntensityMap = zero.u8_2x2.raw\n", "zero.u8_2x2.raw has no positive"},
+        {"Energy = 1\nSide1 = (1, 0, 0)\nIntensityMap = neg.i16_1x2.raw\n",
+         "neg.i16_1x2.raw holds a negative"},
+        {"Energy = 1\nSide1 = (1, 0, 0)\nIntensityMap = zero.u8_2x2.raw\n",
+         "zero.u8_2x2.raw has no positive"},
         {"Energy = 1\nSide1 = (1, 0, 0)\nIntensityMap = empty.s0x4.raw\n", "empty.s0x4.raw has no rows"},
         {"Energy = 1\nSide1 = (1, 0, 0)\nIntensityMap = odd.q2x2.raw\n", "Unknown raw sample type q in"},
         {"Energy = 1\nSide1 = (1, 0, 0)\nIntensityMap = map.txt\n", "map.txt (as TIFF: "},
@@ -186,7 +194,8 @@ TEST(SourceEmission, BadSourcesAreRefusedNamingTheProblem) {
         {"Side1 = (1, 0, 0)\n", "TMonochromaticSource: Can't find variable Energy"},
         {"Energy = 1\nDirection = (0, 0, 0)\n", "Direction must not be the zero vector"},
         {"Energy = 1\nDirection = (1, 2, 3, 4)\n", "Problem getting Direction"},
-        {"Energy = 1\nWindowLeft = 0.2\nWindowRight = 0.1\n", "Source window configuration leaves no opening"},
+        {"Energy = 1\nWindowLeft = 0.2\nWindowRight = 0.1\n",
+         "Source window configuration leaves no opening"},
         {"ParticleType = neutron\n[Spectrum]\n30 = 1\n[EndSpectrum]\n",
          "TPolychromaticSource: TBasicSource: Unknown particle type"},
         {"Spectrum = comments.txt\n", "TPolychromaticSource: Empty spectrum!"},
@@ -206,7 +215,8 @@ TEST(SourceEmission, BadSourcesAreRefusedNamingTheProblem) {
 TEST(SourceEmission, RawMapLongerThanItsLayoutIsUsedWithAWarning) {
     testutil::TempDir dir;
     WriteFile(dir.File("long.u8_1x2.raw"), "\1\2\3");
-    WriteFile(dir.File("long.ini"), Config("Energy = 1\nSide1 = (1, 0, 0)\nIntensityMap = long.u8_1x2.raw\n"));
+    WriteFile(dir.File("long.ini"),
+              Config("Energy = 1\nSide1 = (1, 0, 0)\nIntensityMap = long.u8_1x2.raw\n"));
     const testutil::RunResult r = testutil::Run(TARVO_EMIT, {dir.File("long.ini"), "1"});
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_NE(r.err.find("Warning: raw map "), std::string::npos) << r.err;

@@ -21,7 +21,9 @@ namespace {
 
 const std::string kMaterials = std::string(TARVO_TEST_DATA) + "/../../data/materials/materials.ini";
 
-std::string Object(const std::string& keys) { return "[Object]\n" + keys + "[EndObject]\n"; }
+std::string Object(const std::string& keys) {
+    return "[Object]\n" + keys + "[EndObject]\n";
+}
 
 // A water block in front of the sources at z = 10..12, three sources of every kind,
 // AutoWindow on.
@@ -33,7 +35,8 @@ std::string Scene() {
            Object("ObjectType = Source\nSpectrum = sp.txt\nDirection = (0, 0, -1)\nBaseCenter = (0, 0, -20)\n"
                   "ConeAngle = 0.1\n") +
            Object("ObjectType = Source\nParticleType = Positron\nEnergy = 100\nShape = SemiEllipsoid\n"
-                  "Direction = (1.5707963267948966, 0)\nSide1 = (1, 0, 0)\nSide2 = (0, 2, 0)\nSide3 = (0, 0, 3)\n");
+                  "Direction = (1.5707963267948966, 0)\nSide1 = (1, 0, 0)\nSide2 = (0, 2, 0)\nSide3 = (0, 0, "
+                  "3)\n");
 }
 
 } // namespace
@@ -44,50 +47,54 @@ TEST(SourceScene, SummariesAutoWindowAndEnergyLimitThroughTheProgram) {
     WriteFile(dir.File("m.BE.s2x3.raw"), std::string("\0\1\0\2\0\3\0\4\0\5\0\6", 12));
     WriteFile(dir.File("run.ini"),
               "[ApplicationTask]\nNumberOfParticles = 1000\nRandomSeed = 5\n[EndApplicationTask]\n"
-              "[DataSources]\nMaterialsFileName = " + kMaterials + "\n[EndDataSources]\n"
-              "[MaterialProperties]\nMinEnergy = 10\n[EndMaterialProperties]\n"
-              "[Objects]\nAutoWindow = true\n" + Scene() + "[EndObjects]\n");
+              "[DataSources]\nMaterialsFileName = " +
+                  kMaterials +
+                  "\n[EndDataSources]\n"
+                  "[MaterialProperties]\nMinEnergy = 10\n[EndMaterialProperties]\n"
+                  "[Objects]\nAutoWindow = true\n" +
+                  Scene() + "[EndObjects]\n");
     const testutil::RunResult r = testutil::RunTarvo({"run.ini"}, "", 60.0, dir.Path());
     EXPECT_EQ(r.exitCode, 0) << r.err;
     // Source 0: window fitted to the block from the corners of the 2 x 1 face, cut at
     // the configured left edge; source 1 looks down from z = +20 (its base centre is
     // in the turned frame); source 2 looks along +x and the block is beside it.
-    const std::string golden = "Sources Summary:\n"
-                               "  Source 0\n"
-                               "   Name: Tube\n"
-                               "   Type: MonochromaticSource\n"
-                               "   Particle Type: Photon\n"
-                               "   Energy: 60 keV\n"
-                               "   Origin: ( +0, +0, +0 ) [cm]\n"
-                               "   Sides: ( +2, +0, +0 ) ( +0, +1, +0 ) [cm]\n"
-                               "   Direction (Latitude, Longitude): ( 0, 0 ) [rad]\n"
-                               "   Direction (X, Y, Z): ( +0, +0, +1 )\n"
-                               "   Half Cone Angle: 0.5 [rad], 0.769171 [sr]\n"
-                               "   Window: h ( +0, +0.197396 )\n"
-                               "           v ( -0.244979, +0.14889 )\n"
-                               "   Shape: Cuboid\n"
-                               "   Intensity Map: 2x3\n"
-                               "  Source 1\n"
-                               "   Type: PolychromaticSource\n"
-                               "   Particle Type: Photon\n"
-                               "   Energy: 15-45 keV\n"
-                               "   Origin: ( -2.44929e-15, +0, +20 ) [cm]\n"
-                               "   Direction (Latitude, Longitude): ( 3.14159, 0 ) [rad]\n"
-                               "   Direction (X, Y, Z): ( +1.22465e-16, +0, -1 )\n"
-                               "   Half Cone Angle: 0.1 [rad], 0.0313898 [sr]\n"
-                               "   Window: h ( -0.124355, +0.124355 )\n"
-                               "           v ( -0.244979, +0.124355 )\n"
-                               "  Source 2\n"
-                               "   Type: MonochromaticSource\n"
-                               "   Particle Type: Positron\n"
-                               "   Energy: 100 keV\n"
-                               "   Origin: ( +0, +0, +0 ) [cm]\n"
-                               "   Sides: ( +6.12323e-17, +0, -1 ) ( +0, +2, +0 ) ( +3, +0, +1.83697e-16 ) [cm]\n"
-                               "   Direction (Latitude, Longitude): ( 1.5708, 0 ) [rad]\n"
-                               "   Direction (X, Y, Z): ( +1, +0, +6.12323e-17 )\n"
-                               "   Half Cone Angle: 0 [rad], 0 [sr]\n"
-                               "   Shape: SemiEllipsoid\n"
-                               "Parts Summary:\n";
+    const std::string golden =
+        "Sources Summary:\n"
+        "  Source 0\n"
+        "   Name: Tube\n"
+        "   Type: MonochromaticSource\n"
+        "   Particle Type: Photon\n"
+        "   Energy: 60 keV\n"
+        "   Origin: ( +0, +0, +0 ) [cm]\n"
+        "   Sides: ( +2, +0, +0 ) ( +0, +1, +0 ) [cm]\n"
+        "   Direction (Latitude, Longitude): ( 0, 0 ) [rad]\n"
+        "   Direction (X, Y, Z): ( +0, +0, +1 )\n"
+        "   Half Cone Angle: 0.5 [rad], 0.769171 [sr]\n"
+        "   Window: h ( +0, +0.197396 )\n"
+        "           v ( -0.244979, +0.14889 )\n"
+        "   Shape: Cuboid\n"
+        "   Intensity Map: 2x3\n"
+        "  Source 1\n"
+        "   Type: PolychromaticSource\n"
+        "   Particle Type: Photon\n"
+        "   Energy: 15-45 keV\n"
+        "   Origin: ( -2.44929e-15, +0, +20 ) [cm]\n"
+        "   Direction (Latitude, Longitude): ( 3.14159, 0 ) [rad]\n"
+        "   Direction (X, Y, Z): ( +1.22465e-16, +0, -1 )\n"
+        "   Half Cone Angle: 0.1 [rad], 0.0313898 [sr]\n"
+        "   Window: h ( -0.124355, +0.124355 )\n"
+        "           v ( -0.244979, +0.124355 )\n"
+        "  Source 2\n"
+        "   Type: MonochromaticSource\n"
+        "   Particle Type: Positron\n"
+        "   Energy: 100 keV\n"
+        "   Origin: ( +0, +0, +0 ) [cm]\n"
+        "   Sides: ( +6.12323e-17, +0, -1 ) ( +0, +2, +0 ) ( +3, +0, +1.83697e-16 ) [cm]\n"
+        "   Direction (Latitude, Longitude): ( 1.5708, 0 ) [rad]\n"
+        "   Direction (X, Y, Z): ( +1, +0, +6.12323e-17 )\n"
+        "   Half Cone Angle: 0 [rad], 0 [sr]\n"
+        "   Shape: SemiEllipsoid\n"
+        "Parts Summary:\n";
     EXPECT_NE(r.out.find(golden), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("Note: AutoWindow keeps the window of a source: the geometry does not lie wholly in "
                          "front of it\n"),
@@ -129,7 +136,9 @@ namespace {
 class BoxObject : public TBasicGeometricalObject, public geometry::IntersectionManager {
 public:
     explicit BoxObject(const geometry::TBoundingBox<double>& box) : Box(box) {}
-    std::unique_ptr<TBasicGeometricalObject> Clone() const override { return std::make_unique<BoxObject>(Box); }
+    std::unique_ptr<TBasicGeometricalObject> Clone() const override {
+        return std::make_unique<BoxObject>(Box);
+    }
     bool GetObjectBox(geometry::TBoundingBox<double>& box) const override {
         box = Box;
         return true;
@@ -148,9 +157,10 @@ TEST(SourceScene, AutoWindowHoldsObjectBoxes) {
         double left, right;
         const char* error;
     };
-    const Case cases[] = {{"", std::atan(0.2), std::atan(0.4), nullptr},
-                          {"WindowRight = 0.3\n", std::atan(0.2), 0.3, nullptr},
-                          {"WindowRight = 0.1\n", 0, 0, "TBasicSource: Determined source window leaves no opening"}};
+    const Case cases[] = {
+        {"", std::atan(0.2), std::atan(0.4), nullptr},
+        {"WindowRight = 0.3\n", std::atan(0.2), 0.3, nullptr},
+        {"WindowRight = 0.1\n", 0, 0, "TBasicSource: Determined source window leaves no opening"}};
     for (const Case& c : cases) {
         auto manager = std::make_shared<geometry::BVHManager<double>>(42, 5, 64);
         TScene<double> scene(manager);
@@ -159,9 +169,10 @@ TEST(SourceScene, AutoWindowHoldsObjectBoxes) {
         box.Add({4, 1, 10});
         scene.AddObject(std::make_unique<BoxObject>(box));
         inifiles::TIniFileStructure ini;
-        std::istringstream in("[Objects]\nAutoWindow = true\n" +
-                              Object("ObjectType = Source\nEnergy = 50\nConeAngle = 0.5\n" + std::string(c.window)) +
-                              "[EndObjects]\n");
+        std::istringstream in(
+            "[Objects]\nAutoWindow = true\n" +
+            Object("ObjectType = Source\nEnergy = 50\nConeAngle = 0.5\n" + std::string(c.window)) +
+            "[EndObjects]\n");
         ini.ReadFrom(in, "test");
         if (c.error != nullptr) {
             try {

@@ -5,7 +5,9 @@
 //
 //   tarvo-emit CONFIG COUNT [--seed S] [--source I] [--toward X,Y,Z]
 //
-// Without --source the emissions take the sources in turn.
+// Without --source the emissions take the sources in turn. Without --seed the
+// seed is the configuration's RandomSeed, else 189705 (never the clock), so a
+// preview repeats.
 
 #include <cstdint>
 #include <iomanip>
@@ -59,7 +61,8 @@ Options ParseArguments(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         auto value = [&]() -> std::string {
-            if (i + 1 >= argc) throw std::runtime_error("Missing value after " + arg);
+            if (i + 1 >= argc)
+                throw std::runtime_error("Missing value after " + arg);
             return argv[++i];
         };
         if (arg == "--seed") {
@@ -70,7 +73,8 @@ Options ParseArguments(int argc, char** argv) {
             o.sourceGiven = true;
         } else if (arg == "--toward") {
             const std::vector<double> xyz = inifiles::ParseNumberList(value());
-            if (xyz.size() != 3) throw std::runtime_error("--toward needs three numbers X,Y,Z");
+            if (xyz.size() != 3)
+                throw std::runtime_error("--toward needs three numbers X,Y,Z");
             o.target = geometry::TCoord<double>(xyz[0], xyz[1], xyz[2]);
             o.toward = true;
         } else if (!arg.empty() && arg[0] == '-' && arg.size() > 1) {
@@ -79,7 +83,8 @@ Options ParseArguments(int argc, char** argv) {
             positional.push_back(arg);
         }
     }
-    if (positional.size() != 2) throw std::runtime_error(kUsage);
+    if (positional.size() != 2)
+        throw std::runtime_error(kUsage);
     o.config = positional[0];
     o.count = ParseUnsigned(positional[1], "count");
     return o;
@@ -97,10 +102,12 @@ std::unique_ptr<TRandomNumbersGenerator> MakeGenerator(const inifiles::TIniFileS
         inifiles::ReadOptional(*task, "RandomSeed", seed);
         inifiles::ReadOptional(*task, "QuasiMonteCarlo", quasi);
     }
-    if (o.seedGiven) seed = o.seed;
+    if (o.seedGiven)
+        seed = o.seed;
     std::unique_ptr<TRandomNumbersGenerator> generator = CreateGenerator(kind);
     generator->SetSeed(seed);
-    if (quasi) return std::make_unique<KW_QuasiRandom>(seed, *generator, false);
+    if (quasi)
+        return std::make_unique<KW_QuasiRandom>(seed, *generator, false);
     return generator;
 }
 
@@ -122,7 +129,8 @@ int Run(const Options& o) {
     geometry::LoadedScene loaded = geometry::LoadSceneGeometry(config, Settings(config), messages);
     IScene& scene = *loaded.Scene;
     const std::size_t sources = scene.SourceCount();
-    if (sources == 0) throw std::runtime_error("No sources in " + o.config);
+    if (sources == 0)
+        throw std::runtime_error("No sources in " + o.config);
     if (o.sourceGiven && o.source >= sources)
         throw std::runtime_error("Source " + std::to_string(o.source) + " does not exist; the scene has " +
                                  std::to_string(sources));
@@ -133,14 +141,16 @@ int Run(const Options& o) {
         const TParticle* p = nullptr;
         if (o.toward) {
             auto* simple = dynamic_cast<TSimpleSource*>(&source);
-            if (simple == nullptr) throw std::runtime_error("--toward needs sources with a shape");
+            if (simple == nullptr)
+                throw std::runtime_error("--toward needs sources with a shape");
             p = simple->EmitToward(o.target, *rng);
         } else {
             p = source.Emit(*rng);
         }
         const geometry::TCoord<double> d = p->DirectionVector();
-        std::cout << index << ' ' << p->Position.x << ' ' << p->Position.y << ' ' << p->Position.z << ' ' << d.x
-                  << ' ' << d.y << ' ' << d.z << ' ' << p->Energy << ' ' << p->Weight << ' ' << p->Status << '\n';
+        std::cout << index << ' ' << p->Position.x << ' ' << p->Position.y << ' ' << p->Position.z << ' '
+                  << d.x << ' ' << d.y << ' ' << d.z << ' ' << p->Energy << ' ' << p->Weight << ' '
+                  << p->Status << '\n';
     }
     std::cout << "# draws " << rng->DrawCount() << std::endl;
     return 0;
