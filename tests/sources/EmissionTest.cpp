@@ -34,15 +34,28 @@ std::string Emit(const testutil::TempDir& dir, const std::string& name, const st
     return dir.File(name + ".out");
 }
 
-::testing::AssertionResult Check(const std::string& check, const std::string& params,
-                                 const std::vector<std::string>& outputs) {
-    std::vector<std::string> args = {kChecker, check, params};
-    args.insert(args.end(), outputs.begin(), outputs.end());
-    const testutil::RunResult r = testutil::Run(TARVO_PYTHON, args);
-    if (r.exitCode == 0)
-        return ::testing::AssertionSuccess();
-    return ::testing::AssertionFailure() << r.out << r.err;
-}
+// Collects checks of emission outputs and runs them in one interpreter.
+class Checks {
+public:
+    void Add(const std::string& check, const std::string& params, const std::vector<std::string>& outputs) {
+        if (!args_.empty())
+            args_.push_back("--");
+        args_.push_back(check);
+        args_.push_back(params);
+        args_.insert(args_.end(), outputs.begin(), outputs.end());
+    }
+    ::testing::AssertionResult Run() const {
+        std::vector<std::string> args = {kChecker};
+        args.insert(args.end(), args_.begin(), args_.end());
+        const testutil::RunResult r = testutil::Run(TARVO_PYTHON, args);
+        if (r.exitCode == 0)
+            return ::testing::AssertionSuccess();
+        return ::testing::AssertionFailure() << r.out << r.err;
+    }
+
+private:
+    std::vector<std::string> args_;
+};
 
 struct ShapeCase {
     const char* keys;
@@ -54,9 +67,8 @@ struct ShapeCase {
 // Positions mapped back to the unit body are uniform in the body's own measure.
 TEST(SourceEmission, ShapesFillTheirBodiesUniformly) {
     const ShapeCase cases[] = {
-        {"Energy = 50\nDirection = (0.7, 1.1)\nBaseCenter = (1, 2, 3)\nSide1 = (3, 0, 0)\nSide2 = (0.5, 1, "
-         "0)\n"
-         "Side3 = (0, 0.2, 2)\n",
+        {"Energy = 50\nDirection = (0.7, 1.1)\nBaseCenter = (1, 2, 3)\nSide1 = (3, 0, 0)\n"
+         "Side2 = (0.5, 1, 0)\nSide3 = (0, 0.2, 2)\n",
          R"({"shape": "cuboid", "theta": 0.7, "phi": 1.1, "center": [1, 2, 3],
              "sides": [[3, 0, 0], [0.5, 1, 0], [0, 0.2, 2]], "draws": 60000})"},
         {"Energy = 50\nDirection = (2.5, -0.4)\nSide1 = (3, 0, 0)\nSide2 = (0, 1, 0)\n",
@@ -77,75 +89,84 @@ TEST(SourceEmission, ShapesFillTheirBodiesUniformly) {
              "sides": [[2, 0, 0], [0, 3, 0], [0, 0, 4]]})"},
     };
     testutil::TempDir dir;
+    Checks checks;
     int i = 0;
     for (const ShapeCase& c : cases) {
         const std::string out = Emit(dir, "shape" + std::to_string(i++), c.keys, 20000);
-        EXPECT_TRUE(Check("shape", c.params, {out})) << c.keys;
+        checks.Add("shape", c.params, {out});
     }
+    EXPECT_TRUE(checks.Run());
 }
 
 TEST(SourceEmission, PointPencilSourceOfOneEnergyDrawsNothing) {
     testutil::TempDir dir;
+    Checks checks;
     const std::string out =
         Emit(dir, "point", "Energy = 20\nDirection = (0.5, 2)\nBaseCenter = (1, -2, 7)\n", 50);
-    EXPECT_TRUE(Check("point", R"({"theta": 0.5, "phi": 2, "center": [1, -2, 7], "draws": 0})", {out}));
+    checks.Add("point", R"({"theta": 0.5, "phi": 2, "center": [1, -2, 7], "draws": 0})", {out});
     // A spectrum of one line needs no number either.
     const std::string line = Emit(dir, "line", "[Spectrum]\n30 = 1\n[EndSpectrum]\n", 50);
-    EXPECT_TRUE(Check("spectrum", R"({"energies": [30], "weights": [1], "draws": 0})", {line}));
+    checks.Add("spectrum", R"({"energies": [30], "weights": [1], "draws": 0})", {line});
+    EXPECT_TRUE(checks.Run());
 }
 
 TEST(SourceEmission, ConeIsUniformInSolidAngle) {
     testutil::TempDir dir;
+    Checks checks;
     const std::string out = Emit(dir, "cone", "Energy = 20\nDirection = (0.4, -2)\nConeAngle = 0.5\n", 20000);
-    EXPECT_TRUE(Check("cone", R"({"theta": 0.4, "phi": -2, "cone": 0.5, "draws": 40000})", {out}));
+    checks.Add("cone", R"({"theta": 0.4, "phi": -2, "cone": 0.5, "draws": 40000})", {out});
+    EXPECT_TRUE(checks.Run());
 }
 
 // The window decides acceptance only: the same numbers are drawn with and without it.
 TEST(SourceEmission, WindowRejectsOutsideAndKeepsTheDraws) {
     testutil::TempDir dir;
+    Checks checks;
     const std::string keys = "Direction = (0.3, 0.5)\nConeAngle = 0.6\nSide1 = (2, 0, 0)\nSide2 = (0, 1, 0)\n"
                              "[Spectrum]\n20 = 1\n40 = 1\n[EndSpectrum]\n";
     const std::string window = "WindowLeft = -0.2\nWindowRight = 0.4\nWindowTop = 0.3\nWindowBottom = -0.5\n";
     const std::string with = Emit(dir, "with", keys + window, 20000);
     const std::string without = Emit(dir, "without", keys, 20000);
-    EXPECT_TRUE(Check("window", R"({"theta": 0.3, "phi": 0.5, "cone": 0.6, "window": [-0.2, 0.4, 0.3, -0.5],
+    checks.Add("window", R"({"theta": 0.3, "phi": 0.5, "cone": 0.6, "window": [-0.2, 0.4, 0.3, -0.5],
                                     "draws": 100000})",
-                      {with}));
-    EXPECT_TRUE(Check("same", "{}", {with, without}));
+               {with});
+    checks.Add("same", "{}", {with, without});
+    EXPECT_TRUE(checks.Run());
 }
 
 TEST(SourceEmission, TowardAimsAtThePointAndRejectsOutsideTheCone) {
     testutil::TempDir dir;
+    Checks checks;
     const std::string out =
         Emit(dir, "toward", "Energy = 20\nConeAngle = 0.3\nSide1 = (5, 0, 0)\nSide2 = (0, 5, 0)\n", 2000,
              {"--toward", "8,0,20"});
-    EXPECT_TRUE(Check("toward", R"({"target": [8, 0, 20], "cone": 0.3, "draws": 4000})", {out}));
+    checks.Add("toward", R"({"target": [8, 0, 20], "cone": 0.3, "draws": 4000})", {out});
+    EXPECT_TRUE(checks.Run());
 }
 
 // Spectrum file rules: only the lines after the last "[Spectrum]" header and before
-// "#EOF" count, and only positive pairs; a compressed copy reads alike.
-TEST(SourceEmission, SpectrumFileLinesAreSampledByProbability) {
+// "#EOF" count, and only positive pairs; a compressed copy reads alike; a
+// "Spectrum" sub-section holds "energy = intensity" lines.
+TEST(SourceEmission, SpectrumLinesAreSampledByProbability) {
     testutil::TempDir dir;
+    Checks checks;
     WriteFile(dir.File("tube.txt"), "# tube\n10 0\n15 4\n[Other]\n99 5\n[Spectrum]\n20 1\n30 2 keV\n-5 3\n\n"
                                     "; note\n40 0\n60 1\n#  EOF\n50 9\n[Other]\n70 1\n");
     datafiles::CompressFile(dir.File("tube.txt"), dir.File("tube.xrc"));
     const std::string plain = Emit(dir, "plain", "Spectrum = tube.txt\n", 20000);
     const std::string packed = Emit(dir, "packed", "Spectrum = tube.xrc\n", 20000);
-    EXPECT_TRUE(
-        Check("spectrum", R"({"energies": [20, 30, 60], "weights": [1, 2, 1], "draws": 20000})", {plain}));
+    checks.Add("spectrum", R"({"energies": [20, 30, 60], "weights": [1, 2, 1], "draws": 20000})", {plain});
     EXPECT_EQ(testutil::ReadFile(plain), testutil::ReadFile(packed));
-}
-
-TEST(SourceEmission, SpectrumSubsectionWeightsItsLines) {
-    testutil::TempDir dir;
     const std::string out = Emit(dir, "sub", "[Spectrum]\n30 = 1\n60 = 3\n[EndSpectrum]\n", 20000);
-    EXPECT_TRUE(Check("spectrum", R"({"energies": [30, 60], "weights": [1, 3]})", {out}));
+    checks.Add("spectrum", R"({"energies": [30, 60], "weights": [1, 3]})", {out});
+    EXPECT_TRUE(checks.Run());
 }
 
 // A TIFF map and raw maps of both byte orders give the same weights, each the map's
 // value at the pixel under the emission point.
 TEST(SourceEmission, IntensityMapsWeightParticlesByPixel) {
     testutil::TempDir dir;
+    Checks checks;
     const testutil::RunResult made =
         testutil::RunPython("import numpy as np, tifffile, sys\n"
                             "m = np.random.default_rng(3).integers(1, 1000, size=(8, 5)).astype(np.uint16)\n"
@@ -160,9 +181,10 @@ TEST(SourceEmission, IntensityMapsWeightParticlesByPixel) {
     const std::string tif = Emit(dir, "tif", keys + "map.tif\n", 20000);
     const std::string be = Emit(dir, "be", keys + "map.BE.s8x5.raw\n", 20000);
     const std::string le = Emit(dir, "le", keys + "map.le.u16_8x5.bin\n", 20000);
-    EXPECT_TRUE(Check("map", R"({"sides": [[4, 0, 0], [0, 2, 0]], "map": )" + made.out + "}", {tif}));
-    EXPECT_TRUE(Check("same", "{}", {tif, be}));
-    EXPECT_TRUE(Check("same", "{}", {tif, le}));
+    checks.Add("map", R"({"sides": [[4, 0, 0], [0, 2, 0]], "map": )" + made.out + "}", {tif});
+    checks.Add("same", "{}", {tif, be});
+    checks.Add("same", "{}", {tif, le});
+    EXPECT_TRUE(checks.Run());
 }
 
 struct ErrorCase {

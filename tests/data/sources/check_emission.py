@@ -1,7 +1,7 @@
 """Independent checks of tarvo-emit output (one line per emission:
 "source x y z ux uy uz energy weight status", then "# draws N").
 
-    check_emission.py CHECK PARAMS_JSON OUTPUT [OUTPUT2]
+    check_emission.py CHECK PARAMS_JSON OUTPUT [OUTPUT2] [-- CHECK ...]
 
 Prints what it found; exits non-zero when a check fails. Statistical checks use
 fixed seeds on the program side and fail below p = 0.001 (chi-square) or beyond
@@ -191,10 +191,11 @@ def check_map(p, data):
     expect(abs(w.mean() - 1) < 4 * sigma, "mean weight %.4f, 1 within 4 sigma (%.4f)" % (w.mean(), sigma))
 
 
-def main():
-    check, params = sys.argv[1], json.loads(sys.argv[2])
-    outputs = [load(path) for path in sys.argv[3:]]
+def run(check, params, paths):
+    params = json.loads(params)
+    outputs = [load(path) for path in paths]
     data, draws = outputs[0]
+    print("%s %s" % (check, " ".join(paths)))
     if check == "same":
         check_same_draws(params, outputs[0], outputs[1])
     else:
@@ -202,6 +203,15 @@ def main():
          "spectrum": check_spectrum, "map": check_map}[check](params, data)
     if "draws" in params:
         expect(draws == params["draws"], "draws %s, expected %s" % (draws, params["draws"]))
+
+
+def main():
+    # Several checks per run, separated by "--", to start the interpreter once.
+    args = sys.argv[1:]
+    while args:
+        end = args.index("--") if "--" in args else len(args)
+        run(args[0], args[1], args[2:end])
+        args = args[end + 1:]
     sys.exit(1 if failures else 0)
 
 
