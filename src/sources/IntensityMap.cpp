@@ -46,8 +46,9 @@ std::size_t SampleSize(const std::string& type) {
 }
 
 std::size_t ParseCount(const std::string& text, const std::string& piece) {
-    if (text.empty() ||
-        !std::all_of(text.begin(), text.end(), [](unsigned char c) { return std::isdigit(c); }))
+    const bool digits =
+        !text.empty() && std::all_of(text.begin(), text.end(), [](unsigned char c) { return std::isdigit(c); });
+    if (!digits || text.size() > 18)
         throw std::runtime_error("Can't parse raw file info: " + piece);
     return static_cast<std::size_t>(std::stoull(text));
 }

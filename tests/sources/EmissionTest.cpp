@@ -104,6 +104,11 @@ TEST(SourceEmission, PointPencilSourceOfOneEnergyDrawsNothing) {
     const std::string out =
         Emit(dir, "point", "Energy = 20\nDirection = (0.5, 2)\nBaseCenter = (1, -2, 7)\n", 50);
     checks.Add("point", R"({"theta": 0.5, "phi": 2, "center": [1, -2, 7], "draws": 0})", {out});
+    // Only "Origin" is in the section's length unit; "BaseCenter" is always in cm.
+    const std::string mm = Emit(dir, "mm", "Energy = 20\nLengthUnit = mm\nOrigin = (10, 0, 0)\n", 5);
+    checks.Add("point", R"({"center": [1, 0, 0], "draws": 0})", {mm});
+    const std::string cm = Emit(dir, "cm", "Energy = 20\nLengthUnit = mm\nBaseCenter = (10, 0, 0)\n", 5);
+    checks.Add("point", R"({"center": [10, 0, 0], "draws": 0})", {cm});
     // A spectrum of one line needs no number either.
     const std::string line = Emit(dir, "line", "[Spectrum]\n30 = 1\n[EndSpectrum]\n", 50);
     checks.Add("spectrum", R"({"energies": [30], "weights": [1], "draws": 0})", {line});
