@@ -4,6 +4,8 @@
 #include "app/SystemUtils.h"
 #include "datafiles/XRTCStream.h"
 #include "geometry/SceneLoader.h"
+#include "interactions/PhysicsConstants.h"
+#include "sources/SourceFactory.h"
 
 #include <algorithm>
 #include <chrono>
@@ -330,8 +332,14 @@ void TTarvoApplication::LoadScene(const inifiles::TIniFileStructure& tree, const
 
 void TTarvoApplication::SetEnergyLimits() {
     materials::MaterialProperties& m = parameters_.MaterialProperties;
-    // Sources raise the upper limit to their highest energy once they exist in the scene.
     m.MaxEnergy = std::max(m.MinEnergy, 0.0);
+    for (std::size_t i = 0; i < scene_->SourceCount(); ++i) {
+        const TBasicSource& source = AsSource(scene_->GetSource(i));
+        m.MaxEnergy = std::max(m.MaxEnergy, source.GetEnergyRange().second);
+        // A positron's annihilation photons need data up to the electron rest energy.
+        if (source.GetParticleType() == ParticlePositron)
+            m.MaxEnergy = std::max(m.MaxEnergy, interactions::kElectronMass);
+    }
     if (!parameters_.FullPhysics) {
         m.FullPhysicsThreshold = 0;
         m.UseTabulatedTotalCompton = false;

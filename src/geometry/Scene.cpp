@@ -104,9 +104,9 @@ bool TScene<T>::ReadScene(const inifiles::TIniFileStructure& ini) {
             Messages("Attractors not supported\n", false);
         }
     }
-    // The emission windows that AutoWindow fits belong to the sources.
     bool autoWindow = false;
     inifiles::ReadOptional(objects, "AutoWindow", autoWindow);
+    for (TBasicGeometricalObject* source : Sources) source->PrepareInScene(*this, autoWindow);
     return complete;
 }
 
@@ -152,6 +152,15 @@ void TScene<T>::WriteDumps(const inifiles::TIniFileSection& section, std::uint32
 template <typename T>
 geometry::TCoord<double> TScene<T>::GetVertex(std::size_t index) const {
     return geometry::TCoord<double>(Manager->GetVertices().at(index));
+}
+
+template <typename T>
+std::vector<geometry::TBoundingBox<double>> TScene<T>::GetObjectBoxes() const {
+    std::vector<geometry::TBoundingBox<double>> boxes;
+    geometry::TBoundingBox<double> box;
+    for (const geometry::IntersectionManager* manager : ObjectManagers)
+        if (manager->GetObjectBox(box)) boxes.push_back(box);
+    return boxes;
 }
 
 template <typename T>

@@ -40,7 +40,10 @@ public:
     virtual std::size_t DetectorCount() const = 0;
     virtual std::size_t TraceDetectorCount() const = 0;
     virtual std::size_t SourceCount() const = 0;
+    virtual std::size_t VertexCount() const = 0;
     virtual geometry::TCoord<double> GetVertex(std::size_t index) const = 0;
+    // The boxes that objects which are their own intersection manager report.
+    virtual std::vector<geometry::TBoundingBox<double>> GetObjectBoxes() const = 0;
     virtual TBasicGeometricalObject& GetObject(std::size_t index) const = 0;
     virtual TTraceableObject& GetTraceable(std::uint32_t objectID) const = 0;
     virtual TTraceableObject& GetPart(std::size_t index) const = 0;
@@ -100,7 +103,9 @@ public:
     std::size_t DetectorCount() const override { return Detectors.size(); }
     std::size_t TraceDetectorCount() const override { return TraceDetectors.size(); }
     std::size_t SourceCount() const override { return Sources.size(); }
+    std::size_t VertexCount() const override { return Manager->GetVertices().size(); }
     geometry::TCoord<double> GetVertex(std::size_t index) const override;
+    std::vector<geometry::TBoundingBox<double>> GetObjectBoxes() const override;
     TBasicGeometricalObject& GetObject(std::size_t index) const override { return *Objects.at(index); }
     TTraceableObject& GetTraceable(std::uint32_t objectID) const override { return *Traceable.at(objectID); }
     TTraceableObject& GetPart(std::size_t index) const override { return *Parts.at(index); }

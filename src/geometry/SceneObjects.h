@@ -32,6 +32,9 @@ public:
     virtual void AddedTo(IScene& /*scene*/) {}
     // The object's lines in the scene summary.
     virtual void PrintSummary(std::ostream& /*os*/) const {}
+    // Called on each source once the scene has read all objects: sources complete
+    // themselves here, first fitting their emission window to the scene with autoWindow.
+    virtual void PrepareInScene(const IScene& /*scene*/, bool /*autoWindow*/) {}
 
     // Reads the optional "Name".
     void ReadName(const inifiles::TIniFileSection& section);
