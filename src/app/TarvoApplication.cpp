@@ -2,6 +2,7 @@
 
 #include "app/ObjectTypes.h"
 #include "app/SystemUtils.h"
+#include "datafiles/ResultFile.h"
 #include "datafiles/XRTCStream.h"
 #include "geometry/SceneLoader.h"
 
@@ -373,19 +374,12 @@ std::string TTarvoApplication::Summary() const {
 
 void TTarvoApplication::WriteResultsHeader(const std::string& summary) const {
     const std::string fileName = ResultPrefix() + "_results.txt";
-    const std::string temporary = fileName + ".tmp";
-    {
+    datafiles::WriteReplacing(fileName, [&](const std::string& temporary) {
         std::ofstream file(temporary, std::ios::binary | std::ios::trunc);
         file << GetStartLine() << '\n' << VersionBanner() << '\n' << summary << '\n';
-        if (!file.flush()) {
-            std::remove(temporary.c_str());
+        if (!file.flush())
             throw std::runtime_error("Can not write " + fileName);
-        }
-    }
-    if (std::rename(temporary.c_str(), fileName.c_str()) != 0) {
-        std::remove(temporary.c_str());
-        throw std::runtime_error("Can not write " + fileName);
-    }
+    });
 }
 
 bool TTarvoApplication::RestoreState(const std::string&) { return false; }
