@@ -2,9 +2,13 @@
 
 #include <mutex>
 
+#include "detectors/ImageDetectors.h"
 #include "tracer/Part.h"
 
 void RegisterSceneObjectTypes() {
     static std::once_flag once;
-    std::call_once(once, [] { RegisterPartTypes(); });
+    std::call_once(once, [] {
+        RegisterPartTypes();
+        RegisterDetectorTypes();
+    });
 }

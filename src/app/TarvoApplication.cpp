@@ -3,6 +3,7 @@
 #include "app/ObjectTypes.h"
 #include "app/SystemUtils.h"
 #include "datafiles/ResultFile.h"
+#include "detectors/DetectorModel.h"
 #include "datafiles/XRTCStream.h"
 #include "geometry/SceneLoader.h"
 
@@ -308,6 +309,7 @@ void TTarvoApplication::LoadScene(const inifiles::TIniFileStructure& tree) {
     }
 
     SetEnergyLimits();
+    LoadDetectorDefinitions(tree);
     LoadMaterials(tree);
     materials_->UpdateTotals(p.InteractionsModel->Selection());
 
@@ -334,6 +336,23 @@ void TTarvoApplication::SetEnergyLimits() {
     const bool belowMax = m.FullPhysicsThreshold < m.MaxEnergy;
     m.UseTabulatedKleinNishina = m.UseTabulatedKleinNishina && belowMax;
     m.UseTabulatedThomson = m.UseTabulatedThomson && belowMax;
+}
+
+void TTarvoApplication::LoadDetectorDefinitions(const inifiles::TIniFileStructure& tree) {
+    DisplayText("Loading detector definitions...");
+    // Like the materials, the models are copied into the configuration with their base
+    // path, so that a saved configuration still finds them.
+    if (!parameters_.DetectorsFileName.empty()) {
+        const inifiles::TIniFileStructure file(parameters_.DetectorsFileName);
+        LoadDetectorModels(*scene_, file);
+        if (file.HasSection("Detectors"))
+            inifiles::CopySectionWithBasePath(configuration_, file, "Detectors");
+    } else {
+        LoadDetectorModels(*scene_, tree);
+        if (&tree != &configuration_ && tree.HasSection("Detectors"))
+            inifiles::CopySectionWithBasePath(configuration_, tree, "Detectors");
+    }
+    DisplayText("Detector definitions loaded.");
 }
 
 void TTarvoApplication::LoadMaterials(const inifiles::TIniFileStructure& tree) {
