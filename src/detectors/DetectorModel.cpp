@@ -1,12 +1,12 @@
 #include "detectors/DetectorModel.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <memory>
 #include <sstream>
 #include <stdexcept>
 
-#include "app/SystemUtils.h"
 #include "datafiles/XRTCStream.h"
 #include "geometry/Scene.h"
 #include "inifiles/IniFile.h"
@@ -39,6 +39,13 @@ double ParseNumber(const std::string& text, const std::string& line) {
 double Exponent(double response) {
     const double remaining = 1 - response;
     return std::log(remaining <= 1e-18 ? 1e-18 : remaining);
+}
+
+bool SameName(const std::string& a, const std::string& b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return std::tolower(static_cast<unsigned char>(x)) ==
+                      std::tolower(static_cast<unsigned char>(y));
+           });
 }
 
 } // namespace
@@ -223,7 +230,7 @@ std::string DetectorModel::Description() const {
 
 std::shared_ptr<DetectorModel> IScene::GetDetectorModel(const std::string& name) {
     for (const auto& model : DetectorModels)
-        if (ToLower(model->GetName()) == ToLower(name))
+        if (SameName(model->GetName(), name))
             return model;
     auto model = std::make_shared<DetectorModel>(name);
     DetectorModels.push_back(model);

@@ -6,6 +6,7 @@
 #include <stdexcept>
 
 #include "DetectorScene.h"
+#include "common/TestUtil.h"
 
 using geometry::TCoord;
 
@@ -266,4 +267,40 @@ TEST(PlaneDetector, PixelPositionsAreUniformInTheirPixel) {
     d.PixelCoordinates(mean, row, column);
     EXPECT_NEAR(row, 1.5, 4 * 0.29 / std::sqrt(n));
     EXPECT_NEAR(column, 2.5, 4 * 0.29 / std::sqrt(n));
+}
+
+TEST(PlaneDetector, ResultLines) {
+    DetectorScene scene(Plane("Name = Panel\nOutputNumberOfInteractions = 1\n"));
+    TPlaneDetector& d = scene.Plane();
+    for (const TParticle& hit :
+         {Photon(30, 1, 0), Photon(40, 2, 0), Photon(50, 0.5, 1), Photon(60, 1.5, 2)}) {
+        TParticle p = hit;
+        d.Register(1, 1, p, 1);
+    }
+    std::ostringstream os;
+    d.PrintResults(os, 10);
+    EXPECT_EQ(os.str(),
+              "   Name: Panel\n"
+              "   Number Of Particles That Didn't Interact: 3 +- 2.23607 (sqrt(N): 1.73205) "
+              "[rel.: 0.3 +- 0.223607]\n"
+              "   Energy Of Particles That Didn't Interact: 110 keV (avg.: 36.6667 keV) [rel.: 11 keV]\n"
+              "   Number Of Scattered/Secondary Particles: 2 +- 1.58114 (sqrt(N): 1.41421) "
+              "[rel.: 0.2 +- 0.158114]\n"
+              "   Energy Of Scattered/Secondary Particles: 115 keV (avg.: 57.5 keV) [rel.: 11.5 keV]\n"
+              "   Scattered Once: 0.5 +- 0.5 (sqrt(N): 0.707107) [rel.: 0.05 +- 0.05]\n"
+              "   Scattered Once: 25 keV (avg.: 50 keV) [rel.: 2.5 keV]\n");
+}
+
+// The model acts on what the detector registers; a transparent detector passes the
+// particle on unchanged to whatever lies behind it.
+TEST(PlaneDetector, TheModelLeavesThePassingParticleAlone) {
+    testutil::TempDir dir;
+    testutil::WriteFile(dir.File("half.txt"), "#Tarvo\t0\tHalf\tSimpleDetSpline\t3\n10 0.5 8\n100 0.5 80\n");
+    DetectorScene scene(Plane("Dose = true\nDetectorModel = Half\n"),
+                        "[Detectors]\n[Half]\nDataFile = half.txt\n[EndHalf]\n[EndDetectors]\n", dir.Path());
+    TParticle p = Photon(50, 2);
+    EXPECT_EQ(scene.Shoot({1, 1, -5}, {1, 1, 0}, p), TPlaneDetector::Detection);
+    EXPECT_EQ(p.Energy, 50);
+    EXPECT_EQ(p.Weight, 2);
+    EXPECT_DOUBLE_EQ(Sum(scene.Plane()), 40); // 2 x 0.5 at 40 keV
 }
