@@ -1,6 +1,5 @@
 #include "detectors/MatrixDetector.h"
 
-#include <cmath>
 #include <stdexcept>
 #include <utility>
 
@@ -38,10 +37,9 @@ MatrixDetector::MatrixDetector(const MatrixDetector& other)
       Master(other.Master != nullptr ? other.Master : const_cast<MatrixDetector*>(&other)),
       State(other.State) {
     Current.Totals.Resize(TotalsClasses());
-    if (Shared) {
-        Current.Records.reserve(BlockSize);
+    Current.Records.reserve(BlockSize);
+    if (Shared)
         return;
-    }
     AllocateCells(Planes, Fields);
     TrackTouched = true;
     Touched.assign(Planes * Rows * Columns, 0);
@@ -81,16 +79,23 @@ void MatrixDetector::Register(double row, double column, TParticle& particle, do
     // unchanged through a transparent detector.
     record.Energy = particle.Energy;
     record.Weight = particle.Weight;
-    Model->Apply(particle.Type, record.Energy, record.Weight, collimation);
+    if (!Model->IsIdeal())
+        Model->Apply(particle.Type, record.Energy, record.Weight, collimation);
     record.Collimation = collimation;
     record.InteractionCount = particle.InteractionCount;
     record.Type = particle.Type;
-    if (IsSharedCopy()) {
-        Current.Records.push_back(record);
-        if (Current.Records.size() >= BlockSize)
-            Deliver(false);
+    if (Master == nullptr) {
+        Commit(record, OwnTotals);
     } else {
-        Commit(record, Master != nullptr ? Current.Totals : OwnTotals);
+        // Copies gather blocks: a shared copy hands them over, a non-shared one sums
+        // them into its own planes; either way they are committed a block at a time.
+        Current.Records.push_back(record);
+        if (Current.Records.size() >= BlockSize) {
+            if (Shared)
+                Deliver(false);
+            else
+                CommitOwnRecords();
+        }
     }
     if (!Transparent)
         particle.Status = StatusRegistered;
@@ -109,6 +114,37 @@ void MatrixDetector::Commit(const PendingRegistration& record, DetectorTotals& t
                       record.Weight);
 }
 
+// Random pixels miss the cache: the cells of later records are requested while the
+// current one is added, so the misses overlap.
+void MatrixDetector::CommitRecords(const std::vector<PendingRegistration>& records, DetectorTotals& totals) {
+    const std::size_t ahead = 32, n = records.size();
+    for (std::size_t k = 0; k < n; ++k) {
+        if (k + ahead < n)
+            Prefetch(records[k + ahead]);
+        Commit(records[k], totals);
+    }
+}
+
+void MatrixDetector::Prefetch(const PendingRegistration& record) const {
+    const std::uint64_t pixels = Rows * Columns;
+    const std::uint64_t pixel = PixelIndex(record.Row, Rows) * Columns + PixelIndex(record.Column, Columns);
+    const double* cells = Cells.data();
+    __builtin_prefetch(cells + pixel * Fields, 1);
+    const std::uint32_t k = record.InteractionCount;
+    if (k > 0 && Planes > 1) {
+        __builtin_prefetch(cells + (pixels + pixel) * Fields, 1);
+        if (1 + k < Planes)
+            __builtin_prefetch(cells + ((1 + k) * pixels + pixel) * Fields, 1);
+    }
+    if (TrackTouched)
+        __builtin_prefetch(Touched.data() + pixel, 1);
+}
+
+void MatrixDetector::CommitOwnRecords() {
+    CommitRecords(Current.Records, Current.Totals);
+    Current.Records.clear();
+}
+
 // Shares the weight bilinearly among the (up to) four pixels whose centres surround
 // the hit; at the outer edges the nearest pixels keep it all.
 void MatrixDetector::SplitIntoPixels(double row, double column, const TParticle& particle) {
@@ -116,8 +152,9 @@ void MatrixDetector::SplitIntoPixels(double row, double column, const TParticle&
     const double rf = row - double(ri), cf = column - double(ci);
     // A hit exactly at a centre (fraction 0.5) belongs wholly to that pixel.
     const std::uint64_t i = ri + (rf >= 0.5 ? 1 : 0), j = ci + (cf >= 0.5 ? 1 : 0);
-    const double fr = i == 0 ? 1 : i < Rows ? std::fmod(rf + 0.5, 1.0) : 0;
-    const double fc = j == 0 ? 1 : j < Columns ? std::fmod(cf + 0.5, 1.0) : 0;
+    // The share of pixel i: (fraction + 0.5) mod 1.
+    const double fr = i == 0 ? 1 : i < Rows ? (rf >= 0.5 ? rf - 0.5 : rf + 0.5) : 0;
+    const double fc = j == 0 ? 1 : j < Columns ? (cf >= 0.5 ? cf - 0.5 : cf + 0.5) : 0;
     const double w = particle.Weight;
     if (i > 0) {
         const double wa = (1 - fr) * w;
@@ -171,6 +208,7 @@ void MatrixDetector::Flush() {
 // A copy hands its open buffer over and continues with a recycled one.
 void MatrixDetector::Deliver(bool last) {
     if (!Shared) {
+        CommitOwnRecords();
         Current.CellIndices.clear();
         Current.CellValues.clear();
         for (const std::uint64_t index : TouchedList) {
@@ -191,8 +229,7 @@ void MatrixDetector::Deliver(bool last) {
         Master->Accept(Current);
     }
     Current.Totals.Resize(TotalsClasses());
-    if (Shared)
-        Current.Records.reserve(BlockSize);
+    Current.Records.reserve(BlockSize);
 }
 
 void MatrixDetector::Accept(Handover& part) {
@@ -242,10 +279,11 @@ void MatrixDetector::CommitWaiting(bool all) {
 }
 
 void MatrixDetector::CommitHandover(Handover& part) {
-    for (const PendingRegistration& record : part.Records)
-        Commit(record, OwnTotals);
+    CommitRecords(part.Records, OwnTotals);
     const std::size_t cells = part.CellIndices.size();
     for (std::size_t k = 0; k < cells; ++k) {
+        if (k + 32 < cells)
+            __builtin_prefetch(Cells.data() + part.CellIndices[k + 32] * Fields, 1);
         double* cell = Cells.data() + part.CellIndices[k] * Fields;
         const double* values = part.CellValues.data() + k * Fields;
         for (std::size_t f = 0; f < Fields; ++f)

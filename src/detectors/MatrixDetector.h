@@ -25,12 +25,13 @@ struct PendingRegistration {
 // A detector of rows x columns pixels. Its data are planes of cells (each cell a few
 // doubles) that the derived classes fill in RegisterPixel.
 //
-// Threads: every tracer works on its own copy. A shared copy queues registrations in
-// blocks of 1000 and hands them to the master; a copy of a non-shared detector sums a
-// batch in its own planes and hands over the cells the batch touched. The master
-// commits under its lock strictly in batch order, so sums do not depend on the number
-// of threads or their timing; later batches wait (moved, not copied). Handed-over
-// buffers are recycled, so steady registration allocates nothing.
+// Threads: every tracer works on its own copy, which gathers registrations in blocks
+// of 1000. A shared copy hands the blocks to the master; a copy of a non-shared
+// detector sums them into its own planes and at the end of a batch hands over the
+// cells the batch touched. The master commits under its lock strictly in batch order,
+// so sums do not depend on the number of threads or their timing; later batches wait
+// (moved, not copied). Handed-over buffers are recycled, so steady registration
+// allocates nothing.
 class MatrixDetector : public TBasicDetector {
 public:
     static constexpr std::size_t BlockSize = 1000;
@@ -112,6 +113,9 @@ private:
     };
 
     void Commit(const PendingRegistration& record, DetectorTotals& totals);
+    void CommitRecords(const std::vector<PendingRegistration>& records, DetectorTotals& totals);
+    void Prefetch(const PendingRegistration& record) const;
+    void CommitOwnRecords();
     void SplitIntoPixels(double row, double column, const TParticle& particle);
     void Deliver(bool last);
     // Master side, under the lock: takes `part` and leaves a recycled buffer in it.
