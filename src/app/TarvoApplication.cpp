@@ -3,8 +3,8 @@
 #include "app/ObjectTypes.h"
 #include "app/SystemUtils.h"
 #include "datafiles/ResultFile.h"
-#include "detectors/DetectorModel.h"
 #include "datafiles/XRTCStream.h"
+#include "detectors/DetectorModel.h"
 #include "geometry/SceneLoader.h"
 
 #include <algorithm>
