@@ -18,10 +18,15 @@ ImageFile ImageOf(const TPlaneDetector& plane, const std::string& className, dou
     return file;
 }
 
-void CheckPixel(const MatrixDetector& detector, std::uint64_t row, std::uint64_t column) {
+// Kept out of line, so that registering a pixel needs no room for the message.
+[[noreturn]] __attribute__((noinline, cold)) void ThrowPixelIndex(std::uint64_t row, std::uint64_t column) {
+    throw std::runtime_error("TPlaneDetector: Incorrect array index (" + std::to_string(row) + ", " +
+                             std::to_string(column) + ")!");
+}
+
+inline void CheckPixel(const MatrixDetector& detector, std::uint64_t row, std::uint64_t column) {
     if (row >= detector.Rows || column >= detector.Columns)
-        throw std::runtime_error("TPlaneDetector: Incorrect array index (" + std::to_string(row) + ", " +
-                                 std::to_string(column) + ")!");
+        ThrowPixelIndex(row, column);
 }
 
 } // namespace
