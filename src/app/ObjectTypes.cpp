@@ -2,6 +2,7 @@
 
 #include <mutex>
 
+#include "detectors/ImageDetectors.h"
 #include "sources/SourceFactory.h"
 #include "tracer/Part.h"
 
@@ -10,5 +11,6 @@ void RegisterSceneObjectTypes() {
     std::call_once(once, [] {
         RegisterPartTypes();
         RegisterSourceTypes();
+        RegisterDetectorTypes();
     });
 }

@@ -6,6 +6,7 @@
 // summaries and the run driver share.
 
 #include "app/Formatting.h"
+#include "datafiles/ImageTypes.h"
 #include "inifiles/IniValues.h"
 #include "interactions/PhotonInteractionsModel.h"
 #include "materials/MaterialProperties.h"
@@ -17,16 +18,9 @@
 #include <memory>
 #include <string>
 
-// Image file type of the detectors' images; read in exact case
-// ("None", "TXT", "Vimo", "PGM", "TIF" or "TIFF", "RAW"), else "Unknown image type!".
-enum class ImageType : std::int32_t { None = 0, TXT = 1, Vimo = 2, PGM = 3, TIFF = 4, RAW = 5 };
-// Pixel type of image files; read in any case ("default", "uint16", "float",
-// "double"), else "Unknown pixel type!".
-enum class PixelType : std::int32_t { Default = 1, UInt16 = 2, Float = 3, Double = 4 };
-
 std::istream& operator>>(std::istream& stream, ImageType& type);
 std::istream& operator>>(std::istream& stream, PixelType& type);
-// The names above ("TIFF", "UInt16" ...), or the code as a number.
+// The names of datafiles/ImageTypes.h ("TIFF", "UInt16" ...), or the code as a number.
 std::ostream& operator<<(std::ostream& stream, ImageType type);
 std::ostream& operator<<(std::ostream& stream, PixelType type);
 

@@ -2,7 +2,9 @@
 
 #include "app/ObjectTypes.h"
 #include "app/SystemUtils.h"
+#include "datafiles/ResultFile.h"
 #include "datafiles/XRTCStream.h"
+#include "detectors/DetectorModel.h"
 #include "geometry/SceneLoader.h"
 #include "interactions/PhysicsConstants.h"
 #include "sources/SourceFactory.h"
@@ -319,6 +321,7 @@ void TTarvoApplication::LoadScene(const inifiles::TIniFileStructure& tree, const
     }
 
     SetEnergyLimits();
+    LoadDetectorDefinitions(tree);
     LoadMaterials(tree);
     materials_->UpdateTotals(p.InteractionsModel->Selection());
 
@@ -351,6 +354,23 @@ void TTarvoApplication::SetEnergyLimits() {
     const bool belowMax = m.FullPhysicsThreshold < m.MaxEnergy;
     m.UseTabulatedKleinNishina = m.UseTabulatedKleinNishina && belowMax;
     m.UseTabulatedThomson = m.UseTabulatedThomson && belowMax;
+}
+
+void TTarvoApplication::LoadDetectorDefinitions(const inifiles::TIniFileStructure& tree) {
+    DisplayText("Loading detector definitions...");
+    // Like the materials, the models are copied into the configuration with their base
+    // path, so that a saved configuration still finds them.
+    if (!parameters_.DetectorsFileName.empty()) {
+        const inifiles::TIniFileStructure file(parameters_.DetectorsFileName);
+        LoadDetectorModels(*scene_, file);
+        if (file.HasSection("Detectors"))
+            inifiles::CopySectionWithBasePath(configuration_, file, "Detectors");
+    } else {
+        LoadDetectorModels(*scene_, tree);
+        if (&tree != &configuration_ && tree.HasSection("Detectors"))
+            inifiles::CopySectionWithBasePath(configuration_, tree, "Detectors");
+    }
+    DisplayText("Detector definitions loaded.");
 }
 
 void TTarvoApplication::LoadMaterials(const inifiles::TIniFileStructure& tree) {
@@ -391,19 +411,12 @@ std::string TTarvoApplication::Summary() const {
 
 void TTarvoApplication::WriteResultsHeader(const std::string& summary) const {
     const std::string fileName = ResultPrefix() + "_results.txt";
-    const std::string temporary = fileName + ".tmp";
-    {
+    datafiles::WriteReplacing(fileName, [&](const std::string& temporary) {
         std::ofstream file(temporary, std::ios::binary | std::ios::trunc);
         file << GetStartLine() << '\n' << VersionBanner() << '\n' << summary << '\n';
-        if (!file.flush()) {
-            std::remove(temporary.c_str());
+        if (!file.flush())
             throw std::runtime_error("Can not write " + fileName);
-        }
-    }
-    if (std::rename(temporary.c_str(), fileName.c_str()) != 0) {
-        std::remove(temporary.c_str());
-        throw std::runtime_error("Can not write " + fileName);
-    }
+    });
 }
 
 bool TTarvoApplication::RestoreState(const std::string&) { return false; }

@@ -81,6 +81,7 @@ private:
     std::string Summary() const;
     void DeleteScene();
     void SetEnergyLimits();
+    void LoadDetectorDefinitions(const inifiles::TIniFileStructure& tree);
     void LoadMaterials(const inifiles::TIniFileStructure& tree);
     void WriteResultsHeader(const std::string& summary) const;
 

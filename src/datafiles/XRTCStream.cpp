@@ -1,4 +1,5 @@
 #include "datafiles/XRTCStream.h"
+#include "datafiles/ResultFile.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -717,17 +718,7 @@ void CopyInto(const std::string& source, const std::string& target, const std::s
 void CopyThroughStream(const std::string& source, const std::string& target, bool compress) {
     // The copy goes to a temporary file renamed into place, so a failed copy leaves an
     // existing target intact and a target that is the source itself is not truncated first.
-    const std::string temporary = target + ".tmp";
-    try {
-        CopyInto(source, target, temporary, compress);
-    } catch (...) {
-        std::remove(temporary.c_str());
-        throw;
-    }
-    if (std::rename(temporary.c_str(), target.c_str()) != 0) {
-        std::remove(temporary.c_str());
-        throw std::runtime_error("Error writing " + target);
-    }
+    WriteReplacing(target, [&](const std::string& temporary) { CopyInto(source, target, temporary, compress); });
 }
 
 } // namespace datafiles

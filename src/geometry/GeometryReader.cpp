@@ -136,20 +136,27 @@ void ReadPrimitive(const inifiles::TIniFileSection& section, MeshBuilder<T>& mes
         return;
     }
     C a, s1, s2;
-    if (section.HasVariable("VertexB") || section.HasVariable("VertexC")) {
-        a = Get<C>(section, "VertexA");
-        s1 = Get<C>(section, "VertexB") - a;
-        s2 = Get<C>(section, "VertexC") - a;
-    } else {
-        s1 = Get<C>(section, "Side1");
-        s2 = Get<C>(section, "Side2");
-        a = section.HasVariable("VertexA") ? Get<C>(section, "VertexA") : Get<C>(section, "BaseCenter") - (s1 + s2) * 0.5;
-    }
+    ReadParallelogram(section, a, s1, s2);
     const C s3 = section.HasVariable("Side3") ? Get<C>(section, "Side3") : Get<C>(section, "VertexD") - a;
     AddParallelepiped(mesh, a, s1, s2, s3, pyramidal);
 }
 
 } // namespace
+
+void ReadParallelogram(const inifiles::TIniFileSection& section, TCoord<double>& a, TCoord<double>& side1,
+                       TCoord<double>& side2) {
+    using C = TCoord<double>;
+    if (section.HasVariable("VertexB") || section.HasVariable("VertexC")) {
+        a = Get<C>(section, "VertexA");
+        side1 = Get<C>(section, "VertexB") - a;
+        side2 = Get<C>(section, "VertexC") - a;
+    } else {
+        side1 = Get<C>(section, "Side1");
+        side2 = Get<C>(section, "Side2");
+        a = section.HasVariable("VertexA") ? Get<C>(section, "VertexA")
+                                           : Get<C>(section, "BaseCenter") - (side1 + side2) * 0.5;
+    }
+}
 
 template <typename T>
 void ReadGeometry(const inifiles::TIniFileSection& section, const TAffineTransform& transform,

@@ -54,6 +54,7 @@ std::unique_ptr<IScene> TScene<T>::Clone() const {
     copy->CheckOverlap = CheckOverlap;
     copy->LocalManager = LocalManager;
     copy->ElectronTransport = ElectronTransport;
+    copy->DetectorModels = DetectorModels;
     for (const auto& object : Objects) copy->AddObject(object->Clone());
     return copy;
 }
@@ -172,6 +173,7 @@ void TScene<T>::Clear() {
     Traceable.clear();
     ObjectManagers.clear();
     Objects.clear();
+    DetectorModels.clear();
     Intersections.Clear();
     Manager->Clear();
 }

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <memory>
 #include <ostream>
+#include <string>
 #include <vector>
 
 #include <omp.h>
@@ -21,6 +22,8 @@ class TIniFileStructure;
 namespace materials {
 class TMaterialsList;
 }
+
+class DetectorModel;
 
 // What the rest of the program sees of the scene: its objects, the hierarchy over
 // their facets, and the segments of one ray. Every tracer thread works on its own
@@ -69,6 +72,13 @@ public:
     // Serialises what objects of different scene copies must not do at once.
     void Lock() { omp_set_lock(&ObjectLock); }
     void Unlock() { omp_unset_lock(&ObjectLock); }
+
+    // The detector model of that name, listed on first use (the empty name is the
+    // ideal model); the models are loaded once the scene is read. The detector layer
+    // defines the model and this lookup.
+    std::shared_ptr<DetectorModel> GetDetectorModel(const std::string& name);
+    // Shared by every copy of the scene, in order of first use.
+    std::vector<std::shared_ptr<DetectorModel>> DetectorModels;
 
     // Parts added while a list is set are bound to their materials (created when new)
     // and also print it in the summary; not owned.

@@ -18,6 +18,11 @@ double TTraceableObject::SegmentLength(const geometry::Segment& segment) const {
     return segment.To - segment.From;
 }
 
+int TTraceableObject::Transport(TParticle&, const geometry::Segment&, double, TRandomNumbersGenerator&,
+                                std::deque<std::unique_ptr<TParticle>>&) {
+    return -1;
+}
+
 void TTraceableObject::PrintSummary(std::ostream& os) const {
     if (!Name.empty()) os << "   Name: " << Name << "\n";
     os << "   Object ID: " << ObjectID << "\n";

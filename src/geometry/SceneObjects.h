@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <ostream>
 #include <string>
@@ -10,6 +11,8 @@ class TIniFileSection;
 }
 
 class IScene;
+class TRandomNumbersGenerator;
+struct TParticle;
 
 namespace geometry {
 struct Segment;
@@ -55,6 +58,18 @@ std::string ObjectLabel(const inifiles::TIniFileSection& section, std::size_t po
 class TTraceableObject : public TBasicGeometricalObject {
 public:
     virtual double SegmentLength(const geometry::Segment& segment) const;
+
+    // What happens when the tracer hands a particle to the object: a photon whose
+    // remaining optical depth runs out in the segment `entry` (parts), or that reaches
+    // it (detectors); and an electron or positron entering it. The result is the event
+    // code, -1 for nothing to report; the base stops an electron it cannot carry.
+    virtual int Transport(TParticle& particle, const geometry::Segment& entry, double opticalDepth,
+                          TRandomNumbersGenerator& rng, std::deque<std::unique_ptr<TParticle>>& secondaries);
+    virtual int TransportElectron(TParticle& particle, TRandomNumbersGenerator& rng,
+                                  std::deque<std::unique_ptr<TParticle>>& secondaries);
+    // Detectors score crossings instead of attenuating; void objects let everything pass.
+    virtual bool IsDetector() const { return false; }
+    virtual bool IsVoid() const { return false; }
     // "   Name: ", "   Object ID: ", "   Priority: " lines.
     void PrintSummary(std::ostream& os) const override;
 

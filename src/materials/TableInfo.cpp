@@ -28,7 +28,7 @@ const FormatEntry kFormats[] = {
     {Brems, "brems", "Brems"},          {Fluo, "fluo", "Fluo"},
     {KnockOn, "knockon", "KnockOn"},    {TCR, "tcr", "TCR"},
     {PCR, "pcr", "PCR"},                {ACRP, "acrp", "ACRP"},
-    {SimpleDet, "simpledet", "SimpleDet"}, {SimpleDetSpline, "simpledetspline", nullptr},
+    {SimpleDet, "simpledet", "SimpleDet"}, {SimpleDetSpline, "simpledetspline", "SimpleDetSpline"},
     {FullDet, "fulldet", "FullDet"},
 };
 

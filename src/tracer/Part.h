@@ -32,8 +32,7 @@ public:
     unsigned Kinds() const override { return KindPart; }
     // Binds the material by name from the scene's list when the part has none yet.
     void AddedTo(IScene& scene) override;
-    virtual bool IsDetector() const { return false; }
-    virtual bool IsVoid() const { return Void; }
+    bool IsVoid() const override { return Void; }
     // The base lines, then the material and electron lines.
     void PrintSummary(std::ostream& os) const override;
 

@@ -1,9 +1,12 @@
 #include "app/SystemUtils.h"
 #include "app/TarvoApplication.h"
+#include "common/TestUtil.h"
+#include "inifiles/IniFile.h"
 
 #include <gtest/gtest.h>
 
 #include <deque>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -189,4 +192,22 @@ TEST_F(ApplicationTest, LoadingIsRefusedWhileARunExists) {
     app.HandleMessage(scene);
     EXPECT_EQ(ui.lines, (std::vector<std::string>{"E:Can not read a configuration while calculations are running.",
                                                    "E:Can not load scene. Application is not initialized."}));
+}
+
+TEST_F(ApplicationTest, DetectorModelsAreKeptInTheConfigurationWithTheirBasePath) {
+    testutil::TempDir dir;
+    std::filesystem::create_directory(dir.File("models"));
+    testutil::WriteFile(dir.File("models/m.txt"), "#Tarvo\t0\tM\tSimpleDetSpline\t3\n10 0.5 10\n");
+    testutil::WriteFile(dir.File("models/detectors.ini"),
+                        "[Detectors]\n[M]\nDataFile = m.txt\n[EndM]\n[EndDetectors]\n");
+    testutil::WriteFile(dir.File("run.ini"),
+                        "[ApplicationTask]\nNumberOfParticles = 10\n[EndApplicationTask]\n"
+                        "[DataSources]\nDetectorsFileName = models/detectors.ini\n[EndDataSources]\n"
+                        "[Objects]\n[Object]\nObjectType = PlaneDetector\nVertexA = (0, 0, 0)\nSide1 = (1, 0, 0)\n"
+                        "Side2 = (0, 1, 0)\nDetectorModel = M\n[EndObject]\n[EndObjects]\n");
+    ASSERT_TRUE(app.Initialize(dir.File("run.ini"), false));
+    const inifiles::TIniFileVariable& file =
+        app.Configuration().FindSection("Detectors").FindSubsection("M").FindVariable("DataFile");
+    EXPECT_EQ(std::filesystem::path(inifiles::MakePath(file, file.GetValue())),
+              std::filesystem::path(dir.File("models/m.txt")));
 }

@@ -1,0 +1,108 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "geometry/Coord.h"
+
+class DetectorModel;
+class TBasicGeometricalObject;
+class TRandomNumbersGenerator;
+struct ImageWriterOptions;
+
+namespace inifiles {
+class TIniFileSection;
+}
+
+// Sums over a whole detector, one registration at a time, per class: 0 the particles
+// that did not interact (all of them with TotalOnly), 1 the scattered and secondary
+// ones, 1 + k those that interacted exactly k times (k = 1 .. OutputNumberOfInteractions).
+struct DetectorTotals {
+    std::vector<double> Values; // per class: count, energy, square count
+
+    void Resize(std::size_t classes) { Values.assign(3 * classes, 0.0); }
+    void Add(std::size_t cls, double energy, double weight) {
+        double* v = &Values[3 * cls];
+        v[0] += weight;
+        v[1] += energy * weight;
+        v[2] += weight * weight;
+    }
+    void Merge(const DetectorTotals& other);
+    void Clear();
+    double Get(std::size_t cls, std::size_t field) const { return Values[3 * cls + field]; }
+};
+
+// Base of every detector: the keys all detectors share, their model, the totals and
+// the summary and result lines built from them.
+class TBasicDetector {
+public:
+    virtual ~TBasicDetector() = default;
+
+    virtual bool StopConditionsMet() const { return false; }
+    virtual bool HasStopConditions() const { return false; }
+    virtual std::uint64_t GetPixelCount() const { return 1; }
+    // A random world point in the pixel, for emission towards it.
+    virtual geometry::TCoord<double> GetPixelPosition(std::uint64_t index,
+                                                      TRandomNumbersGenerator& rng) const;
+
+    // Results do not depend on how batches are spread over threads: a tracer marks
+    // the batch it works on in its copies, the master learns where a run starts, and
+    // commits what the copies hand over strictly in batch order. Flush hands over
+    // (copies) or commits everything that waits (master).
+    virtual void BeginRun(std::uint64_t /*firstBatch*/) {}
+    virtual void BeginBatch(std::uint64_t /*index*/) {}
+    virtual void EndBatch() {}
+    virtual void Flush() {}
+
+    double PrimaryCount() const { return Totals().Get(0, 0); }
+    double PrimaryEnergy() const { return Totals().Get(0, 1); }
+    double PrimarySquareCount() const { return Totals().Get(0, 2); }
+    // k = 0: scattered any number of times; k = 1 .. OutputNumberOfInteractions: exactly k times.
+    double ScatteredCount(std::uint32_t k) const { return Totals().Get(1 + k, 0); }
+    double ScatteredEnergy(std::uint32_t k) const { return Totals().Get(1 + k, 1); }
+    double ScatteredSquareCount(std::uint32_t k) const { return Totals().Get(1 + k, 2); }
+
+    // Writes the result files named baseName + suffixes.
+    virtual void WriteResults(const std::string& /*baseName*/, const ImageWriterOptions& /*options*/) const {}
+    // The factor that turns sums into values per emitted particle.
+    double GetNormalisation(double particles) const { return particles > 0 ? 1 / particles : 1; }
+    // Detector lines of the summary.
+    virtual void PrintDetectorSummary(std::ostream& os) const;
+    // Result lines for the results file, n = emitted particles.
+    virtual void PrintResults(std::ostream& os, double particles) const;
+
+    bool Transparent = true;
+    bool ScatterOnly = false;
+    bool TotalOnly = false;
+    bool WriteSquareCount = false;
+    std::uint32_t OutputNumberOfInteractions = 0;
+    std::shared_ptr<DetectorModel> Model;
+
+protected:
+    TBasicDetector() = default;
+    TBasicDetector(const TBasicDetector&) = default;
+    TBasicDetector& operator=(const TBasicDetector&) = delete;
+
+    // Reads the keys of every detector; errors get "TBasicDetector: " in front.
+    void ReadDetectorKeys(const inifiles::TIniFileSection& section);
+    std::size_t TotalsClasses() const { return 2 + OutputNumberOfInteractions; }
+    // Adds one registration to the classes it belongs to.
+    void AddToTotals(DetectorTotals& totals, std::uint32_t interactions, double energy, double weight) const {
+        if (TotalOnly || interactions == 0) {
+            totals.Add(0, energy, weight);
+            return;
+        }
+        totals.Add(1, energy, weight);
+        if (interactions <= OutputNumberOfInteractions)
+            totals.Add(1 + interactions, energy, weight);
+    }
+    // The totals of the whole detector (the master's for a thread's copy).
+    virtual const DetectorTotals& Totals() const = 0;
+};
+
+// The detector behind a scene's detector entry.
+TBasicDetector& AsDetector(TBasicGeometricalObject& object);

@@ -1,0 +1,189 @@
+#include "detectors/ImageDetectors.h"
+
+#include <cmath>
+#include <stdexcept>
+
+#include "geometry/ObjectFactory.h"
+#include "inifiles/IniValues.h"
+
+namespace {
+
+ImageFile ImageOf(const TPlaneDetector& plane, const std::string& className, double scale, PixelType pixels) {
+    ImageFile file;
+    file.ClassName = className;
+    file.Scale = scale;
+    file.Pixels = pixels;
+    file.XResolution = double(plane.Columns) / Norm(plane.PointB() - plane.PointA());
+    file.YResolution = double(plane.Rows) / Norm(plane.PointC() - plane.PointA());
+    return file;
+}
+
+// Kept out of line, so that registering a pixel needs no room for the message.
+[[noreturn]] __attribute__((noinline, cold)) void ThrowPixelIndex(std::uint64_t row, std::uint64_t column) {
+    throw std::runtime_error("TPlaneDetector: Incorrect array index (" + std::to_string(row) + ", " +
+                             std::to_string(column) + ")!");
+}
+
+inline void CheckPixel(const MatrixDetector& detector, std::uint64_t row, std::uint64_t column) {
+    if (row >= detector.Rows || column >= detector.Columns)
+        ThrowPixelIndex(row, column);
+}
+
+} // namespace
+
+Extractor::Extractor(const MatrixDetector& detector, std::size_t plane, int plusPlane, int field,
+                     std::size_t fieldCount)
+    : Detector(detector), Plane(plane), PlusPlane(plusPlane), FieldCode(field), FieldCount(fieldCount) {
+    if (field < Count || field > Error || (field != Count && fieldCount < 3))
+        throw std::runtime_error("Don't know how to get this data type");
+}
+
+double Extractor::Value(std::uint64_t row, std::uint64_t column) const {
+    if (row >= Detector.Rows || column >= Detector.Columns)
+        throw std::runtime_error("Index out of bounds");
+    const std::uint64_t pixel = row * Detector.Columns + column;
+    double cell[3] = {0, 0, 0};
+    for (const int plane : {int(Plane), PlusPlane}) {
+        if (plane < 0)
+            continue;
+        const double* c = Detector.Cell(std::size_t(plane), pixel);
+        for (std::size_t f = 0; f < FieldCount; ++f)
+            cell[f] += c[f];
+    }
+    if (FieldCode == Error)
+        return cell[Count] > 0 ? std::sqrt(cell[SquareCount]) / cell[Count] : 0;
+    return cell[FieldCode];
+}
+
+std::unique_ptr<TImagePlaneDetector> TImagePlaneDetector::Create(const inifiles::TIniFileSection& section,
+                                                                 IScene& scene) {
+    std::unique_ptr<TImagePlaneDetector> detector(new TImagePlaneDetector());
+    try {
+        detector->ReadPlaneKeys(section, scene);
+        inifiles::ReadOptional(section, "Dose", detector->EnergyImage);
+        inifiles::ReadOptional(section, "Energy", detector->EnergyImage);
+    } catch (const std::exception& e) {
+        throw std::runtime_error(std::string("TImagePlaneDetector: ") + e.what());
+    }
+    detector->AllocateCells(1, 1);
+    return detector;
+}
+
+std::unique_ptr<TBasicGeometricalObject> TImagePlaneDetector::Clone() const {
+    return std::unique_ptr<TBasicGeometricalObject>(new TImagePlaneDetector(*this));
+}
+
+void TImagePlaneDetector::RegisterPixel(std::uint64_t row, std::uint64_t column, const TParticle& particle,
+                                        double weight) {
+    CheckPixel(*this, row, column);
+    const std::uint32_t k = particle.InteractionCount;
+    if (!TotalOnly) {
+        if (ScatterOnly ? k == 0 || (OutputNumberOfInteractions > 0 && k != OutputNumberOfInteractions)
+                        : k > 0)
+            return;
+    }
+    *CellForUpdate(0, row * Columns + column) += EnergyImage ? particle.Energy * weight : weight;
+}
+
+void TImagePlaneDetector::WriteResults(const std::string& baseName, const ImageWriterOptions& options) const {
+    const std::string suffix = EnergyImage ? "_energy" : "_count";
+    const double scale = EnergyImage ? options.EnergyScale : options.CountScale;
+    std::string name;
+    if (!ScatterOnly)
+        name = baseName + (TotalOnly ? "_total" : "_primary") + suffix;
+    else
+        name = baseName + "_" +
+               (OutputNumberOfInteractions > 0 ? std::to_string(OutputNumberOfInteractions) : "scattered") +
+               suffix;
+    WriteImage(Extractor(*this, 0, -1, Extractor::Count, 1), ImageOf(*this, name, scale, options.Pixels),
+               options);
+}
+
+void TImagePlaneDetector::PrintSummary(std::ostream& os) const {
+    TPlaneDetector::PrintSummary(os);
+    os << "   Data Type: 64bit floating point, " << (EnergyImage ? "energy" : "count") << "\n";
+}
+
+std::unique_ptr<TSimplePlaneDetector> TSimplePlaneDetector::Create(const inifiles::TIniFileSection& section,
+                                                                   IScene& scene) {
+    std::unique_ptr<TSimplePlaneDetector> detector(new TSimplePlaneDetector());
+    try {
+        detector->ReadPlaneKeys(section, scene);
+    } catch (const std::exception& e) {
+        throw std::runtime_error(std::string("TSimplePlaneDetector: ") + e.what());
+    }
+    detector->AllocateCells(detector->TotalOnly ? 1 : 2 + detector->OutputNumberOfInteractions, 3);
+    return detector;
+}
+
+std::unique_ptr<TBasicGeometricalObject> TSimplePlaneDetector::Clone() const {
+    return std::unique_ptr<TBasicGeometricalObject>(new TSimplePlaneDetector(*this));
+}
+
+void TSimplePlaneDetector::RegisterPixel(std::uint64_t row, std::uint64_t column, const TParticle& particle,
+                                         double weight) {
+    CheckPixel(*this, row, column);
+    const std::uint64_t pixel = row * Columns + column;
+    const double energy = particle.Energy * weight, square = weight * weight;
+    auto add = [&](std::size_t plane) {
+        double* cell = CellForUpdate(plane, pixel);
+        cell[0] += weight;
+        cell[1] += square;
+        cell[2] += energy;
+    };
+    const std::uint32_t k = particle.InteractionCount;
+    if (TotalOnly || k == 0) {
+        if (!ScatterOnly)
+            add(0);
+        return;
+    }
+    add(1);
+    if (k <= OutputNumberOfInteractions)
+        add(1 + k);
+}
+
+void TSimplePlaneDetector::WriteClass(const std::string& className, std::size_t plane, int plusPlane,
+                                      const ImageWriterOptions& options) const {
+    WriteImage(Extractor(*this, plane, plusPlane, Extractor::Count, 3),
+               ImageOf(*this, className + "_count", options.CountScale, options.Pixels), options);
+    WriteImage(Extractor(*this, plane, plusPlane, Extractor::Error, 3),
+               ImageOf(*this, className + "_error", options.ErrorScale, options.Pixels), options);
+    WriteImage(Extractor(*this, plane, plusPlane, Extractor::Energy, 3),
+               ImageOf(*this, className + "_energy", options.EnergyScale, options.Pixels), options);
+    if (!WriteSquareCount)
+        return;
+    const bool asFloat = options.Pixels == PixelType::Float || options.Pixels == PixelType::Default;
+    WriteImage(Extractor(*this, plane, plusPlane, Extractor::SquareCount, 3),
+               ImageOf(*this, className + "_squarecount", 1, asFloat ? PixelType::Float : PixelType::Double),
+               options);
+}
+
+void TSimplePlaneDetector::WriteResults(const std::string& baseName,
+                                        const ImageWriterOptions& options) const {
+    if (!ScatterOnly) {
+        WriteClass(baseName + (TotalOnly ? "_total" : "_primary"), 0, -1, options);
+        if (!TotalOnly)
+            WriteClass(baseName + "_total", 0, 1, options);
+    }
+    if (TotalOnly)
+        return;
+    WriteClass(baseName + "_scattered", 1, -1, options);
+    for (std::uint32_t k = 1; k <= OutputNumberOfInteractions; ++k)
+        WriteClass(baseName + "_scattered" + std::to_string(k), 1 + k, -1, options);
+}
+
+void TSimplePlaneDetector::PrintSummary(std::ostream& os) const {
+    TPlaneDetector::PrintSummary(os);
+    os << "   Data Type: 64bit floating point, count, energy, rel. error\n";
+}
+
+void RegisterDetectorTypes() {
+    geometry::RegisterObjectType(
+        "PlaneDetector", [](const inifiles::TIniFileSection& section, IScene& scene) {
+            if (section.HasVariable("Cells"))
+                throw std::runtime_error("TFlexPlaneDetector (Cells) not supported by this version");
+            if (section.HasVariable("Dose") || section.HasVariable("Energy"))
+                return std::unique_ptr<TBasicGeometricalObject>(TImagePlaneDetector::Create(section, scene));
+            return std::unique_ptr<TBasicGeometricalObject>(TSimplePlaneDetector::Create(section, scene));
+        });
+}

@@ -1,0 +1,81 @@
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "detectors/ImageWriter.h"
+#include "detectors/PlaneDetector.h"
+
+// Registers "PlaneDetector" with the scene's object factory: a section with "Cells"
+// asks for per-pixel spectra (not in this version), one with "Dose" or "Energy" an
+// image detector, any other a simple detector.
+void RegisterDetectorTypes();
+
+// One field of a detector's cells as a matrix of numbers, optionally of the sum of
+// two planes (primary + scattered = total). Fields: 0 count, 1 square count,
+// 2 energy, 3 relative error sqrt(square count) / count (0 where the count is 0),
+// formed from the summed cell.
+class Extractor : public PixelAccessor {
+public:
+    enum Field { Count = 0, SquareCount = 1, Energy = 2, Error = 3 };
+    // plusPlane < 0: one plane only.
+    Extractor(const MatrixDetector& detector, std::size_t plane, int plusPlane, int field,
+              std::size_t fieldCount);
+    std::uint64_t Rows() const override { return Detector.Rows; }
+    std::uint64_t Columns() const override { return Detector.Columns; }
+    double Value(std::uint64_t row, std::uint64_t column) const override;
+
+private:
+    const MatrixDetector& Detector;
+    std::size_t Plane;
+    int PlusPlane;
+    int FieldCode;
+    std::size_t FieldCount;
+};
+
+// One image of counts (sums of weights) or, with "Dose" or "Energy", of energies
+// (sums of energy x weight, keV): primary radiation, everything with TotalOnly, or
+// with ScatterOnly the scattered particles (those with exactly k interactions when
+// OutputNumberOfInteractions is k > 0). Sums are doubles whatever the scene's precision.
+class TImagePlaneDetector : public TPlaneDetector {
+public:
+    // Errors get "TImagePlaneDetector: " in front.
+    static std::unique_ptr<TImagePlaneDetector> Create(const inifiles::TIniFileSection& section,
+                                                       IScene& scene);
+
+    std::unique_ptr<TBasicGeometricalObject> Clone() const override;
+    void RegisterPixel(std::uint64_t row, std::uint64_t column, const TParticle& particle,
+                       double weight) override;
+    void WriteResults(const std::string& baseName, const ImageWriterOptions& options) const override;
+    void PrintSummary(std::ostream& os) const override;
+
+    bool EnergyImage = false;
+
+protected:
+    TImagePlaneDetector() = default;
+    TImagePlaneDetector(const TImagePlaneDetector&) = default;
+};
+
+// Count, square count and energy per pixel, for the primary (or total) radiation and
+// per scatter class: plane 1 all scattered and secondary particles, plane 1 + k those
+// with exactly k interactions. Writes count, error, energy (and square count) images.
+class TSimplePlaneDetector : public TPlaneDetector {
+public:
+    // Errors get "TSimplePlaneDetector: " in front.
+    static std::unique_ptr<TSimplePlaneDetector> Create(const inifiles::TIniFileSection& section,
+                                                        IScene& scene);
+
+    std::unique_ptr<TBasicGeometricalObject> Clone() const override;
+    void RegisterPixel(std::uint64_t row, std::uint64_t column, const TParticle& particle,
+                       double weight) override;
+    void WriteResults(const std::string& baseName, const ImageWriterOptions& options) const override;
+    void PrintSummary(std::ostream& os) const override;
+
+protected:
+    TSimplePlaneDetector() = default;
+    TSimplePlaneDetector(const TSimplePlaneDetector&) = default;
+
+private:
+    void WriteClass(const std::string& className, std::size_t plane, int plusPlane,
+                    const ImageWriterOptions& options) const;
+};

@@ -1,0 +1,193 @@
+#include "detectors/PlaneDetector.h"
+
+#include <cmath>
+#include <sstream>
+#include <stdexcept>
+
+#include "detectors/DetectorModel.h"
+#include "geometry/GeometryReader.h"
+#include "geometry/IntersectionList.h"
+#include "geometry/Placement.h"
+#include "geometry/Scene.h"
+#include "inifiles/IniValues.h"
+#include "random/RandomNumbersGenerator.h"
+
+using geometry::TCoord;
+
+namespace {
+
+// "( x, y, z )" without signs.
+std::string Vector(const TCoord<double>& v) {
+    std::ostringstream os;
+    os << "( " << v.x << ", " << v.y << ", " << v.z << " )";
+    return os.str();
+}
+
+std::uint64_t PixelsAlong(double length, double pitch) {
+    return std::uint64_t(std::floor(length / pitch + 0.5));
+}
+
+} // namespace
+
+void TPlaneDetector::ReadPlaneKeys(const inifiles::TIniFileSection& section, IScene& scene) {
+    ReadDetectorKeys(section);
+    ReadMatrixKeys(section);
+    try {
+        std::string model;
+        inifiles::ReadOptional(section, "DetectorModel", model);
+        Model = scene.GetDetectorModel(model);
+        ReadTraceableKeys(section);
+        // Like a part's: the index the scene's traceable list gives the detector.
+        ObjectID = std::uint32_t(scene.TraceableCount());
+        TCoord<double> a, side1, side2;
+        geometry::ReadParallelogram(section, a, side1, side2);
+        const geometry::TAffineTransform placement = geometry::BuildPlacement(section, false);
+        SetCorners(placement.Apply(a), placement.Apply(a + side1), placement.Apply(a + side2));
+        if (const inifiles::TIniFileVariable* pitchKey = section.TryFindVariable("PixelPitch")) {
+            double pitch = 0;
+            inifiles::GetValue(*pitchKey, pitch);
+            pitch =
+                inifiles::ConvertLength(pitch, pitchKey->GetLengthUnit(), inifiles::LengthUnit::Centimetre);
+            if (!(pitch > 0))
+                throw std::runtime_error("PixelPitch must be positive");
+            Columns = PixelsAlong(Norm(B - A), pitch);
+            Rows = PixelsAlong(Norm(C - A), pitch);
+            if (Columns == 0 || Rows == 0)
+                throw std::runtime_error("PixelPitch is larger than the detector");
+        }
+        if (Columns == 0)
+            throw std::runtime_error("PixelColumns must be at least 1");
+        if (Rows == 0)
+            throw std::runtime_error("PixelRows must be at least 1");
+        inifiles::ReadOptional(section, "SlitCollimator", SlitCollimator);
+        inifiles::ReadOptional(section, "VerticalSlit", VerticalSlit);
+        inifiles::ReadOptional(section, "CosHalfCone", CosHalfCone);
+        inifiles::ReadOptional(section, "BackSide", BackSide);
+        if (section.HasSubsection("Registrator"))
+            throw std::runtime_error("Registrator not supported by this version");
+    } catch (const std::exception& e) {
+        throw std::runtime_error(std::string("TPlaneDetector: ") + e.what());
+    }
+}
+
+void TPlaneDetector::SetCorners(const TCoord<double>& a, const TCoord<double>& b, const TCoord<double>& c) {
+    A = a;
+    B = b;
+    C = c;
+    const TCoord<double> ab = B - A, ac = C - A;
+    const TCoord<double> n = Cross(ac, ab);
+    const double area = Norm(n);
+    if (!(area > 1e-12 * Norm(ab) * Norm(ac)))
+        throw std::runtime_error("The corners (VertexA, VertexB, VertexC or Side1, Side2) span no plane");
+    Normal = n * (1 / area);
+    // Dual vectors: DualAB . ab = 1, DualAB . ac = 0, and the same for DualAC.
+    const TCoord<double> u = Cross(ac, n), v = Cross(n, ab);
+    DualAB = u * (1 / Dot(ab, u));
+    DualAC = v * (1 / Dot(ac, v));
+}
+
+void TPlaneDetector::PixelCoordinates(const TCoord<double>& point, double& row, double& column) const {
+    const TCoord<double> q = point - A;
+    row = Dot(q, DualAC) * double(Rows);
+    column = Dot(q, DualAB) * double(Columns);
+}
+
+void TPlaneDetector::Intersect(const geometry::Ray& ray, std::vector<geometry::Hit>& hits, double) const {
+    const TCoord<double> d = geometry::DirectionVector(ray.Direction);
+    const double along = Dot(d, Normal);
+    if (along == 0)
+        return;
+    const double t = Dot(A - ray.Position, Normal) / along;
+    if (!(t >= 0))
+        return;
+    const TCoord<double> q = ray.Position + d * t - A;
+    // Rays aimed at an edge or corner must not slip past by rounding.
+    const double u = Dot(q, DualAB), v = Dot(q, DualAC), slack = 1e-12;
+    if (!(u >= -slack && u <= 1 + slack && v >= -slack && v <= 1 + slack))
+        return;
+    hits.push_back(geometry::Hit{t, ObjectID, true});
+    hits.push_back(geometry::Hit{t, ObjectID, false});
+}
+
+bool TPlaneDetector::GetObjectBox(geometry::TBoundingBox<double>& box) const {
+    box = geometry::TBoundingBox<double>();
+    box.Add(A);
+    box.Add(B);
+    box.Add(C);
+    box.Add(B + C - A);
+    return true;
+}
+
+bool TPlaneDetector::Collimate(const TParticle& particle, double& cosine) const {
+    const TCoord<double> d = -particle.DirectionVector();
+    double c = Dot(d, Normal);
+    cosine = c;
+    if (CosHalfCone <= -1)
+        return true;
+    if (SlitCollimator) {
+        const TCoord<double> edge = VerticalSlit ? B - A : C - A;
+        const TCoord<double> s = edge * (1 / Norm(edge));
+        const TCoord<double> p = s * Dot(d, s) + Normal * c;
+        c = Dot(p, Normal) / Norm(p);
+    }
+    if (!(c >= -1.0000000001 && c <= 1.0000000001))
+        throw std::runtime_error("TPD::Collimation: Impossible cosine value");
+    // BackSide accepts particles from behind the plane instead of those from the front.
+    if (BackSide)
+        c = -c;
+    return c >= CosHalfCone;
+}
+
+int TPlaneDetector::Detect(TParticle& particle) {
+    if (!Model->Accepts(particle.Type))
+        return -1;
+    double cosine = 1;
+    if ((Model->IsAngleCorrected() || CosHalfCone > -1) && !Collimate(particle, cosine))
+        return -1;
+    double row = 0, column = 0;
+    PixelCoordinates(particle.Position, row, column);
+    Register(row, column, particle, cosine);
+    return Detection;
+}
+
+int TPlaneDetector::Transport(TParticle& particle, const geometry::Segment& entry, double,
+                              TRandomNumbersGenerator&, std::deque<std::unique_ptr<TParticle>>&) {
+    particle.Move(entry.From);
+    return Detect(particle);
+}
+
+int TPlaneDetector::TransportElectron(TParticle& particle, TRandomNumbersGenerator&,
+                                      std::deque<std::unique_ptr<TParticle>>&) {
+    return Detect(particle);
+}
+
+TCoord<double> TPlaneDetector::GetPixelPosition(std::uint64_t index, TRandomNumbersGenerator& rng) const {
+    if (index >= Rows * Columns)
+        throw std::runtime_error("Invalid array index!");
+    double u[2];
+    rng.Generate(u, 2);
+    const double row = double(index / Columns) + u[1], column = double(index % Columns) + u[0];
+    return A + (B - A) * (column / double(Columns)) + (C - A) * (row / double(Rows));
+}
+
+void TPlaneDetector::PrintSummary(std::ostream& os) const {
+    TTraceableObject::PrintSummary(os);
+    PrintDetectorSummary(os);
+    const TCoord<double> ab = B - A, ac = C - A;
+    os << "   Point A: " << Vector(A) << " cm, Center: " << Vector(A + (ab + ac) * 0.5) << " cm\n";
+    os << "   Point B: " << Vector(B) << " cm, Side1: " << Vector(ab) << " cm\n";
+    os << "   Point C: " << Vector(C) << " cm, Side2: " << Vector(ac) << " cm\n";
+    os << "   Pixel Count AB Edge (columns): " << Columns << " [" << 10 * Norm(ab) / double(Columns)
+       << " mm pixel pitch]\n";
+    os << "   Pixel Count AC Edge (rows): " << Rows << " [" << 10 * Norm(ac) / double(Rows)
+       << " mm pixel pitch]\n";
+    os << "   Cosine Of Collimation Angle: " << CosHalfCone << "\n";
+    os << "   Slit Collimator: " << int(SlitCollimator) << (VerticalSlit ? ", vertical" : "") << "\n";
+    os << "   Back Side: " << int(BackSide) << "\n";
+}
+
+void TPlaneDetector::PrintResults(std::ostream& os, double particles) const {
+    if (!Name.empty())
+        os << "   Name: " << Name << "\n";
+    MatrixDetector::PrintResults(os, particles);
+}

@@ -1,0 +1,69 @@
+#pragma once
+
+#include <memory>
+#include <vector>
+
+#include "detectors/MatrixDetector.h"
+#include "geometry/IntersectionManager.h"
+#include "geometry/SceneObjects.h"
+
+// A parallelogram of pixels: corners A, B, C, the columns running along A->B and the
+// rows along A->C. It is its own intersection manager: a ray that meets it enters and
+// leaves at the same distance. A particle reaching it passes the model's type filter
+// and the collimator, then registers at its pixel coordinates.
+class TPlaneDetector : public TTraceableObject, public MatrixDetector, public geometry::IntersectionManager {
+public:
+    static constexpr int Detection = 1000;
+
+    unsigned Kinds() const override { return KindDetector; }
+    bool IsDetector() const override { return true; }
+    int Transport(TParticle& particle, const geometry::Segment& entry, double opticalDepth,
+                  TRandomNumbersGenerator& rng, std::deque<std::unique_ptr<TParticle>>& secondaries) override;
+    int TransportElectron(TParticle& particle, TRandomNumbersGenerator& rng,
+                          std::deque<std::unique_ptr<TParticle>>& secondaries) override;
+    // Registers a particle that is on the plane: Detection, or -1 when it is filtered
+    // out or collimated away.
+    int Detect(TParticle& particle);
+
+    geometry::TCoord<double> GetPixelPosition(std::uint64_t index,
+                                              TRandomNumbersGenerator& rng) const override;
+    bool IsEmpty() const override { return false; }
+    void Intersect(const geometry::Ray& ray, std::vector<geometry::Hit>& hits,
+                   double reach = 0) const override;
+    bool GetObjectBox(geometry::TBoundingBox<double>& box) const override;
+
+    // The traceable lines, the detector lines, then the plane's.
+    void PrintSummary(std::ostream& os) const override;
+    void PrintResults(std::ostream& os, double particles) const override;
+
+    // Row and column coordinates (pixel units) of a point on the plane.
+    void PixelCoordinates(const geometry::TCoord<double>& point, double& row, double& column) const;
+    // The collimator's verdict for a particle arriving in this direction; `cosine`
+    // receives the incidence cosine, the model's angle.
+    bool Collimate(const TParticle& particle, double& cosine) const;
+
+    const geometry::TCoord<double>& PointA() const { return A; }
+    const geometry::TCoord<double>& PointB() const { return B; }
+    const geometry::TCoord<double>& PointC() const { return C; }
+
+    bool SlitCollimator = false;
+    bool VerticalSlit = false;
+    bool BackSide = false;
+    double CosHalfCone = -1;
+
+protected:
+    TPlaneDetector() { Priority = 2147483647; }
+    TPlaneDetector(const TPlaneDetector&) = default;
+
+    // Reads the detector, matrix and plane keys and takes the model from the scene;
+    // errors get "TPlaneDetector: " in front.
+    void ReadPlaneKeys(const inifiles::TIniFileSection& section, IScene& scene);
+
+private:
+    void SetCorners(const geometry::TCoord<double>& a, const geometry::TCoord<double>& b,
+                    const geometry::TCoord<double>& c);
+
+    geometry::TCoord<double> A, B, C;
+    // Derived: the edges' dual vectors (point - A to edge fractions) and unit normal.
+    geometry::TCoord<double> DualAB, DualAC, Normal;
+};

@@ -1,0 +1,9 @@
+#include "geometry/SceneObjects.h"
+#include "tracer/Particle.h"
+
+// The geometry layer declares this hook but cannot see the particle record, which
+// belongs to this layer.
+int TTraceableObject::TransportElectron(TParticle& particle, TRandomNumbersGenerator&, TParticleQueue&) {
+    particle.Status = StatusAbsorbed;
+    return -1;
+}

@@ -1,0 +1,116 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <sstream>
+#include <stdexcept>
+
+#include "common/TestUtil.h"
+#include "detectors/DetectorModel.h"
+#include "inifiles/IniFile.h"
+
+namespace {
+
+const char* const Grid = "#Tarvo\t0\tDet\tSimpleDet\t2\t3\t10\t10\n";
+const char* const Spline = "#Tarvo\t0\tDet\tSimpleDetSpline\t3\n";
+
+// A model "Det" with the given keys, its data file holding `data`.
+DetectorModel Load(const testutil::TempDir& dir, const std::string& keys, const std::string& data = "") {
+    if (!data.empty())
+        testutil::WriteFile(dir.File("det.txt"), data);
+    inifiles::TIniFileStructure ini;
+    ini.SetBasePath(dir.Path());
+    std::istringstream in("[Detectors]\n[Det]\n" + keys + (data.empty() ? "" : "DataFile = det.txt\n") +
+                          "[EndDet]\n[EndDetectors]\n");
+    ini.ReadFrom(in, "test");
+    DetectorModel model("Det");
+    model.Load(ini.FindSection("Detectors"));
+    return model;
+}
+
+std::pair<double, double> Apply(const DetectorModel& model, double energy, double cosine = 1,
+                                std::uint32_t type = 0) {
+    double weight = 1;
+    model.Apply(type, energy, weight, cosine);
+    return {weight, energy};
+}
+
+} // namespace
+
+TEST(DetectorModel, InterpolatesLinearlyInBothFormsAndKeepsTheEnds) {
+    testutil::TempDir dir;
+    const std::string tables[] = {std::string(Grid) + "0.8 9\n# comment\n\n0.6 18 # middle\n0.4 27\n",
+                                  std::string(Spline) + "30 0.4 27\n10 0.8 9\n20 0.6 18\n"};
+    for (const std::string& table : tables) {
+        const DetectorModel model = Load(dir, "", table);
+        EXPECT_EQ(model.Description(), "Det, simple, photons, electrons, positrons");
+        const auto mid = Apply(model, 15);
+        EXPECT_NEAR(mid.first, 0.7, 1e-12);
+        EXPECT_NEAR(mid.second, 13.5, 1e-12);
+        EXPECT_EQ(Apply(model, 20), std::make_pair(0.6, 18.0));
+        EXPECT_EQ(Apply(model, 5), std::make_pair(1.0, 5.0));         // below the table: unchanged
+        EXPECT_EQ(Apply(model, 500), std::make_pair(0.4, 27.0));      // above: the last entry
+        EXPECT_EQ(Apply(model, 15, 1, 1), std::make_pair(1.0, 15.0)); // electrons pass unchanged
+    }
+}
+
+TEST(DetectorModel, AngleCorrectionUsesTheLayerExponent) {
+    testutil::TempDir dir;
+    const DetectorModel model =
+        Load(dir, "AngleCorrection = true\n", std::string(Spline) + "10 0.8 9\n30 0.4 27\n");
+    EXPECT_EQ(model.Description(), "Det, simple, angle corrected, photons, electrons, positrons");
+    const double r = std::log(1 - 0.4);
+    EXPECT_NEAR(Apply(model, 30, 0.5).first, 1 - std::exp(2 * r), 1e-12); // 60 degrees
+    EXPECT_NEAR(Apply(model, 30, -0.5).first, 1 - std::exp(2 * r), 1e-12);
+    EXPECT_NEAR(Apply(model, 20, 1).first, 1 - std::sqrt(0.2 * 0.6), 1e-12); // exponents interpolate
+    EXPECT_EQ(Apply(model, 30, 0).first, 1.0);                               // grazing: no NaN
+    const DetectorModel blind = Load(dir, "AngleCorrection = true\n", std::string(Spline) + "10 0 10\n");
+    EXPECT_EQ(Apply(blind, 30, 0).first, 0.0);
+}
+
+TEST(DetectorModel, TypeSwitches) {
+    testutil::TempDir dir;
+    const std::pair<const char*, const char*> cases[] = {
+        {"PhotonsOnly = true\n", "ideal, photons, no electrons, no positrons"},
+        {"ElectronsOnly = true\n", "ideal, no photons, electrons, positrons"},
+        {"DetectElectrons = false\n", "ideal, photons, no electrons, no positrons"},
+        {"ElectronsOnly = true\nDetectPositrons = false\nDetectPhotons = true\n",
+         "ideal, photons, electrons, no positrons"},
+    };
+    for (const auto& [keys, description] : cases) {
+        const DetectorModel model = Load(dir, keys);
+        EXPECT_EQ(model.Description(), description) << keys;
+        EXPECT_EQ(model.Accepts(2), std::string(description).find("no positrons") == std::string::npos);
+    }
+}
+
+TEST(DetectorModel, LoadErrors) {
+    testutil::TempDir dir;
+    const std::string file = " (model Det, file " + dir.File("det.txt") + ")";
+    const std::tuple<std::string, std::string, std::string> cases[] = {
+        {"PhotonsOnly = true\nElectronsOnly = true\n", "",
+         "DetectorModel::Load: PhotonsOnly and ElectronsOnly both set"},
+        {"", std::string(Grid) + "0.8 9\n0.6 18\n", "DetectorModel::Load: Not enough data" + file},
+        {"", std::string(Spline) + "# nothing\n", "DetectorModel::Load: Not enough data" + file},
+        {"", std::string(Grid) + "0.8 9 1\n",
+         "DetectorModel::Load: Expected two values per line: 0.8 9 1" + file},
+        {"", std::string(Spline) + "10 0.8\n",
+         "DetectorModel::Load: Expected three values per line: 10 0.8" + file},
+        {"", std::string(Grid) + "0.8 x\n", "DetectorModel::Load: Invalid data: 0.8 x" + file},
+        {"", std::string(Spline) + "-1 0.8 9\n", "DetectorModel::Load: Invalid data: -1 0.8 9" + file},
+        {"", "#Tarvo\t0\tDet\tSimpleDet\t3\t3\t10\t10\n",
+         "DetectorModel::Load: Incorrect number of fields" + file},
+        {"", "#Tarvo\t0\tDet\tCoherent\t1\n", "DetectorModel::Load: Not a detector model file" + file},
+        {"", "just text\n", "DetectorModel::Load: Couldn't read header" + file},
+        {"", "#Tarvo\t0\tDet\tFullDet\t2\n", "DetectorModel::Load: stub" + file},
+        {"Simple = false\n", std::string(Grid),
+         "DetectorModel::Load: Insufficient data for full detector model" + file},
+    };
+    for (const auto& [keys, data, message] : cases) {
+        try {
+            Load(dir, keys, data);
+            ADD_FAILURE() << "no error for " << keys << data;
+        } catch (const std::runtime_error& e) {
+            EXPECT_EQ(e.what(), message);
+        }
+    }
+}

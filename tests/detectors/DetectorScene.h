@@ -1,0 +1,67 @@
+#pragma once
+
+#include <memory>
+#include <sstream>
+#include <string>
+
+#include "app/ObjectTypes.h"
+#include "detectors/DetectorModel.h"
+#include "detectors/ImageDetectors.h"
+#include "geometry/Scene.h"
+#include "inifiles/IniFile.h"
+#include "random/RandomNumbersGenerator.h"
+#include "tracer/Particle.h"
+
+// A scene read from INI text (objects, optional detector models), with the models loaded.
+struct DetectorScene {
+    std::shared_ptr<geometry::BVHManager<double>> Manager;
+    std::unique_ptr<TScene<double>> Scene;
+    std::unique_ptr<TRandomNumbersGenerator> Rng = CreateGenerator(PRNG_Type::MT19937);
+
+    explicit DetectorScene(const std::string& objects, const std::string& models = "",
+                           const std::string& basePath = "") {
+        RegisterSceneObjectTypes();
+        auto quiet = [](const std::string&, bool) {};
+        Manager = std::make_shared<geometry::BVHManager<double>>(42, 5, 64, quiet);
+        Scene = std::make_unique<TScene<double>>(Manager, quiet);
+        inifiles::TIniFileStructure ini;
+        if (!basePath.empty())
+            ini.SetBasePath(basePath);
+        std::istringstream in("[Objects]\n" + objects + "[EndObjects]\n" + models);
+        ini.ReadFrom(in, "test");
+        Scene->ReadScene(ini);
+        LoadDetectorModels(*Scene, ini);
+        Manager->Prepare();
+    }
+
+    TPlaneDetector& Plane(std::size_t i = 0) const {
+        return dynamic_cast<TPlaneDetector&>(Scene->GetDetector(i));
+    }
+
+    // Sends a photon from `from` towards `to` and lets the first detector segment
+    // on its way register it; the event code, or -2 when no segment was met.
+    int Shoot(const geometry::TCoord<double>& from, const geometry::TCoord<double>& to,
+              TParticle& particle) const {
+        particle.Position = from;
+        particle.SetDirectionVector(to - from);
+        geometry::Ray ray{particle.Position, particle.Direction};
+        if (!Scene->ComputeSegments(ray))
+            return -2;
+        for (const geometry::Segment& s : Scene->GetSegments()) {
+            auto* object = const_cast<TTraceableObject*>(s.Object);
+            if (!object->IsDetector())
+                continue;
+            std::deque<std::unique_ptr<TParticle>> queue;
+            return object->Transport(particle, s, 0, *Rng, queue);
+        }
+        return -2;
+    }
+};
+
+inline TParticle Photon(double energy = 50, double weight = 1, std::uint32_t interactions = 0) {
+    TParticle p;
+    p.Energy = energy;
+    p.Weight = weight;
+    p.InteractionCount = interactions;
+    return p;
+}
