@@ -214,25 +214,25 @@ TEST(PlaneDetector, KeysDefaultsAndSummary) {
 TEST(PlaneDetector, LoadErrorsNameTheKey) {
     const std::pair<std::string, std::string> cases[] = {
         {Plane("PixelColumns = 0\n"),
-         "TSimplePlaneDetector: TPlaneDetector: PixelColumns must be at least 1"},
+         "Object section 1: TSimplePlaneDetector: TPlaneDetector: PixelColumns must be at least 1"},
         {Plane("PixelDimensionAC = 0\n"),
-         "TSimplePlaneDetector: TPlaneDetector: PixelRows must be at least 1"},
-        {Plane("PixelPitch = 0\n"), "TSimplePlaneDetector: TPlaneDetector: PixelPitch must be positive"},
+         "Object section 1: TSimplePlaneDetector: TPlaneDetector: PixelRows must be at least 1"},
+        {Plane("PixelPitch = 0\n"), "Object section 1: TSimplePlaneDetector: TPlaneDetector: PixelPitch must be positive"},
         {Plane("PixelPitch = 100\n"),
-         "TSimplePlaneDetector: TPlaneDetector: PixelPitch is larger than the detector"},
+         "Object section 1: TSimplePlaneDetector: TPlaneDetector: PixelPitch is larger than the detector"},
         {"[Object]\nObjectType = PlaneDetector\nVertexA = (0, 0, 0)\nVertexB = (1, 1, 1)\nVertexC = (2, 2, "
          "2)\n"
          "[EndObject]\n",
-         "TSimplePlaneDetector: TPlaneDetector: The corners (VertexA, VertexB, VertexC or Side1, Side2) span "
+         "Object section 1: TSimplePlaneDetector: TPlaneDetector: The corners (VertexA, VertexB, VertexC or Side1, Side2) span "
          "no plane"},
-        {Plane("Energy = yes\n"), "TImagePlaneDetector: Problem getting Energy as bool: yes"},
+        {Plane("Energy = yes\n"), "Object section 1: TImagePlaneDetector: Problem getting Energy as bool: yes"},
         {Plane("Transparent = 2\n"),
-         "TSimplePlaneDetector: TBasicDetector: Problem getting Transparent as bool: 2"},
-        {Plane("Cells = (Basic)\n"), "TFlexPlaneDetector (Cells) not supported by this version"},
+         "Object section 1: TSimplePlaneDetector: TBasicDetector: Problem getting Transparent as bool: 2"},
+        {Plane("Cells = (Basic)\n"), "Object section 1: TFlexPlaneDetector (Cells) not supported by this version"},
         {Plane("StopCondition = Count > 5\n"),
-         "TSimplePlaneDetector: MatrixDetector: StopCondition not supported by this version"},
+         "Object section 1: TSimplePlaneDetector: MatrixDetector: StopCondition not supported by this version"},
         {Plane("[Registrator]\n[EndRegistrator]\n"),
-         "TSimplePlaneDetector: TPlaneDetector: Registrator not supported by this version"},
+         "Object section 1: TSimplePlaneDetector: TPlaneDetector: Registrator not supported by this version"},
         {Plane("DetectorModel = Missing\n"), "DetectorModel not found: Missing"},
     };
     for (const auto& [objects, message] : cases)
