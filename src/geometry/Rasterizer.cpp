@@ -20,16 +20,17 @@ constexpr std::int64_t Int32Max = std::numeric_limits<std::int32_t>::max();
 
 // Inclusive pixel ranges of a facet's footprint; empty when C0 > C1.
 struct Span {
-    std::int32_t C0 = 1, C1 = 0, R0 = 1, R1 = 0;
+    std::int32_t C0, C1, R0, R1;
     bool Empty() const { return C0 > C1 || R0 > R1; }
 };
+constexpr Span EmptySpan{1, 0, 1, 0};
 
-// A vertex as the edges see it, and where it lands on the grid (U, V in pixel
-// coordinates, integers at pixel centres) when it lies in front.
-struct GridVertex {
-    TCoord<double> P;
-    double K = 0;
-    double U = 0, V = 0;
+// The per-vertex and per-facet arrays of one drawing, kept between calls: fresh
+// memory of a million-facet scene costs more in page faults than the drawing.
+template <typename Vertex> struct TileBuffers {
+    std::vector<Vertex> Projected;
+    std::vector<Span> Spans;
+    std::vector<std::uint32_t> Counts, TileStart, Entries;
 };
 
 // The ray of one pixel: edges are evaluated against D, which is computed once per
@@ -82,7 +83,7 @@ std::int32_t ClampIndex(double value, std::int64_t count) {
 // Pixel centres within [umin, umax] x [vmin, vmax], widened by a little more than the
 // rounding of the projection so that the exact edge tests decide.
 Span SpanOf(double umin, double umax, double vmin, double vmax, std::int64_t columns, std::int64_t rows) {
-    Span s;
+    Span s = EmptySpan;
     auto margin = [](double x) { return 1e-6 + 1e-12 * std::fabs(x); };
     umin = std::ceil(umin - margin(umin));
     umax = std::floor(umax + margin(umax));
@@ -101,34 +102,36 @@ Span SpanOf(double umin, double umax, double vmin, double vmax, std::int64_t col
 // Central projection from a point source onto a pixel grid.
 class PointView {
 public:
+    // Where a vertex lands on the grid (U, V in pixel coordinates, integers at pixel
+    // centres) when it lies in front of the source (K > 0), on the rays towards the grid.
+    struct Vertex {
+        double U, V, K;
+    };
+
     PointView(const TCoord<double>& source, const PixelGrid& grid)
         : Source(source), ColumnStep(grid.ColumnStep), RowStep(grid.RowStep), Columns(grid.Columns),
           Rows(grid.Rows) {
         Base = grid.PixelCentre(0, 0) - source;
         const TCoord<double> normal = Cross(ColumnStep, RowStep);
-        Height = Dot(normal, Base);
+        const double height = Dot(normal, Base);
         if (!(Norm(normal) > 0))
             throw std::runtime_error("Degenerate pixel grid");
-        if (Height == 0)
+        if (height == 0)
             throw std::runtime_error("The source lies in the plane of the pixel grid");
         // The dual basis turns a point of the plane into column and row coordinates.
         const TCoord<double> cu = Cross(RowStep, normal);
         const TCoord<double> rv = Cross(normal, ColumnStep);
         ColumnDual = cu * (1 / Dot(cu, ColumnStep));
         RowDual = rv * (1 / Dot(rv, RowStep));
-        Normal = normal * (1 / Height);
+        Normal = normal * (1 / height);
     }
 
-    const TCoord<double>& GetColumnStep() const { return ColumnStep; }
-    const TCoord<double>& GetRowStep() const { return RowStep; }
-
-    // K > 0: in front of the source, on the rays towards the grid.
-    template <typename T> GridVertex Project(const TCoord<T>& v) const {
-        GridVertex g;
-        g.P = ToDouble(v) - Source;
-        g.K = Dot(Normal, g.P);
+    template <typename T> Vertex Project(const TCoord<T>& v) const {
+        Vertex g{0, 0, 0};
+        const TCoord<double> p = ToDouble(v) - Source;
+        g.K = Dot(Normal, p);
         if (g.K > 0) {
-            const TCoord<double> y = g.P * (1 / g.K) - Base;
+            const TCoord<double> y = p * (1 / g.K) - Base;
             g.U = Dot(y, ColumnDual);
             g.V = Dot(y, RowDual);
         }
@@ -138,19 +141,21 @@ public:
     // Only the part of the facet in front of the source is projected: where an edge
     // leaves the front half-space its projection runs off to infinity along the
     // edge's direction from the source there.
-    Span Footprint(const GridVertex* v[3]) const {
+    template <typename T> Span Footprint(const TCoord<T>* corners, const Vertex* v[3]) const {
         double umin = HUGE_VAL, umax = -HUGE_VAL, vmin = HUGE_VAL, vmax = -HUGE_VAL;
         bool any = false;
         for (int i = 0; i < 3; ++i) {
-            const GridVertex& a = *v[i];
-            const GridVertex& b = *v[(i + 1) % 3];
+            const Vertex& a = *v[i];
+            const Vertex& b = *v[(i + 1) % 3];
             if (a.K > 0) {
                 any = true;
                 umin = std::min(umin, a.U), umax = std::max(umax, a.U);
                 vmin = std::min(vmin, a.V), vmax = std::max(vmax, a.V);
             }
             if ((a.K > 0) != (b.K > 0)) {
-                const TCoord<double> q = a.P + (b.P - a.P) * (a.K / (a.K - b.K));
+                const TCoord<double> pa = ToDouble(corners[i]) - Source;
+                const TCoord<double> pb = ToDouble(corners[(i + 1) % 3]) - Source;
+                const TCoord<double> q = pa + (pb - pa) * (a.K / (a.K - b.K));
                 const double du = Dot(q, ColumnDual), dv = Dot(q, RowDual);
                 if (du > 0)
                     umax = HUGE_VAL;
@@ -162,7 +167,7 @@ public:
                     vmin = -HUGE_VAL;
             }
         }
-        return any ? SpanOf(umin, umax, vmin, vmax, Columns, Rows) : Span();
+        return any ? SpanOf(umin, umax, vmin, vmax, Columns, Rows) : EmptySpan;
     }
 
     PixelRay Ray(std::int64_t column, std::int64_t row) const {
@@ -174,12 +179,14 @@ public:
 
     // Edge i runs from vertex i to i + 1; the side of the source decides the sign, so
     // a reversed grid frame needs no special case.
-    template <typename T> bool Setup(const TCoord<T>* corners, const GridVertex* v[3], FacetSetup& f) const {
-        for (int i = 0; i < 3; ++i)
-            f.Edge[i] = Cross(v[i]->P, v[(i + 1) % 3]->P);
+    template <typename T> bool Setup(const TCoord<T>* corners, const Vertex* [3], FacetSetup& f) const {
         const TCoord<double> a = ToDouble(corners[0]);
+        const TCoord<double> p[3] = {a - Source, ToDouble(corners[1]) - Source,
+                                     ToDouble(corners[2]) - Source};
+        for (int i = 0; i < 3; ++i)
+            f.Edge[i] = Cross(p[i], p[(i + 1) % 3]);
         f.Normal = Cross(ToDouble(corners[1]) - a, ToDouble(corners[2]) - a);
-        f.W = Dot(f.Normal, a - Source);
+        f.W = Dot(f.Normal, p[0]);
         if (!(f.W != 0))
             return false;
         f.Entering = f.W < 0;
@@ -194,30 +201,30 @@ public:
 
 private:
     TCoord<double> Source, ColumnStep, RowStep, Base, ColumnDual, RowDual, Normal;
-    double Height = 0;
     std::int64_t Columns, Rows;
 };
 
 // Lines along +z through (c + 1/2, r + 1/2) after a transform into grid space.
 class ColumnView {
 public:
+    struct Vertex {
+        TCoord<double> P;
+        double U, V;
+    };
+
     ColumnView(std::function<TCoord<double>(const TCoord<double>&)> toGrid, std::int64_t columns,
                std::int64_t rows)
         : ToGrid(std::move(toGrid)), Columns(columns), Rows(rows) {}
 
-    TCoord<double> GetColumnStep() const { return TCoord<double>(1, 0, 0); }
-    TCoord<double> GetRowStep() const { return TCoord<double>(0, 1, 0); }
-
-    template <typename T> GridVertex Project(const TCoord<T>& v) const {
-        GridVertex g;
+    template <typename T> Vertex Project(const TCoord<T>& v) const {
+        Vertex g;
         g.P = ToGrid(ToDouble(v));
-        g.K = 1;
         g.U = g.P.x - 0.5;
         g.V = g.P.y - 0.5;
         return g;
     }
 
-    Span Footprint(const GridVertex* v[3]) const {
+    template <typename T> Span Footprint(const TCoord<T>*, const Vertex* v[3]) const {
         return SpanOf(std::min({v[0]->U, v[1]->U, v[2]->U}), std::max({v[0]->U, v[1]->U, v[2]->U}),
                       std::min({v[0]->V, v[1]->V, v[2]->V}), std::max({v[0]->V, v[1]->V, v[2]->V}), Columns,
                       Rows);
@@ -232,7 +239,7 @@ public:
 
     // The edge function of (a, b) at (x, y) is the 2D cross product of a - (x, y) and
     // b - (x, y), written as a dot product with (x, y, 1).
-    template <typename T> bool Setup(const TCoord<T>*, const GridVertex* v[3], FacetSetup& f) const {
+    template <typename T> bool Setup(const TCoord<T>*, const Vertex* v[3], FacetSetup& f) const {
         for (int i = 0; i < 3; ++i) {
             const TCoord<double>& a = v[i]->P;
             const TCoord<double>& b = v[(i + 1) % 3]->P;
@@ -243,7 +250,7 @@ public:
             return false;
         f.W = Dot(f.Normal, v[0]->P);
         f.Entering = f.Normal.z < 0;
-        OrientEdges(f, f.Normal.z > 0 ? 1.0 : -1.0, GetColumnStep(), GetRowStep());
+        OrientEdges(f, f.Normal.z > 0 ? 1.0 : -1.0, TCoord<double>(1, 0, 0), TCoord<double>(0, 1, 0));
         return true;
     }
 
@@ -268,7 +275,8 @@ struct Tile {
 // and End(tile). The first error in tile order is rethrown.
 template <typename T, typename View, typename Work>
 void DrawTiles(const FacetManager<T>& store, const std::vector<std::int32_t>& channels, const View& view,
-               std::int64_t columns, std::int64_t rows, const Work& prototype) {
+               std::int64_t columns, std::int64_t rows, const Work& prototype,
+               TileBuffers<typename View::Vertex>& buffers) {
     const std::vector<TCoord<T>>& vertices = store.GetVertices();
     const std::vector<Facet>& facets = store.GetFacets();
     if (std::int64_t(vertices.size()) > Int32Max)
@@ -284,9 +292,15 @@ void DrawTiles(const FacetManager<T>& store, const std::vector<std::int32_t>& ch
     if (tiles == 0)
         return;
 
-    std::vector<GridVertex> projected(static_cast<std::size_t>(nv));
-    std::vector<Span> spans(static_cast<std::size_t>(nf));
-    std::vector<std::uint32_t> counts, tileStart(std::size_t(tiles + 1)), entries;
+    using Vertex = typename View::Vertex;
+    buffers.Projected.resize(std::size_t(nv));
+    buffers.Spans.resize(std::size_t(nf));
+    buffers.TileStart.resize(std::size_t(tiles + 1));
+    Vertex* const projected = buffers.Projected.data();
+    Span* const spans = buffers.Spans.data();
+    std::vector<std::uint32_t>& counts = buffers.Counts;
+    std::vector<std::uint32_t>& tileStart = buffers.TileStart;
+    std::vector<std::uint32_t>& entries = buffers.Entries;
     std::int64_t failedTile = tiles;
     std::string failure;
 
@@ -304,11 +318,13 @@ void DrawTiles(const FacetManager<T>& store, const std::vector<std::int32_t>& ch
         std::uint32_t* count = counts.data() + thread * tiles;
         for (std::int64_t i = first; i < last; ++i) {
             const Facet& f = facets[std::size_t(i)];
+            Span& s = spans[std::size_t(i)];
+            s = EmptySpan;
             if (f.ObjectID >= channels.size() || channels[f.ObjectID] < 0)
                 continue;
-            const GridVertex* v[3] = {&projected[f.V0], &projected[f.V1], &projected[f.V2]};
-            const Span s = view.Footprint(v);
-            spans[std::size_t(i)] = s;
+            const Vertex* v[3] = {&projected[f.V0], &projected[f.V1], &projected[f.V2]};
+            const TCoord<T> corners[3] = {vertices[f.V0], vertices[f.V1], vertices[f.V2]};
+            s = view.Footprint(corners, v);
             if (s.Empty())
                 continue;
             for (std::int64_t ty = s.R0 / TileSize; ty <= s.R1 / TileSize; ++ty)
@@ -356,13 +372,15 @@ void DrawTiles(const FacetManager<T>& store, const std::vector<std::int32_t>& ch
             tile.Width = std::min(TileSize, columns - tile.C0);
             tile.Height = std::min(TileSize, rows - tile.R0);
             try {
-                for (std::int64_t r = 0; r < tile.Height; ++r)
-                    for (std::int64_t c = 0; c < tile.Width; ++c)
-                        rays[std::size_t(r * TileSize + c)] = view.Ray(tile.C0 + c, tile.R0 + r);
+                // A tile without facets meets nothing; its rays are not needed.
+                if (tileStart[std::size_t(t)] < tileStart[std::size_t(t + 1)])
+                    for (std::int64_t r = 0; r < tile.Height; ++r)
+                        for (std::int64_t c = 0; c < tile.Width; ++c)
+                            rays[std::size_t(r * TileSize + c)] = view.Ray(tile.C0 + c, tile.R0 + r);
                 work.Begin(tile);
                 for (std::uint32_t e = tileStart[std::size_t(t)]; e < tileStart[std::size_t(t + 1)]; ++e) {
                     const Facet& f = facets[entries[e]];
-                    const GridVertex* v[3] = {&projected[f.V0], &projected[f.V1], &projected[f.V2]};
+                    const Vertex* v[3] = {&projected[f.V0], &projected[f.V1], &projected[f.V2]};
                     const TCoord<T> corners[3] = {vertices[f.V0], vertices[f.V1], vertices[f.V2]};
                     FacetSetup setup;
                     if (!view.Setup(corners, v, setup))
@@ -560,13 +578,20 @@ private:
 
 } // namespace
 
+template <typename T> struct Rasterizer<T>::Buffers {
+    TileBuffers<PointView::Vertex> Point;
+    TileBuffers<ColumnView::Vertex> Column;
+};
+
 template <typename T>
 Rasterizer<T>::Rasterizer(const FacetManager<T>& store, RasterObjects objects)
-    : Store(store), Objects(std::move(objects)) {
+    : Store(store), Objects(std::move(objects)), Scratch(std::make_unique<Buffers>()) {
     for (std::int32_t c : Objects.Channels)
         if (c >= std::int32_t(Objects.ChannelCount))
             throw std::runtime_error("Rasterizer: channel out of range");
 }
+
+template <typename T> Rasterizer<T>::~Rasterizer() = default;
 
 template <typename T>
 ThicknessMaps Rasterizer<T>::CastFrom(const TCoord<double>& source, const PixelGrid& grid,
@@ -576,20 +601,20 @@ ThicknessMaps Rasterizer<T>::CastFrom(const TCoord<double>& source, const PixelG
     const std::size_t pixels = std::size_t(std::max<std::int64_t>(0, grid.Columns * grid.Rows));
     if (grid.Columns * grid.Rows > Int32Max)
         throw std::runtime_error("Too many pixels");
-    // Maps of channels without facets stay empty.
+    // Maps of channels that no object draws into stay empty.
     result.Maps.resize(Objects.ChannelCount);
-    for (const Facet& f : Store.GetFacets())
-        if (f.ObjectID < Objects.Channels.size() && Objects.Channels[f.ObjectID] >= 0)
-            result.Maps[std::size_t(Objects.Channels[f.ObjectID])].resize(pixels, 0.0);
+    for (std::int32_t channel : Objects.Channels)
+        if (channel >= 0)
+            result.Maps[std::size_t(channel)].resize(pixels, 0.0);
     if (resolveOverlaps) {
         if (Objects.Objects.size() < Objects.Channels.size())
             throw std::runtime_error("Rasterizer: overlaps need every object");
         const ResolvedWork work(Objects.Objects, result.Maps, Objects.Channels, grid.Columns,
                                 result.Ambiguous);
-        DrawTiles(Store, Objects.Channels, view, grid.Columns, grid.Rows, work);
+        DrawTiles(Store, Objects.Channels, view, grid.Columns, grid.Rows, work, Scratch->Point);
     } else {
         const SumWork work(result.Maps, Objects.Channels, grid.Columns);
-        DrawTiles(Store, Objects.Channels, view, grid.Columns, grid.Rows, work);
+        DrawTiles(Store, Objects.Channels, view, grid.Columns, grid.Rows, work, Scratch->Point);
     }
     return result;
 }
@@ -602,7 +627,7 @@ void Rasterizer<T>::CastColumns(const std::function<TCoord<double>(const TCoord<
         throw std::runtime_error("Rasterizer: overlaps need every object");
     const ColumnView view(toGrid, columns, rows);
     const ColumnWork work(Objects.Objects, visit, open);
-    DrawTiles(Store, Objects.Channels, view, columns, rows, work);
+    DrawTiles(Store, Objects.Channels, view, columns, rows, work, Scratch->Column);
 }
 
 template class Rasterizer<float>;

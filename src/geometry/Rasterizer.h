@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <vector>
 
 #include "geometry/FacetManager.h"
@@ -37,7 +38,7 @@ struct RasterObjects {
 
 struct ThicknessMaps {
     // Per channel Rows x Columns path lengths, row by row; empty for a channel that
-    // no ray met.
+    // no object draws into.
     std::vector<std::vector<double>> Maps;
     // Objects of equal priority overlapped somewhere (resolved: the nearer one won).
     bool Ambiguous = false;
@@ -60,6 +61,7 @@ using OpenColumnVisitor = std::function<void(std::int64_t column, std::int64_t r
 template <typename T> class Rasterizer {
 public:
     Rasterizer(const FacetManager<T>& store, RasterObjects objects);
+    ~Rasterizer();
 
     // Rays from source through every pixel centre of grid; only the stretch from the
     // source to the pixel centre counts. Without resolveOverlaps a pixel's length of a
@@ -78,8 +80,12 @@ public:
                      std::int64_t rows, const ColumnVisitor& visit, const OpenColumnVisitor& open) const;
 
 private:
+    struct Buffers;
+
     const FacetManager<T>& Store;
     RasterObjects Objects;
+    // Working arrays kept from call to call, so one rasteriser serves one caller at a time.
+    std::unique_ptr<Buffers> Scratch;
 };
 
 extern template class Rasterizer<float>;
