@@ -4,7 +4,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <sstream>
+#include <stdexcept>
 
 #include "geometry/Rasterizer.h"
 #include "geometry/SceneObjects.h"
@@ -41,6 +43,8 @@ void ReportOpenColumns(std::vector<std::int64_t> open, const TVoxelSet& set, con
 template <typename T>
 void Voxelize(TVoxelSet& set, const FacetManager<T>& store, const std::vector<TTraceableObject*>& objects,
               const std::vector<VoxelPart>& parts, const MessageSink& messages) {
+    if (store.GetFacets().size() > std::size_t(std::numeric_limits<std::int32_t>::max()))
+        throw std::runtime_error("Conversion failed");
     // The table is fixed before the parallel pass, so indices do not depend on timing.
     set.AddMaterial(nullptr);
     RasterObjects raster;

@@ -146,6 +146,28 @@ INSTANTIATE_TEST_SUITE_P(
         return name;
     });
 
+// Every vertex and edge of the box projects onto pixel centres and all arithmetic is
+// exact: each centre on a shared edge or vertex must belong to exactly one facet of
+// the entering side and one of the leaving side.
+TEST(Rasterizer, CentresOnSharedEdgesAndVerticesCountOnce) {
+    const Box box{{0, 0, 2.5}, {2, 2, 2.5}, Rotation()};
+    World w;
+    testmesh::AddBox(w.Store, w.AddObject(), box.Centre, box.Half, box.Turn, 4);
+    PixelGrid grid;
+    grid.Columns = grid.Rows = 33;
+    grid.ColumnStep = TCoord<double>(1, 0, 0);
+    grid.RowStep = TCoord<double>(0, 1, 0);
+    grid.Corner = TCoord<double>(-16.5, -16.5, -10);
+    const TCoord<double> source(0, 0, 10);
+    for (bool resolve : {false, true}) {
+        const ThicknessMaps maps = w.Cast(source, grid, resolve);
+        for (std::int64_t p = 0; p < 33 * 33; ++p) {
+            const double want = box.Chord(source, grid.PixelCentre(double(p % 33), double(p / 33)));
+            ASSERT_NEAR(maps.Maps[0][std::size_t(p)], want, 1e-9) << p % 33 << ", " << p / 33;
+        }
+    }
+}
+
 // Path length from the facets' own ray-triangle test along source -> pixel centre;
 // NaN where the reference itself does not pair (a ray through an edge).
 double MeshChord(const FacetManager<double>& store, const TCoord<double>& s, const TCoord<double>& p) {
@@ -321,6 +343,16 @@ TEST(Voxelizer, BoxFillsExactlyItsVoxelsAndPrintsTheTable) {
     EXPECT_EQ(run.Set->GetVoxel(31, 64, 64), 0);
     EXPECT_EQ(run.Set->GetVoxel(64, 64, 96), 0);
     EXPECT_EQ(run.Messages, "Voxel set materials:\n   0: none\n   1: Water\n");
+    // At 10 voxels the box's edges and corners run through column centres: the tie
+    // rule takes the columns on the low side, 2..6, and every closed column pairs.
+    World fine;
+    testmesh::AddBox(fine.Store, fine.AddObject(), TCoord<double>(0.5, 0.5, 0.5),
+                     TCoord<double>(0.25, 0.25, 0.25), Rotation(), 4);
+    const VoxelRun ties = Voxels(fine, 10, {{0, FakeMaterial(1), "Water"}});
+    EXPECT_EQ(CountIndices(*ties.Set)[1], 125u);
+    EXPECT_EQ(ties.Set->GetVoxel(2, 2, 2), 1);
+    EXPECT_EQ(ties.Set->GetVoxel(6, 6, 6), 1);
+    EXPECT_EQ(ties.Messages.find("Not a closed"), std::string::npos);
 }
 
 TEST(Voxelizer, SphereVolumeAndThreadCountIndependence) {
