@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <new>
 #include <stdexcept>
 #include <string>
 
@@ -30,7 +31,8 @@ constexpr Span EmptySpan{1, 0, 1, 0};
 template <typename Vertex> struct TileBuffers {
     std::vector<Vertex> Projected;
     std::vector<Span> Spans;
-    std::vector<std::uint32_t> Counts, TileStart, Entries;
+    std::vector<std::size_t> Counts, TileStart;
+    std::vector<std::uint32_t> Entries;
 };
 
 // The ray of one pixel: edges are evaluated against D, which is computed once per
@@ -265,7 +267,6 @@ private:
 };
 
 struct Tile {
-    std::int64_t Index = 0;
     std::int64_t C0 = 0, R0 = 0, Width = 0, Height = 0;
 };
 
@@ -298,8 +299,8 @@ void DrawTiles(const FacetManager<T>& store, const std::vector<std::int32_t>& ch
     buffers.TileStart.resize(std::size_t(tiles + 1));
     Vertex* const projected = buffers.Projected.data();
     Span* const spans = buffers.Spans.data();
-    std::vector<std::uint32_t>& counts = buffers.Counts;
-    std::vector<std::uint32_t>& tileStart = buffers.TileStart;
+    std::vector<std::size_t>& counts = buffers.Counts;
+    std::vector<std::size_t>& tileStart = buffers.TileStart;
     std::vector<std::uint32_t>& entries = buffers.Entries;
     std::int64_t failedTile = tiles;
     std::string failure;
@@ -315,7 +316,7 @@ void DrawTiles(const FacetManager<T>& store, const std::vector<std::int32_t>& ch
         const std::int64_t first = nf * thread / threads, last = nf * (thread + 1) / threads;
 #pragma omp single
         counts.assign(std::size_t(tiles * threads), 0);
-        std::uint32_t* count = counts.data() + thread * tiles;
+        std::size_t* count = counts.data() + thread * tiles;
         for (std::int64_t i = first; i < last; ++i) {
             const Facet& f = facets[std::size_t(i)];
             Span& s = spans[std::size_t(i)];
@@ -334,19 +335,24 @@ void DrawTiles(const FacetManager<T>& store, const std::vector<std::int32_t>& ch
 #pragma omp barrier
 #pragma omp single
         {
-            std::uint32_t total = 0;
+            std::size_t total = 0;
             for (std::int64_t t = 0; t < tiles; ++t) {
                 tileStart[std::size_t(t)] = total;
                 for (std::int64_t k = 0; k < threads; ++k) {
-                    const std::uint32_t n = counts[std::size_t(k * tiles + t)];
+                    const std::size_t n = counts[std::size_t(k * tiles + t)];
                     counts[std::size_t(k * tiles + t)] = total;
                     total += n;
                 }
             }
             tileStart[std::size_t(tiles)] = total;
-            entries.resize(total);
+            try {
+                entries.resize(total);
+            } catch (const std::bad_alloc&) {
+                failure = "Not enough memory to bin " + std::to_string(total) + " facet footprints";
+                failedTile = -1;
+            }
         }
-        for (std::int64_t i = first; i < last; ++i) {
+        for (std::int64_t i = first; i < last && failedTile >= 0; ++i) {
             const Span& s = spans[std::size_t(i)];
             if (s.Empty())
                 continue;
@@ -366,7 +372,6 @@ void DrawTiles(const FacetManager<T>& store, const std::vector<std::int32_t>& ch
             if (t > skip)
                 continue;
             Tile tile;
-            tile.Index = t;
             tile.C0 = (t % tilesX) * TileSize;
             tile.R0 = (t / tilesX) * TileSize;
             tile.Width = std::min(TileSize, columns - tile.C0);
@@ -378,7 +383,7 @@ void DrawTiles(const FacetManager<T>& store, const std::vector<std::int32_t>& ch
                         for (std::int64_t c = 0; c < tile.Width; ++c)
                             rays[std::size_t(r * TileSize + c)] = view.Ray(tile.C0 + c, tile.R0 + r);
                 work.Begin(tile);
-                for (std::uint32_t e = tileStart[std::size_t(t)]; e < tileStart[std::size_t(t + 1)]; ++e) {
+                for (std::size_t e = tileStart[std::size_t(t)]; e < tileStart[std::size_t(t + 1)]; ++e) {
                     const Facet& f = facets[entries[e]];
                     const Vertex* v[3] = {&projected[f.V0], &projected[f.V1], &projected[f.V2]};
                     const TCoord<T> corners[3] = {vertices[f.V0], vertices[f.V1], vertices[f.V2]};
