@@ -54,8 +54,10 @@ void Voxelize(TVoxelSet& set, const FacetManager<T>& store, const std::vector<TT
     std::vector<std::string> names{"none"};
     for (const VoxelPart& part : parts) {
         const std::uint8_t index = set.AddMaterial(part.Material);
-        if (index == names.size())
-            names.push_back(part.MaterialName);
+        if (index >= names.size()) {
+            names.resize(index + 1u);
+            names[index] = part.MaterialName;
+        }
         if (part.ObjectID < raster.Channels.size())
             raster.Channels[part.ObjectID] = index;
     }
@@ -80,13 +82,13 @@ void Voxelize(TVoxelSet& set, const FacetManager<T>& store, const std::vector<TT
         },
         std::int64_t(set.GetDimX()), std::int64_t(set.GetDimY()),
         [&](std::int64_t column, std::int64_t row, const std::vector<Segment>& segments) {
-            // Voxel k owns its centre k + 1/2: the segments [From, To) hold k = ceil(From - 1/2) ..
+            // Voxel k takes the segment that holds its centre: From <= k + 1/2 < To.
+            auto voxelAt = [&](double z) {
+                return std::int64_t(std::ceil(std::clamp(z - 0.5, 0.0, double(dimZ))));
+            };
             std::int64_t k = 0;
             for (const Segment& s : segments) {
-                const std::int64_t first = std::max<std::int64_t>(
-                    k, std::int64_t(std::ceil(std::min<double>(s.From - 0.5, double(dimZ)))));
-                const std::int64_t end = std::min<std::int64_t>(
-                    dimZ, std::int64_t(std::ceil(std::min<double>(s.To - 0.5, double(dimZ)))));
+                const std::int64_t first = std::max(k, voxelAt(s.From)), end = voxelAt(s.To);
                 for (; k < first; ++k)
                     set.SetVoxel(column, row, k, nullptr);
                 const materials::TMaterial* material = materials[std::size_t(channels[s.Object->ObjectID])];
