@@ -53,9 +53,10 @@ using OpenColumnVisitor = std::function<void(std::int64_t column, std::int64_t r
 
 // Projects facets onto pixel grids and computes, per pixel, the ray's path inside
 // every object from the exact crossings of the ray with each facet's plane.
-// Coverage is watertight: every edge is evaluated from its two vertices in index
-// order, so a pixel centre on a shared edge or vertex belongs to exactly one of the
-// facets around it and closed surfaces always pair. Work is split into screen tiles,
+// Coverage is watertight: the two facets of a shared edge evaluate its edge function
+// from the same two vertices, exactly negated, and one tie rule decides centres on an
+// edge or vertex, so such a centre belongs to exactly one facet on each side of a
+// closed surface and crossings always pair. Work is split into screen tiles,
 // each tile drawing its facets in facet order, so the maps do not depend on the
 // number of threads.
 template <typename T> class Rasterizer {
@@ -75,7 +76,7 @@ public:
     // Lines along +z through (c + 1/2, r + 1/2) for c < columns, r < rows, in the
     // store's own coordinates after `toGrid` (applied to every vertex); crossings are
     // paired over the whole line and overlaps resolved by priority. Visits every
-    // column that meets an object.
+    // column, also those that meet nothing.
     void CastColumns(const std::function<TCoord<double>(const TCoord<double>&)>& toGrid, std::int64_t columns,
                      std::int64_t rows, const ColumnVisitor& visit, const OpenColumnVisitor& open) const;
 
