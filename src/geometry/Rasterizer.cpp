@@ -266,6 +266,11 @@ private:
     std::int64_t Columns, Rows;
 };
 
+void CheckPixelCount(std::int64_t columns, std::int64_t rows) {
+    if (columns < 0 || rows < 0 || columns > Int32Max || rows > Int32Max || columns * rows > Int32Max)
+        throw std::runtime_error("Too many pixels");
+}
+
 struct Tile {
     std::int64_t C0 = 0, R0 = 0, Width = 0, Height = 0;
 };
@@ -282,8 +287,7 @@ void DrawTiles(const FacetManager<T>& store, const std::vector<std::int32_t>& ch
     const std::vector<Facet>& facets = store.GetFacets();
     if (std::int64_t(vertices.size()) > Int32Max)
         throw std::runtime_error("Too many vertices");
-    if (columns * rows > Int32Max || columns < 0 || rows < 0)
-        throw std::runtime_error("Too many pixels");
+    CheckPixelCount(columns, rows);
     if (std::int64_t(facets.size()) > Int32Max)
         throw std::runtime_error("Too many facets!");
     const std::int64_t nv = std::int64_t(vertices.size()), nf = std::int64_t(facets.size());
@@ -603,9 +607,8 @@ ThicknessMaps Rasterizer<T>::CastFrom(const TCoord<double>& source, const PixelG
                                       bool resolveOverlaps) const {
     const PointView view(source, grid);
     ThicknessMaps result;
-    const std::size_t pixels = std::size_t(std::max<std::int64_t>(0, grid.Columns * grid.Rows));
-    if (grid.Columns * grid.Rows > Int32Max)
-        throw std::runtime_error("Too many pixels");
+    CheckPixelCount(grid.Columns, grid.Rows);
+    const std::size_t pixels = std::size_t(grid.Columns * grid.Rows);
     // Maps of channels that no object draws into stay empty.
     result.Maps.resize(Objects.ChannelCount);
     for (std::int32_t channel : Objects.Channels)
