@@ -300,6 +300,18 @@ TEST(Rasterizer, OpenSurfaceIsAnErrorNamingPixelAndObject) {
     }
 }
 
+TEST(Rasterizer, GridsBeyondThirtyTwoBitPixelCountsAreRefused) {
+    const World w = OpenBox(0.4);
+    PixelGrid grid = TiltedGrid(Rotation());
+    grid.Columns = grid.Rows = std::int64_t(1) << 32;
+    try {
+        w.Cast({0.5, 0.5, 9}, grid, false);
+        FAIL() << "no error";
+    } catch (const std::runtime_error& e) {
+        EXPECT_STREQ(e.what(), "Too many pixels");
+    }
+}
+
 TEST(Rasterizer, MapsAreTheSameOnOneAndTwoThreads) {
     World w;
     testmesh::AddSphere(w.Store, w.AddObject(), TCoord<double>(0, 0, 2), 1.0, 160, 80);
