@@ -6,8 +6,10 @@
 #include "datafiles/XRTCStream.h"
 #include "detectors/DetectorModel.h"
 #include "geometry/SceneLoader.h"
+#include "geometry/Voxelizer.h"
 #include "interactions/PhysicsConstants.h"
 #include "sources/SourceFactory.h"
+#include "tracer/Part.h"
 
 #include <algorithm>
 #include <chrono>
@@ -316,6 +318,8 @@ void TTarvoApplication::LoadScene(const inifiles::TIniFileStructure& tree, const
     scene_ = std::move(loaded.Scene);
     if (const inifiles::TIniFileSection* voxels = tree.TryFindSection("VoxelSet")) {
         voxelSet_ = std::make_unique<geometry::TVoxelSet>(*voxels);
+        const inifiles::TIniFileVariable* dump = voxels->TryFindVariable("DumpFile");
+        voxelDumpFile_ = dump ? inifiles::MakePath(*dump, dump->GetValue()) : ResultPrefix() + "_VoxelSet.vtk";
         if (!ownTree)
             inifiles::CopySectionWithBasePath(configuration_, tree, "VoxelSet");
     }
@@ -331,6 +335,27 @@ void TTarvoApplication::LoadScene(const inifiles::TIniFileStructure& tree, const
     while (configuration_.RemoveSection("DataSources")) {
     }
     geometry::PrepareGeometryManager(*scene_, lines.Sink());
+    if (voxelSet_)
+        FillVoxelSet();
+}
+
+void TTarvoApplication::FillVoxelSet() {
+    std::vector<TTraceableObject*> objects;
+    for (std::uint32_t id = 0; id < scene_->TraceableCount(); ++id)
+        objects.push_back(&scene_->GetTraceable(id));
+    std::vector<geometry::VoxelPart> parts;
+    for (std::size_t i = 0; i < scene_->PartCount(); ++i) {
+        const TPart& part = AsPart(scene_->GetPart(i));
+        parts.push_back({part.ObjectID, part.IsVoid() ? nullptr : part.GetMaterial(), part.GetMaterialName()});
+    }
+    TLineAssembler lines(*this);
+    const geometry::IntersectionManager* manager = geometryManager_.get();
+    if (const auto* single = dynamic_cast<const geometry::FacetManager<float>*>(manager))
+        geometry::Voxelize(*voxelSet_, *single, objects, parts, lines.Sink());
+    else if (const auto* precise = dynamic_cast<const geometry::FacetManager<double>*>(manager))
+        geometry::Voxelize(*voxelSet_, *precise, objects, parts, lines.Sink());
+    lines.Flush();
+    voxelSet_->WriteVTK(voxelDumpFile_);
 }
 
 void TTarvoApplication::SetEnergyLimits() {

@@ -83,6 +83,8 @@ private:
     void SetEnergyLimits();
     void LoadDetectorDefinitions(const inifiles::TIniFileStructure& tree);
     void LoadMaterials(const inifiles::TIniFileStructure& tree);
+    // Voxelises the loaded parts into the voxel set and writes its dump file.
+    void FillVoxelSet();
     void WriteResultsHeader(const std::string& summary) const;
 
     inifiles::TIniFileStructure configuration_;
@@ -93,6 +95,7 @@ private:
     std::shared_ptr<geometry::IntersectionManager> geometryManager_;
     std::unique_ptr<IScene> scene_;
     std::unique_ptr<geometry::TVoxelSet> voxelSet_;
+    std::string voxelDumpFile_;
     int nice_ = 0;
     std::int32_t state_ = kConstructed;
     std::string resultBaseName_;

@@ -62,7 +62,7 @@ void IntersectionList::PairObjectHits(const TTraceableObject* object, std::uint3
     const Hit* entry = Hits.data() + first;
     const Hit* exit = entry + entries;
     const std::ptrdiff_t exits = std::ptrdiff_t(last - first - entries);
-    if (exits == 0) throw std::runtime_error("Wrong number of intersections for object ID " + std::to_string(id));
+    if (exits == 0) throw HitPairingError("Wrong number of intersections for object ID " + std::to_string(id), id);
     std::ptrdiff_t i = std::ptrdiff_t(entries) - 1;
     std::ptrdiff_t j = exits - 1;
     while (j >= 0) {
@@ -72,13 +72,13 @@ void IntersectionList::PairObjectHits(const TTraceableObject* object, std::uint3
         } else {
             const double e = entry[i--].Distance;
             if (e - x > MergeTolerance)
-                throw std::runtime_error("Wrong order of intersections for object ID " + std::to_string(id));
+                throw HitPairingError("Wrong order of intersections for object ID " + std::to_string(id), id);
             Segments.push_back(Segment{object, std::min(e, x), x});
             while (i >= 0 && e - entry[i].Distance < MergeTolerance) --i;
         }
         while (j >= 0 && x - exit[j].Distance < MergeTolerance) --j;
     }
-    if (i >= 0) throw std::runtime_error("Wrong number of intersections for object ID " + std::to_string(id));
+    if (i >= 0) throw HitPairingError("Wrong number of intersections for object ID " + std::to_string(id), id);
 }
 
 bool IntersectionList::ResolveOverlaps(std::vector<Segment>& segments, std::vector<Segment>& scratch) {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <stdexcept>
+#include <string>
 #include <vector>
 
 #include "geometry/Facet.h"
@@ -13,6 +15,14 @@ struct Segment {
     const TTraceableObject* Object = nullptr;
     double From = 0;
     double To = 0;
+};
+
+// The hits of one object along a ray do not pair up: its surface is open or not
+// consistently oriented there.
+class HitPairingError : public std::runtime_error {
+public:
+    HitPairingError(const std::string& text, std::uint32_t objectID) : std::runtime_error(text), ObjectID(objectID) {}
+    std::uint32_t ObjectID;
 };
 
 // Turns the unordered hits of a ray into its ordered segments. One per scene copy:

@@ -33,6 +33,8 @@ public:
     // May be called from several threads for distinct voxels; only entering a new
     // material into the table takes a lock.
     void SetVoxel(std::uint64_t x, std::uint64_t y, std::uint64_t z, const materials::TMaterial* material);
+    // Enters the material into the table if it is new; returns its index.
+    std::uint8_t AddMaterial(const materials::TMaterial* material) { return MaterialIndex(material); }
     std::uint8_t GetVoxel(std::uint64_t x, std::uint64_t y, std::uint64_t z) const;
     // The material table in index order.
     std::vector<const materials::TMaterial*> GetMaterials() const;

@@ -113,3 +113,22 @@ TEST(LoadScene, OpenPartIsRepairedAndReported) {
                                 "Not a closed surface! 3 boundary edges!\nAttempting to fix.\n", "Added 1 facets.\n",
                                 "   Number Of Facets: 4\n"}));
 }
+
+TEST(LoadScene, VoxelSetIsFilledFromThePartsAndWritten) {
+    testutil::TempDir dir;
+    WriteFile(
+        dir.File("scene.ini"),
+        Task() + Sources("MaterialsFileName = " + kMaterials + "\n") +
+            Objects(Cube("Block", "Water", "(0, 0, 0)") + Cube("Plate", "Lead", "(3, 0, 0)")) +
+            "[VoxelSet]\nOrigin = (0, 0, 0)\nXSize = 6\nYSize = 2\nZSize = 2\nDimX = 6\nDimY = 2\nDimZ = 2\n"
+            "[EndVoxelSet]\n");
+    const auto r = RunTarvo({"scene.ini"}, "", 60.0, dir.Path());
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_TRUE(
+        InOrder(r.out, {"Geometry manager prepared in ", "Voxel set materials:\n   0: none\n   1: Water\n"
+                                                         "   2: Lead\n"}));
+    const std::string vtk = ReadFile(dir.File("scene/scene.ini_VoxelSet.vtk"));
+    ASSERT_GE(vtk.size(), 24u);
+    const std::string row("\1\1\0\2\2\0", 6);
+    EXPECT_EQ(vtk.substr(vtk.size() - 24), row + row + row + row);
+}
