@@ -23,7 +23,7 @@ public:
         : console_(console), application_(application), logFile_(logFile) {}
 
     void HandleArguments(const std::vector<std::string>& arguments);
-    bool ConfigurationFailed() const { return configurationFailed_; }
+    bool ConfigurationFailed() const { return configurationFailed_ || application_.CalculationFailed(); }
 
 private:
     void Positional(const std::string& fileName);

@@ -1,6 +1,7 @@
 #include "app/TarvoApplication.h"
 
 #include "app/ObjectTypes.h"
+#include "app/RayCasting.h"
 #include "app/SystemUtils.h"
 #include "datafiles/ResultFile.h"
 #include "datafiles/XRTCStream.h"
@@ -405,6 +406,7 @@ void TTarvoApplication::LoadMaterials(const inifiles::TIniFileStructure& tree) {
     if (!parameters_.MaterialsFileName.empty()) {
         const std::string& name = parameters_.MaterialsFileName;
         const inifiles::TIniFileStructure file(name);
+        AddAirForRayCasting(file);
         try {
             materials_->Load(file, lines.Sink());
         } catch (const std::exception& error) {
@@ -414,12 +416,25 @@ void TTarvoApplication::LoadMaterials(const inifiles::TIniFileStructure& tree) {
         if (file.HasSection("Materials"))
             inifiles::CopySectionWithBasePath(configuration_, file, "Materials");
     } else {
+        AddAirForRayCasting(tree);
         materials_->Load(tree, lines.Sink());
         if (&tree != &configuration_ && tree.HasSection("Materials"))
             inifiles::CopySectionWithBasePath(configuration_, tree, "Materials");
     }
     lines.Flush();
     DisplayText("Materials data loaded in " + SecondsSince(start) + "s");
+}
+
+void TTarvoApplication::AddAirForRayCasting(const inifiles::TIniFileStructure& file) {
+    if (!parameters_.RayCasting || FindAir(*materials_) != nullptr)
+        return;
+    // The list holds only what parts name; ray casting also needs the space between them.
+    const inifiles::TIniFileSection* section = file.TryFindSection("Materials");
+    for (std::size_t i = 0; section != nullptr && i < section->SubsectionCount(); ++i)
+        if (ToLower(section->Subsection(i).GetName()) == "air") {
+            materials_->GetMaterial(section->Subsection(i).GetName());
+            return;
+        }
 }
 
 std::string TTarvoApplication::Summary() const {
@@ -481,9 +496,32 @@ bool TTarvoApplication::Start() {
     }
     state_ = kStarting;
     DisplayText("Starting calculations...");
+    if (parameters_.RayCasting)
+        return StartRayCasting();
     DisplayText("Can not start calculations: the Monte Carlo run is not available yet.", true);
     state_ = kInitialized;
     return false;
+}
+
+bool TTarvoApplication::StartRayCasting() {
+    const std::int32_t before = state_;
+    bool done = false;
+    try {
+        RunRayCasting(*scene_, *materials_, parameters_, ResultPrefix(),
+                      [this](const std::string& text, bool isError) { DisplayText(text, isError); });
+        state_ = kFinished;
+        DisplayText("Calculations finished.");
+        done = true;
+    } catch (const std::exception& error) {
+        DisplayText(error.what(), true);
+        state_ = before;
+        // Nobody is there to see the message: the exit code has to tell.
+        if (!IsAttended() || parameters_.StartImmediately)
+            calculationFailed_ = true;
+    }
+    if (parameters_.StartImmediately)
+        ::Stop(*this);
+    return done;
 }
 
 void TTarvoApplication::Suspend() {

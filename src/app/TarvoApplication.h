@@ -66,6 +66,9 @@ public:
     void SetNice(int nice) { nice_ = nice; }
     int GetNice() const { return nice_; }
 
+    // An unattended ray casting failed: the program is to end with an error.
+    bool CalculationFailed() const { return calculationFailed_; }
+
     void DisplayText(const std::string& text, bool isError = false);
     bool AskYesNo(const std::string& question);
 
@@ -83,6 +86,10 @@ private:
     void SetEnergyLimits();
     void LoadDetectorDefinitions(const inifiles::TIniFileStructure& tree);
     void LoadMaterials(const inifiles::TIniFileStructure& tree);
+    // With RayCasting, lists the "air" (any case) that the materials file defines.
+    void AddAirForRayCasting(const inifiles::TIniFileStructure& file);
+    // Runs the ray casting on the loaded scene in place of a Monte Carlo run.
+    bool StartRayCasting();
     // Voxelises the loaded parts into the voxel set and writes its dump file.
     void FillVoxelSet();
     void WriteResultsHeader(const std::string& summary) const;
@@ -102,4 +109,5 @@ private:
     bool initialized_ = false;
     bool sceneInitialized_ = false;
     bool interactive_ = true;
+    bool calculationFailed_ = false;
 };

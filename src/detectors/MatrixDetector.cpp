@@ -1,5 +1,6 @@
 #include "detectors/MatrixDetector.h"
 
+#include <algorithm>
 #include <stdexcept>
 #include <utility>
 
@@ -69,6 +70,11 @@ void MatrixDetector::AllocateCells(std::size_t planes, std::size_t fields) {
     Fields = fields;
     Cells.assign(planes * Rows * Columns * fields, 0.0);
     OwnTotals.Resize(TotalsClasses());
+}
+
+void MatrixDetector::ClearData() {
+    std::fill(Cells.begin(), Cells.end(), 0.0);
+    OwnTotals.Clear();
 }
 
 void MatrixDetector::Register(double row, double column, TParticle& particle, double collimation) {

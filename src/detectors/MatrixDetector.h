@@ -54,6 +54,9 @@ public:
     void Flush() override;
 
     void PrintDetectorSummary(std::ostream& os) const override;
+    // Empties the master's planes and totals, so a new calculation on this detector
+    // starts from nothing.
+    void ClearData();
 
     // A cell of the master's data, for results.
     const double* Cell(std::size_t plane, std::uint64_t pixel) const {
