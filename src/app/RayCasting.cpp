@@ -59,9 +59,10 @@ PairGeometry MakeGeometry(const TSimpleSource& source, const TPlaneDetector& det
     normal = normal * (1 / Norm(normal));
     g.Source = source.WorldOrigin();
     g.Height = std::fabs(Dot(g.Source - a, normal));
-    // An axis along the plane never meets it: the nearest distance stands in.
+    // An axis along the plane never meets it: the nearest distance stands in. The
+    // source's turned frame leaves rounding of about 1e-16 in an axis meant to be parallel.
     const double cosine = std::fabs(Dot(source.WorldAxis(), normal));
-    g.Reference = cosine > 0 ? g.Height / cosine : g.Height;
+    g.Reference = cosine > 1e-12 ? g.Height / cosine : g.Height;
     return g;
 }
 

@@ -148,7 +148,7 @@ class Detector:
         d = np.linalg.norm(P - source.S, axis=-1)
         height = abs(np.dot(source.S - self.A, n))
         cosine = abs(np.dot(source.axis, n))
-        dc = height / cosine if cosine > 0 else height
+        dc = height / cosine if cosine > 1e-12 else height
         return P, d, dc * dc / (d * d) * height / d
 
 
@@ -234,7 +234,7 @@ def task(name, keys, objects, materials=None, extra=""):
 
 def run(path, threads=2, stdin=""):
     r = subprocess.run([EXE, "--threads", str(threads), "--interactive", "false", path], cwd=WORK, input=stdin,
-                       capture_output=True, text=True, timeout=120)
+                       capture_output=True, text=True, timeout=60)
     return r.returncode, r.stdout, r.stderr
 
 
@@ -369,7 +369,9 @@ def radiograph_scene(void_and_blocking=True):
     if void_and_blocking:
         parts.append(box_part("Vacuum", "void", (6, -2, -1), (8, 2, 1))[0])
         parts.append(box_part("Stopper", None, (-8, -2, -1), (-6, 2, 1))[0])
-    sources = [Source("Mono", (6, 0, 20), [(60, 1)]), Source("TwoLines", (-2, 1, 15), [(40, 1), (80, 3)])]
+    # The last source's axis runs along the first detector's plane (d_c = S_z there).
+    sources = [Source("Mono", (6, 0, 20), [(60, 1)]), Source("TwoLines", (-2, 1, 15), [(40, 1), (80, 3)]),
+               Source("Sideways", (-20, 0.5, 0), [(50, 1)])]
     detectors = [Detector("Counts", (-15, -12, -10), (30, 0, 0), (0, 24, 0), 60, 48),
                  tilted("Energies", (0, 0, -12), 15, "x", 28, 50, 40, extra="Energy = true\n")]
     objects = "".join(s.section() for s in sources) + "".join(parts) + "".join(d.section() for d in detectors)
@@ -409,8 +411,8 @@ def check_radiographs(folder, name, sources, detectors, mu, caching=True):
 
 
 def radiographs():
-    """Slab radiographs of a mono and a two-line source on a count and an energy
-    detector with oblique axes: tables, Caching on (1 and 2 threads, Start twice) and
+    """Slab radiographs of mono and two-line sources on a count and an energy
+    detector with oblique axes, one along a detector plane: tables, Caching on (1 and 2 threads, Start twice) and
     off, constant coefficients, void and blocking parts."""
     sources, detectors, objects = radiograph_scene()
     runs = {"cached": ("", 2, ""), "started_twice": ("StartImmediately = false\n", 1, "start\nstart\n"),
@@ -489,9 +491,14 @@ def errors():
                       "PLYFile = open.ply\nCheckClosed = false\n[EndObject]\n" + detector.section(), None,
                       "Not a closed surface at ("),
     }
+    # Without StartImmediately, from commands on standard input: Start works again after a failure.
+    cases["open_mesh_typed"] = cases["open_mesh"]
     for name, (objects, materials, message) in cases.items():
         extra = "[MaterialProperties]\nUseTabulatedMacroscopicCoefficients = false\n[EndMaterialProperties]\n"
-        code, out, err = run(task(name, "StartImmediately = true\n", objects, materials, extra if materials else ""))
+        typed = name.endswith("typed")
+        path = task(name, "" if typed else "StartImmediately = true\n", objects, materials, extra if materials else "")
+        code, out, err = run(path, stdin="start\nstart\n" if typed else "")
+        check(out.count("\ncast\n") == (2 if typed else 1), name + ": a failed Start is not accepted again")
         check(code == 255, "%s: exit %d" % (name, code))
         check(message in err, "%s: %r not in %r" % (name, message, err))
         check("Calculations finished." not in out, name + " finished")
