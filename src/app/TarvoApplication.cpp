@@ -16,8 +16,8 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <functional>
+#include <fstream>
 #include <sstream>
 #include <stdexcept>
 #include <thread>
@@ -49,9 +49,7 @@ bool TTarvoApplication::AskYesNo(const std::string& question) {
     return message.answer == ui::TDialogMessage::kYes;
 }
 
-bool TTarvoApplication::IsAttended() const {
-    return interactive_ && !ui_.IsInputClosed();
-}
+bool TTarvoApplication::IsAttended() const { return interactive_ && !ui_.IsInputClosed(); }
 
 bool TTarvoApplication::IsCalculating() const {
     switch (state_) {
@@ -66,9 +64,7 @@ bool TTarvoApplication::IsCalculating() const {
     }
 }
 
-bool TTarvoApplication::HasRun() const {
-    return IsCalculating() || state_ == kSuspended;
-}
+bool TTarvoApplication::HasRun() const { return IsCalculating() || state_ == kSuspended; }
 
 void TTarvoApplication::HandleMessage(TMessage& message) {
     switch (message.id) {
@@ -222,13 +218,12 @@ std::string TTarvoApplication::ResultPrefix() const {
     return inifiles::JoinPath(parameters_.ResultDir, resultBaseName_);
 }
 
-void TTarvoApplication::ReadConfiguration(const std::string& fileName,
-                                          inifiles::TIniFileStructure& tree) const {
+void TTarvoApplication::ReadConfiguration(const std::string& fileName, inifiles::TIniFileStructure& tree) const {
     tree.SetBasePath(fileName == "-" ? std::string() : inifiles::DirectoryPart(fileName));
     tree.SetRestored(false);
     // Through the compressed stream, which passes plain text through unchanged.
-    const auto stream =
-        fileName == "-" ? datafiles::OpenInputStream(ui_.CommandInput()) : datafiles::OpenInputFile(fileName);
+    const auto stream = fileName == "-" ? datafiles::OpenInputStream(ui_.CommandInput())
+                                        : datafiles::OpenInputFile(fileName);
     tree.ReadFrom(*stream, fileName == "-" ? std::string("standard input") : fileName);
 }
 
@@ -244,9 +239,8 @@ bool TTarvoApplication::Initialize(const std::string& fileName, bool) {
     DisplayText("Reading parameters...");
     TSimulationParameters parameters;
     try {
-        parameters.ReadParameters(
-            tree, WithoutExtension(name),
-            [this](const std::string& text, bool isError) { DisplayText(text, isError); });
+        parameters.ReadParameters(tree, WithoutExtension(name),
+                                  [this](const std::string& text, bool isError) { DisplayText(text, isError); });
     } catch (const std::exception& error) {
         throw std::runtime_error(std::string(error.what()) + " while parsing " + fileName);
     }
@@ -326,8 +320,7 @@ void TTarvoApplication::LoadScene(const inifiles::TIniFileStructure& tree, const
     if (const inifiles::TIniFileSection* voxels = tree.TryFindSection("VoxelSet")) {
         voxelSet_ = std::make_unique<geometry::TVoxelSet>(*voxels);
         const inifiles::TIniFileVariable* dump = voxels->TryFindVariable("DumpFile");
-        voxelDumpFile_ =
-            dump ? inifiles::MakePath(*dump, dump->GetValue()) : ResultPrefix() + "_VoxelSet.vtk";
+        voxelDumpFile_ = dump ? inifiles::MakePath(*dump, dump->GetValue()) : ResultPrefix() + "_VoxelSet.vtk";
         if (!ownTree)
             inifiles::CopySectionWithBasePath(configuration_, tree, "VoxelSet");
     }
@@ -354,8 +347,7 @@ void TTarvoApplication::FillVoxelSet() {
     std::vector<geometry::VoxelPart> parts;
     for (std::size_t i = 0; i < scene_->PartCount(); ++i) {
         const TPart& part = AsPart(scene_->GetPart(i));
-        parts.push_back(
-            {part.ObjectID, part.IsVoid() ? nullptr : part.GetMaterial(), part.GetMaterialName()});
+        parts.push_back({part.ObjectID, part.IsVoid() ? nullptr : part.GetMaterial(), part.GetMaterialName()});
     }
     TLineAssembler lines(*this);
     const geometry::IntersectionManager* manager = geometryManager_.get();
@@ -467,9 +459,7 @@ void TTarvoApplication::WriteResultsHeader(const std::string& summary) const {
     });
 }
 
-bool TTarvoApplication::RestoreState(const std::string&) {
-    return false;
-}
+bool TTarvoApplication::RestoreState(const std::string&) { return false; }
 
 bool TTarvoApplication::Start() {
     if (!initialized_ || state_ == kConstructed) {
