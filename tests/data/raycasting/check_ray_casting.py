@@ -421,7 +421,8 @@ def check_radiographs(folder, name, sources, detectors, mu, caching=True, scale=
 def radiographs():
     """Slab radiographs of mono and two-line sources on a count and an energy
     detector with oblique axes, one along a detector plane: tables, Caching on (1 and 2 threads, Start twice) and
-    off, constant coefficients with normalised images, void and blocking parts."""
+    off, constant coefficients with normalised images in a single-precision scene, void
+    and blocking parts."""
     sources, detectors, objects = radiograph_scene()
     runs = {"cached": ("", 2, ""), "started_twice": ("StartImmediately = false\n", 1, "start\nstart\n"),
             "uncached": ("Caching = false\n", 2, ""), "constant": ("", 2, "")}
@@ -430,7 +431,7 @@ def radiographs():
             keys += "StartImmediately = true\n"
         extra = ""
         if name == "constant":
-            keys += "NormalizeImages = 1000\nNormalizeErrors = 7\n"
+            keys += "NormalizeImages = 1000\nNormalizeErrors = 7\nSingle = true\n"
             extra = "[MaterialProperties]\nUseTabulatedMacroscopicCoefficients = false\n[EndMaterialProperties]\n"
         code, out, err = run(task(name, keys, objects, extra=extra), threads, stdin)
         check(code == 0, "%s: exit %d: %s" % (name, code, err))
