@@ -2,6 +2,7 @@
 
 #include "interactions/BasicInteraction.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace interactions {
@@ -18,16 +19,25 @@ double TMultipleScattering::WentzelMeanOneMinusMu(double B)
 
 double TMultipleScattering::WentzelParameter(double meanOneMinusMu)
 {
-    // The mean grows monotonically with B: bisection in ln B.
+    // The mean grows monotonically with B: Newton's method in ln B, kept
+    // inside a shrinking bracket (bisection when a step leaves it).
     double lo = std::log(1e-14), hi = std::log(1e8);
-    for (int i = 0; i < 64; ++i) {
-        const double mid = 0.5 * (lo + hi);
-        if (WentzelMeanOneMinusMu(std::exp(mid)) < meanOneMinusMu)
-            lo = mid;
-        else
-            hi = mid;
+    // Small-B form 2B(ln(1/B) - 1) gives the start.
+    double y = std::clamp(std::log(0.5 * meanOneMinusMu / std::max(1.0, -std::log(meanOneMinusMu))), lo, hi);
+    for (int i = 0; i < 100; ++i) {
+        const double B = std::exp(y);
+        const double error = WentzelMeanOneMinusMu(B) - meanOneMinusMu;
+        if (std::fabs(error) <= 1e-13 * meanOneMinusMu)
+            break;
+        (error < 0.0 ? lo : hi) = y;
+        // d mean / d ln B = B (2 (1 + 2B) ln(1 + 1/B) - 4)
+        const double slope = B * (2.0 * (1.0 + 2.0 * B) * std::log1p(1.0 / B) - 4.0);
+        double next = slope > 0.0 ? y - error / slope : 0.5 * (lo + hi);
+        if (!(next > lo && next < hi))
+            next = 0.5 * (lo + hi);
+        y = next;
     }
-    return std::exp(0.5 * (lo + hi));
+    return std::exp(y);
 }
 
 double TMultipleScattering::SampleWentzel(double B, TRandomNumbersGenerator& rng)
