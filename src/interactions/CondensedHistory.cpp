@@ -58,6 +58,17 @@ void TCondensedHistory::Stop(TParticle& particle, IEnergyDepositListener& listen
         TPositronAnnihilation::AnnihilateAtRest(particle, rng, secondaries);
 }
 
+std::int32_t TCondensedHistory::Leave(TParticle& particle, double T, double loss, double path, double* pathLength,
+                                      IEnergyDepositListener& listener, std::int32_t code, bool deposit) const
+{
+    if (deposit)
+        listener.Deposit(particle, loss, InteractionElectron);
+    particle.Energy = T - loss;
+    if (pathLength)
+        *pathLength = path;
+    return code;
+}
+
 std::int32_t TCondensedHistory::HardEvent(TParticle& particle, double collision, double brems,
                                           IEnergyDepositListener& listener, TRandomNumbersGenerator& rng,
                                           TParticleQueue& secondaries) const
@@ -131,34 +142,36 @@ std::int32_t TCondensedHistory::Transport(TParticle& particle, IElectronGeometry
         const double firstLoss = step * stopping;
         const double meanLoss = step * ContinuousStoppingPower(std::max(T - 0.5 * firstLoss, 1e-3), positron);
         const double variance = TEnergyLossStraggling::SoftVariance(electronDensity_, T, settings_.CollisionCut, step);
-        double loss = std::min(TEnergyLossStraggling::SampleLoss(meanLoss, variance, rng), T);
-        const double transport = density_ * data_.TransportCrossSection(T - 0.5 * meanLoss, 1);
-        // Random hinge: the deflection happens at a uniform point of the step.
+        const double loss = std::min(TEnergyLossStraggling::SampleLoss(meanLoss, variance, rng), T);
+        const double middle = T - 0.5 * meanLoss;
+        const double transport1 = density_ * step * data_.TransportCrossSection(middle, 1);
+        const double transport2 = density_ * step * data_.TransportCrossSection(middle, 2);
+        // Random hinge: the deflection happens at a uniform point of the
+        // step, and so does the step's energy deposit, which spreads the
+        // deposits along the track instead of piling them at step ends.
         const double hinge = Uniform(rng) * step;
-        double legs[2] = {hinge, step - hinge};
-        for (int leg = 0; leg < 2; ++leg) {
-            const double distance = geometry.DistanceToBoundary(particle);
-            if (legs[leg] >= distance) {
-                // The boundary ends the step: the loss of the part travelled.
-                const double travelled = (leg == 0 ? 0.0 : hinge) + distance;
-                particle.Move(distance);
-                if (pathLength)
-                    *pathLength = path + distance;
-                const double partLoss = loss * travelled / step;
-                particle.Energy = T - partLoss;
-                listener.Deposit(particle, partLoss, InteractionElectron);
-                return code;
-            }
-            particle.Move(legs[leg]);
-            path += legs[leg];
-            if (leg == 0) {
-                double phi = 0.0;
-                rng.Generate(&phi, 1);
-                particle.Deflect(TMultipleScattering::SampleCosTheta(transport * step, rng), 2.0 * Pi() * phi);
-            }
+        const double first = geometry.DistanceToBoundary(particle);
+        if (hinge >= first) {
+            particle.Move(first);
+            return Leave(particle, T, loss * first / step, path + first, pathLength, listener, code);
         }
-        particle.Energy = T - loss;
+        particle.Move(hinge);
+        path += hinge;
+        double phi = 0.0;
+        rng.Generate(&phi, 1);
+        particle.Deflect(TMultipleScattering::SampleCosTheta(transport1, transport2, rng), 2.0 * Pi() * phi);
+        const double rest = step - hinge;
+        const double second = geometry.DistanceToBoundary(particle);
+        if (rest >= second) {
+            const double part = loss * (hinge + second) / step;
+            listener.Deposit(particle, part, InteractionElectron);
+            particle.Move(second);
+            return Leave(particle, T, part, path + second, pathLength, listener, code, false);
+        }
         listener.Deposit(particle, loss, InteractionElectron);
+        particle.Move(rest);
+        path += rest;
+        particle.Energy = T - loss;
         if (!hard || particle.Energy <= settings_.MinElectronEnergy)
             continue;
         // A real event with probability (its coefficient now) / bound.

@@ -73,6 +73,10 @@ private:
 
     void Stop(TParticle& particle, IEnergyDepositListener& listener, TRandomNumbersGenerator& rng,
               TParticleQueue& secondaries) const;
+    // Ends a step on the boundary: the particle keeps T - loss (deposited
+    // here unless `deposit` is false because it already was).
+    std::int32_t Leave(TParticle& particle, double T, double loss, double path, double* pathLength,
+                       IEnergyDepositListener& listener, std::int32_t code, bool deposit = true) const;
     std::int32_t HardEvent(TParticle& particle, double collision, double brems, IEnergyDepositListener& listener,
                            TRandomNumbersGenerator& rng, TParticleQueue& secondaries) const;
 };

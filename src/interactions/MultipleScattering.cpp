@@ -42,19 +42,44 @@ double TMultipleScattering::WentzelParameter(double meanOneMinusMu)
 
 double TMultipleScattering::SampleWentzel(double B, TRandomNumbersGenerator& rng)
 {
-    const double u = Uniform(rng);
+    return SampleWentzel(B, Uniform(rng));
+}
+
+double TMultipleScattering::SampleWentzel(double B, double u)
+{
     return 1.0 - 2.0 * B * u / (1.0 + B - u);
 }
 
-double TMultipleScattering::SampleCosTheta(double transportNumber, TRandomNumbersGenerator& rng)
+double TMultipleScattering::WentzelMeanOneMinusP2(double B)
 {
-    const double mean = -std::expm1(-transportNumber);
+    // 6B(1 + B)[(1 + 2B) ln(1 + 1/B) - 2]
+    if (B > 1e3) {
+        const double x = 1.0 / B;
+        return 1.0 - 0.1 * x * x;
+    }
+    return 6.0 * B * (1.0 + B) * ((1.0 + 2.0 * B) * std::log1p(1.0 / B) - 2.0);
+}
+
+double TMultipleScattering::SampleCosTheta(double transport1, double transport2, TRandomNumbersGenerator& rng)
+{
+    const double mean = -std::expm1(-transport1);
     // Beyond this the direction is isotropic to within the mean's last digits.
     if (mean > 1.0 - 1e-9)
         return 2.0 * Uniform(rng) - 1.0;
     if (mean <= 0.0)
         return 1.0;
-    return SampleWentzel(WentzelParameter(mean), rng);
+    const double B = WentzelParameter(mean);
+    // Second moments of t = 1 - cos theta from 1 - P_2 = 3t - 1.5t^2.
+    const double wanted = 2.0 * mean + (2.0 / 3.0) * std::expm1(-transport2);
+    const double wentzel = 2.0 * mean - (2.0 / 3.0) * WentzelMeanOneMinusP2(B);
+    const double u = Uniform(rng);
+    if (wentzel > wanted) {
+        const double weight = (wentzel - wanted) / (wentzel - mean * mean);
+        if (u < weight)
+            return 1.0 - mean;
+        return SampleWentzel(B, (u - weight) / (1.0 - weight));
+    }
+    return SampleWentzel(B, u);
 }
 
 } // namespace interactions

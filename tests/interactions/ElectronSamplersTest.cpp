@@ -100,17 +100,28 @@ TEST(MultipleScattering, WentzelAnglesAndTheStepMean)
         const auto chi = stats::ChiSquareEquiprobable(mu, -1.0, 1.0, 40, density, 40000);
         EXPECT_TRUE(chi.Passes()) << B << ' ' << chi.Text();
     }
-    // Goudsmit-Saunderson: <cos theta> = exp(-s sigma_1) at any step length.
-    for (double G1 : {0.01, 0.3, 3.0}) {
-        double sum = 0.0, squares = 0.0;
+    // Goudsmit-Saunderson: <P_l(cos theta)> = exp(-s sigma_l) at any step
+    // length (sigma_2 / sigma_1 as for screened Rutherford with A = 1e-4 and
+    // as for a wide distribution, where only the first moment can hold).
+    struct Case {
+        double G1, G2;
+        bool second;
+    };
+    for (const Case c : {Case{0.01, 0.0252, true}, Case{0.3, 0.756, true}, Case{3.0, 7.56, true}, Case{0.3, 0.4, false}}) {
+        double sum = 0.0, squares = 0.0, p2 = 0.0, p2Squares = 0.0;
         for (int i = 0; i < kSamples; ++i) {
-            const double mu = TMultipleScattering::SampleCosTheta(G1, *rng);
+            const double mu = TMultipleScattering::SampleCosTheta(c.G1, c.G2, *rng);
+            const double P2 = 1.5 * mu * mu - 0.5;
             sum += mu;
             squares += mu * mu;
+            p2 += P2;
+            p2Squares += P2 * P2;
         }
-        EXPECT_TRUE(stats::MeanAgrees(sum, squares, kSamples, std::exp(-G1))) << G1 << ' ' << sum / kSamples;
+        EXPECT_TRUE(stats::MeanAgrees(sum, squares, kSamples, std::exp(-c.G1))) << c.G1 << ' ' << sum / kSamples;
+        if (c.second)
+            EXPECT_TRUE(stats::MeanAgrees(p2, p2Squares, kSamples, std::exp(-c.G2))) << c.G1 << ' ' << p2 / kSamples;
     }
-    EXPECT_EQ(TMultipleScattering::SampleCosTheta(0.0, *rng), 1.0);
+    EXPECT_EQ(TMultipleScattering::SampleCosTheta(0.0, 0.0, *rng), 1.0);
 }
 
 TEST(EnergyLossStraggling, LossesHaveTheMeanAndVariance)

@@ -192,8 +192,10 @@ double ElectronPhysics::RadiativeStoppingPower(double T) const
 
 double ElectronPhysics::TransportCrossSection(double T, int l) const
 {
+    const double pi = 3.14159265358979323846;
     const double tau = T / kElectronMass;
     const double beta2 = Beta2(T);
+    const double beta = std::sqrt(beta2);
     const double bg2 = tau * (tau + 2.0);
     double sum = 0.0;
     for (const auto& e : elements_) {
@@ -201,8 +203,22 @@ double ElectronPhysics::TransportCrossSection(double T, int l) const
         const double az = kAlpha * e.Z;
         const double A = 0.25 * std::pow(kAlpha * std::cbrt(e.Z) / 0.885, 2) / bg2 * (1.13 + 3.76 * az * az / beta2);
         const double lg = std::log1p(1.0 / A);
-        const double pi = 3.14159265358979323846;
-        const double sigma = l == 1 ? 2.0 * pi * R * (lg - 1.0 / (1.0 + A)) : 6.0 * pi * R * ((1.0 + 2.0 * A) * lg - 2.0);
+        // Screened Rutherford, t = 1 - cos theta: 2 pi R / (t + 2A)^2 ...
+        double sigma = l == 1 ? 2.0 * pi * R * (lg - 1.0 / (1.0 + A)) : 6.0 * pi * R * ((1.0 + 2.0 * A) * lg - 2.0);
+        // ... times McKinley and Feshbach's factor (Phys. Rev. 74 (1948) 1759)
+        // 1 - beta^2 x^2 + pi alpha Z beta x (1 - x), x = sin(theta/2), the
+        // spin and Coulomb correction of the Mott cross section that makes
+        // large angles rarer; its departure from 1 is integrated here with
+        // t = 2 x^2, where the integrand is smooth.
+        const int n = 4000;
+        double correction = 0.0;
+        for (int i = 0; i < n; ++i) {
+            const double x = (i + 0.5) / n, t = 2.0 * x * x;
+            const double weight = l == 1 ? t : 1.5 * t * (2.0 - t);
+            const double d = t + 2.0 * A;
+            correction += weight * (-beta2 * x * x + pi * az * beta * x * (1.0 - x)) / (d * d) * 4.0 * x;
+        }
+        sigma += 2.0 * pi * R * correction / n;
         sum += e.atomsPerGram * sigma;
     }
     return sum;
