@@ -25,21 +25,60 @@ TCondensedHistory::TCondensedHistory(const materials::TElectronData& data, doubl
                                      const TElectronModelSettings& settings)
     : data_(data), density_(density), electronDensity_(density * data.ZoverA() * kAvogadro), settings_(settings)
 {
+    const auto& energies = data.Energies();
+    logEnergies_.reserve(energies.size());
+    table_.reserve(energies.size() * ColumnCount);
+    for (double T : energies) {
+        logEnergies_.push_back(std::log(T));
+        table_.insert(table_.end(), {ComputeContinuousStoppingPower(T, false), ComputeContinuousStoppingPower(T, true),
+                                     ComputeHardCollisionCoefficient(T, false),
+                                     ComputeHardCollisionCoefficient(T, true),
+                                     ComputeHardBremsstrahlungCoefficient(T)});
+    }
+}
+
+double TCondensedHistory::Interpolate(Column column, double T) const
+{
+    const double x = std::clamp(std::log(T), logEnergies_.front(), logEnergies_.back());
+    const auto it = std::upper_bound(logEnergies_.begin(), logEnergies_.end(), x);
+    const std::size_t i = std::clamp<std::size_t>(it - logEnergies_.begin(), 1, logEnergies_.size() - 1);
+    const double f = (x - logEnergies_[i - 1]) / (logEnergies_[i] - logEnergies_[i - 1]);
+    return table_[(i - 1) * ColumnCount + column] * (1.0 - f) + table_[i * ColumnCount + column] * f;
 }
 
 double TCondensedHistory::HardCollisionCoefficient(double T, bool positron) const
 {
-    return electronDensity_ * TMollerBhabha::CrossSection(T, settings_.CollisionCut, positron);
+    // Exactly 0 where no transfer exceeds the cut, not an interpolated remnant.
+    if (TMollerBhabha::MaxTransfer(T, positron) <= settings_.CollisionCut)
+        return 0.0;
+    return Interpolate(positron ? CollisionPositron : CollisionElectron, T);
 }
 
 double TCondensedHistory::HardBremsstrahlungCoefficient(double T) const
 {
     if (!settings_.EmitBremsstrahlung || T <= settings_.BremsstrahlungCut)
         return 0.0;
-    return density_ * data_.HardBremsstrahlungCrossSection(T, settings_.BremsstrahlungCut);
+    return Interpolate(Brems, T);
 }
 
 double TCondensedHistory::ContinuousStoppingPower(double T, bool positron) const
+{
+    return Interpolate(positron ? StopPositron : StopElectron, T);
+}
+
+double TCondensedHistory::ComputeHardCollisionCoefficient(double T, bool positron) const
+{
+    return electronDensity_ * TMollerBhabha::CrossSection(T, settings_.CollisionCut, positron);
+}
+
+double TCondensedHistory::ComputeHardBremsstrahlungCoefficient(double T) const
+{
+    if (!settings_.EmitBremsstrahlung || T <= settings_.BremsstrahlungCut)
+        return 0.0;
+    return density_ * data_.HardBremsstrahlungCrossSection(T, settings_.BremsstrahlungCut);
+}
+
+double TCondensedHistory::ComputeContinuousStoppingPower(double T, bool positron) const
 {
     // Without bremsstrahlung photons all radiative loss stays continuous.
     const double radiative = settings_.EmitBremsstrahlung

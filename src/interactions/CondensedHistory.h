@@ -5,6 +5,7 @@
 #include "tracer/Particle.h"
 
 #include <cstdint>
+#include <vector>
 
 namespace interactions {
 
@@ -52,6 +53,8 @@ public:
 // nothing except the secondaries.
 class TCondensedHistory {
 public:
+    // Tabulates the model's coefficients for these cuts: make one per
+    // material and settings at load time and share it read-only.
     TCondensedHistory(const materials::TElectronData& data, double density, const TElectronModelSettings& settings);
 
     // `pathLength`, when given, receives the length (cm) the particle travelled.
@@ -65,11 +68,26 @@ public:
     // Restricted (continuous) stopping power, keV/cm.
     double ContinuousStoppingPower(double T, bool positron) const;
 
+    // The same computed from the data directly (the values above are
+    // tabulated from these on the data's energy grid when the model is made).
+    double ComputeHardCollisionCoefficient(double T, bool positron) const;
+    double ComputeHardBremsstrahlungCoefficient(double T) const;
+    double ComputeContinuousStoppingPower(double T, bool positron) const;
+
 private:
+    // Per energy of the data's grid: stopping power and hard collision
+    // coefficient of electrons and of positrons, hard bremsstrahlung coefficient.
+    enum Column { StopElectron, StopPositron, CollisionElectron, CollisionPositron, Brems, ColumnCount };
+
     const materials::TElectronData& data_;
     double density_;
     double electronDensity_;  // electrons per cm^3
     TElectronModelSettings settings_;
+    std::vector<double> logEnergies_;
+    std::vector<double> table_;  // energies x ColumnCount
+
+    // Linear in ln T between the grid's energies, clamped to the grid.
+    double Interpolate(Column column, double T) const;
 
     void Stop(TParticle& particle, IEnergyDepositListener& listener, TRandomNumbersGenerator& rng,
               TParticleQueue& secondaries) const;

@@ -93,8 +93,9 @@ void TElectronData::LoadBremsstrahlung(std::istream& in)
     if (n < 2 || n > 1000)
         Fail("bad count for Fractions");
     std::vector<double> fractions(static_cast<std::size_t>(n));
-    for (auto& f : fractions) {
-        if (!(fields >> f) || !(f > 0.0) || !(f < 1.0) || (&f != &fractions[0] && !(f > (&f)[-1])))
+    for (std::size_t j = 0; j < fractions.size(); ++j) {
+        const double previous = j ? fractions[j - 1] : 0.0;
+        if (!(fields >> fractions[j]) || !(fractions[j] > previous) || !(fractions[j] < 1.0))
             Fail("bad fraction list");
     }
     if (ReadCount(in, "Energies") != energies_.size())

@@ -21,6 +21,8 @@ public:
     void LoadBremsstrahlung(std::istream& in);
     bool HasBremsstrahlung() const { return !fractions_.empty(); }
 
+    // The table's energies (keV), ascending.
+    const std::vector<double>& Energies() const { return energies_; }
     double LowestEnergy() const { return energies_.front(); }
     double HighestEnergy() const { return energies_.back(); }
     double ZoverA() const { return zOverA_; }

@@ -93,6 +93,23 @@ TEST(CondensedHistory, MeanPathInWaterIsTheCsdaRange)
     EXPECT_GT(hardEvents, n);  // delta rays above 10 keV happen a few times per history
 }
 
+TEST(CondensedHistory, TabulatedCoefficientsMatchTheDirectOnes)
+{
+    const auto water = LoadWater();
+    const TCondensedHistory model(water, 1.0, TElectronModelSettings());
+    for (double T : {15.0, 33.3, 333.0, 5555.0}) {
+        for (bool positron : {false, true}) {
+            EXPECT_NEAR(model.ContinuousStoppingPower(T, positron), model.ComputeContinuousStoppingPower(T, positron),
+                        2e-3 * model.ComputeContinuousStoppingPower(T, positron));
+            EXPECT_NEAR(model.HardCollisionCoefficient(T, positron), model.ComputeHardCollisionCoefficient(T, positron),
+                        1e-2 * model.ComputeHardCollisionCoefficient(T, positron));
+        }
+        EXPECT_NEAR(model.HardBremsstrahlungCoefficient(T), model.ComputeHardBremsstrahlungCoefficient(T),
+                    1e-2 * model.ComputeHardBremsstrahlungCoefficient(T));
+    }
+    EXPECT_EQ(model.HardCollisionCoefficient(19.0, false), 0.0);  // no transfer above 10 keV
+}
+
 TEST(CondensedHistory, LeavesOnTheBoundaryOrStopsAndAnnihilates)
 {
     const auto water = LoadWater();
