@@ -21,10 +21,27 @@ constexpr double kAvogadro = 6.02214076e23;
 
 } // namespace
 
+TElectronModelSettings TElectronModelSettings::From(const materials::MaterialProperties& switches)
+{
+    TElectronModelSettings settings;
+    settings.MinElectronEnergy = switches.MinElectronEnergy;
+    settings.CollisionCut = switches.MinElectronEnergy;
+    settings.BremsstrahlungCut = switches.MinElectronEnergy;
+    settings.EmitBremsstrahlung = switches.EmitBremsstrahlung;
+    settings.BremsstrahlungAngular = switches.BremsstrahlungAngular;
+    return settings;
+}
+
 TCondensedHistory::TCondensedHistory(const materials::TElectronData& data, double density,
                                      const TElectronModelSettings& settings)
     : data_(data), density_(density), electronDensity_(density * data.ZoverA() * kAvogadro), settings_(settings)
 {
+    // Below the data there is no model: the cut-off and the cuts are at
+    // least the lowest tabulated energy (else a walk would approach 0 forever).
+    const double lowest = data.LowestEnergy();
+    settings_.MinElectronEnergy = std::max(settings_.MinElectronEnergy, lowest);
+    settings_.CollisionCut = std::max(settings_.CollisionCut, lowest);
+    settings_.BremsstrahlungCut = std::max(settings_.BremsstrahlungCut, lowest);
     const auto& energies = data.Energies();
     logEnergies_.reserve(energies.size());
     table_.reserve(energies.size() * ColumnCount);

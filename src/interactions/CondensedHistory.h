@@ -1,6 +1,7 @@
 #pragma once
 
 #include "materials/ElectronData.h"
+#include "materials/MaterialProperties.h"
 #include "random/RandomNumbersGenerator.h"
 #include "tracer/Particle.h"
 
@@ -19,6 +20,10 @@ struct TElectronModelSettings {
     double StepEnergyFraction = 0.04;
     bool EmitBremsstrahlung = true;
     bool BremsstrahlungAngular = false;  // else the photons are emitted isotropically
+
+    // The run's switches: both cuts at the electron cut-off, since delta
+    // electrons below it would stop where they are made anyway.
+    static TElectronModelSettings From(const materials::MaterialProperties& switches);
 };
 
 // What the walk needs of the geometry: how far the particle may go along

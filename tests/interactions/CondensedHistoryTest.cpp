@@ -93,6 +93,33 @@ TEST(CondensedHistory, MeanPathInWaterIsTheCsdaRange)
     EXPECT_GT(hardEvents, n);  // delta rays above 10 keV happen a few times per history
 }
 
+TEST(CondensedHistory, SettingsFollowTheRunSwitches)
+{
+    materials::MaterialProperties switches;
+    switches.MinElectronEnergy = 20.0;
+    switches.EmitBremsstrahlung = false;
+    switches.BremsstrahlungAngular = true;
+    const auto settings = TElectronModelSettings::From(switches);
+    EXPECT_EQ(settings.MinElectronEnergy, 20.0);
+    EXPECT_EQ(settings.CollisionCut, 20.0);
+    EXPECT_EQ(settings.BremsstrahlungCut, 20.0);
+    EXPECT_FALSE(settings.EmitBremsstrahlung);
+    EXPECT_TRUE(settings.BremsstrahlungAngular);
+
+    // A cut-off of 0 is raised to the data's lowest energy, so the walk ends.
+    switches.MinElectronEnergy = 0.0;
+    const auto water = LoadWater();
+    const TCondensedHistory model(water, 1.0, TElectronModelSettings::From(switches));
+    auto rng = stats::MakeGenerator(23);
+    HalfSpace infinite;
+    Sum deposits;
+    TParticleQueue queue;
+    auto e = Electron(50.0);
+    model.Transport(e, infinite, deposits, *rng, queue);
+    EXPECT_FALSE(e.IsAlive());
+    EXPECT_NEAR(deposits.total + SecondaryKineticEnergy(queue), 50.0, 1e-9 * 50.0);
+}
+
 TEST(CondensedHistory, TabulatedCoefficientsMatchTheDirectOnes)
 {
     const auto water = LoadWater();
