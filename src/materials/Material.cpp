@@ -227,9 +227,39 @@ bool TMaterial::LoadData(const inifiles::TIniFileSection& section, const Materia
                 throw std::runtime_error("Z has not been set");
             if (!(p.A > 0.0))
                 throw std::runtime_error("A has not been set");
+            LoadElectronData(section, switches);
         });
     }
     return ok;
+}
+
+// The ElectronData subsection names the coefficients file and the
+// bremsstrahlung table; the other keys it may hold are not needed by this
+// model and are left alone.
+void TMaterial::LoadElectronData(const inifiles::TIniFileSection& section, const MaterialProperties& switches)
+{
+    const auto* s = section.TryFindSubsection("ElectronData");
+    std::string coefficients, brems;
+    if (s) {
+        if (inifiles::ReadOptional(*s, "CoefficientsFileName", coefficients))
+            coefficients = inifiles::MakePath(*s, coefficients);
+        if (inifiles::ReadOptional(*s, "BremsTable", brems))
+            brems = inifiles::MakePath(*s, brems);
+    }
+    if (coefficients.empty())
+        throw std::runtime_error("No electron data for " + GetName());
+    auto& data = Properties.ElectronData;
+    LoadFile(data, coefficients);
+    if (!brems.empty()) {
+        auto in = OpenDataFile(brems);
+        try {
+            data.LoadBremsstrahlung(*in);
+        } catch (const std::exception& e) {
+            throw datafiles::NamingFile(e, brems);
+        }
+    } else if (switches.EmitBremsstrahlung) {
+        throw std::runtime_error("No Bremsstrahlung data for " + GetName());
+    }
 }
 
 double TMaterial::LowestEnergy() const
@@ -244,6 +274,8 @@ double TMaterial::LowestEnergy() const
     cover(p.TotalCompton.IsLoaded(), p.TotalCompton.Table.Configuration());
     cover(p.TotalRayleigh.IsLoaded(), p.TotalRayleigh.Table.Configuration());
     cover(p.Fluorescence.IsLoaded(), p.Fluorescence.Configuration());
+    if (p.ElectronData.IsLoaded())
+        lowest = std::max(lowest, p.ElectronData.LowestEnergy());
     return lowest;
 }
 
@@ -277,6 +309,10 @@ void TMaterial::PrintSummary(std::ostream& out, const MaterialProperties& switch
         PrintTableRange(out, "   Full Physics Tabulated Rayleigh: ", p.TotalRayleigh.Table.Configuration());
     if (p.Fluorescence.IsLoaded())
         PrintTableRange(out, "   Fluorescence Data: ", p.Fluorescence.Configuration());
+    if (p.ElectronData.HasBremsstrahlung()) {
+        out << "   Bremsstrahlung Data: ";
+        PrintRange(out, p.ElectronData.LowestEnergy(), p.ElectronData.HighestEnergy());
+    }
 }
 
 void TCommonMaterial::ReadConfiguration(const inifiles::TIniFileSection* kleinNishina,

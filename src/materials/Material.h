@@ -1,5 +1,6 @@
 #pragma once
 
+#include "materials/ElectronData.h"
 #include "materials/FluorescenceData.h"
 #include "materials/FormFactorIntegral.h"
 #include "materials/MacroscopicCoefficients.h"
@@ -59,6 +60,7 @@ struct TMaterialProperties : TBasicMaterialProperties {
     TTotalComptonCoefficients TotalCompton;
     TTotalRayleighCoefficients TotalRayleigh;
     TFluorescenceData Fluorescence;
+    TElectronData ElectronData;
     std::string ScatteringFunctionFile, FormFactorFile;
     bool LoadSimple = false, LoadMacro = false, LoadScatteringFunction = false, LoadFormFactor = false,
          LoadTotalCompton = false, LoadTotalRayleigh = false, LoadFluorescence = false;
@@ -91,6 +93,9 @@ public:
     const TBasicMacroscopicCoefficients& Attenuation(const MaterialProperties& switches) const;
 
     TMaterialProperties Properties;
+
+private:
+    void LoadElectronData(const inifiles::TIniFileSection& section, const MaterialProperties& switches);
 };
 
 class TCommonMaterial : public TBasicMaterial {

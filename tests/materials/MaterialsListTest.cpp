@@ -213,3 +213,54 @@ TEST(MaterialsList, BadCommonMaterialValuesNameTheirKey)
     EXPECT_EQ(ErrorOf([&] { list.Load(dir.File("m.ini"), r.Sink()); }),
               "Error parsing: x while getting EnergyStart as list of doubles: 1,x for EnergyStart in CommonMaterial data");
 }
+
+TEST(MaterialsList, ElectronDataLoadForMaterialsWithElectronTransport)
+{
+    auto p = Switches(1000.0);
+    TMaterialsList list(&p);
+    auto* lead = list.GetMaterial("Lead");
+    lead->Properties.UsedWithElectronTransport = true;
+    Recorder r;
+    list.Load(kShipped, r.Sink());
+    EXPECT_EQ(r.errors, "");
+    EXPECT_NE(r.progress.find(" ElectronData|"), std::string::npos) << r.progress;
+    const auto& data = lead->Properties.ElectronData;
+    ASSERT_TRUE(data.IsLoaded());
+    EXPECT_TRUE(data.HasBremsstrahlung());
+    EXPECT_NEAR(data.CollisionStoppingPower(1000.0), 1.0, 0.03);  // lead at 1 MeV: about 1 MeV cm^2/g
+    std::ostringstream summary;
+    list.PrintSummary(summary);
+    EXPECT_NE(summary.str().find("   Bremsstrahlung Data: 1-2"), std::string::npos) << summary.str();
+}
+
+TEST(MaterialsList, ElectronDataErrorsNameWhatIsMissing)
+{
+    testutil::TempDir dir;
+    auto load = [&](const std::string& electronData, bool brems) {
+        testutil::WriteFile(dir.File("m.ini"), "[Materials]\n[M]\nZ = 7.2\nA = 14.5\nDensity = 1\n" + electronData +
+                                                   "\n[EndM]\n[EndMaterials]\n");
+        auto p = Switches(100);
+        p.UseTabulatedMacroscopicCoefficients = false;
+        p.EmitBremsstrahlung = brems;
+        TMaterialsList list(&p);
+        list.GetMaterial("M")->Properties.UsedWithElectronTransport = true;
+        Recorder r;
+        const std::string error = ErrorOf([&] { list.Load(dir.File("m.ini"), r.Sink()); });
+        return error == "no error" ? std::string() : r.errors;
+    };
+    const std::string coefficients = "CoefficientsFileName = " + kData + "Water_Electron.txt\n";
+    const std::string brems = "BremsTable = " + kData + "Water_Brems.txt\n";
+    auto section = [](const std::string& keys) { return "[ElectronData]\n" + keys + "[EndElectronData]"; };
+    EXPECT_EQ(load("", true), "No electron data for M for ElectronData|");
+    EXPECT_EQ(load(section(coefficients), true), "No Bremsstrahlung data for M for ElectronData|");
+    EXPECT_EQ(load(section(coefficients + "Landau = 1\nEmic = 11\n"), false), "");  // keys of other models ignored
+    EXPECT_EQ(load(section(coefficients + brems), true), "");
+    // A truncated table names its file.
+    const std::string text = testutil::ReadFile(kData + "Water_Electron.txt");
+    testutil::WriteFile(dir.File("short.txt"), text.substr(0, text.rfind('\n', text.size() / 2) + 1));
+    const std::string shortError = load(section("CoefficientsFileName = short.txt\n"), false);
+    EXPECT_NE(shortError.find("ElectronData: expected 174 energies"), std::string::npos) << shortError;
+    EXPECT_NE(load(section(coefficients + "BremsTable = " + kData + "Lead_Electron.txt\n"), true)
+                  .find("not a bremsstrahlung file"),
+              std::string::npos);
+}

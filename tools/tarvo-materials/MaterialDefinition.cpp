@@ -155,16 +155,21 @@ MaterialDefinition ParseDefinition(const std::string& line)
 {
     try {
         const auto fields = SplitFields(line);
-        if (fields.size() < 2 || fields.size() > 3)
-            throw std::runtime_error("expected 'name; composition; density'");
+        if (fields.size() < 2 || fields.size() > 4)
+            throw std::runtime_error("expected 'name; composition; density[; mean excitation energy]'");
         MaterialDefinition definition;
         definition.name = fields[0];
         CheckName(definition.name);
         definition.composition = fields[1];
-        if (fields.size() == 3 && !fields[2].empty()) {
+        if (fields.size() >= 3 && !fields[2].empty()) {
             std::istringstream in(fields[2]);
             if (!(in >> definition.density) || definition.density <= 0.0)
                 throw std::runtime_error("density must be a positive number (g/cm^3)");
+        }
+        if (fields.size() == 4 && !fields[3].empty()) {
+            std::istringstream in(fields[3]);
+            if (!(in >> definition.meanExcitation) || definition.meanExcitation <= 0.0)
+                throw std::runtime_error("mean excitation energy must be a positive number (eV)");
         }
         const std::string& c = definition.composition;
         if (StartsWith(c, "nist:"))
@@ -198,6 +203,8 @@ std::string FormatDefinition(const MaterialDefinition& definition)
     std::ostringstream out;
     out << definition.name << "; " << definition.composition << "; " << std::setprecision(10)
         << definition.density;
+    if (definition.meanExcitation > 0.0)
+        out << "; " << definition.meanExcitation;
     return out.str();
 }
 

@@ -1,6 +1,7 @@
 // tarvo-materials: writes Tarvo's material data (attenuation tables, S(x),
 // F(x), fluorescence data and the materials file) from material definitions.
 
+#include "ElectronPhysics.h"
 #include "EnergyGrid.h"
 #include "MaterialDefinition.h"
 #include "MaterialPhysics.h"
@@ -26,17 +27,20 @@ constexpr double kRelativeStep = 0.02;     // keeps linear interpolation of E^-3
 constexpr double kTolerance = 1e-3;        // of linear interpolation between levels
 constexpr double kReferenceEnergy = 100.0; // keV, for the constant coefficients
 constexpr double kSourceSwitchTolerance = 0.01;
+constexpr int kElectronPointsPerDecade = 40;  // keeps log-log interpolation of the stopping powers within 1e-4
 
 const char* const kUsage =
     "Usage: tarvo-materials [--xcom DIR] [--add \"Name; composition; density\"]... MATERIALS_DIR\n"
     "Reads MATERIALS_DIR/materials.def, adds or replaces the materials given with --add (and saves\n"
     "the definitions), then writes every material's data files and MATERIALS_DIR/materials.ini.\n"
     "A composition is a chemical formula (Gd2O2S), nist:<NIST compound name>, or\n"
-    "mass:<symbol> <mass fraction> ...; the density is in g/cm^3 (optional for NIST compounds).\n"
+    "mass:<symbol> <mass fraction> ...; the density is in g/cm^3 (optional for NIST compounds); an optional\n"
+    "fourth field gives the mean excitation energy in eV (else it is combined from the elements).\n"
     "XCOM tables are read from DIR (default: the data directory's xcom folder).\n";
 
 struct Options {
     std::string xcomDir = materials::DataPath("xcom");
+    std::string meanExcitationFile = materials::DataPath("electron/mean-excitation-energies.txt");
     std::vector<std::string> additions;
     std::string materialsDir;
 };
@@ -89,7 +93,8 @@ void SaveDefinitions(const Options& options, const std::vector<matgen::MaterialD
 {
     const std::string path = DefinitionsPath(options);
     std::ofstream out(path);
-    out << "# Material definitions: name; composition; density [g/cm^3]. Regenerate with tarvo-materials.\n";
+    out << "# Material definitions: name; composition; density [g/cm^3]; mean excitation energy [eV] where ICRU 37 "
+           "lists the compound. Regenerate with tarvo-materials.\n";
     for (const auto& d : definitions)
         out << matgen::FormatDefinition(d) << '\n';
     if (!out)
@@ -111,7 +116,8 @@ std::vector<matgen::GridBoundary> Boundaries(const matgen::MaterialPhysics& phys
     return boundaries;
 }
 
-void Generate(const matgen::MaterialPhysics& physics, const std::string& dir)
+void Generate(const matgen::MaterialPhysics& physics, const std::vector<double>& meanExcitation,
+              const std::string& dir)
 {
     const auto grid = matgen::BuildEnergyGrid(
         Boundaries(physics), kLowestEnergy, kHighestEnergy, kRelativeStep, matgen::MaterialPhysics::kXraylibLimit,
@@ -121,6 +127,11 @@ void Generate(const matgen::MaterialPhysics& physics, const std::string& dir)
     matgen::WriteScatterFile(dir + "/" + files.scatteringFunction, physics, false);
     matgen::WriteScatterFile(dir + "/" + files.formFactor, physics, true);
     matgen::WriteFluorescenceFile(dir + "/" + files.fluorescence, physics, grid, kLowestEnergy);
+    const matgen::ElectronPhysics electrons(physics.Definition(), meanExcitation);
+    const auto electronGrid = matgen::ElectronEnergyGrid(kLowestEnergy, kHighestEnergy, kElectronPointsPerDecade);
+    const auto& name = physics.Definition().name;
+    matgen::WriteElectronFile(dir + "/" + files.electron, name, electrons, electronGrid);
+    matgen::WriteBremsstrahlungFile(dir + "/" + files.bremsstrahlung, name, electrons, electronGrid);
 }
 
 } // namespace
@@ -142,8 +153,9 @@ int main(int argc, char** argv)
             materials.emplace_back(d, options.xcomDir);
             materials.back().CheckSourceSwitch(kSourceSwitchTolerance);
         }
+        const auto meanExcitation = matgen::ReadMeanExcitationEnergies(options.meanExcitationFile);
         for (const auto& m : materials) {
-            Generate(m, options.materialsDir);
+            Generate(m, meanExcitation, options.materialsDir);
             std::cout << "Generated " << m.Definition().name << '\n';
         }
         matgen::WriteMaterialsFile(options.materialsDir + "/materials.ini", materials, kReferenceEnergy);
