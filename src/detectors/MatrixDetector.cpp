@@ -8,22 +8,19 @@
 
 namespace {
 
-// Clamps rounding at the edges into [0, count]; farther outside is an error.
-double CheckedCoordinate(double x, std::uint64_t count) {
-    const double n = double(count);
-    if (x >= 0 && x <= n)
-        return x;
-    if (x < 0 && x >= -MatrixDetector::EdgeTolerance)
-        return 0;
-    if (x > n && x <= n + MatrixDetector::EdgeTolerance)
-        return n;
+[[noreturn]] __attribute__((noinline, cold)) void ThrowArrayIndex() {
     throw std::runtime_error("Invalid array index!");
 }
 
-// Integer part (the far edge belongs to the last pixel) and fraction in [0, 1].
-std::uint64_t PixelIndex(double x, std::uint64_t count) {
-    const auto index = std::uint64_t(x);
-    return index < count ? index : count - 1;
+// Clamps rounding at the edges into [0, limit]; farther outside is an error.
+inline double CheckedCoordinate(double x, double limit) {
+    if (x >= 0 && x <= limit)
+        return x;
+    if (x < 0 && x >= -MatrixDetector::EdgeTolerance)
+        return 0;
+    if (x > limit && x <= limit + MatrixDetector::EdgeTolerance)
+        return limit;
+    ThrowArrayIndex();
 }
 
 } // namespace
@@ -38,11 +35,14 @@ MatrixDetector::MatrixDetector(const MatrixDetector& other)
       State(other.State) {
     Current.Totals.Resize(TotalsClasses());
     Current.Records.reserve(BlockSize);
-    if (Shared)
+    if (Shared) {
+        PlanePixels = other.PlanePixels;
+        RowLimit = other.RowLimit;
+        ColumnLimit = other.ColumnLimit;
         return;
+    }
     AllocateCells(Planes, Fields);
     TrackTouched = true;
-    Touched.assign(Planes * Rows * Columns, 0);
 }
 
 void MatrixDetector::ReadMatrixKeys(const inifiles::TIniFileSection& section) {
@@ -67,25 +67,28 @@ void MatrixDetector::ReadMatrixKeys(const inifiles::TIniFileSection& section) {
 void MatrixDetector::AllocateCells(std::size_t planes, std::size_t fields) {
     Planes = planes;
     Fields = fields;
-    Cells.assign(planes * Rows * Columns * fields, 0.0);
+    PlanePixels = Rows * Columns;
+    RowLimit = double(Rows);
+    ColumnLimit = double(Columns);
+    Cells.assign(planes * PlanePixels * fields, 0.0);
     OwnTotals.Resize(TotalsClasses());
 }
 
 void MatrixDetector::Register(double row, double column, TParticle& particle, double collimation) {
     PendingRegistration record;
-    record.Row = CheckedCoordinate(row, Rows);
-    record.Column = CheckedCoordinate(column, Columns);
+    record.Row = CheckedCoordinate(row, RowLimit);
+    record.Column = CheckedCoordinate(column, ColumnLimit);
     // The model acts on what is registered, not on the particle, which goes on
     // unchanged through a transparent detector.
     record.Energy = particle.Energy;
     record.Weight = particle.Weight;
     if (!Model->IsIdeal())
         Model->Apply(particle.Type, record.Energy, record.Weight, collimation);
-    record.Collimation = collimation;
+    record.Pixel = FirstPixel(record.Row, record.Column);
     record.InteractionCount = particle.InteractionCount;
     record.Type = particle.Type;
     if (Master == nullptr) {
-        Commit(record, OwnTotals);
+        CommitRecords(&record, 1, OwnTotals);
     } else {
         // Copies gather blocks: a shared copy hands them over, a non-shared one sums
         // them into its own planes; either way they are committed a block at a time.
@@ -101,75 +104,19 @@ void MatrixDetector::Register(double row, double column, TParticle& particle, do
         particle.Status = StatusRegistered;
 }
 
-void MatrixDetector::Commit(const PendingRegistration& record, DetectorTotals& totals) {
-    AddToTotals(totals, record.InteractionCount, record.Energy, record.Weight);
-    Scratch.Type = record.Type;
-    Scratch.Energy = record.Energy;
-    Scratch.Weight = record.Weight;
-    Scratch.InteractionCount = record.InteractionCount;
-    if (SplitRegistration)
-        SplitIntoPixels(record.Row, record.Column, Scratch);
-    else
-        RegisterPixel(PixelIndex(record.Row, Rows), PixelIndex(record.Column, Columns), Scratch,
-                      record.Weight);
-}
-
-// Random pixels miss the cache: the cells of later records are requested while the
-// current one is added, so the misses overlap.
-void MatrixDetector::CommitRecords(const std::vector<PendingRegistration>& records, DetectorTotals& totals) {
-    const std::size_t ahead = 32, n = records.size();
-    for (std::size_t k = 0; k < n; ++k) {
-        if (k + ahead < n)
-            Prefetch(records[k + ahead]);
-        Commit(records[k], totals);
+std::uint64_t MatrixDetector::FirstPixel(double row, double column) const {
+    std::uint64_t ri = PixelIndex(row, Rows), ci = PixelIndex(column, Columns);
+    if (SplitRegistration) {
+        // The upper left of the four pixels around the hit (see SplitIntoPixels).
+        ri -= ri > 0 && row - double(ri) < 0.5 ? 1 : 0;
+        ci -= ci > 0 && column - double(ci) < 0.5 ? 1 : 0;
     }
-}
-
-void MatrixDetector::Prefetch(const PendingRegistration& record) const {
-    const std::uint64_t pixels = Rows * Columns;
-    const std::uint64_t pixel = PixelIndex(record.Row, Rows) * Columns + PixelIndex(record.Column, Columns);
-    const double* cells = Cells.data();
-    __builtin_prefetch(cells + pixel * Fields, 1);
-    const std::uint32_t k = record.InteractionCount;
-    if (k > 0 && Planes > 1) {
-        __builtin_prefetch(cells + (pixels + pixel) * Fields, 1);
-        if (1 + k < Planes)
-            __builtin_prefetch(cells + ((1 + k) * pixels + pixel) * Fields, 1);
-    }
-    if (TrackTouched)
-        __builtin_prefetch(Touched.data() + pixel, 1);
+    return ri * Columns + ci;
 }
 
 void MatrixDetector::CommitOwnRecords() {
-    CommitRecords(Current.Records, Current.Totals);
+    CommitRecords(Current.Records.data(), Current.Records.size(), Current.Totals);
     Current.Records.clear();
-}
-
-// Shares the weight bilinearly among the (up to) four pixels whose centres surround
-// the hit; at the outer edges the nearest pixels keep it all.
-void MatrixDetector::SplitIntoPixels(double row, double column, const TParticle& particle) {
-    const std::uint64_t ri = PixelIndex(row, Rows), ci = PixelIndex(column, Columns);
-    const double rf = row - double(ri), cf = column - double(ci);
-    // A hit exactly at a centre (fraction 0.5) belongs wholly to that pixel.
-    const std::uint64_t i = ri + (rf >= 0.5 ? 1 : 0), j = ci + (cf >= 0.5 ? 1 : 0);
-    // The share of pixel i: (fraction + 0.5) mod 1.
-    const double fr = i == 0 ? 1 : i < Rows ? (rf >= 0.5 ? rf - 0.5 : rf + 0.5) : 0;
-    const double fc = j == 0 ? 1 : j < Columns ? (cf >= 0.5 ? cf - 0.5 : cf + 0.5) : 0;
-    const double w = particle.Weight;
-    if (i > 0) {
-        const double wa = (1 - fr) * w;
-        if (j > 0 && wa * (1 - fc) != 0)
-            RegisterPixel(i - 1, j - 1, particle, (1 - fc) * wa);
-        if (j < Columns && wa * fc != 0)
-            RegisterPixel(i - 1, j, particle, fc * wa);
-    }
-    if (i < Rows) {
-        const double wb = fr * w;
-        if (j > 0 && wb * (1 - fc) != 0)
-            RegisterPixel(i, j - 1, particle, (1 - fc) * wb);
-        if (j < Columns && wb * fc != 0)
-            RegisterPixel(i, j, particle, fc * wb);
-    }
 }
 
 void MatrixDetector::BeginRun(std::uint64_t firstBatch) {
@@ -218,7 +165,6 @@ void MatrixDetector::Deliver(bool last) {
                 Current.CellValues.push_back(cell[f]);
                 cell[f] = 0;
             }
-            Touched[index] = 0;
         }
         TouchedList.clear();
     }
@@ -279,7 +225,7 @@ void MatrixDetector::CommitWaiting(bool all) {
 }
 
 void MatrixDetector::CommitHandover(Handover& part) {
-    CommitRecords(part.Records, OwnTotals);
+    CommitRecords(part.Records.data(), part.Records.size(), OwnTotals);
     const std::size_t cells = part.CellIndices.size();
     for (std::size_t k = 0; k < cells; ++k) {
         if (k + 32 < cells)

@@ -11,13 +11,16 @@
 #include "detectors/BasicDetector.h"
 #include "tracer/Particle.h"
 
-// One registration as a shared detector's thread copy queues it for the master.
+// One registration as a thread's copy queues it for committing.
 struct PendingRegistration {
     double Row = 0;    // row coordinate, pixel units
     double Column = 0; // column coordinate, pixel units
     double Energy = 0; // detected energy and weight (the model applied)
     double Weight = 0;
-    double Collimation = 0;
+    // The pixel the hit lies in, with SplitRegistration the first of those it is shared
+    // among: worked out by the thread that registers, so that committing can request
+    // the cells early.
+    std::uint64_t Pixel = 0;
     std::uint32_t InteractionCount = 0;
     std::uint32_t Type = 0;
 };
@@ -77,14 +80,30 @@ protected:
     void ReadMatrixKeys(const inifiles::TIniFileSection& section);
     // The data of the master: `planes` matrices of cells of `fields` doubles.
     void AllocateCells(std::size_t planes, std::size_t fields);
-    // The cell a registration adds to (marked as touched in a non-shared copy).
+
+    // Derived classes commit blocks through CommitInOrder, which inlines their
+    // `PrefetchPixel(pixel, interactions)` and `AddToPixel(pixel, interactions, energy,
+    // weight)`: one virtual call per block instead of one per pixel.
+    virtual void CommitRecords(const PendingRegistration* records, std::size_t count,
+                               DetectorTotals& totals) = 0;
+    template <class Detector>
+    static void CommitInOrder(Detector& detector, const PendingRegistration* records, std::size_t count,
+                              DetectorTotals& totals);
+
+    // The cell a registration adds to. A non-shared copy lists the cells its batch
+    // touched: a cell whose count is still zero may be new to the list (a repeat in the
+    // list only hands over zeros), which spares a separate map of touched cells.
+    template <std::size_t fields>
     double* CellForUpdate(std::size_t plane, std::uint64_t pixel) {
-        const std::uint64_t index = plane * Rows * Columns + pixel;
-        if (TrackTouched && !Touched[index]) {
-            Touched[index] = 1;
+        const std::uint64_t index = plane * PlanePixels + pixel;
+        double* cell = Cells.data() + index * fields;
+        if (TrackTouched && cell[0] == 0)
             TouchedList.push_back(index);
-        }
-        return Cells.data() + index * Fields;
+        return cell;
+    }
+    template <std::size_t fields>
+    void PrefetchCell(std::size_t plane, std::uint64_t pixel) const {
+        __builtin_prefetch(Cells.data() + (plane * PlanePixels + pixel) * fields, 1);
     }
     bool IsSharedCopy() const { return Master != nullptr && Shared; }
     const MatrixDetector& MasterDetector() const { return Master != nullptr ? *Master : *this; }
@@ -112,11 +131,17 @@ private:
         std::vector<Handover> Pool;
     };
 
-    void Commit(const PendingRegistration& record, DetectorTotals& totals);
-    void CommitRecords(const std::vector<PendingRegistration>& records, DetectorTotals& totals);
-    void Prefetch(const PendingRegistration& record) const;
+    // The integer part of a checked coordinate; the far edge belongs to the last pixel.
+    static std::uint64_t PixelIndex(double x, std::uint64_t count) {
+        const auto index = std::uint64_t(std::int64_t(x));
+        return index < count ? index : count - 1;
+    }
+    std::uint64_t FirstPixel(double row, double column) const;
+    // Shares a weight bilinearly among the (up to) four pixels whose centres surround
+    // the hit: add(pixel, share) for each share that is not zero.
+    template <class Add>
+    void SplitIntoPixels(double row, double column, double weight, Add add) const;
     void CommitOwnRecords();
-    void SplitIntoPixels(double row, double column, const TParticle& particle);
     void Deliver(bool last);
     // Master side, under the lock: takes `part` and leaves a recycled buffer in it.
     void Accept(Handover& part);
@@ -133,7 +158,62 @@ private:
     bool InBatch = false;
     std::uint64_t Batch = 0;
     bool TrackTouched = false;
-    std::vector<std::uint8_t> Touched;
     std::vector<std::uint64_t> TouchedList;
-    TParticle Scratch;
+    std::uint64_t PlanePixels = 0;
+    // Rows and Columns as doubles, for the range checks of every registration.
+    double RowLimit = 0;
+    double ColumnLimit = 0;
 };
+
+template <class Add>
+void MatrixDetector::SplitIntoPixels(double row, double column, double weight, Add add) const {
+    const std::uint64_t ri = PixelIndex(row, Rows), ci = PixelIndex(column, Columns);
+    const double rf = row - double(ri), cf = column - double(ci);
+    // A hit exactly at a centre (fraction 0.5) belongs wholly to that pixel.
+    const std::uint64_t i = ri + (rf >= 0.5 ? 1 : 0), j = ci + (cf >= 0.5 ? 1 : 0);
+    // The share of pixel i: (fraction + 0.5) mod 1; at the outer edges the nearest
+    // pixels keep it all.
+    const double fr = i == 0 ? 1 : i < Rows ? (rf >= 0.5 ? rf - 0.5 : rf + 0.5) : 0;
+    const double fc = j == 0 ? 1 : j < Columns ? (cf >= 0.5 ? cf - 0.5 : cf + 0.5) : 0;
+    if (i > 0) {
+        const double wa = (1 - fr) * weight;
+        if (j > 0 && wa * (1 - fc) != 0)
+            add((i - 1) * Columns + j - 1, (1 - fc) * wa);
+        if (j < Columns && wa * fc != 0)
+            add((i - 1) * Columns + j, fc * wa);
+    }
+    if (i < Rows) {
+        const double wb = fr * weight;
+        if (j > 0 && wb * (1 - fc) != 0)
+            add(i * Columns + j - 1, (1 - fc) * wb);
+        if (j < Columns && wb * fc != 0)
+            add(i * Columns + j, fc * wb);
+    }
+}
+
+// Random pixels miss the cache: the cells of later records are requested while the
+// current one is added, so that the misses overlap. Totals take the whole weight.
+template <class Detector>
+void MatrixDetector::CommitInOrder(Detector& detector, const PendingRegistration* records, std::size_t count,
+                                   DetectorTotals& totals) {
+    const std::size_t ahead = 16;
+    const bool split = detector.SplitRegistration;
+    const std::uint64_t columns = detector.Columns, lastRow = detector.PlanePixels - columns;
+    for (std::size_t k = 0; k < count; ++k) {
+        if (k + ahead < count) {
+            const PendingRegistration& next = records[k + ahead];
+            detector.PrefetchPixel(next.Pixel, next.InteractionCount);
+            if (split && next.Pixel < lastRow)
+                detector.PrefetchPixel(next.Pixel + columns, next.InteractionCount);
+        }
+        const PendingRegistration& r = records[k];
+        detector.AddToTotals(totals, r.InteractionCount, r.Energy, r.Weight);
+        if (!split) {
+            detector.AddToPixel(r.Pixel, r.InteractionCount, r.Energy, r.Weight);
+            continue;
+        }
+        detector.SplitIntoPixels(r.Row, r.Column, r.Weight, [&](std::uint64_t pixel, double share) {
+            detector.AddToPixel(pixel, r.InteractionCount, r.Energy, share);
+        });
+    }
+}
