@@ -8,24 +8,23 @@
 
 namespace {
 
-[[noreturn]] __attribute__((noinline, cold)) void ThrowArrayIndex() {
-    throw std::runtime_error("Invalid array index!");
-}
-
 // Clamps rounding at the edges into [0, limit]; farther outside is an error.
-inline double CheckedCoordinate(double x, double limit) {
+double CheckedCoordinate(double x, double limit) {
     if (x >= 0 && x <= limit)
         return x;
     if (x < 0 && x >= -MatrixDetector::EdgeTolerance)
         return 0;
     if (x > limit && x <= limit + MatrixDetector::EdgeTolerance)
         return limit;
-    ThrowArrayIndex();
+    throw std::runtime_error("Invalid array index!");
 }
 
 } // namespace
 
-MatrixDetector::MatrixDetector() : State(std::make_shared<CommitState>()) {}
+MatrixDetector::MatrixDetector() : State(std::make_shared<CommitState>()) {
+    // The master commits each registration at once, from a block of one.
+    Current.Records.resize(1);
+}
 
 MatrixDetector::MatrixDetector(const MatrixDetector& other)
     : TBasicDetector(other), Rows(other.Rows), Columns(other.Columns),
@@ -34,7 +33,7 @@ MatrixDetector::MatrixDetector(const MatrixDetector& other)
       Master(other.Master != nullptr ? other.Master : const_cast<MatrixDetector*>(&other)),
       State(other.State) {
     Current.Totals.Resize(TotalsClasses());
-    Current.Records.reserve(BlockSize);
+    Current.Records.resize(BlockSize);
     if (Shared) {
         PlanePixels = other.PlanePixels;
         RowLimit = other.RowLimit;
@@ -74,49 +73,32 @@ void MatrixDetector::AllocateCells(std::size_t planes, std::size_t fields) {
     OwnTotals.Resize(TotalsClasses());
 }
 
-void MatrixDetector::Register(double row, double column, TParticle& particle, double collimation) {
-    PendingRegistration record;
-    record.Row = CheckedCoordinate(row, RowLimit);
-    record.Column = CheckedCoordinate(column, ColumnLimit);
-    // The model acts on what is registered, not on the particle, which goes on
-    // unchanged through a transparent detector.
-    record.Energy = particle.Energy;
-    record.Weight = particle.Weight;
-    if (!Model->IsIdeal())
-        Model->Apply(particle.Type, record.Energy, record.Weight, collimation);
-    record.Pixel = FirstPixel(record.Row, record.Column);
-    record.InteractionCount = particle.InteractionCount;
-    record.Type = particle.Type;
-    if (Master == nullptr) {
-        CommitRecords(&record, 1, OwnTotals);
-    } else {
-        // Copies gather blocks: a shared copy hands them over, a non-shared one sums
-        // them into its own planes; either way they are committed a block at a time.
-        Current.Records.push_back(record);
-        if (Current.Records.size() >= BlockSize) {
-            if (Shared)
-                Deliver(false);
-            else
-                CommitOwnRecords();
-        }
-    }
-    if (!Transparent)
-        particle.Status = StatusRegistered;
+void MatrixDetector::ClampToPlane(double& row, double& column) const {
+    row = CheckedCoordinate(row, RowLimit);
+    column = CheckedCoordinate(column, ColumnLimit);
 }
 
-std::uint64_t MatrixDetector::FirstPixel(double row, double column) const {
+void MatrixDetector::BlockFull() {
+    if (Master == nullptr)
+        CommitRecords(Current.Records.data(), 1, OwnTotals);
+    else if (Shared)
+        Deliver(false);
+    else
+        CommitOwnRecords();
+    Current.Count = 0;
+}
+
+std::uint64_t MatrixDetector::SplitOrigin(double row, double column) const {
     std::uint64_t ri = PixelIndex(row, Rows), ci = PixelIndex(column, Columns);
-    if (SplitRegistration) {
-        // The upper left of the four pixels around the hit (see SplitIntoPixels).
-        ri -= ri > 0 && row - double(ri) < 0.5 ? 1 : 0;
-        ci -= ci > 0 && column - double(ci) < 0.5 ? 1 : 0;
-    }
+    // The upper left of the four pixels around the hit (see SplitIntoPixels).
+    ri -= ri > 0 && row - double(ri) < 0.5 ? 1 : 0;
+    ci -= ci > 0 && column - double(ci) < 0.5 ? 1 : 0;
     return ri * Columns + ci;
 }
 
 void MatrixDetector::CommitOwnRecords() {
-    CommitRecords(Current.Records.data(), Current.Records.size(), Current.Totals);
-    Current.Records.clear();
+    CommitRecords(Current.Records.data(), Current.Count, Current.Totals);
+    Current.Count = 0;
 }
 
 void MatrixDetector::BeginRun(std::uint64_t firstBatch) {
@@ -148,8 +130,10 @@ void MatrixDetector::Flush() {
         InBatch = false;
         return;
     }
-    std::lock_guard<std::mutex> guard(State->Lock);
-    CommitWaiting(true);
+    std::unique_lock<std::mutex> guard(State->Lock);
+    State->Idle.wait(guard, [this] { return !State->Committing; });
+    QueueWaiting(true);
+    CommitReady(guard);
 }
 
 // A copy hands its open buffer over and continues with a recycled one.
@@ -171,25 +155,26 @@ void MatrixDetector::Deliver(bool last) {
     Current.Batch = InBatch ? Batch : NoBatch;
     Current.Last = last;
     {
-        std::lock_guard<std::mutex> guard(State->Lock);
+        std::unique_lock<std::mutex> guard(State->Lock);
         Master->Accept(Current);
+        Master->CommitReady(guard);
     }
     Current.Totals.Resize(TotalsClasses());
-    Current.Records.reserve(BlockSize);
+    Current.Records.resize(BlockSize);
 }
 
 void MatrixDetector::Accept(Handover& part) {
+    CommitState& s = *State;
     Handover incoming = std::move(part);
     part = Handover();
-    if (!State->Pool.empty()) {
-        part = std::move(State->Pool.back());
-        State->Pool.pop_back();
+    if (!s.Pool.empty()) {
+        part = std::move(s.Pool.back());
+        s.Pool.pop_back();
     }
-    CommitState& s = *State;
     // Unordered hand-overs (no batch marked) and stragglers of batches already
-    // closed by a Flush are committed at once.
+    // closed by a Flush go at once.
     if (incoming.Batch == NoBatch || incoming.Batch < s.NextBatch) {
-        CommitHandover(incoming);
+        s.Ready.push_back(std::move(incoming));
         return;
     }
     if (incoming.Batch > s.NextBatch) {
@@ -197,15 +182,15 @@ void MatrixDetector::Accept(Handover& part) {
         return;
     }
     const bool last = incoming.Last;
-    CommitHandover(incoming);
+    s.Ready.push_back(std::move(incoming));
     if (!last)
         return;
     ++s.NextBatch;
-    CommitWaiting(false);
+    QueueWaiting(false);
 }
 
-// Commits waiting batches in order: those that can go next (all: everything).
-void MatrixDetector::CommitWaiting(bool all) {
+// Moves waiting batches to the ready queue in order: those that can go next (all: everything).
+void MatrixDetector::QueueWaiting(bool all) {
     CommitState& s = *State;
     while (!s.Waiting.empty()) {
         auto first = s.Waiting.begin();
@@ -214,7 +199,7 @@ void MatrixDetector::CommitWaiting(bool all) {
         bool ended = false;
         for (Handover& part : first->second) {
             ended = ended || part.Last;
-            CommitHandover(part);
+            s.Ready.push_back(std::move(part));
         }
         const std::uint64_t batch = first->first;
         s.Waiting.erase(first);
@@ -224,8 +209,29 @@ void MatrixDetector::CommitWaiting(bool all) {
     }
 }
 
+// One thread at a time commits the ready queue, in its order, without holding the
+// lock, so that the others can hand over meanwhile; it goes on while more arrives.
+void MatrixDetector::CommitReady(std::unique_lock<std::mutex>& guard) {
+    CommitState& s = *State;
+    if (s.Committing)
+        return;
+    s.Committing = true;
+    while (!s.Ready.empty()) {
+        std::swap(s.Ready, s.InCommit);
+        guard.unlock();
+        for (Handover& part : s.InCommit)
+            CommitHandover(part);
+        guard.lock();
+        for (Handover& part : s.InCommit)
+            Recycle(std::move(part));
+        s.InCommit.clear();
+    }
+    s.Committing = false;
+    s.Idle.notify_all();
+}
+
 void MatrixDetector::CommitHandover(Handover& part) {
-    CommitRecords(part.Records.data(), part.Records.size(), OwnTotals);
+    CommitRecords(part.Records.data(), part.Count, OwnTotals);
     const std::size_t cells = part.CellIndices.size();
     for (std::size_t k = 0; k < cells; ++k) {
         if (k + 32 < cells)
@@ -236,11 +242,10 @@ void MatrixDetector::CommitHandover(Handover& part) {
             cell[f] += values[f];
     }
     OwnTotals.Merge(part.Totals);
-    Recycle(std::move(part));
 }
 
 void MatrixDetector::Recycle(Handover&& part) {
-    part.Records.clear();
+    part.Count = 0;
     part.CellIndices.clear();
     part.CellValues.clear();
     part.Totals.Clear();

@@ -3,12 +3,14 @@
 #include <cstddef>
 #include <cstdint>
 #include <limits>
+#include <condition_variable>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <vector>
 
 #include "detectors/BasicDetector.h"
+#include "detectors/DetectorModel.h"
 #include "tracer/Particle.h"
 
 // One registration as a thread's copy queues it for committing.
@@ -31,10 +33,10 @@ struct PendingRegistration {
 // Threads: every tracer works on its own copy, which gathers registrations in blocks
 // of 1000. A shared copy hands the blocks to the master; a copy of a non-shared
 // detector sums them into its own planes and at the end of a batch hands over the
-// cells the batch touched. The master commits under its lock strictly in batch order,
-// so sums do not depend on the number of threads or their timing; later batches wait
-// (moved, not copied). Handed-over buffers are recycled, so steady registration
-// allocates nothing.
+// cells the batch touched. The master queues them under its lock strictly in batch
+// order, so sums do not depend on the number of threads or their timing; later batches
+// wait (moved, not copied). One thread at a time commits the queue, outside the lock.
+// Handed-over buffers are recycled, so steady registration allocates nothing.
 class MatrixDetector : public TBasicDetector {
 public:
     static constexpr std::size_t BlockSize = 1000;
@@ -45,6 +47,7 @@ public:
 
     // Applies the model and registers into pixels (row and column coordinates in
     // pixel units); a detector that is not transparent stops the particle.
+    // Inline: the tracer calls it for every particle that reaches a detector.
     void Register(double row, double column, TParticle& particle, double collimation);
     // Adds a particle's weight to one pixel. Concurrent calls for distinct pixels are
     // safe (ray casting); errors for indices outside the matrix.
@@ -111,6 +114,9 @@ protected:
 
     std::size_t Planes = 0;
     std::size_t Fields = 0;
+    // Rows and Columns as doubles, for the coordinates of every registration.
+    double RowLimit = 0;
+    double ColumnLimit = 0;
 
 private:
     static constexpr std::uint64_t NoBatch = std::numeric_limits<std::uint64_t>::max();
@@ -119,7 +125,8 @@ private:
     struct Handover {
         std::uint64_t Batch = NoBatch;
         bool Last = false; // the batch ends with this one
-        std::vector<PendingRegistration> Records;
+        std::vector<PendingRegistration> Records; // BlockSize slots (the master's: one)
+        std::size_t Count = 0;                    // of them filled
         std::vector<std::uint64_t> CellIndices;
         std::vector<double> CellValues;
         DetectorTotals Totals;
@@ -128,6 +135,11 @@ private:
         std::mutex Lock;
         std::uint64_t NextBatch = 0;
         std::map<std::uint64_t, std::vector<Handover>> Waiting;
+        // What can be committed, in order; a committing thread works on InCommit.
+        std::vector<Handover> Ready;
+        std::vector<Handover> InCommit;
+        bool Committing = false;
+        std::condition_variable Idle;
         std::vector<Handover> Pool;
     };
 
@@ -136,7 +148,11 @@ private:
         const auto index = std::uint64_t(std::int64_t(x));
         return index < count ? index : count - 1;
     }
-    std::uint64_t FirstPixel(double row, double column) const;
+    // Out of the way of Register: coordinates outside the plane, a full block, and the
+    // first pixel of a split registration.
+    void ClampToPlane(double& row, double& column) const;
+    void BlockFull();
+    std::uint64_t SplitOrigin(double row, double column) const;
     // Shares a weight bilinearly among the (up to) four pixels whose centres surround
     // the hit: add(pixel, share) for each share that is not zero.
     template <class Add>
@@ -145,8 +161,9 @@ private:
     void Deliver(bool last);
     // Master side, under the lock: takes `part` and leaves a recycled buffer in it.
     void Accept(Handover& part);
+    void QueueWaiting(bool all);
+    void CommitReady(std::unique_lock<std::mutex>& guard);
     void CommitHandover(Handover& part);
-    void CommitWaiting(bool all);
     void Recycle(Handover&& part);
 
     MatrixDetector* Master = nullptr;
@@ -160,10 +177,31 @@ private:
     bool TrackTouched = false;
     std::vector<std::uint64_t> TouchedList;
     std::uint64_t PlanePixels = 0;
-    // Rows and Columns as doubles, for the range checks of every registration.
-    double RowLimit = 0;
-    double ColumnLimit = 0;
 };
+
+inline void MatrixDetector::Register(double row, double column, TParticle& particle, double collimation) {
+    if (!(row >= 0 && row <= RowLimit && column >= 0 && column <= ColumnLimit))
+        ClampToPlane(row, column);
+    PendingRegistration& record = Current.Records[Current.Count];
+    record.Row = row;
+    record.Column = column;
+    // The model acts on what is registered, not on the particle, which goes on
+    // unchanged through a transparent detector.
+    record.Energy = particle.Energy;
+    record.Weight = particle.Weight;
+    if (!Model->IsIdeal())
+        Model->Apply(particle.Type, record.Energy, record.Weight, collimation);
+    record.Pixel =
+        SplitRegistration ? SplitOrigin(row, column) : PixelIndex(row, Rows) * Columns + PixelIndex(column, Columns);
+    record.InteractionCount = particle.InteractionCount;
+    record.Type = particle.Type;
+    // Copies gather blocks: a shared copy hands them over, a non-shared one sums them
+    // into its own planes; either way they are committed a block at a time.
+    if (Master == nullptr || ++Current.Count == BlockSize)
+        BlockFull();
+    if (!Transparent)
+        particle.Status = StatusRegistered;
+}
 
 template <class Add>
 void MatrixDetector::SplitIntoPixels(double row, double column, double weight, Add add) const {

@@ -88,8 +88,8 @@ void TPlaneDetector::SetCorners(const TCoord<double>& a, const TCoord<double>& b
 
 void TPlaneDetector::PixelCoordinates(const TCoord<double>& point, double& row, double& column) const {
     const TCoord<double> q = point - A;
-    row = Dot(q, DualAC) * double(Rows);
-    column = Dot(q, DualAB) * double(Columns);
+    row = Dot(q, DualAC) * RowLimit;
+    column = Dot(q, DualAB) * ColumnLimit;
 }
 
 void TPlaneDetector::Intersect(const geometry::Ray& ray, std::vector<geometry::Hit>& hits, double) const {
