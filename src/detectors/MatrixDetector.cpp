@@ -88,14 +88,6 @@ void MatrixDetector::BlockFull() {
     Current.Count = 0;
 }
 
-std::uint64_t MatrixDetector::SplitOrigin(double row, double column) const {
-    std::uint64_t ri = PixelIndex(row, Rows), ci = PixelIndex(column, Columns);
-    // The upper left of the four pixels around the hit (see SplitIntoPixels).
-    ri -= ri > 0 && row - double(ri) < 0.5 ? 1 : 0;
-    ci -= ci > 0 && column - double(ci) < 0.5 ? 1 : 0;
-    return ri * Columns + ci;
-}
-
 void MatrixDetector::CommitOwnRecords() {
     CommitRecords(Current.Records.data(), Current.Count, Current.Totals);
     Current.Count = 0;

@@ -19,10 +19,6 @@ struct PendingRegistration {
     double Column = 0; // column coordinate, pixel units
     double Energy = 0; // detected energy and weight (the model applied)
     double Weight = 0;
-    // The pixel the hit lies in, with SplitRegistration the first of those it is shared
-    // among: worked out by the thread that registers, so that committing can request
-    // the cells early.
-    std::uint64_t Pixel = 0;
     std::uint32_t InteractionCount = 0;
     std::uint32_t Type = 0;
 };
@@ -148,11 +144,19 @@ private:
         const auto index = std::uint64_t(std::int64_t(x));
         return index < count ? index : count - 1;
     }
-    // Out of the way of Register: coordinates outside the plane, a full block, and the
-    // first pixel of a split registration.
+    // Out of the way of Register: coordinates outside the plane and a full block.
     void ClampToPlane(double& row, double& column) const;
     void BlockFull();
-    std::uint64_t SplitOrigin(double row, double column) const;
+    // The pixel a registration adds to, with SplitRegistration the upper left of the
+    // four it is shared among (see SplitIntoPixels).
+    std::uint64_t FirstPixel(double row, double column) const {
+        std::uint64_t ri = PixelIndex(row, Rows), ci = PixelIndex(column, Columns);
+        if (SplitRegistration) {
+            ri -= ri > 0 && row - double(ri) < 0.5 ? 1 : 0;
+            ci -= ci > 0 && column - double(ci) < 0.5 ? 1 : 0;
+        }
+        return ri * Columns + ci;
+    }
     // Shares a weight bilinearly among the (up to) four pixels whose centres surround
     // the hit: add(pixel, share) for each share that is not zero.
     template <class Add>
@@ -191,8 +195,6 @@ inline void MatrixDetector::Register(double row, double column, TParticle& parti
     record.Weight = particle.Weight;
     if (!Model->IsIdeal())
         Model->Apply(particle.Type, record.Energy, record.Weight, collimation);
-    record.Pixel =
-        SplitRegistration ? SplitOrigin(row, column) : PixelIndex(row, Rows) * Columns + PixelIndex(column, Columns);
     record.InteractionCount = particle.InteractionCount;
     record.Type = particle.Type;
     // Copies gather blocks: a shared copy hands them over, a non-shared one sums them
@@ -230,28 +232,38 @@ void MatrixDetector::SplitIntoPixels(double row, double column, double weight, A
 }
 
 // Random pixels miss the cache: the cells of later records are requested while the
-// current one is added, so that the misses overlap. Totals take the whole weight.
+// current one is added, so that the misses overlap. Committing, not registering, works
+// out the pixels, which keeps the registering thread's work short. Totals take the
+// whole weight.
 template <class Detector>
 void MatrixDetector::CommitInOrder(Detector& detector, const PendingRegistration* records, std::size_t count,
                                    DetectorTotals& totals) {
-    const std::size_t ahead = 16;
+    constexpr std::size_t ahead = 16;
+    std::uint64_t pixels[ahead];
     const bool split = detector.SplitRegistration;
     const std::uint64_t columns = detector.Columns, lastRow = detector.PlanePixels - columns;
+    auto request = [&](std::size_t k) {
+        const PendingRegistration& r = records[k];
+        const std::uint64_t pixel = detector.FirstPixel(r.Row, r.Column);
+        pixels[k % ahead] = pixel;
+        detector.PrefetchPixel(pixel, r.InteractionCount);
+        if (split && pixel < lastRow)
+            detector.PrefetchPixel(pixel + columns, r.InteractionCount);
+    };
+    for (std::size_t k = 0; k < ahead && k < count; ++k)
+        request(k);
     for (std::size_t k = 0; k < count; ++k) {
-        if (k + ahead < count) {
-            const PendingRegistration& next = records[k + ahead];
-            detector.PrefetchPixel(next.Pixel, next.InteractionCount);
-            if (split && next.Pixel < lastRow)
-                detector.PrefetchPixel(next.Pixel + columns, next.InteractionCount);
-        }
+        const std::uint64_t pixel = pixels[k % ahead];
+        if (k + ahead < count)
+            request(k + ahead);
         const PendingRegistration& r = records[k];
         detector.AddToTotals(totals, r.InteractionCount, r.Energy, r.Weight);
         if (!split) {
-            detector.AddToPixel(r.Pixel, r.InteractionCount, r.Energy, r.Weight);
+            detector.AddToPixel(pixel, r.InteractionCount, r.Energy, r.Weight);
             continue;
         }
-        detector.SplitIntoPixels(r.Row, r.Column, r.Weight, [&](std::uint64_t pixel, double share) {
-            detector.AddToPixel(pixel, r.InteractionCount, r.Energy, share);
+        detector.SplitIntoPixels(r.Row, r.Column, r.Weight, [&](std::uint64_t cell, double share) {
+            detector.AddToPixel(cell, r.InteractionCount, r.Energy, share);
         });
     }
 }
