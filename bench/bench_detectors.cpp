@@ -38,8 +38,7 @@ double ThreadSeconds() {
 }
 
 // Runs work(thread) on `threads` threads; the seconds of the busiest one.
-template <class Work>
-double Parallel(int threads, Work work) {
+template <class Work> double Parallel(int threads, Work work) {
     std::vector<double> seconds(std::size_t(threads), 0.0);
 #pragma omp parallel num_threads(threads)
     {

@@ -1,9 +1,9 @@
 #pragma once
 
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <limits>
-#include <condition_variable>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -92,16 +92,14 @@ protected:
     // The cell a registration adds to. A non-shared copy lists the cells its batch
     // touched: a cell whose count is still zero may be new to the list (a repeat in the
     // list only hands over zeros), which spares a separate map of touched cells.
-    template <std::size_t fields>
-    double* CellForUpdate(std::size_t plane, std::uint64_t pixel) {
+    template <std::size_t fields> double* CellForUpdate(std::size_t plane, std::uint64_t pixel) {
         const std::uint64_t index = plane * PlanePixels + pixel;
         double* cell = Cells.data() + index * fields;
         if (TrackTouched && cell[0] == 0)
             TouchedList.push_back(index);
         return cell;
     }
-    template <std::size_t fields>
-    void PrefetchCell(std::size_t plane, std::uint64_t pixel) const {
+    template <std::size_t fields> void PrefetchCell(std::size_t plane, std::uint64_t pixel) const {
         __builtin_prefetch(Cells.data() + (plane * PlanePixels + pixel) * fields, 1);
     }
     bool IsSharedCopy() const { return Master != nullptr && Shared; }
@@ -120,7 +118,7 @@ private:
     // What a copy hands to the master at once.
     struct Handover {
         std::uint64_t Batch = NoBatch;
-        bool Last = false; // the batch ends with this one
+        bool Last = false;                        // the batch ends with this one
         std::vector<PendingRegistration> Records; // BlockSize slots (the master's: one)
         std::size_t Count = 0;                    // of them filled
         std::vector<std::uint64_t> CellIndices;
@@ -152,15 +150,14 @@ private:
     std::uint64_t FirstPixel(double row, double column) const {
         std::uint64_t ri = PixelIndex(row, Rows), ci = PixelIndex(column, Columns);
         if (SplitRegistration) {
-            ri -= ri > 0 && row - double(ri) < 0.5 ? 1 : 0;
-            ci -= ci > 0 && column - double(ci) < 0.5 ? 1 : 0;
+            ri -= std::uint64_t(ri > 0) & std::uint64_t(row - double(ri) < 0.5);
+            ci -= std::uint64_t(ci > 0) & std::uint64_t(column - double(ci) < 0.5);
         }
         return ri * Columns + ci;
     }
     // Shares a weight bilinearly among the (up to) four pixels whose centres surround
     // the hit: add(pixel, share) for each share that is not zero.
-    template <class Add>
-    void SplitIntoPixels(double row, double column, double weight, Add add) const;
+    template <class Add> void SplitIntoPixels(double row, double column, double weight, Add add) const;
     void CommitOwnRecords();
     void Deliver(bool last);
     // Master side, under the lock: takes `part` and leaves a recycled buffer in it.
@@ -207,14 +204,21 @@ inline void MatrixDetector::Register(double row, double column, TParticle& parti
 
 template <class Add>
 void MatrixDetector::SplitIntoPixels(double row, double column, double weight, Add add) const {
+    // Which side of its pixel's centre a hit lies on is random: lookups and flags, not
+    // branches that would be mispredicted every other time.
+    static constexpr double Shift[2] = {0.5, -0.5};
     const std::uint64_t ri = PixelIndex(row, Rows), ci = PixelIndex(column, Columns);
     const double rf = row - double(ri), cf = column - double(ci);
     // A hit exactly at a centre (fraction 0.5) belongs wholly to that pixel.
-    const std::uint64_t i = ri + (rf >= 0.5 ? 1 : 0), j = ci + (cf >= 0.5 ? 1 : 0);
+    const bool below = rf >= 0.5, right = cf >= 0.5;
+    const std::uint64_t i = ri + below, j = ci + right;
     // The share of pixel i: (fraction + 0.5) mod 1; at the outer edges the nearest
     // pixels keep it all.
-    const double fr = i == 0 ? 1 : i < Rows ? (rf >= 0.5 ? rf - 0.5 : rf + 0.5) : 0;
-    const double fc = j == 0 ? 1 : j < Columns ? (cf >= 0.5 ? cf - 0.5 : cf + 0.5) : 0;
+    double fr = rf + Shift[below], fc = cf + Shift[right];
+    if (i == 0 || i == Rows)
+        fr = i == 0 ? 1 : 0;
+    if (j == 0 || j == Columns)
+        fc = j == 0 ? 1 : 0;
     if (i > 0) {
         const double wa = (1 - fr) * weight;
         if (j > 0 && wa * (1 - fc) != 0)
