@@ -49,6 +49,7 @@ template <class Work> double Parallel(int threads, Work work) {
     }
     return *std::max_element(seconds.begin(), seconds.end());
 }
+
 const std::size_t Side = 1024;
 const std::size_t Hits = 4000000;
 const std::size_t BatchSize = 20000;
