@@ -36,6 +36,7 @@ MatrixDetector::MatrixDetector(const MatrixDetector& other)
     Current.Records.resize(BlockSize);
     if (Shared) {
         PlanePixels = other.PlanePixels;
+        PrefetchSpan = other.PrefetchSpan;
         RowLimit = other.RowLimit;
         ColumnLimit = other.ColumnLimit;
         return;
@@ -67,9 +68,11 @@ void MatrixDetector::AllocateCells(std::size_t planes, std::size_t fields) {
     Planes = planes;
     Fields = fields;
     PlanePixels = Rows * Columns;
+    PrefetchSpan = (SplitRegistration ? 2 : 1) * fields;
     RowLimit = double(Rows);
     ColumnLimit = double(Columns);
-    Cells.assign(planes * PlanePixels * fields, 0.0);
+    // A cell of slack: prefetching the right neighbour of the last pixel stays inside.
+    Cells.assign(planes * PlanePixels * fields + fields, 0.0);
     OwnTotals.Resize(TotalsClasses());
 }
 

@@ -99,8 +99,12 @@ protected:
             TouchedList.push_back(index);
         return cell;
     }
+    // Requests a cell, with SplitRegistration also its right neighbour: both ends, as
+    // they may straddle two cache lines.
     template <std::size_t fields> void PrefetchCell(std::size_t plane, std::uint64_t pixel) const {
-        __builtin_prefetch(Cells.data() + (plane * PlanePixels + pixel) * fields, 1);
+        const double* first = Cells.data() + (plane * PlanePixels + pixel) * fields;
+        __builtin_prefetch(first, 1);
+        __builtin_prefetch(first + PrefetchSpan - 1, 1);
     }
     bool IsSharedCopy() const { return Master != nullptr && Shared; }
     const MatrixDetector& MasterDetector() const { return Master != nullptr ? *Master : *this; }
@@ -178,6 +182,7 @@ private:
     bool TrackTouched = false;
     std::vector<std::uint64_t> TouchedList;
     std::uint64_t PlanePixels = 0;
+    std::size_t PrefetchSpan = 1; // doubles
 };
 
 inline void MatrixDetector::Register(double row, double column, TParticle& particle, double collimation) {
