@@ -76,13 +76,7 @@ std::unique_ptr<TBasicGeometricalObject> TImagePlaneDetector::Clone() const {
 void TImagePlaneDetector::RegisterPixel(std::uint64_t row, std::uint64_t column, const TParticle& particle,
                                         double weight) {
     CheckPixel(*this, row, column);
-    const std::uint32_t k = particle.InteractionCount;
-    if (!TotalOnly) {
-        if (ScatterOnly ? k == 0 || (OutputNumberOfInteractions > 0 && k != OutputNumberOfInteractions)
-                        : k > 0)
-            return;
-    }
-    *CellForUpdate(0, row * Columns + column) += EnergyImage ? particle.Energy * weight : weight;
+    AddToPixel(row * Columns + column, particle.InteractionCount, particle.Energy, weight);
 }
 
 void TImagePlaneDetector::WriteResults(const std::string& baseName, const ImageWriterOptions& options) const {
@@ -123,23 +117,7 @@ std::unique_ptr<TBasicGeometricalObject> TSimplePlaneDetector::Clone() const {
 void TSimplePlaneDetector::RegisterPixel(std::uint64_t row, std::uint64_t column, const TParticle& particle,
                                          double weight) {
     CheckPixel(*this, row, column);
-    const std::uint64_t pixel = row * Columns + column;
-    const double energy = particle.Energy * weight, square = weight * weight;
-    auto add = [&](std::size_t plane) {
-        double* cell = CellForUpdate(plane, pixel);
-        cell[0] += weight;
-        cell[1] += square;
-        cell[2] += energy;
-    };
-    const std::uint32_t k = particle.InteractionCount;
-    if (TotalOnly || k == 0) {
-        if (!ScatterOnly)
-            add(0);
-        return;
-    }
-    add(1);
-    if (k <= OutputNumberOfInteractions)
-        add(1 + k);
+    AddToPixel(row * Columns + column, particle.InteractionCount, particle.Energy, weight);
 }
 
 void TSimplePlaneDetector::WriteClass(const std::string& className, std::size_t plane, int plusPlane,

@@ -54,6 +54,29 @@ public:
 protected:
     TImagePlaneDetector() = default;
     TImagePlaneDetector(const TImagePlaneDetector&) = default;
+
+    void CommitRecords(const PendingRegistration* records, std::size_t count,
+                       DetectorTotals& totals) override {
+        CommitInOrder(*this, records, count, totals);
+    }
+
+private:
+    friend class MatrixDetector;
+
+    // Whether a particle with that many interactions belongs to the image.
+    bool Counts(std::uint32_t interactions) const {
+        if (TotalOnly)
+            return true;
+        if (!ScatterOnly)
+            return interactions == 0;
+        return interactions > 0 &&
+               (OutputNumberOfInteractions == 0 || interactions == OutputNumberOfInteractions);
+    }
+    void PrefetchPixel(std::uint64_t pixel, std::uint32_t) const { PrefetchCell<1>(0, pixel); }
+    void AddToPixel(std::uint64_t pixel, std::uint32_t interactions, double energy, double weight) {
+        if (Counts(interactions))
+            *CellForUpdate<1>(0, pixel) += EnergyImage ? energy * weight : weight;
+    }
 };
 
 // Count, square count and energy per pixel, for the primary (or total) radiation and
@@ -75,7 +98,42 @@ protected:
     TSimplePlaneDetector() = default;
     TSimplePlaneDetector(const TSimplePlaneDetector&) = default;
 
+    void CommitRecords(const PendingRegistration* records, std::size_t count,
+                       DetectorTotals& totals) override {
+        CommitInOrder(*this, records, count, totals);
+    }
+
 private:
+    friend class MatrixDetector;
+
+    // Plane 0 takes the primary particles (all with TotalOnly), plane 1 the scattered
+    // ones and plane 1 + k those with exactly k interactions.
+    void PrefetchPixel(std::uint64_t pixel, std::uint32_t interactions) const {
+        if (TotalOnly || interactions == 0) {
+            PrefetchCell<3>(0, pixel);
+            return;
+        }
+        PrefetchCell<3>(1, pixel);
+        if (interactions <= OutputNumberOfInteractions)
+            PrefetchCell<3>(1 + interactions, pixel);
+    }
+    void AddToPixel(std::uint64_t pixel, std::uint32_t interactions, double energy, double weight) {
+        const double energySum = energy * weight, square = weight * weight;
+        auto add = [&](std::size_t plane) {
+            double* cell = CellForUpdate<3>(plane, pixel);
+            cell[0] += weight;
+            cell[1] += square;
+            cell[2] += energySum;
+        };
+        if (TotalOnly || interactions == 0) {
+            if (!ScatterOnly)
+                add(0);
+            return;
+        }
+        add(1);
+        if (interactions <= OutputNumberOfInteractions)
+            add(1 + interactions);
+    }
     void WriteClass(const std::string& className, std::size_t plane, int plusPlane,
                     const ImageWriterOptions& options) const;
 };

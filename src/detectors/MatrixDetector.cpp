@@ -9,27 +9,23 @@
 
 namespace {
 
-// Clamps rounding at the edges into [0, count]; farther outside is an error.
-double CheckedCoordinate(double x, std::uint64_t count) {
-    const double n = double(count);
-    if (x >= 0 && x <= n)
+// Clamps rounding at the edges into [0, limit]; farther outside is an error.
+double CheckedCoordinate(double x, double limit) {
+    if (x >= 0 && x <= limit)
         return x;
     if (x < 0 && x >= -MatrixDetector::EdgeTolerance)
         return 0;
-    if (x > n && x <= n + MatrixDetector::EdgeTolerance)
-        return n;
+    if (x > limit && x <= limit + MatrixDetector::EdgeTolerance)
+        return limit;
     throw std::runtime_error("Invalid array index!");
-}
-
-// Integer part (the far edge belongs to the last pixel) and fraction in [0, 1].
-std::uint64_t PixelIndex(double x, std::uint64_t count) {
-    const auto index = std::uint64_t(x);
-    return index < count ? index : count - 1;
 }
 
 } // namespace
 
-MatrixDetector::MatrixDetector() : State(std::make_shared<CommitState>()) {}
+MatrixDetector::MatrixDetector() : State(std::make_shared<CommitState>()) {
+    // The master commits each registration at once, from a block of one.
+    Current.Records.resize(1);
+}
 
 MatrixDetector::MatrixDetector(const MatrixDetector& other)
     : TBasicDetector(other), Rows(other.Rows), Columns(other.Columns),
@@ -38,12 +34,16 @@ MatrixDetector::MatrixDetector(const MatrixDetector& other)
       Master(other.Master != nullptr ? other.Master : const_cast<MatrixDetector*>(&other)),
       State(other.State) {
     Current.Totals.Resize(TotalsClasses());
-    Current.Records.reserve(BlockSize);
-    if (Shared)
+    Current.Records.resize(BlockSize);
+    if (Shared) {
+        PlanePixels = other.PlanePixels;
+        PrefetchSpan = other.PrefetchSpan;
+        RowLimit = other.RowLimit;
+        ColumnLimit = other.ColumnLimit;
         return;
+    }
     AllocateCells(Planes, Fields);
     TrackTouched = true;
-    Touched.assign(Planes * Rows * Columns, 0);
 }
 
 void MatrixDetector::ReadMatrixKeys(const inifiles::TIniFileSection& section) {
@@ -68,7 +68,12 @@ void MatrixDetector::ReadMatrixKeys(const inifiles::TIniFileSection& section) {
 void MatrixDetector::AllocateCells(std::size_t planes, std::size_t fields) {
     Planes = planes;
     Fields = fields;
-    Cells.assign(planes * Rows * Columns * fields, 0.0);
+    PlanePixels = Rows * Columns;
+    PrefetchSpan = (SplitRegistration ? 2 : 1) * fields;
+    RowLimit = double(Rows);
+    ColumnLimit = double(Columns);
+    // A cell of slack: prefetching the right neighbour of the last pixel stays inside.
+    Cells.assign(planes * PlanePixels * fields + fields, 0.0);
     OwnTotals.Resize(TotalsClasses());
 }
 
@@ -77,105 +82,24 @@ void MatrixDetector::ClearData() {
     OwnTotals.Clear();
 }
 
-void MatrixDetector::Register(double row, double column, TParticle& particle, double collimation) {
-    PendingRegistration record;
-    record.Row = CheckedCoordinate(row, Rows);
-    record.Column = CheckedCoordinate(column, Columns);
-    // The model acts on what is registered, not on the particle, which goes on
-    // unchanged through a transparent detector.
-    record.Energy = particle.Energy;
-    record.Weight = particle.Weight;
-    if (!Model->IsIdeal())
-        Model->Apply(particle.Type, record.Energy, record.Weight, collimation);
-    record.Collimation = collimation;
-    record.InteractionCount = particle.InteractionCount;
-    record.Type = particle.Type;
-    if (Master == nullptr) {
-        Commit(record, OwnTotals);
-    } else {
-        // Copies gather blocks: a shared copy hands them over, a non-shared one sums
-        // them into its own planes; either way they are committed a block at a time.
-        Current.Records.push_back(record);
-        if (Current.Records.size() >= BlockSize) {
-            if (Shared)
-                Deliver(false);
-            else
-                CommitOwnRecords();
-        }
-    }
-    if (!Transparent)
-        particle.Status = StatusRegistered;
+void MatrixDetector::ClampToPlane(double& row, double& column) const {
+    row = CheckedCoordinate(row, RowLimit);
+    column = CheckedCoordinate(column, ColumnLimit);
 }
 
-void MatrixDetector::Commit(const PendingRegistration& record, DetectorTotals& totals) {
-    AddToTotals(totals, record.InteractionCount, record.Energy, record.Weight);
-    Scratch.Type = record.Type;
-    Scratch.Energy = record.Energy;
-    Scratch.Weight = record.Weight;
-    Scratch.InteractionCount = record.InteractionCount;
-    if (SplitRegistration)
-        SplitIntoPixels(record.Row, record.Column, Scratch);
+void MatrixDetector::BlockFull() {
+    if (Master == nullptr)
+        CommitRecords(Current.Records.data(), 1, OwnTotals);
+    else if (Shared)
+        Deliver(false);
     else
-        RegisterPixel(PixelIndex(record.Row, Rows), PixelIndex(record.Column, Columns), Scratch,
-                      record.Weight);
-}
-
-// Random pixels miss the cache: the cells of later records are requested while the
-// current one is added, so the misses overlap.
-void MatrixDetector::CommitRecords(const std::vector<PendingRegistration>& records, DetectorTotals& totals) {
-    const std::size_t ahead = 32, n = records.size();
-    for (std::size_t k = 0; k < n; ++k) {
-        if (k + ahead < n)
-            Prefetch(records[k + ahead]);
-        Commit(records[k], totals);
-    }
-}
-
-void MatrixDetector::Prefetch(const PendingRegistration& record) const {
-    const std::uint64_t pixels = Rows * Columns;
-    const std::uint64_t pixel = PixelIndex(record.Row, Rows) * Columns + PixelIndex(record.Column, Columns);
-    const double* cells = Cells.data();
-    __builtin_prefetch(cells + pixel * Fields, 1);
-    const std::uint32_t k = record.InteractionCount;
-    if (k > 0 && Planes > 1) {
-        __builtin_prefetch(cells + (pixels + pixel) * Fields, 1);
-        if (1 + k < Planes)
-            __builtin_prefetch(cells + ((1 + k) * pixels + pixel) * Fields, 1);
-    }
-    if (TrackTouched)
-        __builtin_prefetch(Touched.data() + pixel, 1);
+        CommitOwnRecords();
+    Current.Count = 0;
 }
 
 void MatrixDetector::CommitOwnRecords() {
-    CommitRecords(Current.Records, Current.Totals);
-    Current.Records.clear();
-}
-
-// Shares the weight bilinearly among the (up to) four pixels whose centres surround
-// the hit; at the outer edges the nearest pixels keep it all.
-void MatrixDetector::SplitIntoPixels(double row, double column, const TParticle& particle) {
-    const std::uint64_t ri = PixelIndex(row, Rows), ci = PixelIndex(column, Columns);
-    const double rf = row - double(ri), cf = column - double(ci);
-    // A hit exactly at a centre (fraction 0.5) belongs wholly to that pixel.
-    const std::uint64_t i = ri + (rf >= 0.5 ? 1 : 0), j = ci + (cf >= 0.5 ? 1 : 0);
-    // The share of pixel i: (fraction + 0.5) mod 1.
-    const double fr = i == 0 ? 1 : i < Rows ? (rf >= 0.5 ? rf - 0.5 : rf + 0.5) : 0;
-    const double fc = j == 0 ? 1 : j < Columns ? (cf >= 0.5 ? cf - 0.5 : cf + 0.5) : 0;
-    const double w = particle.Weight;
-    if (i > 0) {
-        const double wa = (1 - fr) * w;
-        if (j > 0 && wa * (1 - fc) != 0)
-            RegisterPixel(i - 1, j - 1, particle, (1 - fc) * wa);
-        if (j < Columns && wa * fc != 0)
-            RegisterPixel(i - 1, j, particle, fc * wa);
-    }
-    if (i < Rows) {
-        const double wb = fr * w;
-        if (j > 0 && wb * (1 - fc) != 0)
-            RegisterPixel(i, j - 1, particle, (1 - fc) * wb);
-        if (j < Columns && wb * fc != 0)
-            RegisterPixel(i, j, particle, fc * wb);
-    }
+    CommitRecords(Current.Records.data(), Current.Count, Current.Totals);
+    Current.Count = 0;
 }
 
 void MatrixDetector::BeginRun(std::uint64_t firstBatch) {
@@ -207,8 +131,10 @@ void MatrixDetector::Flush() {
         InBatch = false;
         return;
     }
-    std::lock_guard<std::mutex> guard(State->Lock);
-    CommitWaiting(true);
+    std::unique_lock<std::mutex> guard(State->Lock);
+    State->Idle.wait(guard, [this] { return !State->Committing; });
+    QueueWaiting(true);
+    CommitReady(guard);
 }
 
 // A copy hands its open buffer over and continues with a recycled one.
@@ -224,32 +150,32 @@ void MatrixDetector::Deliver(bool last) {
                 Current.CellValues.push_back(cell[f]);
                 cell[f] = 0;
             }
-            Touched[index] = 0;
         }
         TouchedList.clear();
     }
     Current.Batch = InBatch ? Batch : NoBatch;
     Current.Last = last;
     {
-        std::lock_guard<std::mutex> guard(State->Lock);
+        std::unique_lock<std::mutex> guard(State->Lock);
         Master->Accept(Current);
+        Master->CommitReady(guard);
     }
     Current.Totals.Resize(TotalsClasses());
-    Current.Records.reserve(BlockSize);
+    Current.Records.resize(BlockSize);
 }
 
 void MatrixDetector::Accept(Handover& part) {
+    CommitState& s = *State;
     Handover incoming = std::move(part);
     part = Handover();
-    if (!State->Pool.empty()) {
-        part = std::move(State->Pool.back());
-        State->Pool.pop_back();
+    if (!s.Pool.empty()) {
+        part = std::move(s.Pool.back());
+        s.Pool.pop_back();
     }
-    CommitState& s = *State;
     // Unordered hand-overs (no batch marked) and stragglers of batches already
-    // closed by a Flush are committed at once.
+    // closed by a Flush go at once.
     if (incoming.Batch == NoBatch || incoming.Batch < s.NextBatch) {
-        CommitHandover(incoming);
+        s.Ready.push_back(std::move(incoming));
         return;
     }
     if (incoming.Batch > s.NextBatch) {
@@ -257,15 +183,15 @@ void MatrixDetector::Accept(Handover& part) {
         return;
     }
     const bool last = incoming.Last;
-    CommitHandover(incoming);
+    s.Ready.push_back(std::move(incoming));
     if (!last)
         return;
     ++s.NextBatch;
-    CommitWaiting(false);
+    QueueWaiting(false);
 }
 
-// Commits waiting batches in order: those that can go next (all: everything).
-void MatrixDetector::CommitWaiting(bool all) {
+// Moves waiting batches to the ready queue in order: those that can go next (all: everything).
+void MatrixDetector::QueueWaiting(bool all) {
     CommitState& s = *State;
     while (!s.Waiting.empty()) {
         auto first = s.Waiting.begin();
@@ -274,7 +200,7 @@ void MatrixDetector::CommitWaiting(bool all) {
         bool ended = false;
         for (Handover& part : first->second) {
             ended = ended || part.Last;
-            CommitHandover(part);
+            s.Ready.push_back(std::move(part));
         }
         const std::uint64_t batch = first->first;
         s.Waiting.erase(first);
@@ -284,8 +210,29 @@ void MatrixDetector::CommitWaiting(bool all) {
     }
 }
 
+// One thread at a time commits the ready queue, in its order, without holding the
+// lock, so that the others can hand over meanwhile; it goes on while more arrives.
+void MatrixDetector::CommitReady(std::unique_lock<std::mutex>& guard) {
+    CommitState& s = *State;
+    if (s.Committing)
+        return;
+    s.Committing = true;
+    while (!s.Ready.empty()) {
+        std::swap(s.Ready, s.InCommit);
+        guard.unlock();
+        for (Handover& part : s.InCommit)
+            CommitHandover(part);
+        guard.lock();
+        for (Handover& part : s.InCommit)
+            Recycle(std::move(part));
+        s.InCommit.clear();
+    }
+    s.Committing = false;
+    s.Idle.notify_all();
+}
+
 void MatrixDetector::CommitHandover(Handover& part) {
-    CommitRecords(part.Records, OwnTotals);
+    CommitRecords(part.Records.data(), part.Count, OwnTotals);
     const std::size_t cells = part.CellIndices.size();
     for (std::size_t k = 0; k < cells; ++k) {
         if (k + 32 < cells)
@@ -296,11 +243,10 @@ void MatrixDetector::CommitHandover(Handover& part) {
             cell[f] += values[f];
     }
     OwnTotals.Merge(part.Totals);
-    Recycle(std::move(part));
 }
 
 void MatrixDetector::Recycle(Handover&& part) {
-    part.Records.clear();
+    part.Count = 0;
     part.CellIndices.clear();
     part.CellValues.clear();
     part.Totals.Clear();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <limits>
@@ -9,15 +10,15 @@
 #include <vector>
 
 #include "detectors/BasicDetector.h"
+#include "detectors/DetectorModel.h"
 #include "tracer/Particle.h"
 
-// One registration as a shared detector's thread copy queues it for the master.
+// One registration as a thread's copy queues it for committing.
 struct PendingRegistration {
     double Row = 0;    // row coordinate, pixel units
     double Column = 0; // column coordinate, pixel units
     double Energy = 0; // detected energy and weight (the model applied)
     double Weight = 0;
-    double Collimation = 0;
     std::uint32_t InteractionCount = 0;
     std::uint32_t Type = 0;
 };
@@ -28,10 +29,10 @@ struct PendingRegistration {
 // Threads: every tracer works on its own copy, which gathers registrations in blocks
 // of 1000. A shared copy hands the blocks to the master; a copy of a non-shared
 // detector sums them into its own planes and at the end of a batch hands over the
-// cells the batch touched. The master commits under its lock strictly in batch order,
-// so sums do not depend on the number of threads or their timing; later batches wait
-// (moved, not copied). Handed-over buffers are recycled, so steady registration
-// allocates nothing.
+// cells the batch touched. The master queues them under its lock strictly in batch
+// order, so sums do not depend on the number of threads or their timing; later batches
+// wait (moved, not copied). One thread at a time commits the queue, outside the lock.
+// Handed-over buffers are recycled, so steady registration allocates nothing.
 class MatrixDetector : public TBasicDetector {
 public:
     static constexpr std::size_t BlockSize = 1000;
@@ -42,6 +43,7 @@ public:
 
     // Applies the model and registers into pixels (row and column coordinates in
     // pixel units); a detector that is not transparent stops the particle.
+    // Inline: the tracer calls it for every particle that reaches a detector.
     void Register(double row, double column, TParticle& particle, double collimation);
     // Adds a particle's weight to one pixel. Concurrent calls for distinct pixels are
     // safe (ray casting); errors for indices outside the matrix.
@@ -80,14 +82,32 @@ protected:
     void ReadMatrixKeys(const inifiles::TIniFileSection& section);
     // The data of the master: `planes` matrices of cells of `fields` doubles.
     void AllocateCells(std::size_t planes, std::size_t fields);
-    // The cell a registration adds to (marked as touched in a non-shared copy).
-    double* CellForUpdate(std::size_t plane, std::uint64_t pixel) {
-        const std::uint64_t index = plane * Rows * Columns + pixel;
-        if (TrackTouched && !Touched[index]) {
-            Touched[index] = 1;
+
+    // Derived classes commit blocks through CommitInOrder, which inlines their
+    // `PrefetchPixel(pixel, interactions)` and `AddToPixel(pixel, interactions, energy,
+    // weight)`: one virtual call per block instead of one per pixel.
+    virtual void CommitRecords(const PendingRegistration* records, std::size_t count,
+                               DetectorTotals& totals) = 0;
+    template <class Detector>
+    static void CommitInOrder(Detector& detector, const PendingRegistration* records, std::size_t count,
+                              DetectorTotals& totals);
+
+    // The cell a registration adds to. A non-shared copy lists the cells its batch
+    // touched: a cell whose count is still zero may be new to the list (a repeat in the
+    // list only hands over zeros), which spares a separate map of touched cells.
+    template <std::size_t fields> double* CellForUpdate(std::size_t plane, std::uint64_t pixel) {
+        const std::uint64_t index = plane * PlanePixels + pixel;
+        double* cell = Cells.data() + index * fields;
+        if (TrackTouched && cell[0] == 0)
             TouchedList.push_back(index);
-        }
-        return Cells.data() + index * Fields;
+        return cell;
+    }
+    // Requests a cell, with SplitRegistration also its right neighbour: both ends, as
+    // they may straddle two cache lines.
+    template <std::size_t fields> void PrefetchCell(std::size_t plane, std::uint64_t pixel) const {
+        const double* first = Cells.data() + (plane * PlanePixels + pixel) * fields;
+        __builtin_prefetch(first, 1);
+        __builtin_prefetch(first + PrefetchSpan - 1, 1);
     }
     bool IsSharedCopy() const { return Master != nullptr && Shared; }
     const MatrixDetector& MasterDetector() const { return Master != nullptr ? *Master : *this; }
@@ -95,6 +115,9 @@ protected:
 
     std::size_t Planes = 0;
     std::size_t Fields = 0;
+    // Rows and Columns as doubles, for the coordinates of every registration.
+    double RowLimit = 0;
+    double ColumnLimit = 0;
 
 private:
     static constexpr std::uint64_t NoBatch = std::numeric_limits<std::uint64_t>::max();
@@ -102,8 +125,9 @@ private:
     // What a copy hands to the master at once.
     struct Handover {
         std::uint64_t Batch = NoBatch;
-        bool Last = false; // the batch ends with this one
-        std::vector<PendingRegistration> Records;
+        bool Last = false;                        // the batch ends with this one
+        std::vector<PendingRegistration> Records; // BlockSize slots (the master's: one)
+        std::size_t Count = 0;                    // of them filled
         std::vector<std::uint64_t> CellIndices;
         std::vector<double> CellValues;
         DetectorTotals Totals;
@@ -112,19 +136,42 @@ private:
         std::mutex Lock;
         std::uint64_t NextBatch = 0;
         std::map<std::uint64_t, std::vector<Handover>> Waiting;
+        // What can be committed, in order; a committing thread works on InCommit.
+        std::vector<Handover> Ready;
+        std::vector<Handover> InCommit;
+        bool Committing = false;
+        std::condition_variable Idle;
         std::vector<Handover> Pool;
     };
 
-    void Commit(const PendingRegistration& record, DetectorTotals& totals);
-    void CommitRecords(const std::vector<PendingRegistration>& records, DetectorTotals& totals);
-    void Prefetch(const PendingRegistration& record) const;
+    // The integer part of a checked coordinate; the far edge belongs to the last pixel.
+    static std::uint64_t PixelIndex(double x, std::uint64_t count) {
+        const auto index = std::uint64_t(std::int64_t(x));
+        return index < count ? index : count - 1;
+    }
+    // Out of the way of Register: coordinates outside the plane and a full block.
+    void ClampToPlane(double& row, double& column) const;
+    void BlockFull();
+    // The pixel a registration adds to, with SplitRegistration the upper left of the
+    // four it is shared among (see SplitIntoPixels).
+    std::uint64_t FirstPixel(double row, double column) const {
+        std::uint64_t ri = PixelIndex(row, Rows), ci = PixelIndex(column, Columns);
+        if (SplitRegistration) {
+            ri -= std::uint64_t(ri > 0) & std::uint64_t(row - double(ri) < 0.5);
+            ci -= std::uint64_t(ci > 0) & std::uint64_t(column - double(ci) < 0.5);
+        }
+        return ri * Columns + ci;
+    }
+    // Shares a weight bilinearly among the (up to) four pixels whose centres surround
+    // the hit: add(pixel, share) for each share that is not zero.
+    template <class Add> void SplitIntoPixels(double row, double column, double weight, Add add) const;
     void CommitOwnRecords();
-    void SplitIntoPixels(double row, double column, const TParticle& particle);
     void Deliver(bool last);
     // Master side, under the lock: takes `part` and leaves a recycled buffer in it.
     void Accept(Handover& part);
+    void QueueWaiting(bool all);
+    void CommitReady(std::unique_lock<std::mutex>& guard);
     void CommitHandover(Handover& part);
-    void CommitWaiting(bool all);
     void Recycle(Handover&& part);
 
     MatrixDetector* Master = nullptr;
@@ -136,7 +183,99 @@ private:
     bool InBatch = false;
     std::uint64_t Batch = 0;
     bool TrackTouched = false;
-    std::vector<std::uint8_t> Touched;
     std::vector<std::uint64_t> TouchedList;
-    TParticle Scratch;
+    std::uint64_t PlanePixels = 0;
+    std::size_t PrefetchSpan = 1; // doubles
 };
+
+inline void MatrixDetector::Register(double row, double column, TParticle& particle, double collimation) {
+    if (!(row >= 0 && row <= RowLimit && column >= 0 && column <= ColumnLimit))
+        ClampToPlane(row, column);
+    PendingRegistration& record = Current.Records[Current.Count];
+    record.Row = row;
+    record.Column = column;
+    // The model acts on what is registered, not on the particle, which goes on
+    // unchanged through a transparent detector.
+    record.Energy = particle.Energy;
+    record.Weight = particle.Weight;
+    if (!Model->IsIdeal())
+        Model->Apply(particle.Type, record.Energy, record.Weight, collimation);
+    record.InteractionCount = particle.InteractionCount;
+    record.Type = particle.Type;
+    // Copies gather blocks: a shared copy hands them over, a non-shared one sums them
+    // into its own planes; either way they are committed a block at a time.
+    if (Master == nullptr || ++Current.Count == BlockSize)
+        BlockFull();
+    if (!Transparent)
+        particle.Status = StatusRegistered;
+}
+
+template <class Add>
+void MatrixDetector::SplitIntoPixels(double row, double column, double weight, Add add) const {
+    // Which side of its pixel's centre a hit lies on is random: lookups and flags, not
+    // branches that would be mispredicted every other time.
+    static constexpr double Shift[2] = {0.5, -0.5};
+    const std::uint64_t ri = PixelIndex(row, Rows), ci = PixelIndex(column, Columns);
+    const double rf = row - double(ri), cf = column - double(ci);
+    // A hit exactly at a centre (fraction 0.5) belongs wholly to that pixel.
+    const bool below = rf >= 0.5, right = cf >= 0.5;
+    const std::uint64_t i = ri + below, j = ci + right;
+    // The share of pixel i: (fraction + 0.5) mod 1; at the outer edges the nearest
+    // pixels keep it all.
+    double fr = rf + Shift[below], fc = cf + Shift[right];
+    if (i == 0 || i == Rows)
+        fr = i == 0 ? 1 : 0;
+    if (j == 0 || j == Columns)
+        fc = j == 0 ? 1 : 0;
+    if (i > 0) {
+        const double wa = (1 - fr) * weight;
+        if (j > 0 && wa * (1 - fc) != 0)
+            add((i - 1) * Columns + j - 1, (1 - fc) * wa);
+        if (j < Columns && wa * fc != 0)
+            add((i - 1) * Columns + j, fc * wa);
+    }
+    if (i < Rows) {
+        const double wb = fr * weight;
+        if (j > 0 && wb * (1 - fc) != 0)
+            add(i * Columns + j - 1, (1 - fc) * wb);
+        if (j < Columns && wb * fc != 0)
+            add(i * Columns + j, fc * wb);
+    }
+}
+
+// Random pixels miss the cache: the cells of later records are requested while the
+// current one is added, so that the misses overlap. Committing, not registering, works
+// out the pixels, which keeps the registering thread's work short. Totals take the
+// whole weight.
+template <class Detector>
+void MatrixDetector::CommitInOrder(Detector& detector, const PendingRegistration* records, std::size_t count,
+                                   DetectorTotals& totals) {
+    constexpr std::size_t ahead = 16;
+    std::uint64_t pixels[ahead];
+    const bool split = detector.SplitRegistration;
+    const std::uint64_t columns = detector.Columns, lastRow = detector.PlanePixels - columns;
+    auto request = [&](std::size_t k) {
+        const PendingRegistration& r = records[k];
+        const std::uint64_t pixel = detector.FirstPixel(r.Row, r.Column);
+        pixels[k % ahead] = pixel;
+        detector.PrefetchPixel(pixel, r.InteractionCount);
+        if (split && pixel < lastRow)
+            detector.PrefetchPixel(pixel + columns, r.InteractionCount);
+    };
+    for (std::size_t k = 0; k < ahead && k < count; ++k)
+        request(k);
+    for (std::size_t k = 0; k < count; ++k) {
+        const std::uint64_t pixel = pixels[k % ahead];
+        if (k + ahead < count)
+            request(k + ahead);
+        const PendingRegistration& r = records[k];
+        detector.AddToTotals(totals, r.InteractionCount, r.Energy, r.Weight);
+        if (!split) {
+            detector.AddToPixel(pixel, r.InteractionCount, r.Energy, r.Weight);
+            continue;
+        }
+        detector.SplitIntoPixels(r.Row, r.Column, r.Weight, [&](std::uint64_t cell, double share) {
+            detector.AddToPixel(cell, r.InteractionCount, r.Energy, share);
+        });
+    }
+}

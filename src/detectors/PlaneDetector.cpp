@@ -27,6 +27,25 @@ std::uint64_t PixelsAlong(double length, double pitch) {
     return std::uint64_t(std::floor(length / pitch + 0.5));
 }
 
+// Detect, inlined into both transports: it runs for every particle that reaches a plane.
+inline int DetectOnPlane(TPlaneDetector& plane, TParticle& particle) {
+    const DetectorModel& model = *plane.Model;
+    if (!model.Accepts(particle.Type))
+        return -1;
+    double cosine = 1;
+    if (model.IsAngleCorrected() || plane.CosHalfCone > -1) {
+        // Only here does the cosine need an address.
+        double c = 1;
+        if (!plane.Collimate(particle, c))
+            return -1;
+        cosine = c;
+    }
+    double row = 0, column = 0;
+    plane.PixelCoordinates(particle.Position, row, column);
+    plane.Register(row, column, particle, cosine);
+    return TPlaneDetector::Detection;
+}
+
 } // namespace
 
 void TPlaneDetector::ReadPlaneKeys(const inifiles::TIniFileSection& section, IScene& scene) {
@@ -88,8 +107,8 @@ void TPlaneDetector::SetCorners(const TCoord<double>& a, const TCoord<double>& b
 
 void TPlaneDetector::PixelCoordinates(const TCoord<double>& point, double& row, double& column) const {
     const TCoord<double> q = point - A;
-    row = Dot(q, DualAC) * double(Rows);
-    column = Dot(q, DualAB) * double(Columns);
+    row = Dot(q, DualAC) * RowLimit;
+    column = Dot(q, DualAB) * ColumnLimit;
 }
 
 void TPlaneDetector::Intersect(const geometry::Ray& ray, std::vector<geometry::Hit>& hits, double) const {
@@ -139,26 +158,18 @@ bool TPlaneDetector::Collimate(const TParticle& particle, double& cosine) const 
 }
 
 int TPlaneDetector::Detect(TParticle& particle) {
-    if (!Model->Accepts(particle.Type))
-        return -1;
-    double cosine = 1;
-    if ((Model->IsAngleCorrected() || CosHalfCone > -1) && !Collimate(particle, cosine))
-        return -1;
-    double row = 0, column = 0;
-    PixelCoordinates(particle.Position, row, column);
-    Register(row, column, particle, cosine);
-    return Detection;
+    return DetectOnPlane(*this, particle);
 }
 
 int TPlaneDetector::Transport(TParticle& particle, const geometry::Segment& entry, double,
                               TRandomNumbersGenerator&, std::deque<std::unique_ptr<TParticle>>&) {
     particle.Move(entry.From);
-    return Detect(particle);
+    return DetectOnPlane(*this, particle);
 }
 
 int TPlaneDetector::TransportElectron(TParticle& particle, TRandomNumbersGenerator&,
                                       std::deque<std::unique_ptr<TParticle>>&) {
-    return Detect(particle);
+    return DetectOnPlane(*this, particle);
 }
 
 TCoord<double> TPlaneDetector::GetPixelPosition(std::uint64_t index, TRandomNumbersGenerator& rng) const {

@@ -29,19 +29,15 @@ void TPlaneAngle::SetAngle(double sinValue, double cosValue) {
     CosValid = true;
 }
 
-double TPlaneAngle::Sin() const {
-    if (!SinValid) {
-        SinValue = std::sin(Angle);
-        SinValid = true;
-    }
+double TPlaneAngle::ComputeSin() const {
+    SinValue = std::sin(Angle);
+    SinValid = true;
     return SinValue;
 }
 
-double TPlaneAngle::Cos() const {
-    if (!CosValid) {
-        CosValue = std::cos(Angle);
-        CosValid = true;
-    }
+double TPlaneAngle::ComputeCos() const {
+    CosValue = std::cos(Angle);
+    CosValid = true;
     return CosValue;
 }
 

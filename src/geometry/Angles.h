@@ -14,11 +14,15 @@ public:
     void SetAngle(double value);
     void SetAngle(double sinValue, double cosValue);
 
-    double Sin() const;
-    double Cos() const;
+    // Inline while cached: particles read their direction on every step.
+    double Sin() const { return SinValid ? SinValue : ComputeSin(); }
+    double Cos() const { return CosValid ? CosValue : ComputeCos(); }
     double GetAngle() const;
 
 private:
+    double ComputeSin() const;
+    double ComputeCos() const;
+
     mutable double SinValue = 0;
     mutable double CosValue = 1;
     mutable double Angle = 0;

@@ -13,10 +13,12 @@
 namespace {
 
 const std::uint64_t Batches = 40;
-const int PerBatch = 700;
+// More than a block, so that batches are handed over in several parts.
+const int PerBatch = 2300;
 
 // Every cell value and every total of a run in which `threads` tracers take the
-// batches in whatever order they get them, with random delays.
+// batches in whatever order they get them, with random delays. Some weights are zero
+// and some cancel, so that cells of a non-shared copy return to zero within a batch.
 std::vector<double> RunBatches(bool shared, int threads) {
     DetectorScene scene(
         std::string("[Object]\nObjectType = PlaneDetector\nVertexA = (0, 0, 0)\nSide1 = (4, 0, 0)\n"
@@ -35,8 +37,14 @@ std::vector<double> RunBatches(bool shared, int threads) {
         std::uniform_real_distribution<double> u(0, 1);
         d.BeginBatch(std::uint64_t(b));
         for (int k = 0; k < PerBatch; ++k) {
-            TParticle p = Photon(10 + 90 * u(random), 0.1 + u(random), std::uint32_t(random() % 4));
-            d.Register(16 * u(random), 16 * u(random), p, 1);
+            const double weight = k % 7 == 0 ? 0 : 0.1 + u(random);
+            TParticle p = Photon(10 + 90 * u(random), weight, std::uint32_t(random() % 4));
+            const double row = 16 * u(random), column = 16 * u(random);
+            d.Register(row, column, p, 1);
+            if (k % 11 == 0) {
+                p.Weight = -weight;
+                d.Register(row, column, p, 1);
+            }
             if (random() % 200 == 0)
                 std::this_thread::sleep_for(std::chrono::microseconds(random() % 300));
         }
