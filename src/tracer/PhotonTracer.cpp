@@ -168,7 +168,8 @@ bool TPhotonTracer::ScoreDetector(const TParticle& photon, const geometry::Segme
 
 void TPhotonTracer::TracePhoton(TParticle& photon) {
     const bool splitting = Settings.UsePhotonSplitting;
-    while (true) {
+    // A secondary born after its parent's last allowed interaction is not followed.
+    while (!IsDead(photon)) {
         if (photon.Energy < Settings.MinEnergy) {
             if (!Listeners.empty()) {
                 TParticle absorbed = photon;
@@ -226,8 +227,6 @@ void TPhotonTracer::TracePhoton(TParticle& photon) {
             if (code != -1)
                 Notify(before, photon, code);
         }
-        if (IsDead(photon))
-            break;
     }
     ++Count.Photons;
 }
