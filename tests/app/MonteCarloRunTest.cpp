@@ -146,3 +146,36 @@ TEST(MonteCarloRun, InterruptAsksToQuitAndAnAcceptedQuitWritesResults) {
     EXPECT_NE(r.out.find("Finished writing results.\n"), std::string::npos);
     EXPECT_EQ(r.out.find("New total number of particles"), std::string::npos);
 }
+
+TEST(MonteCarloRun, ConeBeamShadowFollowsBeerLambertAndTheOpenFieldItsFactor) {
+    // 60 keV from 20 cm before a 1 cm water slab that covers the panel's first columns
+    // (x < -1 cm at the slab), 9 x 9 pixels of a 6 cm panel 30 cm from the source.
+    testutil::TempDir dir;
+    const std::string task = "StartImmediately = true\nNumberOfParticles = 200000\nBatchSize = 1000\n"
+                             "RandomSeed = 3\n[EndApplicationTask]\n[DataSources]\nMaterialsFileName = " +
+                             kMaterials + "\n[EndDataSources]\n[ApplicationTask]\n";
+    const std::string source =
+        "[Object]\nObjectType = Source\nEnergy = 60\nConeAngle = 0.2\nBaseCenter = (0, 0, -20)\n[EndObject]\n";
+    const std::string panel = "[Object]\nObjectType = PlaneDetector\nBaseCenter = (0, 0, 10)\nSide1 = (6, 0, 0)\n"
+                              "Side2 = (0, 6, 0)\nPixelColumns = 9\nPixelRows = 9\n[EndObject]\n";
+    const std::string slab = "[Object]\nObjectType = Part\nMaterialName = Water\nVertexA = (-11, -10, 0)\n"
+                             "Side1 = (10, 0, 0)\nSide2 = (0, 20, 0)\nSide3 = (0, 0, 1)\n[EndObject]\n";
+    const auto config = [&](const std::string& objects) {
+        return "[ApplicationTask]\n" + task + "[EndApplicationTask]\n[Objects]\n" + objects + "[EndObjects]\n";
+    };
+    WriteFile(dir.File("open.ini"), config(source + panel));
+    WriteFile(dir.File("slab.ini"), config(source + slab + panel));
+    for (const char* name : {"open.ini", "slab.ini"}) {
+        const auto r = testutil::RunTarvo({name}, "", 60.0, dir.Path());
+        ASSERT_EQ(r.exitCode, 0) << r.err;
+    }
+    const std::string results = ReadFile(dir.File("open/open.ini_results.txt"));
+    const std::string label = "Normalization Factor (Detector Center, Only 1st Source Considered): ";
+    const std::size_t at = results.find(label);
+    ASSERT_NE(at, std::string::npos) << results;
+    const std::string factor = results.substr(at + label.size(), results.find('\n', at) - at - label.size());
+    const auto r = testutil::RunPython(ReadFile(std::string(TARVO_TEST_DATA) + "/tracer/check_shadow.py"),
+                                       {dir.File("open/open.ini"), dir.File("slab/slab.ini"), "1", "60", "30", "6",
+                                        "9", factor});
+    EXPECT_EQ(r.out, "ok\n") << r.err;
+}
