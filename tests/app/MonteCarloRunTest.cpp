@@ -179,3 +179,25 @@ TEST(MonteCarloRun, ConeBeamShadowFollowsBeerLambertAndTheOpenFieldItsFactor) {
                                         "9", factor});
     EXPECT_EQ(r.out, "ok\n") << r.err;
 }
+
+TEST(MonteCarloRun, SuspendAndResumeInsideASingleBatchChangeNothing) {
+    testutil::TempDir dir;
+    const std::string task = "NumberOfParticles = 1e6\nBatchSize = 1000000\n";
+    const auto fresh = Unattended(dir, "fresh", task, "2");
+    ASSERT_EQ(fresh.exitCode, 0) << fresh.err;
+    WriteFile(dir.File("paused.ini"), SlabRun(task));
+    testutil::ChildProcess child(TARVO_EXE, {"--threads", "2", "paused.ini"}, dir.Path());
+    ASSERT_TRUE(child.WaitForOutput("Ready.\n"));
+    child.Write("start\n");
+    ASSERT_TRUE(child.WaitForOutput("Calculations running.\n")) << child.Out();
+    child.Write("suspend\n");
+    ASSERT_TRUE(child.WaitForOutput("Calculations suspended.\n")) << child.Out();
+    child.Write("status\n");
+    ASSERT_TRUE(WaitForCount(child, "% traced in ", 1)) << child.Out();
+    child.Write("resume\n");
+    ASSERT_TRUE(child.WaitForOutput("New total number of particles to trace")) << child.Out();
+    const auto r = child.Finish("stop\ny\nquit\ny\n", 30.0);
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.out.find("Calculations finished.\n"), std::string::npos);
+    EXPECT_TRUE(Images(dir, "fresh") == Images(dir, "paused"));
+}
