@@ -219,13 +219,12 @@ void TMonteCarloRun::TraceOnThread(int thread) {
             paused = false;
         }
     } catch (const std::exception& e) {
-#pragma omp critical(TarvoRunError)
-        if (Error.empty())
-            Error = e.what();
-        Failed = true;
-        if (tracer)
-            tracer->EndBatch();
+        Fail(e.what());
+    } catch (...) {
+        Fail("Unknown error in a tracer thread");
     }
+    if (Failed && tracer)
+        tracer->EndBatch();
     if (tracer) {
         tracer->FlushDetectors();
 #pragma omp critical(TarvoTracers)
@@ -244,6 +243,13 @@ void TMonteCarloRun::TraceOnThread(int thread) {
     } else {
         SetBackgroundMode(false);
     }
+}
+
+void TMonteCarloRun::Fail(const std::string& text) {
+#pragma omp critical(TarvoRunError)
+    if (Error.empty())
+        Error = text;
+    Failed = true;
 }
 
 void TMonteCarloRun::Pump() {

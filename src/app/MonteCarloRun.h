@@ -62,6 +62,8 @@ private:
     // The master's share of serving the application while it traces or waits.
     void Pump();
     bool TakeBatch(Batch& batch);
+    // Records the first error of any thread; the run then stops like Stop.
+    void Fail(const std::string& text);
     void SetState(std::int32_t state);
     void UpdateProgress(bool force);
     double ElapsedSeconds() const;

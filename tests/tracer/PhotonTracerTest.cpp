@@ -209,3 +209,17 @@ TEST(PhotonTracer, ElectronsCrossVoidPartsButStopInWater) {
         EXPECT_EQ(scene.Detector().PrimaryCount() > 0, c.reaches) << c.material;
     }
 }
+
+TEST(PhotonTracer, TargetPixelsSendEveryHistoryToItsPixel) {
+    // A wide cone misses most of a small 2 x 3 panel; aimed at the pixels every history hits.
+    const std::string objects =
+        Object("ObjectType = Source\nEnergy = 60\nConeAngle = 1.5\nBaseCenter = (0, 0, -10)\n") +
+        Object("ObjectType = PlaneDetector\nBaseCenter = (0, 0, 5)\nSide1 = (3, 0, 0)\nSide2 = (0, 2, 0)\n"
+               "PixelColumns = 3\nPixelRows = 2\n");
+    TracerScene aimed(objects, "TargetPixels = true\n");
+    aimed.Trace(600);
+    EXPECT_EQ(aimed.Detector().PrimaryCount(), 600.0);
+    TracerScene cone(objects);
+    cone.Trace(600);
+    EXPECT_LT(cone.Detector().PrimaryCount(), 600.0);
+}
