@@ -1,5 +1,6 @@
 #include "tracer/PhotonTracer.h"
 
+#include <algorithm>
 #include <cmath>
 #include <stdexcept>
 #include <string>
@@ -26,8 +27,10 @@ TPhotonTracer::TPhotonTracer(const IScene& scene, const TTracerSettings& setting
     : SceneCopy(scene.Clone()), Settings(settings), Rng(prototype.Spawn(prototype.Seed())) {
     for (std::size_t i = 0; i < SceneCopy->PartCount(); ++i)
         AsPart(SceneCopy->GetPart(i)).SetModel(Settings.Model);
-    for (std::size_t i = 0; i < SceneCopy->SourceCount(); ++i)
+    for (std::size_t i = 0; i < SceneCopy->SourceCount(); ++i) {
         Sources.push_back(&AsSource(SceneCopy->GetSource(i)));
+        SimpleSources.push_back(dynamic_cast<TSimpleSource*>(Sources.back()));
+    }
     for (std::size_t i = 0; i < SceneCopy->DetectorCount(); ++i) {
         Detectors.push_back(&AsDetector(SceneCopy->GetDetector(i)));
         PixelTotal += Detectors.back()->GetPixelCount();
@@ -68,18 +71,18 @@ void TPhotonTracer::FlushDetectors() {
 TParticle* TPhotonTracer::Emit(std::uint64_t n) {
     const std::uint64_t sources = Sources.size();
     if (Settings.TargetPixels && PixelTotal > 0) {
-        TBasicSource* source = Sources[(n / PixelTotal) % sources];
+        const std::uint64_t index = (n / PixelTotal) % sources;
         std::uint64_t pixel = n % PixelTotal;
         std::size_t d = 0;
         while (pixel >= Detectors[d]->GetPixelCount()) pixel -= Detectors[d++]->GetPixelCount();
-        CurrentSource = dynamic_cast<TSimpleSource*>(source);
+        CurrentSource = SimpleSources[index];
         if (CurrentSource == nullptr)
-            throw std::runtime_error(std::string("TargetPixels needs simple sources, not ") + source->GetTypeName());
+            throw std::runtime_error(std::string("TargetPixels needs simple sources, not ") +
+                                     Sources[index]->GetTypeName());
         return CurrentSource->EmitToward(Detectors[d]->GetPixelPosition(pixel, *Rng), *Rng);
     }
-    TBasicSource* source = Sources[n % sources];
-    CurrentSource = dynamic_cast<TSimpleSource*>(source);
-    return source->Emit(*Rng);
+    CurrentSource = SimpleSources[n % sources];
+    return Sources[n % sources]->Emit(*Rng);
 }
 
 void TPhotonTracer::EmitAndTrace(std::uint64_t n) {
@@ -238,7 +241,7 @@ void TPhotonTracer::ScoreTraces(const TParticle& photon) {
     if (!anyDetector)
         return;
     const bool lines = Settings.TracesPerEmission == 0 && CurrentSource != nullptr;
-    const std::uint64_t n = lines ? CurrentSource->GetLineCount() : Settings.TracesPerEmission;
+    const std::uint64_t n = lines ? CurrentSource->GetLineCount() : std::max<std::uint64_t>(1, Settings.TracesPerEmission);
     TraceWeights.assign(segments.size(), 0.0);
     TraceEnergies.assign(segments.size(), 0.0);
     for (std::uint64_t i = 0; i < n; ++i) {

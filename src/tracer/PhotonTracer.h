@@ -112,6 +112,9 @@ private:
     TTracerSettings Settings;
     std::unique_ptr<TRandomNumbersGenerator> Rng;
     std::vector<TBasicSource*> Sources;
+    // The same sources as simple sources (null for other kinds): expected-value
+    // traces and target pixels need their energies and aimed emission.
+    std::vector<TSimpleSource*> SimpleSources;
     std::vector<TBasicDetector*> Detectors;
     std::vector<TParticleListener*> Listeners;
     TSimpleSource* CurrentSource = nullptr;
