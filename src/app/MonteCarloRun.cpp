@@ -173,8 +173,10 @@ void TMonteCarloRun::TraceOnThread(int thread) {
         else
             SetBackgroundMode(true);
         SetThreadNice(Nice);
+        TTracerSettings settings = MakeTracerSettings(Parameters);
+        settings.Report = [this](const std::string& text) { Display(text, true); };
 #pragma omp critical(TarvoTracers)
-        tracer = std::make_unique<TPhotonTracer>(Scene, MakeTracerSettings(Parameters), *Prototype);
+        tracer = std::make_unique<TPhotonTracer>(Scene, settings, *Prototype);
         if (master)
             SetState(kRunning);
         Batch batch;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <iostream>
 #include <stdexcept>
 #include <string>
 
@@ -323,7 +324,8 @@ void TPhotonTracer::Notify(const TParticle& before, const TParticle& particle, i
 }
 
 void TPhotonTracer::Post(const std::string& text) {
-    const geometry::MessageSink& sink = SceneCopy->GetMessageSink();
-    if (sink)
-        sink(text, true);
+    if (Settings.Report)
+        Settings.Report(text);
+    else
+        std::cerr << text << std::endl;
 }

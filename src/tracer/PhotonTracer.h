@@ -1,7 +1,9 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "tracer/Particle.h"
@@ -34,6 +36,9 @@ struct TTracerSettings {
     bool ResetInteractionCount = false;
     bool ResetInteractionCountFirst = false;
     const interactions::TPhotonInteractionsModel* Model = nullptr;
+    // Receives the errors that only drop a particle (from any tracer thread); they
+    // go to the standard error stream when empty.
+    std::function<void(const std::string&)> Report;
 };
 
 // The six figures a tracer counts and the run driver sums.
