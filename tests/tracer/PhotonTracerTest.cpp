@@ -223,3 +223,16 @@ TEST(PhotonTracer, TargetPixelsSendEveryHistoryToItsPixel) {
     cone.Trace(600);
     EXPECT_LT(cone.Detector().PrimaryCount(), 600.0);
 }
+
+TEST(PhotonTracer, PositronsStoppedInWaterAnnihilateIntoTwoPhotons) {
+    std::string objects = SlabScene("Water", 1, 60);
+    objects.replace(objects.find("Energy = "), 0, "ParticleType = Positron\n");
+    TracerScene scene(objects);
+    const TTracerCounters counters = scene.Trace(100);
+    EXPECT_EQ(counters.Positrons, 100u);
+    EXPECT_EQ(counters.Photons, 200u);
+    // One photon of each back-to-back pair heads for the wide panel behind the slab.
+    const double reaching = scene.Detector().ScatteredCount(0) + scene.Detector().PrimaryCount();
+    EXPECT_GT(reaching, 50);
+    EXPECT_LT(reaching, 100);
+}
