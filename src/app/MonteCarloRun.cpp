@@ -203,8 +203,7 @@ void TMonteCarloRun::TraceOnThread(int thread) {
                     paused = true;
                     if (master)
                         Pump();
-                    else
-                        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+                    std::this_thread::sleep_for(std::chrono::milliseconds(master ? 10 : 100));
                     continue;
                 }
                 if (paused)
