@@ -59,13 +59,13 @@ class TTraceableObject : public TBasicGeometricalObject {
 public:
     virtual double SegmentLength(const geometry::Segment& segment) const;
 
+    // Mean free paths along the segment at that energy; objects of no thickness
+    // (plane detectors) add none.
+    virtual double GetOpticalThickness(const geometry::Segment& /*entry*/, double /*energy*/) const { return 0; }
     // What happens when the tracer hands a particle to the object: a photon whose
     // remaining optical depth runs out in the segment `entry` (parts), or that reaches
     // it (detectors); and an electron or positron entering it. The result is the event
     // code, -1 for nothing to report; the base stops an electron it cannot carry.
-    // Mean free paths along the segment at that energy; objects of no thickness
-    // (plane detectors) add none.
-    virtual double GetOpticalThickness(const geometry::Segment& /*entry*/, double /*energy*/) const { return 0; }
     virtual int Transport(TParticle& particle, const geometry::Segment& entry, double opticalDepth,
                           TRandomNumbersGenerator& rng, std::deque<std::unique_ptr<TParticle>>& secondaries);
     virtual int TransportElectron(TParticle& particle, TRandomNumbersGenerator& rng,
