@@ -1,5 +1,6 @@
 #include "app/TarvoApplication.h"
 
+#include "app/MonteCarloRun.h"
 #include "app/ObjectTypes.h"
 #include "app/RayCasting.h"
 #include "app/SystemUtils.h"
@@ -14,6 +15,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <functional>
@@ -155,7 +157,10 @@ void TTarvoApplication::Idle() {
         QuitUnattended();
         return;
     }
-    if (!driver_ || driver_->GetState() != TMonteCarloAlgorithm::kRunning)
+    // The run pumps this loop between its histories: it must not sleep while tracing.
+    const std::int32_t driverState = driver_ ? driver_->GetState() : 0;
+    if (driverState != TMonteCarloAlgorithm::kRunning && driverState != TMonteCarloAlgorithm::kAllBatchesHandedOut &&
+        driverState != TMonteCarloAlgorithm::kTracersStarting && driverState != TMonteCarloAlgorithm::kResumeRequested)
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
 }
 
@@ -498,9 +503,62 @@ bool TTarvoApplication::Start() {
     DisplayText("Starting calculations...");
     if (parameters_.RayCasting)
         return StartRayCasting();
-    DisplayText("Can not start calculations: the Monte Carlo run is not available yet.", true);
-    state_ = kInitialized;
-    return false;
+    StartMonteCarlo();
+    return true;
+}
+
+void TTarvoApplication::StartMonteCarlo() {
+    driver_.reset();
+    auto run = std::make_unique<TMonteCarloRun>(*this, *scene_, parameters_, ResultPrefix(), nice_);
+    TMonteCarloRun& started = *run;
+    driver_ = std::move(run);
+    started.Start();
+}
+
+void TTarvoApplication::AskNewTotal() {
+    const std::uint64_t defaultTotal = 10 * parameters_.NumberOfParticles;
+    std::uint64_t total = 0;
+    for (;;) {
+        const std::string answer =
+            ToLower(TrimWhite(ui_.GetString("New total number of particles to trace", FormatCount(defaultTotal))));
+        if (answer == "quit") {
+            if (Quit())
+                return;
+            continue;
+        }
+        if (answer == "stop") {
+            if (IsAttended() && !AskYesNo("This will stop calculations completely. Do you want to stop?"))
+                continue;
+            return;
+        }
+        if (answer == "start" || answer == "resume") {
+            total = defaultTotal;
+            break;
+        }
+        std::istringstream number(answer);
+        double value = 0;
+        if (number >> value && value >= 0 && value == std::floor(value) && value < 1.8e19) {
+            total = std::uint64_t(value);
+            break;
+        }
+        DisplayText("Not a number of particles: " + answer, true);
+        if (!IsAttended())
+            return;
+    }
+    if (total == 0)
+        return;
+    if (total > parameters_.NumberOfParticles) {
+        inifiles::TIniFileSection* task = configuration_.TryFindSection("ApplicationTask");
+        if (task == nullptr)
+            task = configuration_.AddSection(inifiles::TIniFileSection("ApplicationTask"));
+        if (inifiles::TIniFileVariable* v = task->TryFindVariable("NumberOfParticles"))
+            v->SetValue(std::to_string(total));
+        else
+            task->AddVariable("NumberOfParticles", std::to_string(total));
+        parameters_.NumberOfParticles = total;
+    }
+    state_ = kStarting;
+    driver_->ContinueTo(total);
 }
 
 bool TTarvoApplication::StartRayCasting() {
@@ -628,9 +686,22 @@ void TTarvoApplication::OnAlgorithmStateChanged(std::int32_t driverState) {
         state_ = kFinished;
         DisplayText("Calculations finished.");
         break;
-    case TMonteCarloAlgorithm::kNothingToDo:
-        ::Stop(*this);
+    case TMonteCarloAlgorithm::kNothingToDo: {
+        const auto* run = dynamic_cast<const TMonteCarloRun*>(driver_.get());
+        const std::string error = run != nullptr ? run->GetError() : std::string();
+        // Without a run to continue, after an accepted Quit, or with nobody to answer, the
+        // program goes on.
+        if (run == nullptr || !interactive_ || parameters_.StartImmediately || state_ == kTerminating || !IsAttended()) {
+            ::Stop(*this);
+            if (!error.empty())
+                throw std::runtime_error(error);
+            break;
+        }
+        if (!error.empty())
+            DisplayText(error, true);
+        AskNewTotal();
         break;
+    }
     default:
         break;
     }

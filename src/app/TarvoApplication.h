@@ -79,6 +79,10 @@ private:
     // A run exists (also a suspended one) whose scene must not be replaced under it.
     bool HasRun() const;
     void QuitUnattended();
+    // Replaces the run driver by a new Monte Carlo run and runs it.
+    void StartMonteCarlo();
+    // The question after a run: a new total continues it, "stop" or "quit" end it.
+    void AskNewTotal();
     void ReadConfiguration(const std::string& fileName, inifiles::TIniFileStructure& tree) const;
     void CreateResultDirectory();
     std::string Summary() const;

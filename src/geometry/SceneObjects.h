@@ -59,6 +59,9 @@ class TTraceableObject : public TBasicGeometricalObject {
 public:
     virtual double SegmentLength(const geometry::Segment& segment) const;
 
+    // Mean free paths along the segment at that energy; objects of no thickness
+    // (plane detectors) add none.
+    virtual double GetOpticalThickness(const geometry::Segment& /*entry*/, double /*energy*/) const { return 0; }
     // What happens when the tracer hands a particle to the object: a photon whose
     // remaining optical depth runs out in the segment `entry` (parts), or that reaches
     // it (detectors); and an electron or positron entering it. The result is the event

@@ -1,5 +1,7 @@
 #include "tracer/Part.h"
 
+#include <cmath>
+#include <limits>
 #include <stdexcept>
 
 #include "app/SystemUtils.h"
@@ -8,6 +10,11 @@
 #include "materials/Material.h"
 #include "materials/MaterialsList.h"
 #include "inifiles/IniValues.h"
+#include "interactions/BasicInteraction.h"
+#include "interactions/MaterialAccess.h"
+#include "interactions/PhotonInteractionsModel.h"
+#include "interactions/PhysicsConstants.h"
+#include "tracer/Particle.h"
 
 std::unique_ptr<TPart> TPart::Create(const inifiles::TIniFileSection& section, IScene& scene) {
     auto part = std::make_unique<TPart>();
@@ -67,4 +74,46 @@ void TPart::PrintSummary(std::ostream& os) const {
         os << "   Electron Emission: " << ElectronEmission << "\n";
     else
         os << "   Electron Tracing: " << ElectronTransport << "\n";
+}
+
+double TPart::GetOpticalThickness(const geometry::Segment& entry, double energy) const {
+    if (Material == nullptr)
+        return Void ? 0.0 : std::numeric_limits<double>::max();
+    return interactions::MaterialCoefficients(Material, energy).Total * (entry.To - entry.From);
+}
+
+int TPart::Transport(TParticle& particle, const geometry::Segment& entry, double opticalDepth,
+                     TRandomNumbersGenerator& rng, TParticleQueue& secondaries) {
+    if (Material == nullptr) {
+        particle.Move(entry.From);
+        particle.Status = StatusAbsorbed;
+        return interactions::InteractionPhotonAbsorption;
+    }
+    const materials::TLinearCoefficients mu = interactions::MaterialCoefficients(Material, particle.Energy);
+    particle.Move(entry.From + opticalDepth / mu.Total);
+    if (Model == nullptr)
+        throw std::runtime_error("TPart: no interactions model for part " + Name);
+    const interactions::TBasicPhotonInteraction* interaction =
+        Model->DetermineInteractionType(mu, Material, particle, rng, secondaries);
+    ++particle.InteractionCount;
+    if (interaction == nullptr)
+        return -1;
+    interaction->Interact(particle, Material, rng, secondaries);
+    return interaction->GetType();
+}
+
+int TPart::TransportElectron(TParticle& particle, TRandomNumbersGenerator& rng, TParticleQueue& secondaries) {
+    particle.Status = StatusAbsorbed;
+    if (particle.Type == ParticlePositron) {
+        double u[2];
+        rng.Generate(u, 2);
+        auto photon = MakeSecondary(particle, ParticlePhoton, interactions::kElectronMass);
+        photon->Status = StatusAlive;
+        photon->SetIsotropicDirection(u[0], u[1]);
+        auto partner = MakeSecondary(*photon, ParticlePhoton, interactions::kElectronMass);
+        partner->SetDirectionVector(photon->DirectionVector() * -1.0);
+        secondaries.push_back(std::move(photon));
+        secondaries.push_back(std::move(partner));
+    }
+    return 100;
 }

@@ -15,6 +15,10 @@ namespace materials {
 class TMaterial;
 }
 
+namespace interactions {
+class TPhotonInteractionsModel;
+}
+
 // Registers "Part" with the scene's object factory.
 void RegisterPartTypes();
 
@@ -33,12 +37,27 @@ public:
     // Binds the material by name from the scene's list when the part has none yet.
     void AddedTo(IScene& scene) override;
     bool IsVoid() const override { return Void; }
+    // mu_total (E) times the segment's length; 0 when void; the largest double
+    // without a material name, so that every photon stops at the surface.
+    double GetOpticalThickness(const geometry::Segment& entry, double energy) const override;
+    // Moves the photon to its interaction point (the remaining optical depth into the
+    // segment) and lets the model interact there; without a material the photon is
+    // absorbed on the surface (code 1).
+    int Transport(TParticle& particle, const geometry::Segment& entry, double opticalDepth,
+                  TRandomNumbersGenerator& rng, std::deque<std::unique_ptr<TParticle>>& secondaries) override;
+    // Until the electron model is available an electron or positron stops where it
+    // is and deposits its energy there (code 100); a positron then annihilates into
+    // two back-to-back photons of the electron rest energy.
+    int TransportElectron(TParticle& particle, TRandomNumbersGenerator& rng,
+                          std::deque<std::unique_ptr<TParticle>>& secondaries) override;
     // The base lines, then the material and electron lines.
     void PrintSummary(std::ostream& os) const override;
 
     // "MaterialName" and the electron switches; electronTransport is the run's default.
     void ReadMaterialKeys(const inifiles::TIniFileSection& section, bool electronTransport);
     void SetMaterial(const materials::TMaterial* material, std::int32_t index);
+    // The photon interactions the part performs; shared read-only, not owned.
+    void SetModel(const interactions::TPhotonInteractionsModel* model) { Model = model; }
 
     const std::string& GetMaterialName() const { return MaterialName; }
     const materials::TMaterial* GetMaterial() const { return Material; }
@@ -49,6 +68,7 @@ public:
 private:
     std::string MaterialName;
     const materials::TMaterial* Material = nullptr;
+    const interactions::TPhotonInteractionsModel* Model = nullptr;
     bool Void = false;
     std::int32_t MaterialIndex = NoMaterialIndex;
     bool ElectronTransport = false;

@@ -2,12 +2,46 @@
 
 #include <algorithm>
 #include <cmath>
+#include <new>
+#include <vector>
 
 namespace {
 
 const double kPi = 4.0 * std::atan(1.0);
 
+// Released records of this thread, reused before the heap is asked again.
+struct TParticleFreeList {
+    std::vector<void*> Records;
+    ~TParticleFreeList() {
+        for (void* r : Records) ::operator delete(r);
+    }
+};
+
+TParticleFreeList& FreeList() {
+    thread_local TParticleFreeList list;
+    return list;
+}
+
 } // namespace
+
+void* TParticle::operator new(std::size_t size) {
+    std::vector<void*>& records = FreeList().Records;
+    if (size != sizeof(TParticle) || records.empty())
+        return ::operator new(size);
+    void* r = records.back();
+    records.pop_back();
+    return r;
+}
+
+void TParticle::operator delete(void* record) noexcept {
+    if (record == nullptr)
+        return;
+    try {
+        FreeList().Records.push_back(record);
+    } catch (...) {
+        ::operator delete(record);
+    }
+}
 
 geometry::TCoord<double> TParticle::DirectionVector() const {
     const double sinTheta = Direction.Theta.Sin();

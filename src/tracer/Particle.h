@@ -55,6 +55,11 @@ struct TParticle {
     void SetIsotropicDirection(double u1, double u2);
 
     void Move(double distance);
+
+    // Records come from a free list of the allocating thread (one tracer per
+    // thread), so queuing secondaries allocates nothing once the list has grown.
+    static void* operator new(std::size_t size);
+    static void operator delete(void* record) noexcept;
 };
 
 // Particles waiting to be traced; owned by the tracer.

@@ -21,6 +21,7 @@ TEST(DetectorsEndToEnd, TheExamplePrintsItsDetectorSummary) {
     std::string config = testutil::ReadFile(Examples + "/phantom.ini");
     config = Replace(config, "../data/", Examples + "/../data/");
     config = Replace(config, "detectors/CsI", Examples + "/detectors/CsI");
+    config = Replace(config, "spectra/RQR8", Examples + "/spectra/RQR8");
     testutil::WriteFile(dir.File("phantom.ini"), config);
     const testutil::RunResult r = testutil::RunTarvo({"--interactive", "false", dir.File("phantom.ini")});
     EXPECT_EQ(r.exitCode, 0) << r.err;

@@ -1,0 +1,445 @@
+#include "app/MonteCarloRun.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <ctime>
+#include <fstream>
+#include <iomanip>
+#include <limits>
+#include <sstream>
+#include <stdexcept>
+#include <thread>
+
+#include <omp.h>
+
+#include "app/SystemUtils.h"
+#include "detectors/BasicDetector.h"
+#include "detectors/ImageWriter.h"
+#include "detectors/Normalisation.h"
+#include "detectors/PlaneDetector.h"
+#include "geometry/Scene.h"
+#include "random/RandomNumbersGenerator.h"
+#include "sources/SimpleSource.h"
+#include "sources/SourceFactory.h"
+#include "ui/Message.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
+
+// What image normalisation needs of the first source.
+SourceBeam FirstBeam(const IScene& scene) {
+    SourceBeam beam;
+    if (scene.SourceCount() == 0)
+        return beam;
+    const TBasicSource& source = AsSource(scene.GetSource(0));
+    beam.Position = source.WorldOrigin();
+    beam.HalfConeAngle = std::max(0.0, source.GetHalfConeAngle());
+    if (const auto* poly = dynamic_cast<const TPolychromaticSource*>(&source))
+        beam.MeanEnergy = poly->GetSpectrum()->MeanEnergy;
+    else
+        beam.MeanEnergy = source.GetEnergyRange().first;
+    return beam;
+}
+
+double OpenField(const IScene& scene, std::size_t detector) {
+    const auto* plane = dynamic_cast<const TPlaneDetector*>(&scene.GetDetector(detector));
+    return plane != nullptr && scene.SourceCount() > 0 ? OpenFieldFactor(*plane, FirstBeam(scene)) : 0.0;
+}
+
+} // namespace
+
+TTracerSettings MakeTracerSettings(const TSimulationParameters& p) {
+    TTracerSettings s;
+    s.UsePhotonSplitting = p.UsePhotonSplitting;
+    s.MaxNumberOfInteractions = p.MaxNumberOfInteractions;
+    s.MinEnergy = p.MaterialProperties.MinEnergy;
+    s.TracesPerEmission = p.TracesPerEmission;
+    s.TargetPixels = p.TargetPixels;
+    s.ResetInteractionCount = p.ResetInteractionCount;
+    s.ResetInteractionCountFirst = p.ResetInteractionCountFirst;
+    s.Model = p.InteractionsModel.get();
+    return s;
+}
+
+TMonteCarloRun::TMonteCarloRun(TActiveObject& application, IScene& scene, const TSimulationParameters& parameters,
+                               std::string resultPrefix, int nice)
+    : Application(application), Scene(scene), Parameters(parameters), ResultPrefix(std::move(resultPrefix)),
+      Nice(nice), MasterGenerator(CreateGenerator(parameters.PRNG)), Prototype(CreateGenerator(parameters.PRNG)) {
+    MasterGenerator->SetSeed(parameters.RandomSeed);
+}
+
+TMonteCarloRun::~TMonteCarloRun() = default;
+
+void TMonteCarloRun::Start() {
+    SetupBatches(0);
+    Run();
+    SetState(kNothingToDo);
+}
+
+void TMonteCarloRun::ContinueTo(std::uint64_t newTotal) {
+    SetupBatches(newTotal);
+    Run();
+    SetState(kNothingToDo);
+}
+
+void TMonteCarloRun::SetupBatches(std::uint64_t newTotal) {
+    std::uint64_t count = 0;
+    if (newTotal == 0) {
+        Total = Parameters.NumberOfParticles;
+        // Per-pixel emission covers whole rounds of sources x pixels.
+        std::uint64_t unit = 0;
+        if (Parameters.TargetPixels) {
+            std::uint64_t pixels = 0;
+            for (std::size_t i = 0; i < Scene.DetectorCount(); ++i)
+                pixels += AsDetector(Scene.GetDetector(i)).GetPixelCount();
+            unit = pixels * Scene.SourceCount();
+        }
+        if (unit > 0 && Total > 1000)
+            Total = std::max<std::uint64_t>(1, (Total + unit / 2) / unit) * unit;
+        count = Total;
+    } else {
+        count = newTotal > Counters.Traced ? newTotal - Counters.Traced : 0;
+        Total = newTotal;
+    }
+    if (Parameters.MaxNumberOfTracers > std::uint64_t(std::numeric_limits<int>::max()))
+        throw std::runtime_error("More tracers than fit in an int!?");
+    int tracers = int(Parameters.MaxNumberOfTracers);
+    const int threads = omp_get_max_threads();
+    if (tracers < 1)
+        tracers = threads;
+    if (count / std::uint64_t(tracers) == 0)
+        tracers = 1;
+    Threads = std::min(threads, tracers);
+    const std::uint64_t size =
+        Parameters.BatchSize > 0 ? Parameters.BatchSize : std::max<std::uint64_t>(1, (count / tracers) / 1000);
+    const std::uint64_t firstBatch = Batches.empty() ? 0 : Batches.back().Index + 1;
+    Batches.clear();
+    NextBatch = 0;
+    for (std::uint64_t done = 0; done < count;) {
+        Batch b;
+        b.Index = firstBatch + Batches.size();
+        b.First = NextIndex + done;
+        b.Count = std::min(size, count - done);
+        double u = 0;
+        MasterGenerator->Generate(&u, 1);
+        b.Seed = std::uint32_t(u * 4294967296.0);
+        Batches.push_back(b);
+        done += b.Count;
+    }
+    NextIndex += count;
+}
+
+bool TMonteCarloRun::TakeBatch(Batch& batch) {
+    bool taken = false;
+#pragma omp critical(TarvoBatchList)
+    {
+        if (NextBatch < Batches.size()) {
+            batch = Batches[NextBatch++];
+            taken = true;
+        }
+    }
+    return taken;
+}
+
+void TMonteCarloRun::Run() {
+    if (Threads < 1)
+        throw std::runtime_error("Need at least one thread!");
+    ReportedPercent = -1;
+    Traced = Counters.Traced;
+    SetState(kPreparing);
+    if (!Batches.empty())
+        for (std::size_t i = 0; i < Scene.DetectorCount(); ++i)
+            AsDetector(Scene.GetDetector(i)).BeginRun(Batches.front().Index);
+    Working = Threads;
+    Paused = 0;
+    Abandoned = false;
+#pragma omp parallel num_threads(Threads)
+    TraceOnThread(omp_get_thread_num());
+    UpdateProgress(true);
+    Application.ProcessMessages();
+    SetState(NextBatch == Batches.size() && !Abandoned && !Failed ? kFinished : kStopped);
+}
+
+void TMonteCarloRun::TraceOnThread(int thread) {
+    const bool master = thread == 0;
+    std::unique_ptr<TPhotonTracer> tracer;
+    try {
+        if (master)
+            SetState(kTracersStarting);
+        else
+            SetBackgroundMode(true);
+        SetThreadNice(Nice);
+        TTracerSettings settings = MakeTracerSettings(Parameters);
+        settings.Report = [this](const std::string& text) { Display(text, true); };
+#pragma omp critical(TarvoTracers)
+        tracer = std::make_unique<TPhotonTracer>(Scene, settings, *Prototype);
+        if (master)
+            SetState(kRunning);
+        Batch batch;
+        bool paused = false;
+        while (State.load() < kStopRequested && !Failed) {
+            if (!TakeBatch(batch)) {
+                if (master && State.load() == kRunning)
+                    SetState(kAllBatchesHandedOut);
+                break;
+            }
+            tracer->StartBatch(batch.Index, batch.First, batch.Count, batch.Seed);
+            // The master comes back to the console ten times as often.
+            const std::uint64_t step = std::max<std::uint64_t>(1, batch.Count / (master ? 100 : 10));
+            while (tracer->IsRunning()) {
+                const std::int32_t state = State.load();
+                if (state == kStopRequested || Failed) {
+                    tracer->EndBatch();
+                    Abandoned = true;
+                    break;
+                }
+                if (state == kSuspendRequested || state == kSuspended) {
+                    if (!paused)
+                        ++Paused;
+                    paused = true;
+                    if (master)
+                        Pump();
+                    std::this_thread::sleep_for(std::chrono::milliseconds(master ? 10 : 100));
+                    continue;
+                }
+                if (paused)
+                    --Paused;
+                paused = false;
+                const std::uint64_t before = tracer->Counters().Traced;
+                tracer->TraceSome(step);
+                Traced += tracer->Counters().Traced - before;
+                if (master)
+                    Pump();
+            }
+            if (paused)
+                --Paused;
+            paused = false;
+        }
+    } catch (const std::exception& e) {
+        Fail(e.what());
+    } catch (...) {
+        Fail("Unknown error in a tracer thread");
+    }
+    if (Failed && tracer)
+        tracer->EndBatch();
+    if (tracer) {
+        tracer->FlushDetectors();
+#pragma omp critical(TarvoTracers)
+        {
+            Counters.Add(tracer->Counters());
+            tracer.reset();
+        }
+    }
+    --Working;
+    if (master) {
+        // Keep serving the console (and suspension) until every thread is done.
+        while (Working.load() > 0) {
+            Pump();
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    } else {
+        SetBackgroundMode(false);
+    }
+}
+
+void TMonteCarloRun::Fail(const std::string& text) {
+#pragma omp critical(TarvoRunError)
+    if (Error.empty())
+        Error = text;
+    Failed = true;
+}
+
+void TMonteCarloRun::Pump() {
+    const Clock::time_point now = Clock::now();
+    if (now - LastPump < std::chrono::milliseconds(10))
+        return;
+    LastPump = now;
+    if (Failed && State.load() < kStopRequested)
+        SetState(kStopRequested);
+    if (State.load() == kSuspendRequested && Paused.load() >= Working.load())
+        SetState(kSuspended);
+    if (State.load() == kResumeRequested)
+        SetState(kRunning);
+    if (State.load() != kSuspended)
+        UpdateProgress(false);
+    Application.ProcessMessages();
+}
+
+void TMonteCarloRun::RequestState(std::int32_t state) {
+    // A resume before the tracers have all paused goes straight back to running.
+    if (state == kResumeRequested && State.load() == kSuspendRequested)
+        state = kRunning;
+    SetState(state);
+}
+
+void TMonteCarloRun::SetState(std::int32_t state) {
+    const std::int32_t previous = State.exchange(state);
+    if (previous == state)
+        return;
+    Application.Post(TAlgorithmStateChangedMessage(state, previous));
+    const Clock::time_point now = Clock::now();
+    switch (state) {
+    case kTracersStarting:
+        PeriodStart = LastReport = LastPump = now;
+        PeriodOpen = true;
+        break;
+    case kSuspended:
+        CalculationSeconds += Seconds(now - PeriodStart);
+        PeriodOpen = false;
+        break;
+    case kRunning:
+        if (!PeriodOpen) {
+            PeriodStart = now;
+            PeriodOpen = true;
+        }
+        break;
+    case kStopped:
+    case kFinished:
+        if (PeriodOpen)
+            CalculationSeconds += Seconds(now - PeriodStart);
+        PeriodOpen = false;
+        Application.Post(TAlgorithmCalculationsFinishedMessage(CalculationSeconds));
+        CollectAndWriteResults();
+        break;
+    case kNothingToDo:
+        State = kDone;
+        break;
+    default:
+        break;
+    }
+}
+
+double TMonteCarloRun::ElapsedSeconds() const {
+    return CalculationSeconds + (PeriodOpen ? Seconds(Clock::now() - PeriodStart) : 0.0);
+}
+
+void TMonteCarloRun::UpdateProgress(bool force) {
+    const double percent = Total > 0 ? double(Traced.load()) * 100.0 / double(Total) : 100.0;
+    const Clock::time_point now = Clock::now();
+    if (!force) {
+        const double since = Seconds(now - LastReport);
+        const double longest = double(std::max(Parameters.TimeStep, Parameters.MaxTimeStep));
+        if (since < longest &&
+            (std::round(percent * 10) == std::round(ReportedPercent * 10) || since < double(Parameters.TimeStep)))
+            return;
+    }
+    ReportedPercent = percent;
+    LastReport = now;
+    PrintStatus();
+}
+
+void TMonteCarloRun::PrintStatus() {
+    const double percent = Total > 0 ? double(Traced.load()) * 100.0 / double(Total) : 100.0;
+    const double elapsed = ElapsedSeconds();
+    std::ostringstream line;
+    line << std::fixed << std::setprecision(1) << percent << "% traced in " << elapsed << "s ("
+         << FormatDuration(elapsed);
+    if (elapsed > 0 && percent > 0) {
+        const double total = elapsed / percent * 100.0;
+        const double remaining = std::max(0.0, total - elapsed);
+        const std::time_t end = std::time(nullptr) + std::time_t(remaining);
+        char text[64] = {0};
+        std::strftime(text, sizeof text, "%a %b %e %H:%M:%S %Y", std::localtime(&end));
+        line << ", est. total: " << FormatDuration(total) << ", " << FormatDuration(remaining) << " to go until "
+             << TrimWhite(text);
+    }
+    line << ")";
+    Application.Post(TAlgorithmProgressMessage(line.str()));
+}
+
+void TMonteCarloRun::SaveStateNow() { Display("Not implemented."); }
+
+void TMonteCarloRun::Display(const std::string& text, bool isError) {
+    Application.Post(ui::TDisplayTextMessage(text, isError));
+}
+
+void TMonteCarloRun::CollectAndWriteResults() {
+    Display("Collecting results...");
+    for (std::size_t i = 0; i < Scene.DetectorCount(); ++i) AsDetector(Scene.GetDetector(i)).Flush();
+    Display("Results collected.");
+    const std::string& dir = Parameters.ResultDir;
+    if (!dir.empty())
+        if (const int error = CreateDirectoryWithParents(dir))
+            Display("Couldn't create directory " + dir + " (" + std::to_string(error) + ")", true);
+    std::ostringstream summary;
+    summary << std::boolalpha;
+    Parameters.PrintSimulationSummary(summary);
+    PrintExecutionSummary(summary);
+    Display(summary.str());
+    Display("Writing results...");
+    try {
+        WriteSummaryFile(summary.str());
+        WriteDetectorResults();
+        Display("Finished writing results.");
+    } catch (const std::exception& e) {
+        Display(e.what(), true);
+        Display("Failed writing results.", true);
+    }
+}
+
+void TMonteCarloRun::WriteSummaryFile(const std::string& summary) const {
+    const std::string name = ResultPrefix + "_results.txt";
+    const std::string temporary = name + ".tmp";
+    {
+        std::ofstream file(temporary, std::ios::binary | std::ios::trunc);
+        file << GetStartLine() << '\n' << VersionBanner() << '\n' << summary;
+        if (!file.flush())
+            throw std::runtime_error("Can not write " + temporary);
+    }
+    if (std::rename(temporary.c_str(), name.c_str()) != 0)
+        throw std::runtime_error("Can not write " + name);
+}
+
+void TMonteCarloRun::WriteDetectorResults() {
+    const double particles = double(Counters.Emitted);
+    const SourceBeam beam = FirstBeam(Scene);
+    const auto warn = [this](const std::string& text) { Display(text, true); };
+    ImageWriterOptions options;
+    options.Compress = Parameters.CompressResults;
+    options.Type = Parameters.ImageType;
+    options.Pixels = Parameters.PixelType;
+    options.Software = VersionBanner();
+    options.Description = "Particles: " + std::to_string(Counters.Emitted) +
+                          ", RandomSeed: " + std::to_string(Parameters.RandomSeed);
+    options.Warn = warn;
+    for (std::size_t i = 0; i < Scene.DetectorCount(); ++i) {
+        ImageWriterOptions detectorOptions = options;
+        SetImageScales(detectorOptions, particles, Parameters.PerParticle, Parameters.NormalizeImages,
+                       Parameters.NormalizeErrors, OpenField(Scene, i), beam.MeanEnergy, warn);
+        AsDetector(Scene.GetDetector(i)).WriteResults(ResultPrefix + "_Detector" + std::to_string(i), detectorOptions);
+    }
+}
+
+void TMonteCarloRun::PrintExecutionSummary(std::ostream& os) const {
+    const double seconds = CalculationSeconds;
+    const double rate = seconds > 0 ? 1.0 / seconds : 0.0;
+    const TTracerCounters& c = Counters;
+    os << "Execution Summary:\n";
+    os << "  Number Of Tracers: " << Threads << "\n";
+    os << "  Calculation Time: " << seconds << " seconds (" << FormatDuration(seconds) << ")\n";
+    os << "  Calculation Speed: " << double(c.Traced) * rate << " emitted, "
+       << double(c.Photons + c.Electrons + c.Positrons) * rate << " total [1/s]\n";
+    os << "Results Summary:\n";
+    os << "  Number Of Particles Emitted:  " << FormatCount(c.Emitted) << "\n";
+    os << "  Number Of Particles Traced:  " << FormatCount(c.Traced) << "\n";
+    if (c.Photons != 0) {
+        os << "  Number Of Photons Traced:  " << FormatCount(c.Photons) << "\n";
+        if (Parameters.UsePhotonSplitting)
+            os << "  Number Of Split Photons Traced:  " << FormatCount(c.SplitPhotons) << "\n";
+    }
+    if (c.Electrons != 0)
+        os << "  Number Of Electrons Traced:  " << FormatCount(c.Electrons) << "\n";
+    if (c.Positrons != 0)
+        os << "  Number Of Positrons Traced:  " << FormatCount(c.Positrons) << "\n";
+    for (std::size_t i = 0; i < Scene.DetectorCount(); ++i) {
+        os << "  Detector: " << i << "\n";
+        AsDetector(Scene.GetDetector(i)).PrintResults(os, double(c.Emitted));
+        const double factor = OpenField(Scene, i);
+        if (factor > 0)
+            os << "   Normalization Factor (Detector Center, Only 1st Source Considered): " << factor << "\n";
+    }
+}
