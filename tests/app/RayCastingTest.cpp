@@ -21,7 +21,7 @@ TEST_P(RayCastingRun, MatchesTheReference) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Scenarios, RayCastingRun,
-                         ::testing::Values("maps", "radiographs", "overlaps", "errors"),
+                         ::testing::Values("maps", "radiographs", "overlaps", "errors", "montecarlo"),
                          [](const ::testing::TestParamInfo<const char*>& scenario) {
                              return std::string(scenario.param);
                          });
