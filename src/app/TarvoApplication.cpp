@@ -178,6 +178,12 @@ public:
     std::function<void(const std::string&, bool)> Sink() {
         return [this](const std::string& text, bool isError) { Add(text, isError); };
     }
+    // The scene and its hierarchy keep the sink they were loaded with, and their
+    // objects may report through it long after loading: such a sink shares the
+    // assembler instead of pointing at one that lives only while loading.
+    static std::function<void(const std::string&, bool)> Shared(const std::shared_ptr<TLineAssembler>& lines) {
+        return [lines](const std::string& text, bool isError) { lines->Add(text, isError); };
+    }
     void Flush() {
         if (!pending_.empty())
             application_.DisplayText(pending_);
@@ -290,7 +296,7 @@ void TTarvoApplication::DeleteScene() {
 
 void TTarvoApplication::LoadScene(const inifiles::TIniFileStructure& tree, const std::string& sourceName) {
     const auto start = std::chrono::steady_clock::now();
-    TLineAssembler lines(*this);
+    const auto lines = std::make_shared<TLineAssembler>(*this);
     DisplayText("Loading scene...");
     TSimulationParameters& p = parameters_;
     if (p.RayCasting) {
@@ -319,7 +325,8 @@ void TTarvoApplication::LoadScene(const inifiles::TIniFileStructure& tree, const
         if (tree.HasSection("Objects"))
             inifiles::CopySectionWithBasePath(configuration_, tree, "Objects");
     }
-    geometry::LoadedScene loaded = geometry::LoadSceneGeometry(configuration_, settings, lines.Sink());
+    geometry::LoadedScene loaded =
+        geometry::LoadSceneGeometry(configuration_, settings, TLineAssembler::Shared(lines));
     geometryManager_ = std::move(loaded.Manager);
     scene_ = std::move(loaded.Scene);
     if (const inifiles::TIniFileSection* voxels = tree.TryFindSection("VoxelSet")) {
@@ -335,12 +342,12 @@ void TTarvoApplication::LoadScene(const inifiles::TIniFileStructure& tree, const
     LoadMaterials(tree);
     materials_->UpdateTotals(p.InteractionsModel->Selection());
 
-    lines.Flush();
+    lines->Flush();
     DisplayText("Scene loaded in " + SecondsSince(start) + "s");
     sceneInitialized_ = true;
     while (configuration_.RemoveSection("DataSources")) {
     }
-    geometry::PrepareGeometryManager(*scene_, lines.Sink());
+    geometry::PrepareGeometryManager(*scene_, TLineAssembler::Shared(lines));
     if (voxelSet_)
         FillVoxelSet();
 }

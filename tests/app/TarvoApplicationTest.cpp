@@ -211,3 +211,15 @@ TEST_F(ApplicationTest, DetectorModelsAreKeptInTheConfigurationWithTheirBasePath
     EXPECT_EQ(std::filesystem::path(inifiles::MakePath(file, file.GetValue())),
               std::filesystem::path(dir.File("models/m.txt")));
 }
+
+TEST_F(ApplicationTest, TheLoadedSceneStillReportsAfterLoading) {
+    testutil::TempDir dir;
+    testutil::WriteFile(dir.File("run.ini"),
+                        "[ApplicationTask]\nNumberOfParticles = 10\n[EndApplicationTask]\n"
+                        "[Objects]\n[Object]\nObjectType = PlaneDetector\nVertexA = (0, 0, 0)\n"
+                        "Side1 = (1, 0, 0)\nSide2 = (0, 1, 0)\n[EndObject]\n[EndObjects]\n");
+    ASSERT_TRUE(app.Initialize(dir.File("run.ini"), false));
+    ui.lines.clear();
+    app.Scene()->GetMessageSink()("Reported by a scene object\n", false);
+    EXPECT_EQ(ui.lines, (std::vector<std::string>{"Reported by a scene object"}));
+}
