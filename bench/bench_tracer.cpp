@@ -7,13 +7,22 @@
 
 #include <omp.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
+
+#if __has_include(<valgrind/callgrind.h>)
+#include <valgrind/callgrind.h>
+#else
+#define CALLGRIND_ZERO_STATS
+#define CALLGRIND_DUMP_STATS_AT(name)
+#endif
 
 #include "app/MonteCarloRun.h"
 #include "app/TarvoApplication.h"
@@ -55,12 +64,16 @@ public:
     std::vector<geometry::Ray> Rays;
 };
 
-constexpr std::uint64_t kHistories = 200000;
+// A smaller count may be given on the command line (profiling runs).
+std::uint64_t kHistories = 200000;
 constexpr std::uint64_t kBatch = 1000;
 
-double Trace(const IScene& scene, const TTracerSettings& settings, int threads) {
+// Under callgrind every timed region is dumped on its own as `name`, so
+// instruction counts can stand in for times on a loaded machine.
+double Trace(const IScene& scene, const TTracerSettings& settings, int threads, const std::string& name) {
     for (std::size_t i = 0; i < scene.DetectorCount(); ++i) AsDetector(scene.GetDetector(i)).BeginRun(0);
     auto prototype = CreateGenerator(PRNG_Type::MT19937_64);
+    CALLGRIND_ZERO_STATS;
     const auto start = Clock::now();
 #pragma omp parallel num_threads(threads)
     {
@@ -74,12 +87,13 @@ double Trace(const IScene& scene, const TTracerSettings& settings, int threads) 
         tracer.FlushDetectors();
     }
     const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    CALLGRIND_DUMP_STATS_AT(name.c_str());
     for (std::size_t i = 0; i < scene.DetectorCount(); ++i) AsDetector(scene.GetDetector(i)).Flush();
     return double(kHistories) / seconds;
 }
 
 // The same kind of flights as bare segment queries on one thread.
-double Reference(const IScene& scene, const TTracerSettings& settings) {
+double Reference(const IScene& scene, const TTracerSettings& settings, const std::string& name) {
     auto rng = CreateGenerator(PRNG_Type::MT19937_64);
     TPhotonTracer tracer(scene, settings, *rng);
     FlightRecorder recorder;
@@ -96,6 +110,7 @@ double Reference(const IScene& scene, const TTracerSettings& settings) {
             rays.push_back(geometry::Ray{p->Position, p->Direction});
     }
     std::size_t segments = 0;
+    CALLGRIND_ZERO_STATS;
     const auto start = Clock::now();
     for (const geometry::Ray& ray : rays) {
         try {
@@ -105,6 +120,7 @@ double Reference(const IScene& scene, const TTracerSettings& settings) {
         }
     }
     const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    CALLGRIND_DUMP_STATS_AT(name.c_str());
     if (segments == 0)
         std::fprintf(stderr, "no segments\n");
     return double(kHistories) / seconds;
@@ -112,7 +128,9 @@ double Reference(const IScene& scene, const TTracerSettings& settings) {
 
 } // namespace
 
-int main() {
+int main(int argc, char** argv) {
+    if (argc > 1)
+        kHistories = std::max<std::uint64_t>(kBatch, std::strtoull(argv[1], nullptr, 10) / kBatch * kBatch);
     std::string file = __FILE__;
     const std::string root = file.substr(0, file.rfind("/bench/"));
     const std::string examples = root + "/examples";
@@ -133,9 +151,10 @@ int main() {
         TTracerSettings settings = MakeTracerSettings(app.Parameters());
         settings.UsePhotonSplitting = splitting;
         const char* name = splitting ? "splitting_on" : "splitting_off";
-        const double reference = Reference(scene, settings);
-        const double one = Trace(scene, settings, 1);
-        const double two = Trace(scene, settings, 2);
+        const std::string prefix = name;
+        const double reference = Reference(scene, settings, prefix + "_reference");
+        const double one = Trace(scene, settings, 1, prefix + "_1_thread");
+        const double two = Trace(scene, settings, 2, prefix + "_2_threads");
         std::printf("BENCH tracer %s_1_thread: %.0f histories/s; reference all-hits ComputeSegments of the same "
                     "flights %.0f histories/s; ratio %.3f\n",
                     name, one, reference, one / reference);

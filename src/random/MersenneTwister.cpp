@@ -133,6 +133,15 @@ std::uint64_t MT19937_64::NextRaw()
 
 void MT19937_64::Fill(double* out, std::size_t count)
 {
+    // Samplers mostly ask for one or two numbers: those skip the block loop. The
+    // shifted word fits 53 bits, so the signed conversion is exact and branch-free.
+    if (count <= 2 && kN - index_ >= count) {
+        for (std::size_t k = 0; k < count; ++k)
+            out[k] = static_cast<double>(static_cast<std::int64_t>(Temper64(state_[index_ + k]) >> 11)) *
+                     kTwoPowMinus53;
+        index_ += count;
+        return;
+    }
     std::size_t done = 0;
     while (done < count) {
         if (index_ >= kN)

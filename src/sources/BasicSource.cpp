@@ -89,6 +89,7 @@ void TBasicSource::ReadKeys(const inifiles::TIniFileSection& section) {
             Window = true;
     if (WindowAngles[Left] > WindowAngles[Right] || WindowAngles[Bottom] > WindowAngles[Top])
         throw std::runtime_error("Source window configuration leaves no opening");
+    UpdateWindowTangents();
 }
 
 // "Direction" is either (theta, phi) in radians or a direction vector (x, y, z);
@@ -142,10 +143,42 @@ geometry::TCoord<double> TBasicSource::WorldAxis() const {
 bool TBasicSource::InsideWindow(const geometry::TCoord<double>& d) const {
     if (!Window)
         return true;
-    const double h = std::atan2(d.x, d.z);
-    const double v = std::atan2(d.y, d.z);
-    return WindowAngles[Left] <= h && h <= WindowAngles[Right] && WindowAngles[Bottom] <= v &&
-           v <= WindowAngles[Top];
+    return WithinWindow(d.x, d.z, Left, Right) && WithinWindow(d.y, d.z, Bottom, Top);
+}
+
+void TBasicSource::UpdateWindowTangents() {
+    // Only for z > 0 is atan2(a, z) = atan(a / z), monotone in a / z, on (-pi/2, pi/2).
+    TangentsValid = true;
+    for (int i = 0; i < 4; ++i) {
+        TangentsValid = TangentsValid && std::abs(WindowAngles[i]) < 0.5 * kPi;
+        WindowTangents[i] = std::tan(WindowAngles[i]);
+    }
+}
+
+namespace {
+
+// Sign of atan(t) minus the angle whose tangent is given, or 0 when the tangents are
+// too close for their rounding to decide.
+int CompareTangent(double t, double tangent) {
+    const double margin = 1e-9 * (1.0 + std::abs(tangent));
+    return t > tangent + margin ? 1 : t < tangent - margin ? -1 : 0;
+}
+
+} // namespace
+
+// Whether atan2(a, z) lies within [WindowAngles[low], WindowAngles[high]].
+bool TBasicSource::WithinWindow(double a, double z, int low, int high) const {
+    if (TangentsValid && z > 0) {
+        const double t = a / z;
+        const int fromLow = CompareTangent(t, WindowTangents[low]);
+        const int toHigh = -CompareTangent(t, WindowTangents[high]);
+        if (fromLow < 0 || toHigh < 0)
+            return false;
+        if (fromLow > 0 && toHigh > 0)
+            return true;
+    }
+    const double angle = std::atan2(a, z);
+    return WindowAngles[low] <= angle && angle <= WindowAngles[high];
 }
 
 void TBasicSource::FitWindow(const IScene& scene) {
@@ -206,6 +239,7 @@ void TBasicSource::FitWindow(const IScene& scene) {
                                   : std::min(WindowAngles[i], fitted[i]);
     }
     Window = true;
+    UpdateWindowTangents();
     if (WindowAngles[Left] > WindowAngles[Right] || WindowAngles[Bottom] > WindowAngles[Top])
         throw std::runtime_error("TBasicSource: Determined source window leaves no opening");
 }

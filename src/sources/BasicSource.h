@@ -81,4 +81,10 @@ protected:
 private:
     void ReadKeys(const inifiles::TIniFileSection& section);
     void ReadOrientation(const inifiles::TIniFileSection& section);
+    // Emission tests every direction against the window: comparing tangents
+    // spares the two atan2 calls, which then only settle the rare near-edge cases.
+    void UpdateWindowTangents();
+    bool WithinWindow(double a, double z, int low, int high) const;
+    bool TangentsValid = false;
+    double WindowTangents[4] = {0, 0, 0, 0};
 };

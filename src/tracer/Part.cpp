@@ -46,7 +46,9 @@ void TPart::AddedTo(IScene& scene) {
 }
 
 std::unique_ptr<TBasicGeometricalObject> TPart::Clone() const {
-    return std::make_unique<TPart>(*this);
+    auto copy = std::make_unique<TPart>(*this);
+    copy->CacheValid = false;
+    return copy;
 }
 
 void TPart::ReadMaterialKeys(const inifiles::TIniFileSection& section, bool electronTransport) {
@@ -65,6 +67,16 @@ void TPart::ReadMaterialKeys(const inifiles::TIniFileSection& section, bool elec
 void TPart::SetMaterial(const materials::TMaterial* material, std::int32_t index) {
     Material = material;
     MaterialIndex = index;
+    CacheValid = false;
+}
+
+const materials::TLinearCoefficients& TPart::Coefficients(double energy) const {
+    if (!CacheValid || CachedEnergy != energy) {
+        CachedCoefficients = interactions::MaterialCoefficients(Material, energy);
+        CachedEnergy = energy;
+        CacheValid = true;
+    }
+    return CachedCoefficients;
 }
 
 void TPart::PrintSummary(std::ostream& os) const {
@@ -79,7 +91,7 @@ void TPart::PrintSummary(std::ostream& os) const {
 double TPart::GetOpticalThickness(const geometry::Segment& entry, double energy) const {
     if (Material == nullptr)
         return Void ? 0.0 : std::numeric_limits<double>::max();
-    return interactions::MaterialCoefficients(Material, energy).Total * (entry.To - entry.From);
+    return Coefficients(energy).Total * (entry.To - entry.From);
 }
 
 int TPart::Transport(TParticle& particle, const geometry::Segment& entry, double opticalDepth,
@@ -89,7 +101,7 @@ int TPart::Transport(TParticle& particle, const geometry::Segment& entry, double
         particle.Status = StatusAbsorbed;
         return interactions::InteractionPhotonAbsorption;
     }
-    const materials::TLinearCoefficients mu = interactions::MaterialCoefficients(Material, particle.Energy);
+    const materials::TLinearCoefficients mu = Coefficients(particle.Energy);
     particle.Move(entry.From + opticalDepth / mu.Total);
     if (Model == nullptr)
         throw std::runtime_error("TPart: no interactions model for part " + Name);

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "geometry/SceneObjects.h"
+#include "materials/LinearCoefficients.h"
 
 namespace inifiles {
 class TIniFileSection;
@@ -66,6 +67,15 @@ public:
     bool HasElectronEmission() const { return ElectronEmission; }
 
 private:
+    // A flight asks for its parts' coefficients at the photon's energy, and the
+    // interaction in it asks again: the last energy's answer is kept. Written by
+    // const readers, like the particles' angle caches, so each tracer owns its copy
+    // of the parts; copies and a new material start without it.
+    const materials::TLinearCoefficients& Coefficients(double energy) const;
+    mutable double CachedEnergy = 0;
+    mutable materials::TLinearCoefficients CachedCoefficients{};
+    mutable bool CacheValid = false;
+
     std::string MaterialName;
     const materials::TMaterial* Material = nullptr;
     const interactions::TPhotonInteractionsModel* Model = nullptr;
