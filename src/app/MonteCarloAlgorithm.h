@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/ObjectIO.h"
+#include "datafiles/ObjectIO.h"
 #include "ui/ActiveObject.h"
 
 #include <cstdint>

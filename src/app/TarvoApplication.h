@@ -1,7 +1,7 @@
 #pragma once
 
 #include "app/MonteCarloAlgorithm.h"
-#include "app/ObjectIO.h"
+#include "datafiles/ObjectIO.h"
 #include "app/SimulationParameters.h"
 #include "geometry/Scene.h"
 #include "geometry/VoxelSet.h"

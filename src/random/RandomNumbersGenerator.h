@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/ObjectIO.h"
+#include "datafiles/ObjectIO.h"
 
 #include <cstddef>
 #include <cstdint>

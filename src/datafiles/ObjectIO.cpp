@@ -1,4 +1,4 @@
-#include "app/ObjectIO.h"
+#include "datafiles/ObjectIO.h"
 
 #include <stdexcept>
 
