@@ -15,6 +15,7 @@
 #include "interactions/PhotonInteractionsModel.h"
 #include "interactions/PhysicsConstants.h"
 #include "tracer/Particle.h"
+#include "tracer/PhotonTracer.h"
 
 std::unique_ptr<TPart> TPart::Create(const inifiles::TIniFileSection& section, IScene& scene) {
     auto part = std::make_unique<TPart>();
@@ -115,7 +116,10 @@ int TPart::Transport(TParticle& particle, const geometry::Segment& entry, double
 }
 
 int TPart::TransportElectron(TParticle& particle, TRandomNumbersGenerator& rng, TParticleQueue& secondaries) {
+    const TParticle before = particle;
     particle.Status = StatusAbsorbed;
+    if (Events != nullptr)
+        Events->Notify(before, particle, interactions::InteractionElectron);
     if (particle.Type == ParticlePositron) {
         double u[2];
         rng.Generate(u, 2);
