@@ -1,7 +1,7 @@
 """Reads trace dumps as the file format describes them, independently of Tarvo's code,
 and checks filtered dumps against the unfiltered one.
 
-Usage: check_traces.py PREFIX   (dumps of the run in tracer_dumps, see TraceDetectorTest)
+Usage: check_traces.py PREFIX HISTORIES   (the dumps of TraceDetectorTest's run)
 Prints "ok" or the failures.
 """
 import sys
@@ -109,6 +109,8 @@ for index, keep in expected.items():
     check(part_size == 112 and len(part_body) == 112 * len(part), index, "size")
     check(same_multiset(table(part), rows[keep]), "filter", index, len(part), int(keep.sum()))
     check(0 < len(part), "filter keeps something", index)
+primaries = full["ID"][(code == 1001) & (full["SubID"] == 0)]
+check(np.array_equal(np.sort(primaries), np.arange(int(sys.argv[2]))), "one Creation per primary")
 check(len(np.unique(code[photons])) >= 5, "photon event types", np.unique(code))
 check((~photons).any(), "the unfiltered dump holds electrons too")
 floats, float_size, float_body = read_binary(name(7, "all_float.bin"))
