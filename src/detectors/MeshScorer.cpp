@@ -229,6 +229,18 @@ void MeshScorer::Add(const MeshRecord& r) {
         cell[LossField] += r.Loss;
 }
 
+// Cells are spread over a large grid: the cells of later records are requested while
+// the current one is added, so that the cache misses overlap.
+void MeshScorer::AddAll(const std::vector<MeshRecord>& records) {
+    constexpr std::size_t ahead = 16;
+    const std::size_t n = records.size();
+    for (std::size_t k = 0; k < n; ++k) {
+        if (k + ahead < n)
+            __builtin_prefetch(Sums.data() + records[k + ahead].Slot * Fields, 1);
+        Add(records[k]);
+    }
+}
+
 void MeshScorer::StartRun() {
     std::lock_guard<std::mutex> guard(State->Lock);
     std::fill(Sums.begin(), Sums.end(), 0.0);
@@ -291,8 +303,7 @@ void MeshScorer::Deliver(bool last) {
 void MeshScorer::Accept(Block& block) {
     CommitState& s = *State;
     auto commit = [&](Block& b) {
-        for (const MeshRecord& r : b.Records)
-            Add(r);
+        AddAll(b.Records);
         b.Records.clear();
         s.Pool.push_back(std::move(b.Records));
     };
@@ -322,8 +333,7 @@ void MeshScorer::CommitWaiting(bool all) {
         bool ended = false;
         for (Block& b : first->second) {
             ended = ended || b.Last;
-            for (const MeshRecord& r : b.Records)
-                Add(r);
+            AddAll(b.Records);
             b.Records.clear();
             s.Pool.push_back(std::move(b.Records));
         }

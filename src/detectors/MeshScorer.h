@@ -117,6 +117,7 @@ private:
     }
     void Allocate();
     void Add(const MeshRecord& record);
+    void AddAll(const std::vector<MeshRecord>& records);
     void Deliver(bool last);
     // Master side, under the lock.
     void Accept(Block& block);
