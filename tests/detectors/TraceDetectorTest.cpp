@@ -49,7 +49,7 @@ TEST(TraceDetectors, VolumesAreLegacyVTKThatMeshioReads) {
         Object("ObjectType = MeshDetector\nInteractions = ComptonScattering, 6, photoeffect\n" + box) +
         Object("ObjectType = VolumetricDetector\nSingle = true\n" + box + "Origin = (1, 2, 0)\nRotateZ = 30\n") +
         Object("ObjectType = MeshDetector\nInteractions = ComptonScattering, 6, photoeffect\nMaxEnergy = 60\n"
-               "EnergyBins = 10\n" + box);
+               "EnergyBins = 10\nShared = false\n" + box);
     WriteFile(dir.File("grid.ini"), Config("NumberOfParticles = 3000\nRandomSeed = 2\n", "", objects));
     const auto r = Tarvo(dir, {"grid.ini"});
     ASSERT_EQ(r.exitCode, 0) << r.err;
@@ -72,7 +72,8 @@ TEST(TraceDetectors, PencilBeamDepthProfileFollowsTheAttenuation) {
                                 "[EndInteraction]\n[EndInteractionsModel]\n[EndPhysics]\n";
     const std::string objects =
         kPencil + Object("ObjectType = MeshDetectorPart\nMaterialName = Aluminium\nDimensions = 1,1,5\n" + slab) +
-        Object("ObjectType = MeshDetector\nDimensions = 4,3,5\n" + slab);
+        Object("ObjectType = MeshDetector\nDimensions = 4,3,5\nAverageInteractions = true\nAverageEnergy = true\n" +
+               slab);
     WriteFile(dir.File("pencil.ini"), Config("NumberOfParticles = 20000\nRandomSeed = 4\n", physics, objects));
     const auto r = Tarvo(dir, {"pencil.ini"});
     ASSERT_EQ(r.exitCode, 0) << r.err;

@@ -21,7 +21,8 @@ def check(condition, *what):
 def cells(prefix, index, quantity):
     """The cell values of one result file, shape (cells, components)."""
     mesh = meshio.read(f"{prefix}_TraceDetector{index}_{quantity}.vtk")
-    name = {"count": "Count", "energy": "EnergyLoss", "error": "Uncertainty"}[quantity]
+    name = {"count": "Count", "energy": "EnergyLoss", "error": "Uncertainty", "interactions": "InteractionCount",
+            "meanenergy": "Energy"}[quantity]
     values = np.asarray(mesh.cell_data[name][0], dtype=float)
     return mesh, values.reshape(len(values), -1)
 
@@ -92,6 +93,14 @@ def pencil(prefix, particles, table, energy):
     check(not grid.any(), "counts outside the beam's cells", np.argwhere(grid))
     check(np.allclose(part[:, 0] * n, beam, rtol=1e-12), "the part's profile", part[:, 0] * n, beam)
     check(np.allclose(loss[:, 0], float(energy) * mesh[:, 0], rtol=1e-12), "EnergyLoss = E0 Count")
+    # Every photon stops at its first interaction, with the energy it was born with.
+    scored = mesh[:, 0] > 0
+    _, error = cells(prefix, 1, "error")
+    _, interactions = cells(prefix, 1, "interactions")
+    _, mean_energy = cells(prefix, 1, "meanenergy")
+    check(np.allclose(error[scored, 0], 1 / np.sqrt(mesh[scored, 0] * n), rtol=1e-9), "uncertainty 1/sqrt(n)")
+    check(np.all(interactions[scored, 0] == 1) and np.all(mean_energy[scored, 0] == float(energy)), "averages")
+    check(not (error[~scored].any() or interactions[~scored].any() or mean_energy[~scored].any()), "empty cells")
     mu = attenuation(table, float(energy))
     z = np.arange(6) * 2.0
     expected = n * (np.exp(-mu * z[:-1]) - np.exp(-mu * z[1:]))
