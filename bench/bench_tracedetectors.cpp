@@ -59,10 +59,12 @@ Workload MakeWorkload() {
     std::uniform_real_distribution<double> u(0, 1);
     Workload w;
     for (std::size_t i = 0; i < Events; ++i) {
-        const geometry::TCoord<double> p(double(Side) * u(random), double(Side) * u(random), double(Side) * u(random));
+        const geometry::TCoord<double> p(double(Side) * u(random), double(Side) * u(random),
+                                         double(Side) * u(random));
         w.Positions.push_back(p);
         w.Weights.push_back(0.5 + u(random));
-        w.Cells.push_back(std::uint32_t((std::size_t(p.z) * Side + std::size_t(p.y)) * Side + std::size_t(p.x)));
+        w.Cells.push_back(
+            std::uint32_t((std::size_t(p.z) * Side + std::size_t(p.y)) * Side + std::size_t(p.x)));
     }
     return w;
 }
@@ -166,9 +168,10 @@ int main() {
     for (const int threads : {1, 2}) {
         const double plain = PlainCells(w, threads);
         const double ours = MeshEvents(w, threads);
-        std::printf("BENCH tracedetectors mesh 128^3 shared %d thread%s: %.1f Mevents/s; reference cells[i] += w "
-                    "%.1f Mevents/s; ratio %.3f\n",
-                    threads, threads > 1 ? "s" : "", ours, plain, ours / plain);
+        std::printf(
+            "BENCH tracedetectors mesh 128^3 shared %d thread%s: %.1f Mevents/s; reference cells[i] += w "
+            "%.1f Mevents/s; ratio %.3f\n",
+            threads, threads > 1 ? "s" : "", ours, plain, ours / plain);
         std::fflush(stdout);
     }
     Dump("binary float", "Single = true\n", sizeof(TraceSegment<float>));

@@ -367,7 +367,8 @@ void TMonteCarloRun::Display(const std::string& text, bool isError) {
 void TMonteCarloRun::CollectAndWriteResults() {
     Display("Collecting results...");
     for (std::size_t i = 0; i < Scene.DetectorCount(); ++i) AsDetector(Scene.GetDetector(i)).Flush();
-    for (std::size_t i = 0; i < Scene.TraceDetectorCount(); ++i) AsTraceDetector(Scene.GetTraceDetector(i)).Flush();
+    for (std::size_t i = 0; i < Scene.TraceDetectorCount(); ++i)
+        AsTraceDetector(Scene.GetTraceDetector(i)).Flush();
     Display("Results collected.");
     const std::string& dir = Parameters.ResultDir;
     if (!dir.empty())

@@ -44,8 +44,12 @@ template <typename T> std::string Shortest(T value) {
 
 } // namespace
 
-std::string RoundTrip(double value) { return Shortest(value); }
-std::string RoundTrip(float value) { return Shortest(value); }
+std::string RoundTrip(double value) {
+    return Shortest(value);
+}
+std::string RoundTrip(float value) {
+    return Shortest(value);
+}
 
 LegacyVTKWriter::LegacyVTKWriter(std::ostream& os, const std::string& title, const VTKGrid& grid,
                                  Attachment attachment)

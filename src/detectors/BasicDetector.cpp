@@ -44,7 +44,8 @@ void TBasicDetector::PrintDetectorSummary(std::ostream& os) const {
     os << "   ScatterCount: " << OutputNumberOfInteractions << "\n";
 }
 
-void PrintCountLine(std::ostream& os, const std::string& label, double count, double square, double particles) {
+void PrintCountLine(std::ostream& os, const std::string& label, double count, double square,
+                    double particles) {
     const double u = count > 0 ? std::sqrt(square / (count * count)) : 0;
     os << label << count;
     if (u > 0)
@@ -59,7 +60,8 @@ void PrintCountLine(std::ostream& os, const std::string& label, double count, do
     os << "\n";
 }
 
-void PrintEnergyLine(std::ostream& os, const std::string& label, double energy, double count, double particles) {
+void PrintEnergyLine(std::ostream& os, const std::string& label, double energy, double count,
+                     double particles) {
     os << label << energy << " keV";
     if (count > 0)
         os << " (avg.: " << energy / count << " keV)";
@@ -73,14 +75,14 @@ void TBasicDetector::PrintResults(std::ostream& os, double particles) const {
         const double c = PrimaryCount(), e = PrimaryEnergy();
         if (!(c == 0 && e > 0))
             PrintCountLine(os,
-                      TotalOnly ? "   Total Number Of Particles: "
-                                : "   Number Of Particles That Didn't Interact: ",
-                      c, PrimarySquareCount(), particles);
+                           TotalOnly ? "   Total Number Of Particles: "
+                                     : "   Number Of Particles That Didn't Interact: ",
+                           c, PrimarySquareCount(), particles);
         if (e > 0)
             PrintEnergyLine(os,
-                       TotalOnly ? "   Total Energy Of Particles: "
-                                 : "   Energy Of Particles That Didn't Interact: ",
-                       e, c, particles);
+                            TotalOnly ? "   Total Energy Of Particles: "
+                                      : "   Energy Of Particles That Didn't Interact: ",
+                            e, c, particles);
     }
     if (TotalOnly)
         return;
@@ -90,9 +92,10 @@ void TBasicDetector::PrintResults(std::ostream& os, double particles) const {
             k == 1 ? "   Scattered Once: " : "   Scattered " + std::to_string(k) + " Times: ";
         if (c > 0)
             PrintCountLine(os, k == 0 ? "   Number Of Scattered/Secondary Particles: " : times, c,
-                      ScatteredSquareCount(k), particles);
+                           ScatteredSquareCount(k), particles);
         if (e > 0)
-            PrintEnergyLine(os, k == 0 ? "   Energy Of Scattered/Secondary Particles: " : times, e, c, particles);
+            PrintEnergyLine(os, k == 0 ? "   Energy Of Scattered/Secondary Particles: " : times, e, c,
+                            particles);
     }
 }
 

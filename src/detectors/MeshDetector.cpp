@@ -32,7 +32,8 @@ void MeshDetector::PrintResults(std::ostream& os, double particles) const {
 }
 
 template <typename T>
-void FlexMeshDetector<T>::ReadKeys(const inifiles::TIniFileSection& section, const std::vector<int>& defaultCodes) {
+void FlexMeshDetector<T>::ReadKeys(const inifiles::TIniFileSection& section,
+                                   const std::vector<int>& defaultCodes) {
     this->ReadName(section);
     this->ReadFilterKeys(section);
     this->Grid.ReadDetectorKeys(section, defaultCodes);
@@ -70,7 +71,8 @@ template <typename T> void FlexMeshDetector<T>::PrintSummary(std::ostream& os) c
 }
 
 template <typename T>
-std::unique_ptr<ContributionDetector<T>> ContributionDetector<T>::Create(const inifiles::TIniFileSection& section) {
+std::unique_ptr<ContributionDetector<T>>
+ContributionDetector<T>::Create(const inifiles::TIniFileSection& section) {
     std::unique_ptr<ContributionDetector<T>> detector(new ContributionDetector<T>());
     detector->ReadKeys(section, kDetections);
     return detector;
@@ -86,7 +88,8 @@ void ContributionDetector<T>::Score(const TParticle& before, const TParticle& af
         this->Grid.Score(before, after, code, before.Position);
 }
 
-std::unique_ptr<MeshDetectorPart> MeshDetectorPart::Create(const inifiles::TIniFileSection& section, IScene& scene) {
+std::unique_ptr<MeshDetectorPart> MeshDetectorPart::Create(const inifiles::TIniFileSection& section,
+                                                           IScene& scene) {
     std::unique_ptr<MeshDetectorPart> part(new MeshDetectorPart());
     try {
         part->ReadTraceableKeys(section);
@@ -143,11 +146,12 @@ void RegisterTraceDetectorTypes() {
     };
     geometry::RegisterObjectType("MeshDetector", mesh);
     geometry::RegisterObjectType("VolumetricDetector", mesh);
-    geometry::RegisterObjectType("ContributionDetector", [](const inifiles::TIniFileSection& section, IScene&) {
-        if (SingleKey(section))
-            return std::unique_ptr<TBasicGeometricalObject>(ContributionDetector<float>::Create(section));
-        return std::unique_ptr<TBasicGeometricalObject>(ContributionDetector<double>::Create(section));
-    });
+    geometry::RegisterObjectType(
+        "ContributionDetector", [](const inifiles::TIniFileSection& section, IScene&) {
+            if (SingleKey(section))
+                return std::unique_ptr<TBasicGeometricalObject>(ContributionDetector<float>::Create(section));
+            return std::unique_ptr<TBasicGeometricalObject>(ContributionDetector<double>::Create(section));
+        });
     const auto part = [](const inifiles::TIniFileSection& section, IScene& scene) {
         return std::unique_ptr<TBasicGeometricalObject>(MeshDetectorPart::Create(section, scene));
     };

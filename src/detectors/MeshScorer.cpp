@@ -54,7 +54,8 @@ MeshScorer::MeshScorer(const MeshScorer& other)
         Sums.assign(N[0] * N[1] * N[2] * Bins * Fields, 0.0);
 }
 
-void MeshScorer::ReadDetectorKeys(const inifiles::TIniFileSection& section, const std::vector<int>& defaultCodes) {
+void MeshScorer::ReadDetectorKeys(const inifiles::TIniFileSection& section,
+                                  const std::vector<int>& defaultCodes) {
     try {
         inifiles::ReadOptional(section, "Shared", Shared);
         inifiles::ReadOptional(section, "SaveGeometry", SaveGeometry);
@@ -104,7 +105,8 @@ void MeshScorer::ReadGridKeys(const inifiles::TIniFileSection& section, const TT
         } else if (const inifiles::TIniFileVariable* pitchKey = section.TryFindVariable("Pitch")) {
             double pitch = 0;
             inifiles::GetValue(*pitchKey, pitch);
-            pitch = inifiles::ConvertLength(pitch, pitchKey->GetLengthUnit(), inifiles::LengthUnit::Centimetre);
+            pitch =
+                inifiles::ConvertLength(pitch, pitchKey->GetLengthUnit(), inifiles::LengthUnit::Centimetre);
             if (!(pitch > 0))
                 throw std::runtime_error("Pitch must be positive");
             for (int k = 0; k < 3; ++k) {
@@ -135,8 +137,9 @@ void MeshScorer::ReadGridKeys(const inifiles::TIniFileSection& section, const TT
     }
 }
 
-void MeshScorer::SetGrid(const TCoord<double>& origin, const TCoord<double> edges[3], const std::uint64_t cells[3],
-                         std::uint64_t bins, double minEnergy, double maxEnergy) {
+void MeshScorer::SetGrid(const TCoord<double>& origin, const TCoord<double> edges[3],
+                         const std::uint64_t cells[3], std::uint64_t bins, double minEnergy,
+                         double maxEnergy) {
     const double volume = Dot(edges[0], Cross(edges[1], edges[2]));
     if (!(std::fabs(volume) > 1e-12 * Norm(edges[0]) * Norm(edges[1]) * Norm(edges[2])))
         throw std::runtime_error("The box (Side1, Side2, Side3) is flat: it has no volume");
@@ -174,7 +177,8 @@ void MeshScorer::Allocate() {
     Sums.assign(N[0] * N[1] * N[2] * Bins * Fields, 0.0);
 }
 
-void MeshScorer::Score(const TParticle& before, const TParticle& after, int code, const TCoord<double>& where) {
+void MeshScorer::Score(const TParticle& before, const TParticle& after, int code,
+                       const TCoord<double>& where) {
     const TCoord<double> q = where - Origin;
     const double u = Dot(q, Dual[0]), v = Dot(q, Dual[1]), w = Dot(q, Dual[2]);
     if (!(u >= 0 && u < 1 && v >= 0 && v < 1 && w >= 0 && w < 1))
@@ -386,7 +390,8 @@ void MeshScorer::WriteResults(const std::string& baseName, const TraceResultScal
             for (std::uint64_t j = 0; j <= N[1]; ++j)
                 for (std::uint64_t i = 0; i <= N[0]; ++i) {
                     const TCoord<double> p = Origin + Edges[0] * (double(i) / Scale[0]) +
-                                             Edges[1] * (double(j) / Scale[1]) + Edges[2] * (double(k) / Scale[2]);
+                                             Edges[1] * (double(j) / Scale[1]) +
+                                             Edges[2] * (double(k) / Scale[2]);
                     grid.Points.insert(grid.Points.end(), {p.x, p.y, p.z});
                 }
     }
@@ -410,7 +415,8 @@ void MeshScorer::WriteResults(const std::string& baseName, const TraceResultScal
             std::ofstream file(temporary, std::ios::binary | std::ios::trunc);
             if (!file.is_open())
                 throw std::runtime_error("Couldn't open \"" + name + "\" for writing");
-            datafiles::LegacyVTKWriter writer(file, title, grid, datafiles::LegacyVTKWriter::Attachment::Cells);
+            datafiles::LegacyVTKWriter writer(file, title, grid,
+                                              datafiles::LegacyVTKWriter::Attachment::Cells);
             writer.WriteValues(scalar, out.data(), Bins, doubleSamples);
             file.flush();
             if (!file)
@@ -442,12 +448,13 @@ void MeshScorer::WriteResults(const std::string& baseName, const TraceResultScal
 void MeshScorer::PrintSummary(std::ostream& os, bool doubleSamples) const {
     os << "   Shared: " << int(Shared) << "\n";
     os << "   Data Type: " << (doubleSamples ? 64 : 32) << "bit floating point\n";
-    os << "   Register:" << ((Quantities & Count) ? " Count" : "") << ((Quantities & Uncertainty) ? " Uncertainty" : "")
+    os << "   Register:" << ((Quantities & Count) ? " Count" : "")
+       << ((Quantities & Uncertainty) ? " Uncertainty" : "")
        << ((Quantities & AverageInteractions) ? " AverageInteractions" : "")
-       << ((Quantities & AverageEnergy) ? " AverageEnergy" : "") << ((Quantities & EnergyLoss) ? " EnergyLoss" : "")
-       << " (" << Bins << " bins)\n";
-    os << "   Grid: " << N[0] << " x " << N[1] << " x " << N[2] << " cells, corner " << Origin << " cm, edges "
-       << Edges[0] << ", " << Edges[1] << ", " << Edges[2] << " cm\n";
+       << ((Quantities & AverageEnergy) ? " AverageEnergy" : "")
+       << ((Quantities & EnergyLoss) ? " EnergyLoss" : "") << " (" << Bins << " bins)\n";
+    os << "   Grid: " << N[0] << " x " << N[1] << " x " << N[2] << " cells, corner " << Origin
+       << " cm, edges " << Edges[0] << ", " << Edges[1] << ", " << Edges[2] << " cm\n";
     os << "   Interactions:";
     for (const int code : kAllCodes)
         if (Scores(code))

@@ -40,7 +40,13 @@ struct MeshRecord {
 // shared sums into its own grid and adds it to the master's at Flush.
 class MeshScorer {
 public:
-    enum Quantity : unsigned { Count = 1, Uncertainty = 2, AverageInteractions = 4, AverageEnergy = 8, EnergyLoss = 16 };
+    enum Quantity : unsigned {
+        Count = 1,
+        Uncertainty = 2,
+        AverageInteractions = 4,
+        AverageEnergy = 8,
+        EnergyLoss = 16
+    };
     static constexpr std::size_t BlockSize = 4096;
     static constexpr std::size_t CodeSlots = 12;
 
@@ -66,7 +72,8 @@ public:
         return slot >= 0 && ScoredCodes[std::size_t(slot)];
     }
     // Adds one event at `where`; w is the event's weight.
-    void Score(const TParticle& before, const TParticle& after, int code, const geometry::TCoord<double>& where);
+    void Score(const TParticle& before, const TParticle& after, int code,
+               const geometry::TCoord<double>& where);
 
     void StartRun();
     void BeginRun(std::uint64_t firstBatch);

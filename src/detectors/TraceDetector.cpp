@@ -32,8 +32,10 @@ TTraceDetector::EventType TTraceDetector::Classify(const TParticle& after, int c
 
 void TTraceDetector::UpdateMasks() const {
     EventMask = (DetectCreation ? unsigned(Creation) : 0u) | (DetectDetection ? unsigned(Detection) : 0u) |
-                (DetectInteraction ? unsigned(Interaction) : 0u) | (DetectAbsorption ? unsigned(Absorption) : 0u);
-    ParticleMask = (DetectPhotons ? 1u << ParticlePhoton : 0) | (DetectElectrons ? 1u << ParticleElectron : 0) |
+                (DetectInteraction ? unsigned(Interaction) : 0u) |
+                (DetectAbsorption ? unsigned(Absorption) : 0u);
+    ParticleMask = (DetectPhotons ? 1u << ParticlePhoton : 0) |
+                   (DetectElectrons ? 1u << ParticleElectron : 0) |
                    (DetectPositrons ? 1u << ParticlePositron : 0);
     PhotonCodeMask = (DetectPhotoEffect ? PhotonCodeBit(interactions::InteractionPhotoEffect) : 0) |
                      (DetectPairProduction ? PhotonCodeBit(interactions::InteractionPairProduction) : 0) |

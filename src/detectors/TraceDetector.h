@@ -59,7 +59,8 @@ public:
 
     bool DetectCreation = true, DetectDetection = true, DetectInteraction = true, DetectAbsorption = true;
     bool DetectPhotons = true, DetectElectrons = false, DetectPositrons = false;
-    bool DetectPhotoEffect = true, DetectCoherent = true, DetectIncoherent = true, DetectPairProduction = true;
+    bool DetectPhotoEffect = true, DetectCoherent = true, DetectIncoherent = true,
+         DetectPairProduction = true;
     double MinEnergy = 0, MaxEnergy = std::numeric_limits<double>::max();
     double MinWeight = 0, MaxWeight = std::numeric_limits<double>::max();
     std::uint32_t MinInteraction = 0, MaxInteraction = AnyID;

@@ -75,8 +75,8 @@ template <typename T> std::string TraceDump<T>::Header(bool binary) {
     const std::string order = LittleEndianHost() ? " LE\n" : " BE\n";
     const std::string bits = std::to_string(8 * sizeof(T));
     std::string header = "Tarvo Binary TraceDump\n";
-    header += "ID UInt64" + order + "SubID UInt64" + order + "Particle Enum32" + order + "Interaction Enum32" +
-              order + "InteractionCount UInt32" + order;
+    header += "ID UInt64" + order + "SubID UInt64" + order + "Particle Enum32" + order +
+              "Interaction Enum32" + order + "InteractionCount UInt32" + order;
     for (const char* column : {"OldEnergy", "Energy", "OldWeight", "Weight"})
         header += std::string(column) + " Float" + bits + order;
     const std::string coord = std::to_string(3 * 8 * sizeof(T));
@@ -160,8 +160,9 @@ template <typename T> void TraceDump<T>::WriteQueue() {
         // Formatted outside the lock; the block then goes out at once.
         Text.clear();
         for (const TraceSegment<T>& s : Queue) {
-            Text += std::to_string(s.ID) + '\t' + std::to_string(s.SubID) + '\t' + std::to_string(s.Particle) +
-                    '\t' + std::to_string(s.Interaction) + '\t' + std::to_string(s.InteractionCount);
+            Text += std::to_string(s.ID) + '\t' + std::to_string(s.SubID) + '\t' +
+                    std::to_string(s.Particle) + '\t' + std::to_string(s.Interaction) + '\t' +
+                    std::to_string(s.InteractionCount);
             for (const T value : {s.OldEnergy, s.Energy, s.OldWeight, s.Weight, s.Start[0], s.Start[1],
                                   s.Start[2], s.End[0], s.End[1], s.End[2]})
                 Text += '\t' + datafiles::RoundTrip(value);

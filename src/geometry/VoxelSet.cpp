@@ -93,11 +93,14 @@ void TVoxelSet::WriteVTK(const std::string& fileName) const {
     std::copy(spacing, spacing + 3, grid.Spacing);
     datafiles::WriteReplacing(fileName, [&](const std::string& temporary) {
         std::ofstream out(temporary, std::ios::binary);
-        if (!out.is_open()) throw std::runtime_error("Couldn't open \"" + fileName + "\" for writing");
-        datafiles::LegacyVTKWriter writer(out, "Tarvo VoxelSet", grid, datafiles::LegacyVTKWriter::Attachment::Points);
+        if (!out.is_open())
+            throw std::runtime_error("Couldn't open \"" + fileName + "\" for writing");
+        datafiles::LegacyVTKWriter writer(out, "Tarvo VoxelSet", grid,
+                                          datafiles::LegacyVTKWriter::Attachment::Points);
         writer.WriteScalars("Material", Voxels.data());
         out.flush();
-        if (!out) throw std::runtime_error("Error writing " + fileName);
+        if (!out)
+            throw std::runtime_error("Error writing " + fileName);
     });
 }
 

@@ -58,7 +58,8 @@ void TPhotonTracer::StartBatch(std::uint64_t batchIndex, std::uint64_t firstInde
         throw std::runtime_error("Tracer already running!");
     Rng->SetSeed(seed);
     for (TBasicDetector* d : Detectors) d->BeginBatch(batchIndex);
-    for (TTraceDetector* d : TraceDetectors) d->BeginBatch(batchIndex);
+    for (TTraceDetector* d : TraceDetectors)
+        d->BeginBatch(batchIndex);
     Next = firstIndex;
     End = firstIndex + count;
     Running = true;
@@ -76,12 +77,14 @@ void TPhotonTracer::EndBatch() {
         return;
     Running = false;
     for (TBasicDetector* d : Detectors) d->EndBatch();
-    for (TTraceDetector* d : TraceDetectors) d->EndBatch();
+    for (TTraceDetector* d : TraceDetectors)
+        d->EndBatch();
 }
 
 void TPhotonTracer::FlushDetectors() {
     for (TBasicDetector* d : Detectors) d->Flush();
-    for (TTraceDetector* d : TraceDetectors) d->Flush();
+    for (TTraceDetector* d : TraceDetectors)
+        d->Flush();
 }
 
 TParticle* TPhotonTracer::Emit(std::uint64_t n) {

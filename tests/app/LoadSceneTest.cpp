@@ -130,10 +130,12 @@ TEST(LoadScene, VoxelSetIsFilledFromThePartsAndWritten) {
         InOrder(r.out, {"Geometry manager prepared in ", "Voxel set materials:\n   0: none\n   1: Water\n"
                                                          "   2: Lead\n"}));
     // A real reader: one point per voxel centre, x fastest.
-    const auto check = testutil::RunPython("import meshio, sys\n"
-                                           "m = meshio.read(sys.argv[1])\n"
-                                           "print(m.points[0].tolist(), m.point_data['Material'].ravel().tolist())\n",
-                                           {dir.File("scene/scene.ini_VoxelSet.vtk")});
-    EXPECT_EQ(check.out, "[0.5, 0.5, 0.5] [1, 1, 0, 2, 2, 0, 1, 1, 0, 2, 2, 0, 1, 1, 0, 2, 2, 0, 1, 1, 0, 2, 2, 0]\n")
+    const auto check =
+        testutil::RunPython("import meshio, sys\n"
+                            "m = meshio.read(sys.argv[1])\n"
+                            "print(m.points[0].tolist(), m.point_data['Material'].ravel().tolist())\n",
+                            {dir.File("scene/scene.ini_VoxelSet.vtk")});
+    EXPECT_EQ(check.out,
+              "[0.5, 0.5, 0.5] [1, 1, 0, 2, 2, 0, 1, 1, 0, 2, 2, 0, 1, 1, 0, 2, 2, 0, 1, 1, 0, 2, 2, 0]\n")
         << check.err;
 }

@@ -23,9 +23,12 @@ std::string Config(const std::string& task, const std::string& sections, const s
            "/materials.ini\n[EndDataSources]\n" + sections + "[Objects]\n" + objects + "[EndObjects]\n";
 }
 
-std::string Object(const std::string& keys) { return "[Object]\n" + keys + "[EndObject]\n"; }
+std::string Object(const std::string& keys) {
+    return "[Object]\n" + keys + "[EndObject]\n";
+}
 
-std::string Box(const std::string& corner, const std::string& s1, const std::string& s2, const std::string& s3) {
+std::string Box(const std::string& corner, const std::string& s1, const std::string& s2,
+                const std::string& s3) {
     return "VertexA = " + corner + "\nSide1 = " + s1 + "\nSide2 = " + s2 + "\nSide3 = " + s3 + "\n";
 }
 
@@ -41,15 +44,18 @@ testutil::RunResult Tarvo(const testutil::TempDir& dir, const std::vector<std::s
 
 TEST(TraceDetectors, VolumesAreLegacyVTKThatMeshioReads) {
     testutil::TempDir dir;
-    const std::string box = Box("(-1.5, 0.25, 2)", "(3, 0, 0)", "(0, 1.5, 0)", "(0, 0, 4.8)") + "Dimensions = 2,3,4\n";
+    const std::string box =
+        Box("(-1.5, 0.25, 2)", "(3, 0, 0)", "(0, 1.5, 0)", "(0, 0, 4.8)") + "Dimensions = 2,3,4\n";
     const std::string objects =
         Object("ObjectType = Source\nEnergy = 60\nConeAngle = 0.3\nBaseCenter = (0, 1, -5)\n") +
         Object("ObjectType = Part\nMaterialName = Water\n" +
                Box("(-2, -1, 1)", "(4, 0, 0)", "(0, 4, 0)", "(0, 0, 6)")) +
         Object("ObjectType = MeshDetector\nInteractions = ComptonScattering, 6, photoeffect\n" + box) +
-        Object("ObjectType = VolumetricDetector\nSingle = true\n" + box + "Origin = (1, 2, 0)\nRotateZ = 30\n") +
+        Object("ObjectType = VolumetricDetector\nSingle = true\n" + box +
+               "Origin = (1, 2, 0)\nRotateZ = 30\n") +
         Object("ObjectType = MeshDetector\nInteractions = ComptonScattering, 6, photoeffect\nMaxEnergy = 60\n"
-               "EnergyBins = 10\nShared = false\n" + box);
+               "EnergyBins = 10\nShared = false\n" +
+               box);
     WriteFile(dir.File("grid.ini"), Config("NumberOfParticles = 3000\nRandomSeed = 2\n", "", objects));
     const auto r = Tarvo(dir, {"grid.ini"});
     ASSERT_EQ(r.exitCode, 0) << r.err;
@@ -68,17 +74,22 @@ TEST(TraceDetectors, PencilBeamDepthProfileFollowsTheAttenuation) {
     // interacts, so each depth cell counts the photons that stop there.
     testutil::TempDir dir;
     const std::string slab = Box("(-2, -1.5, 0)", "(4, 0, 0)", "(0, 3, 0)", "(0, 0, 10)");
-    const std::string physics = "[Physics]\n[InteractionsModel]\n[Interaction]\nInteractionType = PhotoEffect\n"
-                                "[EndInteraction]\n[EndInteractionsModel]\n[EndPhysics]\n";
+    const std::string physics =
+        "[Physics]\n[InteractionsModel]\n[Interaction]\nInteractionType = PhotoEffect\n"
+        "[EndInteraction]\n[EndInteractionsModel]\n[EndPhysics]\n";
     const std::string objects =
-        kPencil + Object("ObjectType = MeshDetectorPart\nMaterialName = Aluminium\nDimensions = 1,1,5\n" + slab) +
-        Object("ObjectType = MeshDetector\nDimensions = 4,3,5\nAverageInteractions = true\nAverageEnergy = true\n" +
+        kPencil +
+        Object("ObjectType = MeshDetectorPart\nMaterialName = Aluminium\nDimensions = 1,1,5\n" + slab) +
+        Object("ObjectType = MeshDetector\nDimensions = 4,3,5\nAverageInteractions = true\nAverageEnergy = "
+               "true\n" +
                slab);
-    WriteFile(dir.File("pencil.ini"), Config("NumberOfParticles = 20000\nRandomSeed = 4\n", physics, objects));
+    WriteFile(dir.File("pencil.ini"),
+              Config("NumberOfParticles = 20000\nRandomSeed = 4\n", physics, objects));
     const auto r = Tarvo(dir, {"pencil.ini"});
     ASSERT_EQ(r.exitCode, 0) << r.err;
-    const auto check = testutil::RunPython(
-        Script("check_volumes.py"), {"pencil", dir.File("pencil/pencil.ini"), "20000", kData + "/Aluminium_ACRP.txt", "60"});
+    const auto check =
+        testutil::RunPython(Script("check_volumes.py"), {"pencil", dir.File("pencil/pencil.ini"), "20000",
+                                                         kData + "/Aluminium_ACRP.txt", "60"});
     EXPECT_EQ(check.out, "ok\n") << check.err;
 }
 
@@ -87,23 +98,24 @@ TEST(TraceDetectors, EnergyLostInsideAndLeavingThroughTheWallsIsTheEmittedEnergy
     // keep leaves through exactly one plane.
     testutil::TempDir dir;
     std::string planes;
-    const char* const faces[] = {
-        "BaseCenter = (0, 0, -10)\nSide1 = (20, 0, 0)\nSide2 = (0, 20, 0)\n",
-        "BaseCenter = (0, 0, 10)\nSide1 = (20, 0, 0)\nSide2 = (0, 20, 0)\n",
-        "BaseCenter = (-10, 0, 0)\nSide1 = (0, 20, 0)\nSide2 = (0, 0, 20)\n",
-        "BaseCenter = (10, 0, 0)\nSide1 = (0, 20, 0)\nSide2 = (0, 0, 20)\n",
-        "BaseCenter = (0, -10, 0)\nSide1 = (20, 0, 0)\nSide2 = (0, 0, 20)\n",
-        "BaseCenter = (0, 10, 0)\nSide1 = (20, 0, 0)\nSide2 = (0, 0, 20)\n"};
+    const char* const faces[] = {"BaseCenter = (0, 0, -10)\nSide1 = (20, 0, 0)\nSide2 = (0, 20, 0)\n",
+                                 "BaseCenter = (0, 0, 10)\nSide1 = (20, 0, 0)\nSide2 = (0, 20, 0)\n",
+                                 "BaseCenter = (-10, 0, 0)\nSide1 = (0, 20, 0)\nSide2 = (0, 0, 20)\n",
+                                 "BaseCenter = (10, 0, 0)\nSide1 = (0, 20, 0)\nSide2 = (0, 0, 20)\n",
+                                 "BaseCenter = (0, -10, 0)\nSide1 = (20, 0, 0)\nSide2 = (0, 0, 20)\n",
+                                 "BaseCenter = (0, 10, 0)\nSide1 = (20, 0, 0)\nSide2 = (0, 0, 20)\n"};
     for (const char* face : faces)
         planes += Object(std::string("ObjectType = PlaneDetector\nTotalOnly = true\n") + face);
     const std::string water = Box("(-4, -4, 0)", "(8, 0, 0)", "(0, 8, 0)", "(0, 0, 6)");
-    const std::string objects = kPencil + planes + Object("ObjectType = Part\nMaterialName = Water\n" + water) +
+    const std::string objects = kPencil + planes +
+                                Object("ObjectType = Part\nMaterialName = Water\n" + water) +
                                 Object("ObjectType = MeshDetector\nDimensions = 4,4,3\n" + water);
     std::vector<std::string> files, prefixes;
     for (int seed = 0; seed < 9; ++seed) {
         const std::string name = "run" + std::to_string(seed);
         const std::string task = "NumberOfParticles = " + std::string(seed == 0 ? "20000" : "3000") +
-                                 "\nRandomSeed = " + std::to_string(seed + 11) + "\nBatchSize = 100\nPixelType = double\n";
+                                 "\nRandomSeed = " + std::to_string(seed + 11) +
+                                 "\nBatchSize = 100\nPixelType = double\n";
         const std::string physics = seed == 0 ? "[Physics]\nUsePhotonSplitting = false\n[EndPhysics]\n" : "";
         WriteFile(dir.File(name + ".ini"), Config(task, physics, objects));
         files.push_back(name + ".ini");
@@ -138,15 +150,16 @@ TEST(TraceDetectors, FilteredDumpsAreTheFilterAppliedToTheFullDump) {
         all + "Single = true\nFilename = all_float.bin\n",
         all + "Binary = false\nFilename = all.txt\n",
     };
-    std::string objects = Object("ObjectType = Part\nMaterialName = Water\n" +
-                                 Box("(-3, -3, 0)", "(6, 0, 0)", "(0, 6, 0)", "(0, 0, 3)")) +
-                          Object("ObjectType = PlaneDetector\nBaseCenter = (0, 0, 8)\nSide1 = (10, 0, 0)\n"
-                                 "Side2 = (0, 10, 0)\n") +
-                          Object("ObjectType = Source\nEnergy = 60\nConeAngle = 0.15\nBaseCenter = (0, 0, -5)\n");
+    std::string objects =
+        Object("ObjectType = Part\nMaterialName = Water\n" +
+               Box("(-3, -3, 0)", "(6, 0, 0)", "(0, 6, 0)", "(0, 0, 3)")) +
+        Object("ObjectType = PlaneDetector\nBaseCenter = (0, 0, 8)\nSide1 = (10, 0, 0)\n"
+               "Side2 = (0, 10, 0)\n") +
+        Object("ObjectType = Source\nEnergy = 60\nConeAngle = 0.15\nBaseCenter = (0, 0, -5)\n");
     for (const std::string& keys : dumps)
         objects += Object("ObjectType = TraceDump\n" + keys);
     WriteFile(dir.File("dump.ini"), Config("NumberOfParticles = 1500\nRandomSeed = 8\nBatchSize = 100\n",
-                                        "[Physics]\nElectronTransport = true\n[EndPhysics]\n", objects));
+                                           "[Physics]\nElectronTransport = true\n[EndPhysics]\n", objects));
     const auto r = Tarvo(dir, {"dump.ini"});
     ASSERT_EQ(r.exitCode, 0) << r.err;
     const auto check = testutil::RunPython(Script("check_traces.py"), {dir.File("dump/dump.ini"), "1500"});
