@@ -91,14 +91,7 @@ void ContributionDetector<T>::Score(const TParticle& before, const TParticle& af
 std::unique_ptr<MeshDetectorPart> MeshDetectorPart::Create(const inifiles::TIniFileSection& section,
                                                            IScene& scene) {
     std::unique_ptr<MeshDetectorPart> part(new MeshDetectorPart());
-    try {
-        part->ReadTraceableKeys(section);
-        part->ReadMaterialKeys(section, scene.ElectronTransport);
-        part->Scene = &scene;
-        part->ObjectID = scene.LoadPartGeometry(section);
-    } catch (const std::exception& e) {
-        throw std::runtime_error(std::string("TPart: ") + e.what());
-    }
+    part->ReadPart(section, scene);
     part->ReadFilterKeys(section);
     part->Grid.ReadDetectorKeys(section, kEveryCode);
     const geometry::TBoundingBox<double> box = scene.GetObjectBounds(part->ObjectID);

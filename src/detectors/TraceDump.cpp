@@ -5,17 +5,11 @@
 #include <stdexcept>
 
 #include "datafiles/LegacyVTK.h"
+#include "geometry/ByteSource.h"
 #include "inifiles/IniFile.h"
 #include "inifiles/IniValues.h"
 
 namespace {
-
-bool LittleEndianHost() {
-    const std::uint16_t one = 1;
-    unsigned char first = 0;
-    std::memcpy(&first, &one, 1);
-    return first == 1;
-}
 
 const char* const kTextColumns = "# ID\tSubID\tParticle\tInteraction\tInteractionCount\tOldEnergy\tEnergy\t"
                                  "OldWeight\tWeight\tStartX\tStartY\tStartZ\tEndX\tEndY\tEndZ\n";
@@ -72,7 +66,7 @@ template <typename T> std::unique_ptr<TBasicGeometricalObject> TraceDump<T>::Clo
 template <typename T> std::string TraceDump<T>::Header(bool binary) {
     if (!binary)
         return kTextColumns;
-    const std::string order = LittleEndianHost() ? " LE\n" : " BE\n";
+    const std::string order = geometry::HostIsLittleEndian() ? " LE\n" : " BE\n";
     const std::string bits = std::to_string(8 * sizeof(T));
     std::string header = "Tarvo Binary TraceDump\n";
     header += "ID UInt64" + order + "SubID UInt64" + order + "Particle Enum32" + order +

@@ -19,15 +19,19 @@
 
 std::unique_ptr<TPart> TPart::Create(const inifiles::TIniFileSection& section, IScene& scene) {
     auto part = std::make_unique<TPart>();
+    part->ReadPart(section, scene);
+    return part;
+}
+
+void TPart::ReadPart(const inifiles::TIniFileSection& section, IScene& scene) {
     try {
-        part->ReadTraceableKeys(section);
-        part->ReadMaterialKeys(section, scene.ElectronTransport);
-        part->Scene = &scene;
-        part->ObjectID = scene.LoadPartGeometry(section);
+        ReadTraceableKeys(section);
+        ReadMaterialKeys(section, scene.ElectronTransport);
+        Scene = &scene;
+        ObjectID = scene.LoadPartGeometry(section);
     } catch (const std::exception& e) {
         throw std::runtime_error(std::string("TPart: ") + e.what());
     }
-    return part;
 }
 
 void RegisterPartTypes() {

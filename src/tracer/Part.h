@@ -56,6 +56,8 @@ public:
     // The base lines, then the material and electron lines.
     void PrintSummary(std::ostream& os) const override;
 
+    // The part's keys and mesh (what Create reads), for parts of derived kinds.
+    void ReadPart(const inifiles::TIniFileSection& section, IScene& scene);
     // "MaterialName" and the electron switches; electronTransport is the run's default.
     void ReadMaterialKeys(const inifiles::TIniFileSection& section, bool electronTransport);
     void SetMaterial(const materials::TMaterial* material, std::int32_t index);
