@@ -95,7 +95,8 @@ TEST(TraceDetectors, PencilBeamDepthProfileFollowsTheAttenuation) {
 
 TEST(TraceDetectors, EnergyLostInsideAndLeavingThroughTheWallsIsTheEmittedEnergy) {
     // Water around the beam, six planes around everything: what the volume does not
-    // keep leaves through exactly one plane.
+    // keep leaves through exactly one plane. Every detected flight starts inside the
+    // planes, so a contribution detector over that space sums the planes' counts.
     testutil::TempDir dir;
     std::string planes;
     const char* const faces[] = {"BaseCenter = (0, 0, -10)\nSide1 = (20, 0, 0)\nSide2 = (0, 20, 0)\n",
@@ -109,7 +110,9 @@ TEST(TraceDetectors, EnergyLostInsideAndLeavingThroughTheWallsIsTheEmittedEnergy
     const std::string water = Box("(-4, -4, 0)", "(8, 0, 0)", "(0, 8, 0)", "(0, 0, 6)");
     const std::string objects = kPencil + planes +
                                 Object("ObjectType = Part\nMaterialName = Water\n" + water) +
-                                Object("ObjectType = MeshDetector\nDimensions = 4,4,3\n" + water);
+                                Object("ObjectType = MeshDetector\nDimensions = 4,4,3\n" + water) +
+                                Object("ObjectType = ContributionDetector\nDimensions = 2,2,2\n" +
+                                       Box("(-9, -9, -9)", "(18, 0, 0)", "(0, 18, 0)", "(0, 0, 18)"));
     std::vector<std::string> files, prefixes;
     for (int seed = 0; seed < 9; ++seed) {
         const std::string name = "run" + std::to_string(seed);
