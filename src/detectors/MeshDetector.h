@@ -26,8 +26,6 @@ public:
     void Flush() override { Grid.Flush(); }
     void PrintResults(std::ostream& os, double particles) const override;
 
-    const MeshScorer& Scorer() const { return Grid; }
-
 protected:
     MeshDetector() = default;
     MeshDetector(const MeshDetector&) = default;
@@ -87,8 +85,6 @@ public:
     void Flush() override { Grid.Flush(); }
     void WriteResults(const std::string& baseName, const TraceResultScales& scales) const override;
     void PrintResults(std::ostream& os, double particles) const override;
-
-    const MeshScorer& Scorer() const { return Grid; }
 
 protected:
     void Score(const TParticle& before, const TParticle& after, int code) override;

@@ -349,25 +349,6 @@ void MeshScorer::CommitWaiting(bool all) {
     }
 }
 
-double MeshScorer::Sum(Quantity quantity, std::uint64_t i, std::uint64_t j, std::uint64_t k,
-                       std::uint64_t bin) const {
-    const MeshScorer& m = Master != nullptr ? *Master : *this;
-    const double* cell = m.Sums.data() + (((k * N[1] + j) * N[0] + i) * Bins + bin) * Fields;
-    switch (quantity) {
-    case Count:
-        return cell[0];
-    case Uncertainty:
-        return SquareField >= 0 ? cell[SquareField] : 0;
-    case AverageInteractions:
-        return InteractionField >= 0 ? cell[InteractionField] : 0;
-    case AverageEnergy:
-        return EnergyField >= 0 ? cell[EnergyField] : 0;
-    case EnergyLoss:
-        return LossField >= 0 ? cell[LossField] : 0;
-    }
-    return 0;
-}
-
 bool MeshScorer::IsAxisAligned() const {
     return Edges[0].x > 0 && Edges[0].y == 0 && Edges[0].z == 0 && Edges[1].x == 0 && Edges[1].y > 0 &&
            Edges[1].z == 0 && Edges[2].x == 0 && Edges[2].y == 0 && Edges[2].z > 0;

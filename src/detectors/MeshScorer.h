@@ -37,7 +37,8 @@ struct MeshRecord {
 // Threads: a copy of a shared scorer queues records and hands them to the master in
 // blocks; the master commits the blocks strictly in batch order (later batches wait),
 // so sums do not depend on the number of threads. A copy of a scorer that is not
-// shared sums into its own grid and adds it to the master's at Flush.
+// shared sums into its own grid and adds it to the master's at Flush: no lock while
+// tracing, but the last digits of the sums may vary with the number of threads.
 class MeshScorer {
 public:
     enum Quantity : unsigned {
@@ -71,7 +72,8 @@ public:
         const int slot = CodeSlot(code);
         return slot >= 0 && ScoredCodes[std::size_t(slot)];
     }
-    // Adds one event at `where`; w is the event's weight.
+    // Adds one event at `where`, with the weight before the event (a detection: the
+    // weight registered).
     void Score(const TParticle& before, const TParticle& after, int code,
                const geometry::TCoord<double>& where);
 
@@ -88,16 +90,9 @@ public:
     // "   Number Of Particles: " and "   Energy Loss: " lines.
     void PrintResults(std::ostream& os, double particles) const;
 
-    // The master's sum of a quantity's field for cell (i, j, k) and a bin: Count (sum
-    // of weights), Uncertainty (sum of squared weights), the weighted sums of the
-    // averages, EnergyLoss.
-    double Sum(Quantity quantity, std::uint64_t i, std::uint64_t j, std::uint64_t k, std::uint64_t bin) const;
-
     bool Shared = true;
     bool SaveGeometry = false;
     unsigned Quantities = Count | Uncertainty | EnergyLoss;
-
-    const std::uint64_t* Cells() const { return N; }
 
 private:
     static constexpr std::uint64_t NoBatch = std::numeric_limits<std::uint64_t>::max();

@@ -194,3 +194,17 @@ TEST(TraceDetectors, ErrorsNameTheKeyOrTheFile) {
         EXPECT_NE(r.err.find(message), std::string::npos) << r.err;
     }
 }
+
+TEST(TraceDetectors, AppendContinuesADumpAndWritesTheHeaderOnce) {
+    testutil::TempDir dir;
+    const std::string objects =
+        kPencil + Object("ObjectType = TraceDump\nBinary = false\nAppend = true\nFilename = " +
+                         dir.File("a.txt") + "\n");
+    for (const char* name : {"first.ini", "second.ini"})
+        WriteFile(dir.File(name), Config("NumberOfParticles = 10\n", "", objects));
+    ASSERT_EQ(Tarvo(dir, {"first.ini", "second.ini"}).exitCode, 0);
+    const std::string dump = ReadFile(dir.File("a.txt"));
+    EXPECT_EQ(testutil::CountOf(dump, "#"), 1) << dump;
+    // History 0's primary is created once per run.
+    EXPECT_EQ(testutil::CountOf(dump, "\n0\t0\t0\t1001\t"), 2) << dump;
+}
