@@ -32,7 +32,7 @@ double Rate(const std::function<void(int)>& run)
 }
 
 struct Infinite : IElectronGeometry {
-    double DistanceToBoundary(const TParticle&) override { return std::numeric_limits<double>::infinity(); }
+    double DistanceToBoundary(const TParticle&, double) override { return std::numeric_limits<double>::infinity(); }
 };
 
 struct StepCounter : IEnergyDepositListener {

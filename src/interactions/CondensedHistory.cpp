@@ -107,11 +107,13 @@ double TCondensedHistory::ComputeContinuousStoppingPower(double T, bool positron
 void TCondensedHistory::Stop(TParticle& particle, IEnergyDepositListener& listener, TRandomNumbersGenerator& rng,
                              TParticleQueue& secondaries) const
 {
+    const TParticle before = particle;
     listener.Deposit(particle, particle.Energy, InteractionElectron);
     particle.Energy = 0.0;
     particle.Status = StatusAbsorbed;
     if (particle.Type == ParticlePositron)
         TPositronAnnihilation::AnnihilateAtRest(particle, rng, secondaries);
+    listener.Step(before, particle, InteractionElectron);
 }
 
 std::int32_t TCondensedHistory::Leave(TParticle& particle, double T, double loss, double path, double* pathLength,
@@ -129,6 +131,7 @@ std::int32_t TCondensedHistory::HardEvent(TParticle& particle, double collision,
                                           IEnergyDepositListener& listener, TRandomNumbersGenerator& rng,
                                           TParticleQueue& secondaries) const
 {
+    const TParticle before = particle;
     const double T = particle.Energy;
     const bool positron = particle.Type == ParticlePositron;
     double u[2];
@@ -144,6 +147,7 @@ std::int32_t TCondensedHistory::HardEvent(TParticle& particle, double collision,
         particle.Energy = T - W;
         ++particle.InteractionCount;
         listener.Deposit(particle, 0.0, InteractionElectronScattering);
+        listener.Step(before, particle, InteractionElectronScattering);
         return InteractionElectronScattering;
     }
     const double k = TBremsstrahlungSampler::SampleEnergy(data_, T, settings_.BremsstrahlungCut, rng);
@@ -159,6 +163,7 @@ std::int32_t TCondensedHistory::HardEvent(TParticle& particle, double collision,
     particle.Energy = T - k;
     ++particle.InteractionCount;
     listener.Deposit(particle, 0.0, InteractionBremsstrahlung);
+    listener.Step(before, particle, InteractionBremsstrahlung);
     return InteractionBremsstrahlung;
 }
 
@@ -206,7 +211,7 @@ std::int32_t TCondensedHistory::Transport(TParticle& particle, IElectronGeometry
         // step, and so does the step's energy deposit, which spreads the
         // deposits along the track instead of piling them at step ends.
         const double hinge = Uniform(rng) * step;
-        const double first = geometry.DistanceToBoundary(particle);
+        const double first = geometry.DistanceToBoundary(particle, hinge);
         if (hinge >= first) {
             particle.Move(first);
             return Leave(particle, T, loss * first / step, path + first, pathLength, listener, code);
@@ -217,7 +222,7 @@ std::int32_t TCondensedHistory::Transport(TParticle& particle, IElectronGeometry
         rng.Generate(&phi, 1);
         particle.Deflect(TMultipleScattering::SampleCosTheta(transport1, transport2, rng), 2.0 * Pi() * phi);
         const double rest = step - hinge;
-        const double second = geometry.DistanceToBoundary(particle);
+        const double second = geometry.DistanceToBoundary(particle, rest);
         if (rest >= second) {
             const double part = loss * (hinge + second) / step;
             listener.Deposit(particle, part, InteractionElectron);

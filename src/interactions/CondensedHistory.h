@@ -27,20 +27,25 @@ struct TElectronModelSettings {
 };
 
 // What the walk needs of the geometry: how far the particle may go along
-// its current direction before it leaves the part.
+// its current direction before it leaves the part. Only distances below
+// `reach` matter to the caller: a boundary farther away may be reported as
+// any value >= reach (infinity included), which lets a hierarchy stop early.
 class IElectronGeometry {
 public:
     virtual ~IElectronGeometry() = default;
-    virtual double DistanceToBoundary(const TParticle& particle) = 0;
+    virtual double DistanceToBoundary(const TParticle& particle, double reach) = 0;
 };
 
 // Receives every energy deposit (keV, at the particle's current position)
 // with the event code of what caused it: 100 continuous loss and stopping,
-// 101 hard collision, 102 bremsstrahlung.
+// 101 hard collision, 102 bremsstrahlung. Step reports the particle before
+// and after each hard event (101, 102) and before and after it stops (100),
+// for listeners that record tracks rather than energy.
 class IEnergyDepositListener {
 public:
     virtual ~IEnergyDepositListener() = default;
     virtual void Deposit(const TParticle& particle, double energy, std::int32_t code) = 0;
+    virtual void Step(const TParticle& /*before*/, const TParticle& /*after*/, std::int32_t /*code*/) {}
 };
 
 // Class II condensed-history transport of an electron or positron in one

@@ -1,5 +1,6 @@
 #include "tracer/Part.h"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <stdexcept>
@@ -10,7 +11,9 @@
 #include "materials/Material.h"
 #include "materials/MaterialsList.h"
 #include "inifiles/IniValues.h"
+#include "interactions/Annihilation.h"
 #include "interactions/BasicInteraction.h"
+#include "interactions/InteractionTypes.h"
 #include "interactions/MaterialAccess.h"
 #include "interactions/PhotonInteractionsModel.h"
 #include "interactions/PhysicsConstants.h"
@@ -115,17 +118,76 @@ int TPart::Transport(TParticle& particle, const geometry::Segment& entry, double
 }
 
 int TPart::TransportElectron(TParticle& particle, TRandomNumbersGenerator& rng, TParticleQueue& secondaries) {
-    particle.Status = StatusAbsorbed;
-    if (particle.Type == ParticlePositron) {
-        double u[2];
-        rng.Generate(u, 2);
-        auto photon = MakeSecondary(particle, ParticlePhoton, interactions::kElectronMass);
-        photon->Status = StatusAlive;
-        photon->SetIsotropicDirection(u[0], u[1]);
-        auto partner = MakeSecondary(*photon, ParticlePhoton, interactions::kElectronMass);
-        partner->SetDirectionVector(photon->DirectionVector() * -1.0);
-        secondaries.push_back(std::move(photon));
-        secondaries.push_back(std::move(partner));
+    return TransportElectron(particle, DepositListener, rng, secondaries);
+}
+
+namespace {
+
+struct NoDeposits : interactions::IEnergyDepositListener {
+    void Deposit(const TParticle&, double, std::int32_t) override {}
+};
+
+// Hits this close ahead are the surface the particle stands on (rounded to the
+// scene's precision), not one it is about to cross.
+constexpr double kSurfaceTolerance = 1e-6;
+
+} // namespace
+
+int TPart::TransportElectron(TParticle& particle, interactions::IEnergyDepositListener* listener,
+                             TRandomNumbersGenerator& rng, TParticleQueue& secondaries) {
+    NoDeposits none;
+    interactions::IEnergyDepositListener& deposits = listener != nullptr ? *listener : none;
+    if (ElectronTransport && ElectronModel != nullptr && Scene != nullptr) {
+        Boundary boundary(*this);
+        return ElectronModel->Transport(particle, boundary, deposits, rng, secondaries);
     }
-    return 100;
+    const TParticle before = particle;
+    deposits.Deposit(particle, particle.Energy, interactions::InteractionElectron);
+    particle.Energy = 0.0;
+    particle.Status = StatusAbsorbed;
+    if (particle.Type == ParticlePositron)
+        interactions::TPositronAnnihilation::AnnihilateAtRest(particle, rng, secondaries);
+    deposits.Step(before, particle, interactions::InteractionElectron);
+    return interactions::InteractionElectron;
+}
+
+double TPart::Boundary::DistanceToBoundary(const TParticle& particle, double reach) {
+    std::vector<geometry::Hit>& hits = Part.Hits;
+    hits.clear();
+    Part.Scene->GetIntersectionManager().Intersect(geometry::Ray{particle.Position, particle.Direction}, hits,
+                                                   reach);
+    double exit = std::numeric_limits<double>::infinity();
+    double entry = exit, other = exit;
+    for (const geometry::Hit& hit : hits) {
+        if (hit.ObjectID != Part.ObjectID)
+            other = hit.Distance >= kSurfaceTolerance ? std::min(other, hit.Distance) : other;
+        else if (hit.Entering)
+            entry = hit.Distance >= kSurfaceTolerance ? std::min(entry, hit.Distance) : entry;
+        else
+            exit = std::min(exit, hit.Distance);
+    }
+    if (entry < exit)
+        throw std::runtime_error("Wrong order of facets during electron transport for object ID " +
+                                 std::to_string(Part.ObjectID));
+    return std::min(exit, other);
+}
+
+void BindElectronModels(IScene& scene, const materials::MaterialProperties& switches) {
+    const interactions::TElectronModelSettings settings = interactions::TElectronModelSettings::From(switches);
+    std::vector<std::pair<const materials::TMaterial*, std::shared_ptr<const interactions::TCondensedHistory>>> models;
+    for (std::size_t i = 0; i < scene.PartCount(); ++i) {
+        TPart& part = AsPart(scene.GetPart(i));
+        const materials::TMaterial* material = part.GetMaterial();
+        part.SetElectronModel(nullptr);
+        if (!part.HasElectronTransport() || material == nullptr || !material->Properties.ElectronData.IsLoaded())
+            continue;
+        auto known = std::find_if(models.begin(), models.end(), [&](const auto& m) { return m.first == material; });
+        if (known == models.end()) {
+            models.emplace_back(material, std::make_shared<const interactions::TCondensedHistory>(
+                                              material->Properties.ElectronData, material->Properties.Density,
+                                              settings));
+            known = models.end() - 1;
+        }
+        part.SetElectronModel(known->second);
+    }
 }

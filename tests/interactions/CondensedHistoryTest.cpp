@@ -28,7 +28,7 @@ materials::TElectronData LoadWater()
 // Everything inside z < depth (infinite for depth = infinity).
 struct HalfSpace : IElectronGeometry {
     double depth = std::numeric_limits<double>::infinity();
-    double DistanceToBoundary(const TParticle& p) override
+    double DistanceToBoundary(const TParticle& p, double) override
     {
         const double w = p.DirectionVector().z;
         return w > 0.0 ? (depth - p.Position.z) / w : std::numeric_limits<double>::infinity();
@@ -167,7 +167,7 @@ TEST(CondensedHistory, LeavesOnTheBoundaryOrStopsAndAnnihilates)
     int photons = 0;
     double kinetic = 0.0;
     for (const auto& s : queue) {
-        if (s->Type == ParticlePhoton && s->Energy == kElectronMass)
+        if (s->Type == ParticlePhoton && s->Energy == kElectronMass && s->IsAlive())
             ++photons;
         else
             kinetic += s->Energy;
@@ -188,7 +188,7 @@ materials::TElectronData LoadMaterial(const std::string& name)
 
 // The material fills z > 0.
 struct Slab : IElectronGeometry {
-    double DistanceToBoundary(const TParticle& p) override
+    double DistanceToBoundary(const TParticle& p, double) override
     {
         const double w = p.DirectionVector().z;
         return w < 0.0 ? -p.Position.z / w : std::numeric_limits<double>::infinity();
