@@ -62,6 +62,9 @@ TEST(ElectronData, WaterMatchesEstar)
     EXPECT_NEAR(water.EnergyAtRange(water.CsdaRange(300.0)), 300.0, 1e-6 * 300.0);
 }
 
+// ESTAR's collision stopping powers at 100 keV and 1 MeV are those of this
+// formula with these fitted parameters (ICRU Report 37); ours use the general
+// density-effect formula, so they agree within 3% rather than exactly.
 TEST(ElectronData, MetalsMatchBetheWithFittedDensityEffect)
 {
     struct Case {
@@ -109,4 +112,13 @@ TEST(ElectronData, LeadRadiationYield)
     const double yield = RadiationYield(lead, 1000.0);
     EXPECT_GT(yield, 0.3 * ratio);
     EXPECT_LT(yield, 0.7 * ratio);
+}
+
+// ESTAR's radiation yield of lead at 1 MeV is about 0.05; the unscreened
+// Bethe-Heitler cross section with Elwert's factor gives 0.062, too much
+// bremsstrahlung below 1 MeV for a heavy element. Kept as a record of the gap
+// until the spectra come from partial-wave (Seltzer-Berger) tables.
+TEST(ElectronData, DISABLED_LeadRadiationYieldMatchesEstar)
+{
+    EXPECT_NEAR(RadiationYield(Load("Lead"), 1000.0), 0.05, 0.15 * 0.05);
 }
