@@ -157,3 +157,24 @@ TEST(ElectronTransport, CsiLayerLosesPhotoelectrons) {
     EXPECT_GT(radius[0], 20e-4);
     EXPECT_LT(radius[0], 300e-4);
 }
+
+// A part whose facets face inward: from inside, the first crossing ahead is an
+// entry, so the walk cannot tell where the part ends.
+TEST(ElectronTransport, FacetsThatDoNotPairAreAnError) {
+    TracerScene scene(Object("ObjectType = Part\nMaterialName = Water\nInvert = true\nVertexA = (-1, -1, 0)\n"
+                             "Side1 = (2, 0, 0)\nSide2 = (0, 2, 0)\nSide3 = (0, 0, 1)\n"),
+                      "", kElectronTransport);
+    TPart& part = AsPart(scene.Scene().GetPart(0));
+    TParticle electron;
+    electron.Type = ParticleElectron;
+    electron.Energy = 1000;
+    electron.Position = {0, 0, 0.5};
+    auto rng = CreateGenerator(PRNG_Type::MT19937_64);
+    TParticleQueue queue;
+    try {
+        part.TransportElectron(electron, nullptr, *rng, queue);
+        ADD_FAILURE() << "no error";
+    } catch (const std::runtime_error& e) {
+        EXPECT_STREQ(e.what(), "Wrong order of facets during electron transport for object ID 0");
+    }
+}
