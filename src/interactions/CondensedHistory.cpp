@@ -105,7 +105,7 @@ double TCondensedHistory::ComputeContinuousStoppingPower(double T, bool positron
 }
 
 void TCondensedHistory::Stop(TParticle& particle, IEnergyDepositListener& listener, TRandomNumbersGenerator& rng,
-                             TParticleQueue& secondaries) const
+                             TParticleQueue& secondaries)
 {
     const TParticle before = particle;
     listener.Deposit(particle, particle.Energy, InteractionElectron);

@@ -72,6 +72,11 @@ public:
                            TRandomNumbersGenerator& rng, TParticleQueue& secondaries,
                            double* pathLength = nullptr) const;
 
+    // Ends the particle where it is: its energy is deposited there (code 100)
+    // and a positron annihilates at rest.
+    static void Stop(TParticle& particle, IEnergyDepositListener& listener, TRandomNumbersGenerator& rng,
+                     TParticleQueue& secondaries);
+
     // Hard-event cross sections per cm at kinetic energy T.
     double HardCollisionCoefficient(double T, bool positron) const;
     double HardBremsstrahlungCoefficient(double T) const;
@@ -99,8 +104,6 @@ private:
     // Linear in ln T between the grid's energies, clamped to the grid.
     double Interpolate(Column column, double T) const;
 
-    void Stop(TParticle& particle, IEnergyDepositListener& listener, TRandomNumbersGenerator& rng,
-              TParticleQueue& secondaries) const;
     // Ends a step on the boundary: the particle keeps T - loss (deposited
     // here unless `deposit` is false because it already was).
     std::int32_t Leave(TParticle& particle, double T, double loss, double path, double* pathLength,

@@ -11,12 +11,10 @@
 #include "materials/Material.h"
 #include "materials/MaterialsList.h"
 #include "inifiles/IniValues.h"
-#include "interactions/Annihilation.h"
 #include "interactions/BasicInteraction.h"
 #include "interactions/InteractionTypes.h"
 #include "interactions/MaterialAccess.h"
 #include "interactions/PhotonInteractionsModel.h"
-#include "interactions/PhysicsConstants.h"
 #include "tracer/Particle.h"
 
 std::unique_ptr<TPart> TPart::Create(const inifiles::TIniFileSection& section, IScene& scene) {
@@ -141,13 +139,7 @@ int TPart::TransportElectron(TParticle& particle, interactions::IEnergyDepositLi
         Boundary boundary(*this);
         return ElectronModel->Transport(particle, boundary, deposits, rng, secondaries);
     }
-    const TParticle before = particle;
-    deposits.Deposit(particle, particle.Energy, interactions::InteractionElectron);
-    particle.Energy = 0.0;
-    particle.Status = StatusAbsorbed;
-    if (particle.Type == ParticlePositron)
-        interactions::TPositronAnnihilation::AnnihilateAtRest(particle, rng, secondaries);
-    deposits.Step(before, particle, interactions::InteractionElectron);
+    interactions::TCondensedHistory::Stop(particle, deposits, rng, secondaries);
     return interactions::InteractionElectron;
 }
 
