@@ -6,6 +6,7 @@
 // the same electrons traced in a part of a loaded scene, where every step asks
 // the hierarchy for the boundary, against the walk in the infinite medium.
 
+#include "QuietInterface.h"
 #include "app/MonteCarloRun.h"
 #include "app/TarvoApplication.h"
 #include "interactions/CondensedHistory.h"
@@ -47,18 +48,6 @@ struct StepCounter : IEnergyDepositListener {
     void Deposit(const TParticle&, double, std::int32_t) override { ++steps; }
 };
 
-class QuietInterface : public ui::TUserInterface {
-public:
-    void DisplayText(const std::string& text, bool, bool isError) override {
-        if (isError)
-            std::fprintf(stderr, "%s\n", text.c_str());
-    }
-    int AskQuestion(int, const std::string&) override { return ui::TDialogMessage::kNo; }
-    void Start() override {}
-    std::string GetString(const std::string&, const std::string& d) override { return d; }
-    void FlushInput() override {}
-};
-
 // Electron histories per second through the tracer: a beam onto a 10 cm cube
 // of the material that stops every electron inside, with electron transport.
 double TracerRate(const std::string& material, double energy)
@@ -75,7 +64,7 @@ double TracerRate(const std::string& material, double energy)
                                      "MaterialName = "
                         << material << "\nVertexA = (-5, -5, 0)\nSide1 = (10, 0, 0)\nSide2 = (0, 10, 0)\n"
                                        "Side3 = (0, 0, 10)\n[EndObject]\n[EndObjects]\n";
-    QuietInterface ui;
+    bench::QuietInterface ui;
     TTarvoApplication app(ui);
     if (!app.Initialize(path, false))
         return 0;
