@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <stdexcept>
 
 namespace interactions {
 
@@ -171,6 +172,11 @@ std::int32_t TCondensedHistory::Transport(TParticle& particle, IElectronGeometry
                                           IEnergyDepositListener& listener, TRandomNumbersGenerator& rng,
                                           TParticleQueue& secondaries, double* pathLength) const
 {
+    if (particle.Type != ParticleElectron && particle.Type != ParticlePositron)
+        throw std::runtime_error("Unexpected particle type");
+    // Above the tables the coefficients would be extrapolated as constants.
+    if (particle.Energy > data_.HighestEnergy())
+        throw std::runtime_error("MTT energy index too large");
     const bool positron = particle.Type == ParticlePositron;
     std::int32_t code = InteractionElectron;
     double path = 0.0;

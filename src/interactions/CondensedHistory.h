@@ -68,6 +68,8 @@ public:
     TCondensedHistory(const materials::TElectronData& data, double density, const TElectronModelSettings& settings);
 
     // `pathLength`, when given, receives the length (cm) the particle travelled.
+    // Errors: "Unexpected particle type" (a photon), "MTT energy index too large"
+    // (an energy above the data).
     std::int32_t Transport(TParticle& particle, IElectronGeometry& geometry, IEnergyDepositListener& listener,
                            TRandomNumbersGenerator& rng, TParticleQueue& secondaries,
                            double* pathLength = nullptr) const;

@@ -121,6 +121,31 @@ TEST(CondensedHistory, SettingsFollowTheRunSwitches)
     EXPECT_NEAR(deposits.total + SecondaryKineticEnergy(queue), 50.0, 1e-9 * 50.0);
 }
 
+TEST(CondensedHistory, RefusesPhotonsAndEnergiesAboveTheData)
+{
+    const auto water = LoadWater();
+    const TCondensedHistory model(water, 1.0, TElectronModelSettings());
+    auto rng = stats::MakeGenerator(24);
+    HalfSpace infinite;
+    Sum deposits;
+    TParticleQueue queue;
+    const struct {
+        std::uint32_t type;
+        double energy;
+        const char* error;
+    } cases[] = {{ParticlePhoton, 100.0, "Unexpected particle type"},
+                 {ParticleElectron, 2.0 * water.HighestEnergy(), "MTT energy index too large"}};
+    for (const auto& c : cases) {
+        auto p = Electron(c.energy, c.type);
+        try {
+            model.Transport(p, infinite, deposits, *rng, queue);
+            ADD_FAILURE() << c.error;
+        } catch (const std::runtime_error& e) {
+            EXPECT_STREQ(e.what(), c.error);
+        }
+    }
+}
+
 TEST(CondensedHistory, TabulatedCoefficientsMatchTheDirectOnes)
 {
     const auto water = LoadWater();
