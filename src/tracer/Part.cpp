@@ -49,6 +49,8 @@ void TPart::AddedTo(IScene& scene) {
 std::unique_ptr<TBasicGeometricalObject> TPart::Clone() const {
     auto copy = std::make_unique<TPart>(*this);
     copy->CacheValid = false;
+    // A tracer's copy should not allocate when its first electron arrives.
+    copy->Hits.reserve(64);
     return copy;
 }
 
