@@ -167,19 +167,22 @@ double TPart::Boundary::DistanceToBoundary(const TParticle& particle, double rea
 }
 
 void BindElectronModels(IScene& scene, const materials::MaterialProperties& switches) {
-    const interactions::TElectronModelSettings settings = interactions::TElectronModelSettings::From(switches);
-    std::vector<std::pair<const materials::TMaterial*, std::shared_ptr<const interactions::TCondensedHistory>>> models;
+    using Model = std::shared_ptr<const interactions::TCondensedHistory>;
+    const auto settings = interactions::TElectronModelSettings::From(switches);
+    std::vector<std::pair<const materials::TMaterial*, Model>> models;
     for (std::size_t i = 0; i < scene.PartCount(); ++i) {
         TPart& part = AsPart(scene.GetPart(i));
         const materials::TMaterial* material = part.GetMaterial();
         part.SetElectronModel(nullptr);
-        if (!part.HasElectronTransport() || material == nullptr || !material->Properties.ElectronData.IsLoaded())
+        if (!part.HasElectronTransport() || material == nullptr ||
+            !material->Properties.ElectronData.IsLoaded())
             continue;
-        auto known = std::find_if(models.begin(), models.end(), [&](const auto& m) { return m.first == material; });
+        auto known =
+            std::find_if(models.begin(), models.end(), [&](const auto& m) { return m.first == material; });
         if (known == models.end()) {
-            models.emplace_back(material, std::make_shared<const interactions::TCondensedHistory>(
-                                              material->Properties.ElectronData, material->Properties.Density,
-                                              settings));
+            models.emplace_back(
+                material, std::make_shared<const interactions::TCondensedHistory>(
+                              material->Properties.ElectronData, material->Properties.Density, settings));
             known = models.end() - 1;
         }
         part.SetElectronModel(known->second);

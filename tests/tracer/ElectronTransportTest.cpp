@@ -22,8 +22,8 @@ std::string EnclosedSlab(const std::string& particle, double energy, const std::
     const double lo = -1, hi = t + 1;
     std::string planes;
     const auto plane = [&](const std::string& a, const std::string& side1, const std::string& side2) {
-        planes += Object("ObjectType = PlaneDetector\nTotalOnly = true\nVertexA = " + a + "\nSide1 = " + side1 +
-                         "\nSide2 = " + side2 + "\nPixelColumns = 1\nPixelRows = 1\n");
+        planes += Object("ObjectType = PlaneDetector\nTotalOnly = true\nVertexA = " + a +
+                         "\nSide1 = " + side1 + "\nSide2 = " + side2 + "\nPixelColumns = 1\nPixelRows = 1\n");
     };
     plane(v(-6, -6, lo), v(12, 0, 0), v(0, 12, 0));
     plane(v(-6, -6, hi), v(12, 0, 0), v(0, 12, 0));
@@ -46,7 +46,7 @@ std::string EnclosedSlab(const std::string& particle, double energy, const std::
 struct Ledger : TParticleListener, interactions::IEnergyDepositListener {
     std::vector<double> balance;
     double escaped = 0, escapedElectrons = 0;
-    std::vector<std::pair<double, double>> deposits;  // (distance from the beam axis, energy)
+    std::vector<std::pair<double, double>> deposits; // (distance from the beam axis, energy)
 
     void Notify(const TParticle& before, const TParticle& after, int code) override {
         double& b = balance.at(after.History);
@@ -73,7 +73,8 @@ struct Ledger : TParticleListener, interactions::IEnergyDepositListener {
     double Radius(double share) {
         std::sort(deposits.begin(), deposits.end());
         double total = 0, sum = 0;
-        for (const auto& d : deposits) total += d.second;
+        for (const auto& d : deposits)
+            total += d.second;
         for (const auto& d : deposits)
             if ((sum += d.second) >= share * total)
                 return d.first;
@@ -85,7 +86,8 @@ struct Ledger : TParticleListener, interactions::IEnergyDepositListener {
 // plane registers the real particles that cross it.
 TTracerCounters Trace(const TracerScene& scene, std::uint64_t n, double energy, Ledger& ledger) {
     ledger.balance.assign(n, energy);
-    for (std::size_t i = 0; i < scene.Scene().DetectorCount(); ++i) scene.Detector(i).BeginRun(0);
+    for (std::size_t i = 0; i < scene.Scene().DetectorCount(); ++i)
+        scene.Detector(i).BeginRun(0);
     TTracerSettings settings = MakeTracerSettings(scene.Parameters());
     settings.UsePhotonSplitting = false;
     settings.Report = [](const std::string& text) { ADD_FAILURE() << text; };
@@ -121,7 +123,8 @@ TEST(ElectronTransport, EveryHistoryConservesEnergy) {
         const TTracerCounters counters = Trace(scene, n, c.energy, ledger);
         EXPECT_GE(counters.Electrons, n) << c.material;
         for (std::uint64_t h = 0; h < n; ++h)
-            ASSERT_NEAR(ledger.balance[h], 0.0, 1e-9 * c.energy) << c.material << " " << c.energy << " keV, history " << h;
+            ASSERT_NEAR(ledger.balance[h], 0.0, 1e-9 * c.energy)
+                << c.material << " " << c.energy << " keV, history " << h;
         EXPECT_GT(ledger.escaped, 0.02 * n * c.energy) << c.material << " " << c.energy;
         EXPECT_LT(ledger.escaped, 0.98 * n * c.energy) << c.material << " " << c.energy;
     }
@@ -142,14 +145,16 @@ TEST(ElectronTransport, CsiLayerLosesPhotoelectrons) {
                           "[EndMaterialProperties]\n");
         Ledger ledger;
         Trace(scene, n, 60, ledger);
-        for (std::uint64_t h = 0; h < n; ++h) ASSERT_NEAR(ledger.balance[h], 0.0, 1e-9 * 60);
+        for (std::uint64_t h = 0; h < n; ++h)
+            ASSERT_NEAR(ledger.balance[h], 0.0, 1e-9 * 60);
         deposited[transport] = 1 - ledger.escaped / (n * 60.0);
         electrons[transport] = ledger.escapedElectrons / (n * 60.0);
         radius[transport] = ledger.Radius(0.8);
     }
-    std::printf("CsI 0.6 mm, 60 keV, %llu histories: deposited fraction %.4f locally, %.4f with electron transport "
-                "(electrons carry out %.4f); 80%% of the electron deposits within %.1f um, %.1f um of the beam\n",
-                (unsigned long long)n, deposited[0], deposited[1], electrons[1], 1e4 * radius[0], 1e4 * radius[1]);
+    std::printf(
+        "CsI 0.6 mm, 60 keV, %llu histories: deposited fraction %.4f locally, %.4f with electron transport "
+        "(electrons carry out %.4f); 80%% of the electron deposits within %.1f um, %.1f um of the beam\n",
+        (unsigned long long)n, deposited[0], deposited[1], electrons[1], 1e4 * radius[0], 1e4 * radius[1]);
     EXPECT_EQ(electrons[0], 0.0);
     EXPECT_GT(electrons[1], 0.0);
     EXPECT_LT(electrons[1], 0.02);
