@@ -40,7 +40,8 @@ public:
                             "[ApplicationTask]\nNumberOfParticles = 1000\nRandomSeed = 1\nResultDir = " +
                                 dir.File("out") + "\n" + task + "[EndApplicationTask]\n[DataSources]\n" +
                                 "MaterialsFileName = " + data + "/materials/materials.ini\n[EndDataSources]\n" +
-                                "[Physics]\n" + physics + "[EndPhysics]\n[Objects]\n" + objects + "[EndObjects]\n" + sections);
+                                "[Physics]\n" + physics + "[EndPhysics]\n[Objects]\n" + objects +
+                                "[EndObjects]\n" + sections);
         app.Initialize(dir.File("run.ini"), false);
     }
 
