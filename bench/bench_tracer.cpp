@@ -24,6 +24,7 @@
 #define CALLGRIND_DUMP_STATS_AT(name)
 #endif
 
+#include "QuietInterface.h"
 #include "app/MonteCarloRun.h"
 #include "app/TarvoApplication.h"
 #include "detectors/BasicDetector.h"
@@ -35,18 +36,6 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-class QuietInterface : public ui::TUserInterface {
-public:
-    void DisplayText(const std::string& text, bool, bool isError) override {
-        if (isError)
-            std::fprintf(stderr, "%s\n", text.c_str());
-    }
-    int AskQuestion(int, const std::string&) override { return ui::TDialogMessage::kNo; }
-    void Start() override {}
-    std::string GetString(const std::string&, const std::string& d) override { return d; }
-    void FlushInput() override {}
-};
 
 std::string Replace(std::string text, const std::string& from, const std::string& to) {
     for (std::size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
@@ -142,7 +131,7 @@ int main(int argc, char** argv) {
     config = Replace(config, "= spectra/", "= " + examples + "/spectra/");
     const std::string path = "/tmp/bench_tracer_phantom.ini";
     std::ofstream(path) << config;
-    QuietInterface ui;
+    bench::QuietInterface ui;
     TTarvoApplication app(ui);
     if (!app.Initialize(path, false))
         return 1;

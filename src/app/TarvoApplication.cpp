@@ -341,6 +341,7 @@ void TTarvoApplication::LoadScene(const inifiles::TIniFileStructure& tree, const
     LoadDetectorDefinitions(tree);
     LoadMaterials(tree);
     materials_->UpdateTotals(p.InteractionsModel->Selection());
+    BindElectronModels(*scene_, p.MaterialProperties);
 
     lines->Flush();
     DisplayText("Scene loaded in " + SecondsSince(start) + "s");

@@ -10,6 +10,8 @@ void TPositronAnnihilation::AnnihilateAtRest(TParticle& positron, TRandomNumbers
     double u[2];
     rng.Generate(u, 2);
     auto first = MakeSecondary(positron, ParticlePhoton, kElectronMass);
+    // The positron may already be marked as stopped; its photons live on.
+    first->Status = StatusAlive;
     first->SetIsotropicDirection(u[0], u[1]);
     first->InteractionCount = positron.InteractionCount + 1;
     auto second = MakeSecondary(*first, ParticlePhoton, kElectronMass);

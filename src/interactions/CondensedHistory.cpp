@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <stdexcept>
 
 namespace interactions {
 
@@ -105,13 +106,16 @@ double TCondensedHistory::ComputeContinuousStoppingPower(double T, bool positron
 }
 
 void TCondensedHistory::Stop(TParticle& particle, IEnergyDepositListener& listener, TRandomNumbersGenerator& rng,
-                             TParticleQueue& secondaries) const
+                             TParticleQueue& secondaries)
 {
+    const TParticle before = particle;
+    // Listeners see the deposit of a particle that ends here.
+    particle.Status = StatusAbsorbed;
     listener.Deposit(particle, particle.Energy, InteractionElectron);
     particle.Energy = 0.0;
-    particle.Status = StatusAbsorbed;
     if (particle.Type == ParticlePositron)
         TPositronAnnihilation::AnnihilateAtRest(particle, rng, secondaries);
+    listener.Step(before, particle, InteractionElectron);
 }
 
 std::int32_t TCondensedHistory::Leave(TParticle& particle, double T, double loss, double path, double* pathLength,
@@ -129,6 +133,7 @@ std::int32_t TCondensedHistory::HardEvent(TParticle& particle, double collision,
                                           IEnergyDepositListener& listener, TRandomNumbersGenerator& rng,
                                           TParticleQueue& secondaries) const
 {
+    const TParticle before = particle;
     const double T = particle.Energy;
     const bool positron = particle.Type == ParticlePositron;
     double u[2];
@@ -144,6 +149,7 @@ std::int32_t TCondensedHistory::HardEvent(TParticle& particle, double collision,
         particle.Energy = T - W;
         ++particle.InteractionCount;
         listener.Deposit(particle, 0.0, InteractionElectronScattering);
+        listener.Step(before, particle, InteractionElectronScattering);
         return InteractionElectronScattering;
     }
     const double k = TBremsstrahlungSampler::SampleEnergy(data_, T, settings_.BremsstrahlungCut, rng);
@@ -159,6 +165,7 @@ std::int32_t TCondensedHistory::HardEvent(TParticle& particle, double collision,
     particle.Energy = T - k;
     ++particle.InteractionCount;
     listener.Deposit(particle, 0.0, InteractionBremsstrahlung);
+    listener.Step(before, particle, InteractionBremsstrahlung);
     return InteractionBremsstrahlung;
 }
 
@@ -166,6 +173,11 @@ std::int32_t TCondensedHistory::Transport(TParticle& particle, IElectronGeometry
                                           IEnergyDepositListener& listener, TRandomNumbersGenerator& rng,
                                           TParticleQueue& secondaries, double* pathLength) const
 {
+    if (particle.Type != ParticleElectron && particle.Type != ParticlePositron)
+        throw std::runtime_error("Unexpected particle type");
+    // Above the tables the coefficients would be extrapolated as constants.
+    if (particle.Energy > data_.HighestEnergy())
+        throw std::runtime_error("MTT energy index too large");
     const bool positron = particle.Type == ParticlePositron;
     std::int32_t code = InteractionElectron;
     double path = 0.0;
@@ -206,7 +218,7 @@ std::int32_t TCondensedHistory::Transport(TParticle& particle, IElectronGeometry
         // step, and so does the step's energy deposit, which spreads the
         // deposits along the track instead of piling them at step ends.
         const double hinge = Uniform(rng) * step;
-        const double first = geometry.DistanceToBoundary(particle);
+        const double first = geometry.DistanceToBoundary(particle, hinge);
         if (hinge >= first) {
             particle.Move(first);
             return Leave(particle, T, loss * first / step, path + first, pathLength, listener, code);
@@ -217,7 +229,7 @@ std::int32_t TCondensedHistory::Transport(TParticle& particle, IElectronGeometry
         rng.Generate(&phi, 1);
         particle.Deflect(TMultipleScattering::SampleCosTheta(transport1, transport2, rng), 2.0 * Pi() * phi);
         const double rest = step - hinge;
-        const double second = geometry.DistanceToBoundary(particle);
+        const double second = geometry.DistanceToBoundary(particle, rest);
         if (rest >= second) {
             const double part = loss * (hinge + second) / step;
             listener.Deposit(particle, part, InteractionElectron);

@@ -27,20 +27,25 @@ struct TElectronModelSettings {
 };
 
 // What the walk needs of the geometry: how far the particle may go along
-// its current direction before it leaves the part.
+// its current direction before it leaves the part. Only distances below
+// `reach` matter to the caller: a boundary farther away may be reported as
+// any value >= reach (infinity included), which lets a hierarchy stop early.
 class IElectronGeometry {
 public:
     virtual ~IElectronGeometry() = default;
-    virtual double DistanceToBoundary(const TParticle& particle) = 0;
+    virtual double DistanceToBoundary(const TParticle& particle, double reach) = 0;
 };
 
 // Receives every energy deposit (keV, at the particle's current position)
 // with the event code of what caused it: 100 continuous loss and stopping,
-// 101 hard collision, 102 bremsstrahlung.
+// 101 hard collision, 102 bremsstrahlung. Step reports the particle before
+// and after each hard event (101, 102) and before and after it stops (100),
+// for listeners that record tracks rather than energy.
 class IEnergyDepositListener {
 public:
     virtual ~IEnergyDepositListener() = default;
     virtual void Deposit(const TParticle& particle, double energy, std::int32_t code) = 0;
+    virtual void Step(const TParticle& /*before*/, const TParticle& /*after*/, std::int32_t /*code*/) {}
 };
 
 // Class II condensed-history transport of an electron or positron in one
@@ -63,9 +68,16 @@ public:
     TCondensedHistory(const materials::TElectronData& data, double density, const TElectronModelSettings& settings);
 
     // `pathLength`, when given, receives the length (cm) the particle travelled.
+    // Errors: "Unexpected particle type" (a photon), "MTT energy index too large"
+    // (an energy above the data).
     std::int32_t Transport(TParticle& particle, IElectronGeometry& geometry, IEnergyDepositListener& listener,
                            TRandomNumbersGenerator& rng, TParticleQueue& secondaries,
                            double* pathLength = nullptr) const;
+
+    // Ends the particle where it is: its energy is deposited there (code 100)
+    // and a positron annihilates at rest.
+    static void Stop(TParticle& particle, IEnergyDepositListener& listener, TRandomNumbersGenerator& rng,
+                     TParticleQueue& secondaries);
 
     // Hard-event cross sections per cm at kinetic energy T.
     double HardCollisionCoefficient(double T, bool positron) const;
@@ -94,8 +106,6 @@ private:
     // Linear in ln T between the grid's energies, clamped to the grid.
     double Interpolate(Column column, double T) const;
 
-    void Stop(TParticle& particle, IEnergyDepositListener& listener, TRandomNumbersGenerator& rng,
-              TParticleQueue& secondaries) const;
     // Ends a step on the boundary: the particle keeps T - loss (deposited
     // here unless `deposit` is false because it already was).
     std::int32_t Leave(TParticle& particle, double T, double loss, double path, double* pathLength,

@@ -1,5 +1,6 @@
 #include "tracer/Part.h"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <stdexcept>
@@ -11,9 +12,9 @@
 #include "materials/MaterialsList.h"
 #include "inifiles/IniValues.h"
 #include "interactions/BasicInteraction.h"
+#include "interactions/InteractionTypes.h"
 #include "interactions/MaterialAccess.h"
 #include "interactions/PhotonInteractionsModel.h"
-#include "interactions/PhysicsConstants.h"
 #include "tracer/Particle.h"
 #include "tracer/PhotonTracer.h"
 
@@ -53,6 +54,8 @@ void TPart::AddedTo(IScene& scene) {
 std::unique_ptr<TBasicGeometricalObject> TPart::Clone() const {
     auto copy = std::make_unique<TPart>(*this);
     copy->CacheValid = false;
+    // A tracer's copy should not allocate when its first electron arrives.
+    copy->Hits.reserve(64);
     return copy;
 }
 
@@ -120,20 +123,94 @@ int TPart::Transport(TParticle& particle, const geometry::Segment& entry, double
 }
 
 int TPart::TransportElectron(TParticle& particle, TRandomNumbersGenerator& rng, TParticleQueue& secondaries) {
-    const TParticle before = particle;
-    particle.Status = StatusAbsorbed;
-    if (Events != nullptr)
-        Events->Notify(before, particle, interactions::InteractionElectron);
-    if (particle.Type == ParticlePositron) {
-        double u[2];
-        rng.Generate(u, 2);
-        auto photon = MakeSecondary(particle, ParticlePhoton, interactions::kElectronMass);
-        photon->Status = StatusAlive;
-        photon->SetIsotropicDirection(u[0], u[1]);
-        auto partner = MakeSecondary(*photon, ParticlePhoton, interactions::kElectronMass);
-        partner->SetDirectionVector(photon->DirectionVector() * -1.0);
-        secondaries.push_back(std::move(photon));
-        secondaries.push_back(std::move(partner));
+    if (Events == nullptr)
+        return TransportElectron(particle, DepositListener, rng, secondaries);
+    EventDeposits events(*Events, DepositListener);
+    return TransportElectron(particle, &events, rng, secondaries);
+}
+
+namespace {
+
+struct NoDeposits : interactions::IEnergyDepositListener {
+    void Deposit(const TParticle&, double, std::int32_t) override {}
+};
+
+// Hits this close ahead are the surface the particle stands on (rounded to the
+// scene's precision), not one it is about to cross.
+constexpr double kSurfaceTolerance = 1e-6;
+
+} // namespace
+
+void TPart::EventDeposits::Deposit(const TParticle& particle, double energy, std::int32_t code) {
+    if (Inner != nullptr)
+        Inner->Deposit(particle, energy, code);
+    if (code != interactions::InteractionElectron)
+        return;
+    TParticle after = particle;
+    after.Energy = particle.Energy - energy;
+    Events.Notify(particle, after, code);
+}
+
+void TPart::EventDeposits::Step(const TParticle& before, const TParticle& after, std::int32_t code) {
+    if (Inner != nullptr)
+        Inner->Step(before, after, code);
+    // A stop has already been reported with its deposit.
+    if (code != interactions::InteractionElectron)
+        Events.Notify(before, after, code);
+}
+
+int TPart::TransportElectron(TParticle& particle, interactions::IEnergyDepositListener* listener,
+                             TRandomNumbersGenerator& rng, TParticleQueue& secondaries) {
+    NoDeposits none;
+    interactions::IEnergyDepositListener& deposits = listener != nullptr ? *listener : none;
+    if (ElectronTransport && ElectronModel != nullptr && Scene != nullptr) {
+        Boundary boundary(*this);
+        return ElectronModel->Transport(particle, boundary, deposits, rng, secondaries);
     }
-    return 100;
+    interactions::TCondensedHistory::Stop(particle, deposits, rng, secondaries);
+    return interactions::InteractionElectron;
+}
+
+double TPart::Boundary::DistanceToBoundary(const TParticle& particle, double reach) {
+    std::vector<geometry::Hit>& hits = Part.Hits;
+    hits.clear();
+    Part.Scene->GetIntersectionManager().Intersect(geometry::Ray{particle.Position, particle.Direction}, hits,
+                                                   reach);
+    double exit = std::numeric_limits<double>::infinity();
+    double entry = exit, other = exit;
+    for (const geometry::Hit& hit : hits) {
+        if (hit.ObjectID != Part.ObjectID)
+            other = hit.Distance >= kSurfaceTolerance ? std::min(other, hit.Distance) : other;
+        else if (hit.Entering)
+            entry = hit.Distance >= kSurfaceTolerance ? std::min(entry, hit.Distance) : entry;
+        else
+            exit = std::min(exit, hit.Distance);
+    }
+    if (entry < exit)
+        throw std::runtime_error("Wrong order of facets during electron transport for object ID " +
+                                 std::to_string(Part.ObjectID));
+    return std::min(exit, other);
+}
+
+void BindElectronModels(IScene& scene, const materials::MaterialProperties& switches) {
+    using Model = std::shared_ptr<const interactions::TCondensedHistory>;
+    const auto settings = interactions::TElectronModelSettings::From(switches);
+    std::vector<std::pair<const materials::TMaterial*, Model>> models;
+    for (std::size_t i = 0; i < scene.PartCount(); ++i) {
+        TPart& part = AsPart(scene.GetPart(i));
+        const materials::TMaterial* material = part.GetMaterial();
+        part.SetElectronModel(nullptr);
+        if (!part.HasElectronTransport() || material == nullptr ||
+            !material->Properties.ElectronData.IsLoaded())
+            continue;
+        auto known =
+            std::find_if(models.begin(), models.end(), [&](const auto& m) { return m.first == material; });
+        if (known == models.end()) {
+            models.emplace_back(
+                material, std::make_shared<const interactions::TCondensedHistory>(
+                              material->Properties.ElectronData, material->Properties.Density, settings));
+            known = models.end() - 1;
+        }
+        part.SetElectronModel(known->second);
+    }
 }

@@ -311,7 +311,8 @@ void TPhotonTracer::TraceElectron(TParticle& particle) {
                 break;
             const geometry::Segment* next = nullptr;
             for (const geometry::Segment& s : SceneCopy->GetSegments()) {
-                if (s.Object != nullptr && s.To > 0 && !s.Object->IsVoid()) {
+                // The part just left ends where the particle stands.
+                if (s.Object != nullptr && s.To > kInside && !s.Object->IsVoid()) {
                     next = &s;
                     break;
                 }

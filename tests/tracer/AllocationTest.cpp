@@ -32,7 +32,10 @@ void operator delete(void* p) noexcept { std::free(p); }
 void operator delete(void* p, std::size_t) noexcept { std::free(p); }
 #endif
 
-TEST(PhotonTracer, DemoHistoriesAllocateNothingOnceWarm) {
+// Also with electron transport, where Compton electrons walk through the parts.
+class DemoHistories : public testing::TestWithParam<bool> {};
+
+TEST_P(DemoHistories, AllocateNothingOnceWarm) {
 #ifdef __SANITIZE_ADDRESS__
     GTEST_SKIP() << "allocations are not counted under AddressSanitizer";
 #endif
@@ -42,6 +45,8 @@ TEST(PhotonTracer, DemoHistoriesAllocateNothingOnceWarm) {
     config = Replace(config, "../data/", examples + "/../data/");
     config = Replace(config, "= detectors/", "= " + examples + "/detectors/");
     config = Replace(config, "= spectra/", "= " + examples + "/spectra/");
+    if (GetParam())
+        config += "[Physics]\nElectronTransport = true\n[EndPhysics]\n";
     testutil::WriteFile(dir.File("phantom.ini"), config);
     QuietInterface ui;
     TTarvoApplication app(ui);
@@ -61,3 +66,5 @@ TEST(PhotonTracer, DemoHistoriesAllocateNothingOnceWarm) {
     tracer.FlushDetectors();
     AsDetector(scene.GetDetector(0)).Flush();
 }
+
+INSTANTIATE_TEST_SUITE_P(PhotonTracer, DemoHistories, testing::Bool());

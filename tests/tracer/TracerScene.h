@@ -32,13 +32,16 @@ public:
 // application and physics keys, with the shipped materials.
 class TracerScene {
 public:
-    explicit TracerScene(const std::string& objects, const std::string& task = "", const std::string& physics = "") {
+    // `sections` holds further whole sections of the configuration.
+    explicit TracerScene(const std::string& objects, const std::string& task = "", const std::string& physics = "",
+                         const std::string& sections = "") {
         const std::string data = std::string(TARVO_TEST_DATA) + "/../../data";
         testutil::WriteFile(dir.File("run.ini"),
                             "[ApplicationTask]\nNumberOfParticles = 1000\nRandomSeed = 1\nResultDir = " +
                                 dir.File("out") + "\n" + task + "[EndApplicationTask]\n[DataSources]\n" +
                                 "MaterialsFileName = " + data + "/materials/materials.ini\n[EndDataSources]\n" +
-                                "[Physics]\n" + physics + "[EndPhysics]\n[Objects]\n" + objects + "[EndObjects]\n");
+                                "[Physics]\n" + physics + "[EndPhysics]\n[Objects]\n" + objects +
+                                "[EndObjects]\n" + sections);
         app.Initialize(dir.File("run.ini"), false);
     }
 
