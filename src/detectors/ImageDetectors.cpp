@@ -80,6 +80,7 @@ void TImagePlaneDetector::RegisterPixel(std::uint64_t row, std::uint64_t column,
 }
 
 void TImagePlaneDetector::WriteResults(const std::string& baseName, const ImageWriterOptions& options) const {
+    WriteRegistrator(baseName, options);
     const std::string suffix = EnergyImage ? "_energy" : "_count";
     const double scale = EnergyImage ? options.EnergyScale : options.CountScale;
     std::string name;
@@ -138,6 +139,7 @@ void TSimplePlaneDetector::WriteClass(const std::string& className, std::size_t 
 
 void TSimplePlaneDetector::WriteResults(const std::string& baseName,
                                         const ImageWriterOptions& options) const {
+    WriteRegistrator(baseName, options);
     if (!ScatterOnly) {
         WriteClass(baseName + (TotalOnly ? "_total" : "_primary"), 0, -1, options);
         if (!TotalOnly)

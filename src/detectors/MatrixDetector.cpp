@@ -155,6 +155,7 @@ void MatrixDetector::Deliver(bool last) {
     }
     Current.Batch = InBatch ? Batch : NoBatch;
     Current.Last = last;
+    Current.HasRegistrations = (last || !InBatch) && HandOverRegistrations(Current.Registrations);
     {
         std::unique_lock<std::mutex> guard(State->Lock);
         Master->Accept(Current);
@@ -243,6 +244,8 @@ void MatrixDetector::CommitHandover(Handover& part) {
             cell[f] += values[f];
     }
     OwnTotals.Merge(part.Totals);
+    if (part.HasRegistrations)
+        CommitRegistrations(*part.Registrations);
 }
 
 void MatrixDetector::Recycle(Handover&& part) {
@@ -250,6 +253,7 @@ void MatrixDetector::Recycle(Handover&& part) {
     part.CellIndices.clear();
     part.CellValues.clear();
     part.Totals.Clear();
+    part.HasRegistrations = false;
     State->Pool.push_back(std::move(part));
 }
 

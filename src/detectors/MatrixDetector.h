@@ -11,6 +11,7 @@
 
 #include "detectors/BasicDetector.h"
 #include "detectors/DetectorModel.h"
+#include "detectors/ParticleRegistrator.h"
 #include "tracer/Particle.h"
 
 // One registration as a thread's copy queues it for committing.
@@ -110,8 +111,15 @@ protected:
         __builtin_prefetch(first + PrefetchSpan - 1, 1);
     }
     bool IsSharedCopy() const { return Master != nullptr && Shared; }
+    bool IsCopy() const { return Master != nullptr; }
     const MatrixDetector& MasterDetector() const { return Master != nullptr ? *Master : *this; }
     const DetectorTotals& Totals() const override { return MasterDetector().OwnTotals; }
+
+    // A copy hands what its registrator gathered with the last part of each batch (and
+    // at a Flush); false when there is nothing to hand over. The master merges the
+    // parts in batch order.
+    virtual bool HandOverRegistrations(std::unique_ptr<ParticleRegistrator>& /*part*/) { return false; }
+    virtual void CommitRegistrations(const ParticleRegistrator& /*part*/) {}
 
     std::size_t Planes = 0;
     std::size_t Fields = 0;
@@ -131,6 +139,9 @@ private:
         std::vector<std::uint64_t> CellIndices;
         std::vector<double> CellValues;
         DetectorTotals Totals;
+        // Kept when the buffer is recycled: the next hand-over reuses it.
+        std::unique_ptr<ParticleRegistrator> Registrations;
+        bool HasRegistrations = false;
     };
     struct CommitState {
         std::mutex Lock;

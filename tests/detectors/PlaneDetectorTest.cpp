@@ -231,8 +231,8 @@ TEST(PlaneDetector, LoadErrorsNameTheKey) {
         {Plane("Cells = (Basic)\n"), "Object section 1: TFlexPlaneDetector (Cells) not supported by this version"},
         {Plane("StopCondition = Count > 5\n"),
          "Object section 1: TSimplePlaneDetector: MatrixDetector: StopCondition not supported by this version"},
-        {Plane("[Registrator]\n[EndRegistrator]\n"),
-         "Object section 1: TSimplePlaneDetector: TPlaneDetector: Registrator not supported by this version"},
+        {Plane("[Registrator]\nType = Histogram\n[EndRegistrator]\n"),
+         "Object section 1: TSimplePlaneDetector: TPlaneDetector: Unknown registrator type Histogram"},
         {Plane("DetectorModel = Missing\n"), "DetectorModel not found: Missing"},
     };
     for (const auto& [objects, message] : cases)
