@@ -8,6 +8,7 @@
 #include "datafiles/ObjectIO.h"
 
 class IScene;
+class TRandomNumbersGenerator;
 struct ImageWriterOptions;
 struct TParticle;
 
@@ -35,6 +36,14 @@ public:
     virtual std::unique_ptr<ParticleRegistrator> Clone() const = 0;
     virtual Stage Takes() const { return Stage::Detected; }
     virtual void RegisterParticle(const TParticle& particle, double weight) = 0;
+    // The same with the tracer thread's generator at hand, for registrators that draw
+    // (Russian roulette); the others ignore it.
+    virtual void RegisterParticleWith(const TParticle& particle, double weight, TRandomNumbersGenerator&) {
+        RegisterParticle(particle, weight);
+    }
+    // A run starts: fresh (from its first history) or continued; only the detector's
+    // own registrator is told, not the thread copies'.
+    virtual void BeginRun(bool /*fresh*/) {}
     // Adds what another registrator of the same configuration holds (a thread's batch).
     virtual void Merge(const ParticleRegistrator& other) = 0;
     virtual void WriteSpectrum(const std::string& name, const ImageWriterOptions& options) const = 0;

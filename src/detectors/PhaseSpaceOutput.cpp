@@ -32,23 +32,28 @@ PhaseSpaceOutput::~PhaseSpaceOutput() {
     omp_destroy_lock(&Lock);
 }
 
-void PhaseSpaceOutput::Open() {
-    if (File != nullptr)
-        return;
+void PhaseSpaceOutput::Open(bool fresh) {
     if (SavedStdout >= 0) {
+        if (File != nullptr)
+            return;
         const int fd = dup(SavedStdout);
         File = fd < 0 ? nullptr : fdopen(fd, "wb");
         if (File == nullptr)
             throw std::runtime_error("Couldn't open standard output");
-        if (!Append)
-            Write(Format.Header().data(), Format.Header().size());
+        if (!Append) {
+            const std::string header = Format.Header();
+            Write(header.data(), header.size());
+        }
         return;
     }
-    OpenFile();
-}
-
-void PhaseSpaceOutput::OpenFile() {
-    const bool appending = Append && ExistingMatches();
+    if (File != nullptr) {
+        if (!fresh)
+            return;
+        std::fclose(File);
+        File = nullptr;
+    }
+    // A continued run that has not written yet keeps what is in the file.
+    const bool appending = (Append || !fresh) && ExistingMatches();
     File = std::fopen(FileName.c_str(), appending ? "ab" : "wb");
     if (File == nullptr)
         throw std::runtime_error("Couldn't open " + FileName);

@@ -20,10 +20,12 @@ public:
     PhaseSpaceOutput(const PhaseSpaceOutput&) = delete;
     PhaseSpaceOutput& operator=(const PhaseSpaceOutput&) = delete;
 
-    // Opens the file when a fresh run starts; later calls keep it open. A new file (or,
-    // with Append, a missing or empty one) gets the header; appending to a file of
-    // another layout is refused. Errors: "Couldn't open " + name, "Can't append to ".
-    void Open();
+    // Opens the file: a fresh run truncates it (unless Append) and (re)opens it, a
+    // continued run keeps an open file and what an unopened one holds. A new file (or
+    // a missing or empty one) gets the header; appending to a file of another layout
+    // is refused. The standard output is opened once and gets one header.
+    // Errors: "Couldn't open " + name, "Can't append to " + name + ": " + why.
+    void Open(bool fresh);
     bool IsOpen() const { return File != nullptr; }
     // Writes one block and flushes it; blocks of different threads never interleave.
     // Errors: "Error writing " + name (also when the file is not open).
@@ -37,7 +39,6 @@ public:
     std::string Label() const { return FileName.empty() ? "standard output" : FileName; }
 
 private:
-    void OpenFile();
     // Checks the header of an existing file against ours; false for a missing or empty file.
     bool ExistingMatches();
 

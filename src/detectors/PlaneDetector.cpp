@@ -28,7 +28,7 @@ std::uint64_t PixelsAlong(double length, double pitch) {
 }
 
 // Detect, inlined into both transports: it runs for every particle that reaches a plane.
-inline int DetectOnPlane(TPlaneDetector& plane, TParticle& particle) {
+inline int DetectOnPlane(TPlaneDetector& plane, TParticle& particle, TRandomNumbersGenerator* rng) {
     const DetectorModel& model = *plane.Model;
     if (!model.Accepts(particle.Type))
         return -1;
@@ -41,7 +41,7 @@ inline int DetectOnPlane(TPlaneDetector& plane, TParticle& particle) {
         cosine = c;
     }
     if (plane.GetRegistrator() != nullptr)
-        plane.FeedRegistrator(particle, cosine);
+        plane.FeedRegistrator(particle, cosine, rng);
     double row = 0, column = 0;
     plane.PixelCoordinates(particle.Position, row, column);
     plane.Register(row, column, particle, cosine);
@@ -160,12 +160,16 @@ bool TPlaneDetector::Collimate(const TParticle& particle, double& cosine) const 
 }
 
 int TPlaneDetector::Detect(TParticle& particle) {
-    return DetectOnPlane(*this, particle);
+    return DetectOnPlane(*this, particle, nullptr);
 }
 
-void TPlaneDetector::FeedRegistrator(const TParticle& particle, double collimation) {
+void TPlaneDetector::FeedRegistrator(const TParticle& particle, double collimation,
+                                     TRandomNumbersGenerator* rng) {
     if (Registrator->Takes() == ParticleRegistrator::Stage::Arriving) {
-        Registrator->RegisterParticle(particle, collimation);
+        if (rng != nullptr)
+            Registrator->RegisterParticleWith(particle, collimation, *rng);
+        else
+            Registrator->RegisterParticle(particle, collimation);
         return;
     }
     TParticle detected = particle;
@@ -185,6 +189,12 @@ void TPlaneDetector::CommitRegistrations(const ParticleRegistrator& part) {
     Registrator->Merge(part);
 }
 
+void TPlaneDetector::BeginRun(std::uint64_t firstBatch) {
+    MatrixDetector::BeginRun(firstBatch);
+    if (Registrator && !IsCopy())
+        Registrator->BeginRun(firstBatch == 0);
+}
+
 void TPlaneDetector::Flush() {
     MatrixDetector::Flush();
     if (Registrator && !IsCopy())
@@ -197,14 +207,14 @@ void TPlaneDetector::WriteRegistrator(const std::string& baseName, const ImageWr
 }
 
 int TPlaneDetector::Transport(TParticle& particle, const geometry::Segment& entry, double,
-                              TRandomNumbersGenerator&, std::deque<std::unique_ptr<TParticle>>&) {
+                              TRandomNumbersGenerator& rng, std::deque<std::unique_ptr<TParticle>>&) {
     particle.Move(entry.From);
-    return DetectOnPlane(*this, particle);
+    return DetectOnPlane(*this, particle, &rng);
 }
 
-int TPlaneDetector::TransportElectron(TParticle& particle, TRandomNumbersGenerator&,
+int TPlaneDetector::TransportElectron(TParticle& particle, TRandomNumbersGenerator& rng,
                                       std::deque<std::unique_ptr<TParticle>>&) {
-    return DetectOnPlane(*this, particle);
+    return DetectOnPlane(*this, particle, &rng);
 }
 
 TCoord<double> TPlaneDetector::GetPixelPosition(std::uint64_t index, TRandomNumbersGenerator& rng) const {

@@ -25,6 +25,7 @@ public:
     // out or collimated away.
     int Detect(TParticle& particle);
     void Flush() override;
+    void BeginRun(std::uint64_t firstBatch) override;
 
     geometry::TCoord<double> GetPixelPosition(std::uint64_t index,
                                               TRandomNumbersGenerator& rng) const override;
@@ -36,8 +37,9 @@ public:
     // The registrator of the `Registrator` sub-section, if any.
     ParticleRegistrator* GetRegistrator() const { return Registrator.Get(); }
     // Hands the registrator a particle that passed the collimator (weight: the
-    // collimation cosine), before or after the detector model as it asks.
-    void FeedRegistrator(const TParticle& particle, double collimation);
+    // collimation cosine), before or after the detector model as it asks; `rng`, the
+    // tracer's generator, may be null outside a tracer.
+    void FeedRegistrator(const TParticle& particle, double collimation, TRandomNumbersGenerator* rng = nullptr);
 
     // The traceable lines, the detector lines, the plane's, then the registrator's.
     void PrintSummary(std::ostream& os) const override;
