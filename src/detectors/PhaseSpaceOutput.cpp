@@ -9,6 +9,15 @@
 PhaseSpaceOutput::PhaseSpaceOutput(std::string fileName, bool append, const geometry::PhaseSpaceFormat& format)
     : FileName(std::move(fileName)), Append(append), Format(format) {
     omp_init_lock(&Lock);
+    // A file that cannot take our records is refused when the scene loads, not at Start.
+    if (Append && !FileName.empty()) {
+        try {
+            ExistingMatches();
+        } catch (...) {
+            omp_destroy_lock(&Lock);
+            throw;
+        }
+    }
     if (FileName.empty()) {
         std::cout.flush();
         std::fflush(stdout);

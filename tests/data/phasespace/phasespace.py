@@ -5,15 +5,19 @@ line per column ("<name> <type><bits> LE|BE"), an empty line, then packed record
 
 Commands (each prints "ok" or the failures, and exits 1 on failure):
   layout FILE COUNT BITS          header lines and exactly COUNT records of BITS-bit floats
+                                  (a stream may have other text before the header)
   convert SRC DST be|double|text  rewrites SRC's records as big-endian floats, as
                                   little-endian doubles, or as a text particle list
-  sums FILE SUMW SUMWE REL        sum of weights and of weight x energy within REL
+  sums FILE PREFIX N REL          sums of weights and of weight x energy against N times
+                                  the sums of the images PREFIX + "_count.tiff" and
+                                  PREFIX + "_energy.tiff", within REL
   same A B                        the same multiset of records
   roulette FILE N THRESHOLD P     the recorded fraction of N particles within 4 sigma of P,
                                   every weight THRESHOLD
   images A B SCALE                B's primary and scattered images (prefixes before
                                   "_primary") times SCALE against A's: chi-square from
                                   both error images with p > 0.001, totals within 4 sigma
+  identical A B                   A's primary and scattered images equal B's
 """
 import math
 import sys
@@ -104,7 +108,8 @@ def main(args):
     if command == "layout":
         lines, records = read(args[1])
         count, bits = int(args[2]), int(args[3])
-        body = len(open(args[1], "rb").read()) - len(MAGIC) - 2 - sum(len(l) + 1 for l in lines)
+        data = open(args[1], "rb").read()
+        body = len(data) - data.index(MAGIC) - len(MAGIC) - 2 - sum(len(l) + 1 for l in lines)
         if lines[0] != "Particle Enum32 LE":
             failures.append(("first column line", lines[0]))
         if any(("%d " % bits) not in l for l in lines[2:]):
@@ -120,7 +125,9 @@ def main(args):
     elif command == "sums":
         _, r = read(args[1])
         w, e = r["Weight"].astype(float), r["Energy"].astype(float)
-        sumw, sumwe, rel = float(args[2]), float(args[3]), float(args[4])
+        n, rel = float(args[3]), float(args[4])
+        sumw = n * tifffile.imread(args[2] + "_count.tiff").astype(float).sum()
+        sumwe = n * tifffile.imread(args[2] + "_energy.tiff").astype(float).sum()
         print("records", len(r), "sum w", w.sum(), "sum w e", (w * e).sum())
         if abs(w.sum() - sumw) > rel * sumw or abs((w * e).sum() - sumwe) > rel * sumwe:
             failures.append(("sums", w.sum(), sumw, (w * e).sum(), sumwe))
@@ -139,6 +146,11 @@ def main(args):
             failures.append(("weights", numpy.unique(r["Weight"])))
     elif command == "images":
         failures = compare_images(args[1], args[2], float(args[3]))
+    elif command == "identical":
+        for cls in ("_primary_count", "_scattered_count"):
+            a, b = (tifffile.imread(p + cls + ".tiff") for p in args[1:3])
+            if not numpy.array_equal(a, b):
+                failures.append((cls, "differs", float(numpy.abs(a - b).max())))
     else:
         failures.append(("unknown command", command))
     print(failures if failures else "ok")
