@@ -14,9 +14,11 @@ Commands (each prints "ok" or the failures, and exits 1 on failure):
   same A B                        the same multiset of records
   roulette FILE N THRESHOLD P     the recorded fraction of N particles within 4 sigma of P,
                                   every weight THRESHOLD
-  images A B SCALE                B's primary and scattered images (prefixes before
+  images A B SCALE [REL]          B's primary and scattered images (prefixes before
                                   "_primary") times SCALE against A's: chi-square from
-                                  both error images with p > 0.001, totals within 4 sigma
+                                  both error images with p > 0.001, totals within 4 sigma;
+                                  with REL the primary totals within REL (a replay of
+                                  every record once scores what the recording run did)
   identical A B                   A's primary and scattered images equal B's
 """
 import math
@@ -81,7 +83,7 @@ def chi_square_p(chi2, k):
     return 0.5 * math.erfc(z / math.sqrt(2))
 
 
-def compare_images(a, b, scale):
+def compare_images(a, b, scale, rel):
     failures = []
     for cls in ("_primary", "_scattered"):
         ca = tifffile.imread(a + cls + "_count.tiff").astype(float)
@@ -100,6 +102,8 @@ def compare_images(a, b, scale):
             failures.append((cls, "chi2", chi2, k, p))
         if abs(ta - tb) > 4 * st:
             failures.append((cls, "totals", ta, tb, st))
+        if cls == "_primary" and rel is not None and abs(ta - tb) > rel * ta:
+            failures.append((cls, "totals beyond", rel, ta, tb))
     return failures
 
 
@@ -145,7 +149,7 @@ def main(args):
         if len(r) and not numpy.all(numpy.abs(r["Weight"] - threshold) <= 1e-6 * threshold):
             failures.append(("weights", numpy.unique(r["Weight"])))
     elif command == "images":
-        failures = compare_images(args[1], args[2], float(args[3]))
+        failures = compare_images(args[1], args[2], float(args[3]), float(args[4]) if len(args) > 4 else None)
     elif command == "identical":
         for cls in ("_primary_count", "_scattered_count"):
             a, b = (tifffile.imread(p + cls + ".tiff") for p in args[1:3])
