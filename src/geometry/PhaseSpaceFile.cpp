@@ -181,21 +181,22 @@ bool ReadPhaseSpaceFile(const std::string& name, std::vector<PhaseSpaceRecord<T>
         throw std::runtime_error("Error reading binary particle data: " + name + " ends within record " +
                                  std::to_string(bytes / size + 1));
     const std::size_t count = bytes / size;
-    records.resize(count);
-    const std::runtime_error failed("Error reading binary particle data from " + name);
-    if (format.IsNative() && format.Double == (sizeof(T) == 8)) {
-        if (std::fread(records.data(), size, count, file.get()) != count)
-            throw failed;
-        return true;
-    }
-    // Other layouts are converted in blocks of records.
-    const std::size_t block = (std::size_t(1) << 20) / size;
-    std::vector<unsigned char> buffer(block * size);
+    // Block by block through a buffer that stays in cache: the list's fresh memory is
+    // then touched once, by the copy (a zero-filled resize would touch it twice).
+    records.clear();
+    records.reserve(count);
+    const bool native = format.IsNative() && format.Double == (sizeof(T) == 8);
+    const std::size_t block = std::max<std::size_t>(1, (std::size_t(1) << 18) / size);
+    std::vector<unsigned char> raw(native ? 0 : block * size);
+    std::vector<PhaseSpaceRecord<T>> decoded(block);
     for (std::size_t done = 0; done < count;) {
         const std::size_t n = std::min(block, count - done);
-        if (std::fread(buffer.data(), size, n, file.get()) != n)
-            throw failed;
-        DecodePhaseSpaceRecords(buffer.data(), n, format, records.data() + done);
+        void* target = native ? static_cast<void*>(decoded.data()) : static_cast<void*>(raw.data());
+        if (std::fread(target, size, n, file.get()) != n)
+            throw std::runtime_error("Error reading binary particle data from " + name);
+        if (!native)
+            DecodePhaseSpaceRecords(raw.data(), n, format, decoded.data());
+        records.insert(records.end(), decoded.begin(), decoded.begin() + std::ptrdiff_t(n));
         done += n;
     }
     return true;

@@ -14,18 +14,30 @@
 
 namespace {
 
-// What every listed particle must satisfy, whichever file it came from; the text
-// names the record or line through `where`.
+// What every listed particle must satisfy, whichever file it came from: null, or
+// what is wrong (the caller names the record or line).
 template <typename T>
-void CheckRecord(const geometry::PhaseSpaceRecord<T>& r, const std::string& where) {
+std::string Problem(const geometry::PhaseSpaceRecord<T>& r) {
     if (r.Type > ParticlePositron)
-        throw std::runtime_error("Invalid particle type " + std::to_string(r.Type) + " in " + where);
+        return "Invalid particle type " + std::to_string(r.Type);
     const T values[7] = {r.X, r.Y, r.Z, r.Latitude, r.Longitude, r.Energy, r.Weight};
     for (T v : values)
         if (!std::isfinite(double(v)))
-            throw std::runtime_error("Number that is not finite in " + where);
+            return "Number that is not finite";
     if (!(r.Energy >= 0) || !(r.Weight >= 0))
-        throw std::runtime_error("Negative energy or weight in " + where);
+        return "Negative energy or weight";
+    return std::string();
+}
+
+// Builds no text for the records that pass: lists run to millions of them.
+template <typename T>
+void CheckRecord(const geometry::PhaseSpaceRecord<T>& r, const char* unit, std::uint64_t number,
+                 const std::string& name) {
+    if (r.Type <= ParticlePositron && std::isfinite(double(r.X) + double(r.Y) + double(r.Z)) &&
+        std::isfinite(double(r.Latitude) + double(r.Longitude)) && std::isfinite(double(r.Energy)) &&
+        std::isfinite(double(r.Weight)) && r.Energy >= 0 && r.Weight >= 0)
+        return;
+    throw std::runtime_error(Problem(r) + " in " + unit + " " + std::to_string(number) + " of " + name);
 }
 
 bool IsRotationIdentity(const geometry::TAffineTransform& t) {
@@ -60,7 +72,7 @@ std::vector<geometry::PhaseSpaceRecord<T>> ReadParticleList(const std::string& n
         T* values = &r.X;
         for (int i = 0; i < 7; ++i)
             values[i] = T(v[i]);
-        CheckRecord(r, "line " + std::to_string(number) + " of " + name);
+        CheckRecord(r, "line", number, name);
         records.push_back(r);
     }
     return records;
@@ -93,7 +105,7 @@ void TListSource<T>::Load() {
     auto records = std::make_shared<std::vector<Record>>();
     if (geometry::ReadPhaseSpaceFile(ListName, *records)) {
         for (std::size_t k = 0; k < records->size(); ++k)
-            CheckRecord((*records)[k], "record " + std::to_string(k + 1) + " of " + ListName);
+            CheckRecord((*records)[k], "record", k + 1, ListName);
     } else {
         *records = ReadParticleList<T>(ListName);
     }
