@@ -1,5 +1,6 @@
 #include "detectors/PhaseSpaceOutput.h"
 
+#include <filesystem>
 #include <iostream>
 #include <memory>
 #include <stdexcept>
@@ -61,6 +62,10 @@ void PhaseSpaceOutput::Open(bool fresh) {
         std::fclose(File);
         File = nullptr;
     }
+    if (!fresh && SavedLength != std::uint64_t(-1)) {
+        OpenRestored();
+        return;
+    }
     // A continued run that has not written yet keeps what is in the file.
     const bool appending = (Append || !fresh) && ExistingMatches();
     File = std::fopen(FileName.c_str(), appending ? "ab" : "wb");
@@ -71,6 +76,20 @@ void PhaseSpaceOutput::Open(bool fresh) {
         const std::string header = Format.Header();
         Write(header.data(), header.size());
     }
+}
+
+void PhaseSpaceOutput::OpenRestored() {
+    std::error_code error;
+    const std::uintmax_t size = std::filesystem::file_size(FileName, error);
+    if (error || size < SavedLength)
+        throw std::runtime_error("Can't continue " + FileName + ": it is shorter than the saved run's " +
+                                 std::to_string(SavedLength) + " bytes");
+    std::filesystem::resize_file(FileName, SavedLength, error);
+    File = error ? nullptr : std::fopen(FileName.c_str(), "ab");
+    if (File == nullptr)
+        throw std::runtime_error("Couldn't open " + FileName);
+    Written = SavedLength;
+    SavedLength = std::uint64_t(-1);
 }
 
 bool PhaseSpaceOutput::ExistingMatches() {

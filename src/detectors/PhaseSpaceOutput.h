@@ -33,12 +33,16 @@ public:
     // Bytes written so far, the header included (the file's length while this
     // output is its only writer).
     std::uint64_t Length() const { return Written; }
+    // A restored run continues the file from the length it had when the state was
+    // saved: the next continued Open cuts what was written after that point.
+    void ContinueFrom(std::uint64_t length) { SavedLength = length; }
 
     const std::string& Name() const { return FileName; }
     // The name in messages: the file's, or "standard output".
     std::string Label() const { return FileName.empty() ? "standard output" : FileName; }
 
 private:
+    void OpenRestored();
     // Checks the header of an existing file against ours; false for a missing or empty file.
     bool ExistingMatches();
 
@@ -49,5 +53,7 @@ private:
     // The standard output's own descriptor while records stream there, else -1.
     int SavedStdout = -1;
     std::uint64_t Written = 0;
+    // The length to continue from after a restore, or -1.
+    std::uint64_t SavedLength = std::uint64_t(-1);
     omp_lock_t Lock;
 };

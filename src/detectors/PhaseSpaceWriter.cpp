@@ -134,6 +134,23 @@ void PhaseSpaceWriter<T>::PrintSummary(std::ostream& os) const {
     os << "   Roulette Threshold: " << Threshold << "\n";
 }
 
+template <typename T>
+void PhaseSpaceWriter<T>::InternalWrite(std::ostream& stream) {
+    Flush();
+    stream << "PhaseSpace " + std::to_string(Output->Length()) + " ";
+}
+
+template <typename T>
+void PhaseSpaceWriter<T>::InternalRead(std::istream& stream, std::uint64_t) {
+    std::string word;
+    std::uint64_t length = 0;
+    stream >> word >> length;
+    stream.get();
+    if (!stream || word != "PhaseSpace")
+        throw std::runtime_error("Invalid phase-space writer state for " + Output->Label());
+    Output->ContinueFrom(length);
+}
+
 template class PhaseSpaceWriter<float>;
 template class PhaseSpaceWriter<double>;
 

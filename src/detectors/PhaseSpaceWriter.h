@@ -47,6 +47,10 @@ public:
     void HandOver(std::unique_ptr<ParticleRegistrator>& part) override;
     void BeginRun(bool fresh) override;
     void PrintSummary(std::ostream& os) const override;
+    // The state is the file's length ("PhaseSpace <bytes> "), after writing the queue;
+    // a restored run continues the file from there.
+    void InternalWrite(std::ostream& stream) override;
+    void InternalRead(std::istream& stream, std::uint64_t payloadSize) override;
 
     // Writes the queue as one block. Errors: "Too many particles queued", "Error writing ".
     void Flush();
