@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "detectors/HistorySquares.h"
 #include "geometry/Coord.h"
 
 class DetectorModel;
@@ -30,6 +31,13 @@ struct DetectorTotals {
         v[0] += weight;
         v[1] += energy * weight;
         v[2] += weight * weight;
+    }
+    // The same with the square count taken per history.
+    void Add(std::size_t cls, double energy, double weight, HistorySquares& squares, std::uint64_t history) {
+        double* v = &Values[3 * cls];
+        v[0] += weight;
+        v[1] += energy * weight;
+        squares.Add(history, &v[2], weight);
     }
     void Merge(const DetectorTotals& other);
     void Clear();
@@ -102,6 +110,16 @@ protected:
         totals.Add(1, energy, weight);
         if (interactions <= OutputNumberOfInteractions)
             totals.Add(1 + interactions, energy, weight);
+    }
+    void AddToTotals(DetectorTotals& totals, HistorySquares& squares, std::uint64_t history,
+                     std::uint32_t interactions, double energy, double weight) const {
+        if (TotalOnly || interactions == 0) {
+            totals.Add(0, energy, weight, squares, history);
+            return;
+        }
+        totals.Add(1, energy, weight, squares, history);
+        if (interactions <= OutputNumberOfInteractions)
+            totals.Add(1 + interactions, energy, weight, squares, history);
     }
     // The totals of the whole detector (the master's for a thread's copy).
     virtual const DetectorTotals& Totals() const = 0;
