@@ -3,6 +3,7 @@
 #include <cmath>
 #include <stdexcept>
 
+#include "detectors/Spectrometer.h"
 #include "geometry/ObjectFactory.h"
 #include "inifiles/IniValues.h"
 
@@ -191,6 +192,7 @@ void TSimplePlaneDetector::PrintSummary(std::ostream& os) const {
 }
 
 void RegisterDetectorTypes() {
+    RegisterSpectrometerTypes();
     geometry::RegisterObjectType(
         "PlaneDetector", [](const inifiles::TIniFileSection& section, IScene& scene) {
             if (section.HasVariable("Cells"))
