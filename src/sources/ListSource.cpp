@@ -14,30 +14,32 @@
 
 namespace {
 
-// What every listed particle must satisfy, whichever file it came from: null, or
-// what is wrong (the caller names the record or line).
+// What is wrong with a listed particle, whichever file it came from, or null; no text
+// is built for the particles that pass, as lists run to millions of them.
 template <typename T>
-std::string Problem(const geometry::PhaseSpaceRecord<T>& r) {
+const char* Problem(const geometry::PhaseSpaceRecord<T>& r) {
     if (r.Type > ParticlePositron)
-        return "Invalid particle type " + std::to_string(r.Type);
+        return "Invalid particle type";
     const T values[7] = {r.X, r.Y, r.Z, r.Latitude, r.Longitude, r.Energy, r.Weight};
     for (T v : values)
         if (!std::isfinite(double(v)))
             return "Number that is not finite";
     if (!(r.Energy >= 0) || !(r.Weight >= 0))
         return "Negative energy or weight";
-    return std::string();
+    return nullptr;
 }
 
-// Builds no text for the records that pass: lists run to millions of them.
+// Errors name the record or line: unit "record" or "line" and its 1-based number.
 template <typename T>
 void CheckRecord(const geometry::PhaseSpaceRecord<T>& r, const char* unit, std::uint64_t number,
                  const std::string& name) {
-    if (r.Type <= ParticlePositron && std::isfinite(double(r.X) + double(r.Y) + double(r.Z)) &&
-        std::isfinite(double(r.Latitude) + double(r.Longitude)) && std::isfinite(double(r.Energy)) &&
-        std::isfinite(double(r.Weight)) && r.Energy >= 0 && r.Weight >= 0)
+    const char* problem = Problem(r);
+    if (problem == nullptr)
         return;
-    throw std::runtime_error(Problem(r) + " in " + unit + " " + std::to_string(number) + " of " + name);
+    std::string text = problem;
+    if (r.Type > ParticlePositron)
+        text += " " + std::to_string(r.Type);
+    throw std::runtime_error(text + " in " + unit + " " + std::to_string(number) + " of " + name);
 }
 
 bool IsRotationIdentity(const geometry::TAffineTransform& t) {
