@@ -153,7 +153,8 @@ int main() {
     const geometry::PhaseSpaceFormat little = geometry::PhaseSpaceFormat::Native(false);
     const std::string floatBody = geometry::EncodePhaseSpaceRecords(records.data(), kRecords, little);
     WriteFile(native, little.Header() + floatBody);
-    const std::string doubleFile = big.Header() + geometry::EncodePhaseSpaceRecords(records.data(), kRecords, big);
+    const std::string doubleFile =
+        big.Header() + geometry::EncodePhaseSpaceRecords(records.data(), kRecords, big);
     WriteFile(swapped, doubleFile);
 
     ReportLoad("float native", native, little.Header().size() + floatBody.size());

@@ -7,7 +7,8 @@
 
 #include <unistd.h>
 
-PhaseSpaceOutput::PhaseSpaceOutput(std::string fileName, bool append, const geometry::PhaseSpaceFormat& format)
+PhaseSpaceOutput::PhaseSpaceOutput(std::string fileName, bool append,
+                                   const geometry::PhaseSpaceFormat& format)
     : FileName(std::move(fileName)), Append(append), Format(format) {
     omp_init_lock(&Lock);
     // A file that cannot take our records is refused when the scene loads, not at Start.

@@ -27,7 +27,8 @@ std::string OutputName(const inifiles::TIniFileSection& section, const std::stri
 } // namespace
 
 template <typename T>
-PhaseSpaceWriter<T>::PhaseSpaceWriter(const inifiles::TIniFileSection& section, const std::string& resultPrefix) {
+PhaseSpaceWriter<T>::PhaseSpaceWriter(const inifiles::TIniFileSection& section,
+                                      const std::string& resultPrefix) {
     inifiles::ReadOptional(section, "Threshold", Threshold);
     if (!(Threshold >= 0) || !std::isfinite(Threshold))
         throw std::runtime_error("Threshold must be a weight of 0 or more: " +
@@ -41,8 +42,7 @@ template <typename T>
 PhaseSpaceWriter<T>::PhaseSpaceWriter(const PhaseSpaceWriter& other)
     : ParticleRegistrator(other), Output(other.Output), Threshold(other.Threshold), Append(other.Append) {}
 
-template <typename T>
-PhaseSpaceWriter<T>::~PhaseSpaceWriter() {
+template <typename T> PhaseSpaceWriter<T>::~PhaseSpaceWriter() {
     try {
         Flush();
     } catch (const std::exception& e) {
@@ -50,13 +50,11 @@ PhaseSpaceWriter<T>::~PhaseSpaceWriter() {
     }
 }
 
-template <typename T>
-std::unique_ptr<ParticleRegistrator> PhaseSpaceWriter<T>::Clone() const {
+template <typename T> std::unique_ptr<ParticleRegistrator> PhaseSpaceWriter<T>::Clone() const {
     return std::unique_ptr<ParticleRegistrator>(new PhaseSpaceWriter<T>(*this));
 }
 
-template <typename T>
-void PhaseSpaceWriter<T>::Queue(const TParticle& particle, double weight) {
+template <typename T> void PhaseSpaceWriter<T>::Queue(const TParticle& particle, double weight) {
     if (Queued.capacity() == 0)
         Queued.reserve(kFlushAbove + 1);
     Record r;
@@ -74,15 +72,15 @@ void PhaseSpaceWriter<T>::Queue(const TParticle& particle, double weight) {
         Flush();
 }
 
-template <typename T>
-void PhaseSpaceWriter<T>::RegisterParticle(const TParticle& particle, double) {
+template <typename T> void PhaseSpaceWriter<T>::RegisterParticle(const TParticle& particle, double) {
     if (Threshold > particle.Weight)
         throw std::logic_error("PhaseSpaceWriter: Russian roulette needs the tracer's generator");
     Queue(particle, particle.Weight);
 }
 
 template <typename T>
-void PhaseSpaceWriter<T>::RegisterParticleWith(const TParticle& particle, double, TRandomNumbersGenerator& rng) {
+void PhaseSpaceWriter<T>::RegisterParticleWith(const TParticle& particle, double,
+                                               TRandomNumbersGenerator& rng) {
     const double w = particle.Weight;
     if (Threshold > w) {
         double u = 0;
@@ -95,8 +93,7 @@ void PhaseSpaceWriter<T>::RegisterParticleWith(const TParticle& particle, double
     Queue(particle, w);
 }
 
-template <typename T>
-void PhaseSpaceWriter<T>::Flush() {
+template <typename T> void PhaseSpaceWriter<T>::Flush() {
     if (Queued.empty())
         return;
     if (Queued.size() > std::numeric_limits<std::size_t>::max() / sizeof(Record))
@@ -107,41 +104,35 @@ void PhaseSpaceWriter<T>::Flush() {
     Queued.clear();
 }
 
-template <typename T>
-void PhaseSpaceWriter<T>::Merge(const ParticleRegistrator& other) {
+template <typename T> void PhaseSpaceWriter<T>::Merge(const ParticleRegistrator& other) {
     const auto& o = dynamic_cast<const PhaseSpaceWriter<T>&>(other);
     if (!o.Queued.empty())
         Output->Write(o.Queued.data(), o.Queued.size() * sizeof(Record));
 }
 
-template <typename T>
-void PhaseSpaceWriter<T>::HandOver(std::unique_ptr<ParticleRegistrator>& part) {
+template <typename T> void PhaseSpaceWriter<T>::HandOver(std::unique_ptr<ParticleRegistrator>& part) {
     Flush();
     if (!part)
         part = Clone();
 }
 
-template <typename T>
-void PhaseSpaceWriter<T>::BeginRun(bool fresh) {
+template <typename T> void PhaseSpaceWriter<T>::BeginRun(bool fresh) {
     Flush();
     Output->Open(fresh);
 }
 
-template <typename T>
-void PhaseSpaceWriter<T>::PrintSummary(std::ostream& os) const {
+template <typename T> void PhaseSpaceWriter<T>::PrintSummary(std::ostream& os) const {
     os << "   Registrator: PhaseSpace (" << (sizeof(T) == 4 ? "single" : "double") << " precision)\n";
     os << "   Phase Space File: " << Output->Label() << (Append ? ", appended" : "") << "\n";
     os << "   Roulette Threshold: " << Threshold << "\n";
 }
 
-template <typename T>
-void PhaseSpaceWriter<T>::InternalWrite(std::ostream& stream) {
+template <typename T> void PhaseSpaceWriter<T>::InternalWrite(std::ostream& stream) {
     Flush();
     stream << "PhaseSpace " + std::to_string(Output->Length()) + " ";
 }
 
-template <typename T>
-void PhaseSpaceWriter<T>::InternalRead(std::istream& stream, std::uint64_t) {
+template <typename T> void PhaseSpaceWriter<T>::InternalRead(std::istream& stream, std::uint64_t) {
     std::string word;
     std::uint64_t length = 0;
     stream >> word >> length;
@@ -159,8 +150,8 @@ namespace {
 template <typename T>
 std::unique_ptr<ParticleRegistrator> MakeWriter(const inifiles::TIniFileSection& section, IScene& scene) {
     // The plane joins the scene's detectors after its registrator: this is its index.
-    const std::string prefix =
-        scene.ResultPrefix.empty() ? std::string()
+    const std::string prefix = scene.ResultPrefix.empty()
+                                   ? std::string()
                                    : scene.ResultPrefix + "_Detector" + std::to_string(scene.DetectorCount());
     auto writer = std::make_unique<PhaseSpaceWriter<T>>(section, prefix);
     const std::string& file = writer->FileName();

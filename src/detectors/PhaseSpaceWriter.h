@@ -19,8 +19,7 @@
 // Every thread copy queues its records and writes them as one block (under the
 // lock the copies share) when more than 10000 wait, at the end of each batch, at the
 // end of the run and on destruction.
-template <typename T>
-class PhaseSpaceWriter : public ParticleRegistrator {
+template <typename T> class PhaseSpaceWriter : public ParticleRegistrator {
 public:
     using Record = geometry::PhaseSpaceRecord<T>;
     static constexpr std::size_t kFlushAbove = 10000;
@@ -36,7 +35,8 @@ public:
     // Without the tracer's generator only particles at or above the threshold can be
     // recorded; roulette needs the generator ("needs the tracer's generator").
     void RegisterParticle(const TParticle& particle, double weight) override;
-    void RegisterParticleWith(const TParticle& particle, double weight, TRandomNumbersGenerator& rng) override;
+    void RegisterParticleWith(const TParticle& particle, double weight,
+                              TRandomNumbersGenerator& rng) override;
     // Writes another copy's queue (a copy hands its queue over empty: it writes itself).
     void Merge(const ParticleRegistrator& other) override;
     // The records are in the file already: nothing to write with the results.

@@ -17,9 +17,11 @@ struct Column {
 };
 
 const Column kColumns[kPhaseSpaceColumns] = {
-    {"Particle Enum", false}, {"InteractionCount UInt", false}, {"X Float", true},
-    {"Y Float", true},        {"Z Float", true},                {"Latitude Float", true},
-    {"Longitude Float", true}, {"Energy Float", true},          {"Weight Float", true},
+    {"Particle Enum", false},  {"InteractionCount UInt", false},
+    {"X Float", true},         {"Y Float", true},
+    {"Z Float", true},         {"Latitude Float", true},
+    {"Longitude Float", true}, {"Energy Float", true},
+    {"Weight Float", true},
 };
 
 // Header lines are short; a longer "line" is binary data, not a header.
@@ -51,8 +53,7 @@ bool ParseColumn(const std::string& line, const Column& column, int& width, bool
     return true;
 }
 
-template <typename Word>
-Word Load(const unsigned char* p, bool swap) {
+template <typename Word> Word Load(const unsigned char* p, bool swap) {
     Word w;
     std::memcpy(&w, p, sizeof w);
     if (swap)
@@ -60,8 +61,7 @@ Word Load(const unsigned char* p, bool swap) {
     return w;
 }
 
-template <typename Word>
-void Store(unsigned char* p, Word w, bool swap) {
+template <typename Word> void Store(unsigned char* p, Word w, bool swap) {
     if (swap)
         SwapBytes(&w, sizeof w);
     std::memcpy(p, &w, sizeof w);

@@ -12,8 +12,7 @@ namespace geometry {
 // direction's polar angle and azimuth (rad), energy (keV) and weight. With T the
 // file's own float type the struct is exactly the packed record, so records in the
 // machine's byte order are copied without conversion.
-template <typename T>
-struct PhaseSpaceRecord {
+template <typename T> struct PhaseSpaceRecord {
     std::uint32_t Type = 0;
     std::uint32_t InteractionCount = 0;
     T X = 0, Y = 0, Z = 0, Latitude = 0, Longitude = 0, Energy = 0, Weight = 0;

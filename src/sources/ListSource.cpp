@@ -16,8 +16,7 @@ namespace {
 
 // What is wrong with a listed particle, whichever file it came from, or null; no text
 // is built for the particles that pass, as lists run to millions of them.
-template <typename T>
-const char* Problem(const geometry::PhaseSpaceRecord<T>& r) {
+template <typename T> const char* Problem(const geometry::PhaseSpaceRecord<T>& r) {
     if (r.Type > ParticlePositron)
         return "Invalid particle type";
     const T values[7] = {r.X, r.Y, r.Z, r.Latitude, r.Longitude, r.Energy, r.Weight};
@@ -52,8 +51,7 @@ bool IsRotationIdentity(const geometry::TAffineTransform& t) {
 
 } // namespace
 
-template <typename T>
-std::vector<geometry::PhaseSpaceRecord<T>> ReadParticleList(const std::string& name) {
+template <typename T> std::vector<geometry::PhaseSpaceRecord<T>> ReadParticleList(const std::string& name) {
     const auto stream = datafiles::OpenInputFile(name);
     std::vector<geometry::PhaseSpaceRecord<T>> records;
     std::string line;
@@ -69,8 +67,8 @@ std::vector<geometry::PhaseSpaceRecord<T>> ReadParticleList(const std::string& n
             in >> x;
         std::string rest;
         if (in.fail() || (in >> rest))
-            throw std::runtime_error("Unable to parse: " + line + " (line " + std::to_string(number) + " of " +
-                                     name + ")");
+            throw std::runtime_error("Unable to parse: " + line + " (line " + std::to_string(number) +
+                                     " of " + name + ")");
         T* values = &r.X;
         for (int i = 0; i < 7; ++i)
             values[i] = T(v[i]);
@@ -102,8 +100,7 @@ TListSource<T>::TListSource(const inifiles::TIniFileSection& section,
     report(line.str());
 }
 
-template <typename T>
-void TListSource<T>::Load() {
+template <typename T> void TListSource<T>::Load() {
     auto records = std::make_shared<std::vector<Record>>();
     if (geometry::ReadPhaseSpaceFile(ListName, *records)) {
         for (std::size_t k = 0; k < records->size(); ++k)
@@ -132,18 +129,15 @@ void TListSource<T>::Load() {
     List = std::move(records);
 }
 
-template <typename T>
-bool TListSource<T>::Passes(const geometry::TCoord<double>& d) const {
+template <typename T> bool TListSource<T>::Passes(const geometry::TCoord<double>& d) const {
     return (!ConeGiven || d.z >= CosHalfConeAngle) && InsideWindow(d);
 }
 
-template <typename T>
-std::unique_ptr<TBasicGeometricalObject> TListSource<T>::Clone() const {
+template <typename T> std::unique_ptr<TBasicGeometricalObject> TListSource<T>::Clone() const {
     return std::unique_ptr<TBasicGeometricalObject>(new TListSource<T>(*this));
 }
 
-template <typename T>
-void TListSource<T>::PrepareInScene(const IScene&, bool) {
+template <typename T> void TListSource<T>::PrepareInScene(const IScene&, bool) {
     Prepare();
 }
 
@@ -172,8 +166,7 @@ TParticle* TListSource<T>::EmitHistory(std::uint64_t history, TRandomNumbersGene
     return &Particle;
 }
 
-template <typename T>
-void TListSource<T>::PrintSummary(std::ostream& os) const {
+template <typename T> void TListSource<T>::PrintSummary(std::ostream& os) const {
     TBasicSource::PrintSummary(os);
     os << "   Particle List: " << ListName << ", " << List->size() << " particles ("
        << (sizeof(T) == 4 ? "single" : "double") << " precision)\n";

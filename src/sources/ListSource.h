@@ -15,15 +15,15 @@
 // count, energy and weight; "Direction", the placement keys and "BaseCenter" move and
 // turn the whole list, and a given "ConeAngle" and window reject listed directions
 // outside them. T is the precision the list is held in; the clones share it.
-template <typename T>
-class TListSource : public TBasicSource {
+template <typename T> class TListSource : public TBasicSource {
 public:
     using Record = geometry::PhaseSpaceRecord<T>;
 
     // Reads the keys and loads "ParticleList" (resolved against the configuration's
     // directory); `report` receives the "ListSource: " line. Errors start with
     // "TListSource: " and name the file and the line or record.
-    TListSource(const inifiles::TIniFileSection& section, const std::function<void(const std::string&)>& report);
+    TListSource(const inifiles::TIniFileSection& section,
+                const std::function<void(const std::string&)>& report);
 
     std::unique_ptr<TBasicGeometricalObject> Clone() const override;
     const char* GetTypeName() const override { return "ListSource"; }
@@ -64,5 +64,4 @@ extern template class TListSource<double>;
 // skipped; every other line holds type, interaction count, x y z (cm), polar angle and
 // azimuth (rad), energy (keV) and weight. Errors: "Unable to parse: " + line, naming
 // the file and line.
-template <typename T>
-std::vector<geometry::PhaseSpaceRecord<T>> ReadParticleList(const std::string& name);
+template <typename T> std::vector<geometry::PhaseSpaceRecord<T>> ReadParticleList(const std::string& name);

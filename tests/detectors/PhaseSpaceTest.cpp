@@ -51,7 +51,7 @@ std::string Config(const std::string& task, const std::string& objects) {
 }
 
 testutil::RunResult RunIn(const testutil::TempDir& dir, const std::string& name, const std::string& config,
-                        const std::vector<std::string>& options = {}) {
+                          const std::vector<std::string>& options = {}) {
     WriteFile(dir.File(name), config);
     std::vector<std::string> args = {"--interactive", "false"};
     args.insert(args.end(), options.begin(), options.end());
@@ -149,8 +149,8 @@ TEST(PhaseSpace, RecordsMatchThePlaneOnAnyThreadCountAndRouletteKeepsTheExpected
     WriteFile(dir.File("tenth.txt"), "0 0 0 0 0 0 0 60 0.1\n");
     const testutil::RunResult r =
         RunIn(dir, "roulette.ini",
-            Config(Task(5000, 2), Object("ObjectType = Source\nParticleList = tenth.txt\n") +
-                                      PhaseSpacePlane("", "Filename = ./kept.bin\nThreshold = 0.5\n")));
+              Config(Task(5000, 2), Object("ObjectType = Source\nParticleList = tenth.txt\n") +
+                                        PhaseSpacePlane("", "Filename = ./kept.bin\nThreshold = 0.5\n")));
     ASSERT_EQ(r.exitCode, 0) << r.err;
     EXPECT_TRUE(Check(dir, {"sums @ps1.bin @out/t1.ini_Detector0_total 20000 1e-6", "same @ps1.bin @ps2.bin",
                             "roulette @kept.bin 5000 0.5 0.2"}));
@@ -165,9 +165,9 @@ TEST(PhaseSpace, ReplayReproducesTheRecordedRun) {
     const long histories = 50000;
     const std::string behind = Slab("Aluminium", 25, 1) + kPanel;
     ASSERT_EQ(RunIn(dir, "A.ini",
-                  Config(Task(histories, 7), kCone + Slab("Water", 20, 2) +
-                                                 PhaseSpacePlane("CosHalfCone = 0\n", "Filename = ./A.bin\n") +
-                                                 behind))
+                    Config(Task(histories, 7),
+                           kCone + Slab("Water", 20, 2) +
+                               PhaseSpacePlane("CosHalfCone = 0\n", "Filename = ./A.bin\n") + behind))
                   .exitCode,
               0);
     ASSERT_TRUE(Check(dir, {"convert @A.bin @be.bin be", "convert @A.bin @double.bin double",
@@ -179,15 +179,16 @@ TEST(PhaseSpace, ReplayReproducesTheRecordedRun) {
                       const std::vector<std::string>& options = {}) {
         const testutil::RunResult r =
             RunIn(dir, name,
-                  Config(Task(records, 99),
-                         Object("ObjectType = Source\nParticleList = " + list + "\nSingle = " + single + "\n") +
-                             behind),
+                  Config(Task(records, 99), Object("ObjectType = Source\nParticleList = " + list +
+                                                   "\nSingle = " + single + "\n") +
+                                                behind),
                   options);
         EXPECT_EQ(r.exitCode, 0) << r.err;
         return r;
     };
     const testutil::RunResult b = replay("B.ini", "A.bin", "true", {"--threads", "2"});
-    EXPECT_NE(b.out.find("ListSource: " + std::to_string(records) + " particles, weight "), std::string::npos);
+    EXPECT_NE(b.out.find("ListSource: " + std::to_string(records) + " particles, weight "),
+              std::string::npos);
     replay("BE.ini", "be.bin", "true");
     replay("D.ini", "double.bin", "false");
     replay("T.ini", "text.txt", "false");

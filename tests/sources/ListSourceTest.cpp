@@ -15,7 +15,8 @@ using testutil::WriteFile;
 namespace {
 
 std::string Config(const std::string& keys) {
-    return "[ApplicationTask]\nRandomSeed = 3\nNumberOfParticles = 10\n[EndApplicationTask]\n[Objects]\n[Object]\nObjectType = Source\n" +
+    return "[ApplicationTask]\nRandomSeed = 3\nNumberOfParticles = "
+           "10\n[EndApplicationTask]\n[Objects]\n[Object]\nObjectType = Source\n" +
            keys + "[EndObject]\n[EndObjects]\n";
 }
 
@@ -116,15 +117,19 @@ TEST(ListSource, BadListsStopTheProgramNamingTheProblem) {
     };
     const Case cases[] = {
         {"ParticleList = none.bin\n", "TListSource: Unable to open file: " + dir.File("none.bin")},
-        {"ParticleList = magic.bin\n", "TListSource: Unable to parse: Tarvo Binary PhaseSpace (line 1 of " +
-                                           dir.File("magic.bin")},
-        {"ParticleList = columns.bin\n", "TListSource: Incompatible format while reading " + dir.File("columns.bin")},
+        {"ParticleList = magic.bin\n",
+         "TListSource: Unable to parse: Tarvo Binary PhaseSpace (line 1 of " + dir.File("magic.bin")},
+        {"ParticleList = columns.bin\n",
+         "TListSource: Incompatible format while reading " + dir.File("columns.bin")},
         {"ParticleList = truncated.bin\n", "TListSource: Error reading binary particle data: " +
                                                dir.File("truncated.bin") + " ends within record 2"},
-        {"ParticleList = type7.bin\n", "TListSource: Invalid particle type 7 in record 1 of " + dir.File("type7.bin")},
-        {"ParticleList = x.txt\n", "TListSource: Unable to parse: 1 0 x (line 2 of " + dir.File("x.txt") + ")"},
+        {"ParticleList = type7.bin\n",
+         "TListSource: Invalid particle type 7 in record 1 of " + dir.File("type7.bin")},
+        {"ParticleList = x.txt\n",
+         "TListSource: Unable to parse: 1 0 x (line 2 of " + dir.File("x.txt") + ")"},
         {"ParticleList = empty.txt\n", "TListSource: " + dir.File("empty.txt") + " lists no particles"},
-        {"ParticleList = p.txt\nWindowLeft = 0.5\nWindowRight = 1\n", "TListSource: Determined source window leaves no opening"},
+        {"ParticleList = p.txt\nWindowLeft = 0.5\nWindowRight = 1\n",
+         "TListSource: Determined source window leaves no opening"},
     };
     for (const Case& c : cases) {
         WriteFile(dir.File("run.ini"), Config(c.keys));
