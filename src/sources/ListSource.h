@@ -9,9 +9,10 @@
 #include "geometry/PhaseSpaceFile.h"
 #include "sources/BasicSource.h"
 
-// Replays the particles of a phase-space file or a text particle list: history n
-// emits particle n mod M, so a run's particles do not depend on how its histories
-// are spread over threads and batches. Each particle keeps its type, interaction
+// Replays the particles of a phase-space file or a text particle list: the source's
+// history n (the tracer's history number; with several sources taking turns, the
+// number of this source's turn) emits particle n mod M, so a run's particles do not
+// depend on how its histories are spread over threads and batches. Each particle keeps its type, interaction
 // count, energy and weight; "Direction", the placement keys and "BaseCenter" move and
 // turn the whole list, and a given "ConeAngle" and window reject listed directions
 // outside them. T is the precision the list is held in; the clones share it.
