@@ -29,7 +29,9 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
+double Seconds(Clock::duration d) {
+    return std::chrono::duration<double>(d).count();
+}
 
 // What image normalisation needs of the first source.
 SourceBeam FirstBeam(const IScene& scene) {
@@ -66,11 +68,25 @@ TTracerSettings MakeTracerSettings(const TSimulationParameters& p) {
     return s;
 }
 
-TMonteCarloRun::TMonteCarloRun(TActiveObject& application, IScene& scene, const TSimulationParameters& parameters,
-                               std::string resultPrefix, int nice)
+TMonteCarloRun::TMonteCarloRun(TActiveObject& application, IScene& scene,
+                               const TSimulationParameters& parameters, std::string resultPrefix, int nice)
     : Application(application), Scene(scene), Parameters(parameters), ResultPrefix(std::move(resultPrefix)),
-      Nice(nice), MasterGenerator(CreateGenerator(parameters.PRNG)), Prototype(CreateGenerator(parameters.PRNG)) {
+      Nice(nice), MasterGenerator(CreateGenerator(parameters.PRNG)),
+      Prototype(CreateGenerator(parameters.PRNG)) {
     MasterGenerator->SetSeed(parameters.RandomSeed);
+    // The stop conditions are judged at scheduled rounds only: requested rounds fall
+    // where timing puts them. Between those, results are rewritten every MaxTimeStep.
+    AddRoundWork([this](const RoundInfo& round) {
+        if (!round.Scheduled)
+            return;
+        if (CheckStopConditions()) {
+            Display("All stop conditions satisfied. Stopping calculation.");
+            SetState(kStopRequested);
+            return;
+        }
+        if (Seconds(Clock::now() - LastWrite) >= double(Parameters.MaxTimeStep))
+            CollectAndWriteResults();
+    });
 }
 
 TMonteCarloRun::~TMonteCarloRun() = default;
@@ -118,8 +134,9 @@ void TMonteCarloRun::SetupBatches(std::uint64_t newTotal) {
     if (count / std::uint64_t(tracers) == 0)
         tracers = 1;
     Threads = std::min(threads, tracers);
-    const std::uint64_t size =
-        Parameters.BatchSize > 0 ? Parameters.BatchSize : std::max<std::uint64_t>(1, (count / tracers) / 1000);
+    const std::uint64_t size = Parameters.BatchSize > 0
+                                   ? Parameters.BatchSize
+                                   : std::max<std::uint64_t>(1, (count / tracers) / 1000);
     const std::uint64_t firstBatch = Batches.empty() ? 0 : Batches.back().Index + 1;
     Batches.clear();
     NextBatch = 0;
@@ -137,16 +154,101 @@ void TMonteCarloRun::SetupBatches(std::uint64_t newTotal) {
     NextIndex += count;
 }
 
-bool TMonteCarloRun::TakeBatch(Batch& batch) {
-    bool taken = false;
+bool TMonteCarloRun::RoundBetween(std::uint64_t previous, std::uint64_t next) {
+    double threshold = 1000;
+    while (threshold <= double(previous))
+        threshold *= 1.25;
+    return threshold <= double(next);
+}
+
+void TMonteCarloRun::AddRoundWork(RoundWork work) {
+    RoundWorks.push_back(std::move(work));
+}
+
+void TMonteCarloRun::RequestRound(std::function<void()> work) {
+    std::lock_guard<std::mutex> guard(RequestLock);
+    RequestedWork.push_back(std::move(work));
+    RoundRequested = true;
+}
+
+TMonteCarloRun::Take TMonteCarloRun::TakeBatch(Batch& batch) {
+    Take taken = Take::None;
 #pragma omp critical(TarvoBatchList)
     {
-        if (NextBatch < Batches.size()) {
-            batch = Batches[NextBatch++];
-            taken = true;
+        if (RoundDue) {
+            taken = Take::Round;
+        } else if (NextBatch < Batches.size()) {
+            const std::uint64_t first = Batches[NextBatch].First;
+            RoundScheduled = RoundBetween(RoundPosition, first);
+            if (RoundScheduled || RoundRequested.load()) {
+                RoundDue = true;
+                RoundPosition = first;
+                taken = Take::Round;
+            } else {
+                batch = Batches[NextBatch++];
+                RoundPosition = first;
+                taken = Take::Taken;
+            }
         }
     }
     return taken;
+}
+
+void TMonteCarloRun::AwaitRound(bool master, TPhotonTracer& tracer) {
+    // The counters of finished batches go to the run's, so that the round sees them.
+#pragma omp critical(TarvoTracers)
+    {
+        Counters.Add(tracer.Counters());
+        tracer.ResetCounters();
+    }
+    const std::uint64_t round = RoundsDone.load();
+    ++AtRound;
+    const auto going = [this] { return State.load() < kStopRequested && !Failed; };
+    if (!master) {
+        while (RoundsDone.load() == round && going())
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        return;
+    }
+    while (AtRound.load() < Working.load() && going()) {
+        Pump();
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    if (going())
+        RunRound();
+#pragma omp critical(TarvoBatchList)
+    RoundDue = false;
+    AtRound = 0;
+    ++RoundsDone;
+}
+
+void TMonteCarloRun::RunRound() {
+    for (std::size_t i = 0; i < Scene.DetectorCount(); ++i)
+        AsDetector(Scene.GetDetector(i)).Flush();
+    std::vector<std::function<void()>> requested;
+    {
+        std::lock_guard<std::mutex> guard(RequestLock);
+        requested.swap(RequestedWork);
+        RoundRequested = false;
+    }
+    const RoundInfo info{RoundScheduled, RoundPosition};
+    for (const RoundWork& work : RoundWorks)
+        work(info);
+    for (const auto& work : requested)
+        work();
+}
+
+bool TMonteCarloRun::CheckStopConditions() {
+    bool any = false, all = true;
+    for (std::size_t i = 0; i < Scene.DetectorCount(); ++i) {
+        const TBasicDetector& detector = AsDetector(Scene.GetDetector(i));
+        if (!detector.HasStopConditions())
+            continue;
+        any = true;
+        const bool met = detector.StopConditionsMet();
+        all = all && met;
+        Display("Detector: " + std::to_string(i) + detector.StopConditionStatus());
+    }
+    return any && all;
 }
 
 void TMonteCarloRun::Run() {
@@ -154,6 +256,13 @@ void TMonteCarloRun::Run() {
         throw std::runtime_error("Need at least one thread!");
     ReportedPercent = -1;
     Traced = Counters.Traced;
+    if (Parameters.UsePhotonSplitting)
+        for (std::size_t i = 0; i < Scene.DetectorCount(); ++i)
+            if (AsDetector(Scene.GetDetector(i)).NeedsAnalogHistories())
+                Display("Warning: Detector " + std::to_string(i) +
+                            ": coincidence spectra need histories without photon splitting "
+                            "(UsePhotonSplitting = false)",
+                        true);
     SetState(kPreparing);
     if (!Batches.empty())
         for (std::size_t i = 0; i < Scene.DetectorCount(); ++i)
@@ -189,7 +298,12 @@ void TMonteCarloRun::TraceOnThread(int thread) {
         Batch batch;
         bool paused = false;
         while (State.load() < kStopRequested && !Failed) {
-            if (!TakeBatch(batch)) {
+            const Take taken = TakeBatch(batch);
+            if (taken == Take::Round) {
+                AwaitRound(master, *tracer);
+                continue;
+            }
+            if (taken == Take::None) {
                 if (master && State.load() == kRunning)
                     SetState(kAllBatchesHandedOut);
                 break;
@@ -267,7 +381,8 @@ void TMonteCarloRun::Pump() {
     LastPump = now;
     if (Failed && State.load() < kStopRequested)
         SetState(kStopRequested);
-    if (State.load() == kSuspendRequested && Paused.load() >= Working.load())
+    // Threads waiting for a round trace nothing: they count as paused.
+    if (State.load() == kSuspendRequested && Paused.load() + AtRound.load() >= Working.load())
         SetState(kSuspended);
     if (State.load() == kResumeRequested)
         SetState(kRunning);
@@ -291,7 +406,7 @@ void TMonteCarloRun::SetState(std::int32_t state) {
     const Clock::time_point now = Clock::now();
     switch (state) {
     case kTracersStarting:
-        PeriodStart = LastReport = LastPump = now;
+        PeriodStart = LastReport = LastPump = LastWrite = now;
         PeriodOpen = true;
         break;
     case kSuspended:
@@ -330,8 +445,8 @@ void TMonteCarloRun::UpdateProgress(bool force) {
     if (!force) {
         const double since = Seconds(now - LastReport);
         const double longest = double(std::max(Parameters.TimeStep, Parameters.MaxTimeStep));
-        if (since < longest &&
-            (std::round(percent * 10) == std::round(ReportedPercent * 10) || since < double(Parameters.TimeStep)))
+        if (since < longest && (std::round(percent * 10) == std::round(ReportedPercent * 10) ||
+                                since < double(Parameters.TimeStep)))
             return;
     }
     ReportedPercent = percent;
@@ -351,20 +466,23 @@ void TMonteCarloRun::PrintStatus() {
         const std::time_t end = std::time(nullptr) + std::time_t(remaining);
         char text[64] = {0};
         std::strftime(text, sizeof text, "%a %b %e %H:%M:%S %Y", std::localtime(&end));
-        line << ", est. total: " << FormatDuration(total) << ", " << FormatDuration(remaining) << " to go until "
-             << TrimWhite(text);
+        line << ", est. total: " << FormatDuration(total) << ", " << FormatDuration(remaining)
+             << " to go until " << TrimWhite(text);
     }
     line << ")";
     Application.Post(TAlgorithmProgressMessage(line.str()));
 }
 
-void TMonteCarloRun::SaveStateNow() { Display("Not implemented."); }
+void TMonteCarloRun::SaveStateNow() {
+    Display("Not implemented.");
+}
 
 void TMonteCarloRun::Display(const std::string& text, bool isError) {
     Application.Post(ui::TDisplayTextMessage(text, isError));
 }
 
 void TMonteCarloRun::CollectAndWriteResults() {
+    LastWrite = Clock::now();
     Display("Collecting results...");
     for (std::size_t i = 0; i < Scene.DetectorCount(); ++i) AsDetector(Scene.GetDetector(i)).Flush();
     for (std::size_t i = 0; i < Scene.TraceDetectorCount(); ++i)
@@ -419,7 +537,8 @@ void TMonteCarloRun::WriteDetectorResults() {
         ImageWriterOptions detectorOptions = options;
         SetImageScales(detectorOptions, particles, Parameters.PerParticle, Parameters.NormalizeImages,
                        Parameters.NormalizeErrors, OpenField(Scene, i), beam.MeanEnergy, warn);
-        AsDetector(Scene.GetDetector(i)).WriteResults(ResultPrefix + "_Detector" + std::to_string(i), detectorOptions);
+        AsDetector(Scene.GetDetector(i))
+            .WriteResults(ResultPrefix + "_Detector" + std::to_string(i), detectorOptions);
     }
     // Volumes take the plain factors: per emitted particle (PerParticle) or sums.
     ImageWriterOptions traceOptions = options;

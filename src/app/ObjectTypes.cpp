@@ -4,6 +4,7 @@
 
 #include "detectors/ImageDetectors.h"
 #include "detectors/MeshDetector.h"
+#include "detectors/PhaseSpaceWriter.h"
 #include "sources/SourceFactory.h"
 #include "tracer/Part.h"
 
@@ -14,5 +15,6 @@ void RegisterSceneObjectTypes() {
         RegisterSourceTypes();
         RegisterDetectorTypes();
         RegisterTraceDetectorTypes();
+        RegisterPhaseSpaceType();
     });
 }

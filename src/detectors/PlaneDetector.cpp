@@ -28,7 +28,7 @@ std::uint64_t PixelsAlong(double length, double pitch) {
 }
 
 // Detect, inlined into both transports: it runs for every particle that reaches a plane.
-inline int DetectOnPlane(TPlaneDetector& plane, TParticle& particle) {
+inline int DetectOnPlane(TPlaneDetector& plane, TParticle& particle, TRandomNumbersGenerator* rng) {
     const DetectorModel& model = *plane.Model;
     if (!model.Accepts(particle.Type))
         return -1;
@@ -40,6 +40,8 @@ inline int DetectOnPlane(TPlaneDetector& plane, TParticle& particle) {
             return -1;
         cosine = c;
     }
+    if (plane.GetRegistrator() != nullptr)
+        plane.FeedRegistrator(particle, cosine, rng);
     double row = 0, column = 0;
     plane.PixelCoordinates(particle.Position, row, column);
     plane.Register(row, column, particle, cosine);
@@ -82,8 +84,8 @@ void TPlaneDetector::ReadPlaneKeys(const inifiles::TIniFileSection& section, ISc
         inifiles::ReadOptional(section, "VerticalSlit", VerticalSlit);
         inifiles::ReadOptional(section, "CosHalfCone", CosHalfCone);
         inifiles::ReadOptional(section, "BackSide", BackSide);
-        if (section.HasSubsection("Registrator"))
-            throw std::runtime_error("Registrator not supported by this version");
+        if (const inifiles::TIniFileSection* registrator = section.TryFindSubsection("Registrator"))
+            Registrator.Set(CreateRegistrator(*registrator, scene));
     } catch (const std::exception& e) {
         throw std::runtime_error(std::string("TPlaneDetector: ") + e.what());
     }
@@ -158,18 +160,61 @@ bool TPlaneDetector::Collimate(const TParticle& particle, double& cosine) const 
 }
 
 int TPlaneDetector::Detect(TParticle& particle) {
-    return DetectOnPlane(*this, particle);
+    return DetectOnPlane(*this, particle, nullptr);
+}
+
+void TPlaneDetector::FeedRegistrator(const TParticle& particle, double collimation,
+                                     TRandomNumbersGenerator* rng) {
+    if (Registrator->Takes() == ParticleRegistrator::Stage::Arriving) {
+        if (rng != nullptr)
+            Registrator->RegisterParticleWith(particle, collimation, *rng);
+        else
+            Registrator->RegisterParticle(particle, collimation);
+        return;
+    }
+    TParticle detected = particle;
+    if (!Model->IsIdeal())
+        Model->Apply(detected.Type, detected.Energy, detected.Weight, collimation);
+    Registrator->RegisterParticle(detected, detected.Weight);
+}
+
+bool TPlaneDetector::HandOverRegistrations(std::unique_ptr<ParticleRegistrator>& part) {
+    if (!Registrator)
+        return false;
+    Registrator->HandOver(part);
+    return true;
+}
+
+void TPlaneDetector::CommitRegistrations(const ParticleRegistrator& part) {
+    Registrator->Merge(part);
+}
+
+void TPlaneDetector::BeginRun(std::uint64_t firstBatch) {
+    MatrixDetector::BeginRun(firstBatch);
+    if (Registrator && !IsCopy())
+        Registrator->BeginRun(firstBatch == 0);
+}
+
+void TPlaneDetector::Flush() {
+    MatrixDetector::Flush();
+    if (Registrator && !IsCopy())
+        Registrator->EndOfRun();
+}
+
+void TPlaneDetector::WriteRegistrator(const std::string& baseName, const ImageWriterOptions& options) const {
+    if (Registrator)
+        Registrator->WriteSpectrum(baseName + "_Registrator0", options);
 }
 
 int TPlaneDetector::Transport(TParticle& particle, const geometry::Segment& entry, double,
-                              TRandomNumbersGenerator&, std::deque<std::unique_ptr<TParticle>>&) {
+                              TRandomNumbersGenerator& rng, std::deque<std::unique_ptr<TParticle>>&) {
     particle.Move(entry.From);
-    return DetectOnPlane(*this, particle);
+    return DetectOnPlane(*this, particle, &rng);
 }
 
-int TPlaneDetector::TransportElectron(TParticle& particle, TRandomNumbersGenerator&,
+int TPlaneDetector::TransportElectron(TParticle& particle, TRandomNumbersGenerator& rng,
                                       std::deque<std::unique_ptr<TParticle>>&) {
-    return DetectOnPlane(*this, particle);
+    return DetectOnPlane(*this, particle, &rng);
 }
 
 TCoord<double> TPlaneDetector::GetPixelPosition(std::uint64_t index, TRandomNumbersGenerator& rng) const {
@@ -195,6 +240,8 @@ void TPlaneDetector::PrintSummary(std::ostream& os) const {
     os << "   Cosine Of Collimation Angle: " << CosHalfCone << "\n";
     os << "   Slit Collimator: " << int(SlitCollimator) << (VerticalSlit ? ", vertical" : "") << "\n";
     os << "   Back Side: " << int(BackSide) << "\n";
+    if (Registrator)
+        Registrator->PrintSummary(os);
 }
 
 void TPlaneDetector::PrintResults(std::ostream& os, double particles) const {

@@ -1,6 +1,7 @@
 #include "geometry/Scene.h"
 
 #include <algorithm>
+#include <filesystem>
 #include <fstream>
 #include <limits>
 #include <stdexcept>
@@ -21,6 +22,17 @@ IScene::IScene(geometry::MessageSink messages) : Messages(std::move(messages)) {
 
 IScene::~IScene() {
     omp_destroy_lock(&ObjectLock);
+}
+
+void IScene::ClaimFile(const std::string& path, const std::string& use, bool writes) {
+    std::error_code error;
+    std::string absolute = std::filesystem::weakly_canonical(std::filesystem::absolute(path), error).string();
+    if (error)
+        absolute = path;
+    for (const FileClaim& claim : ClaimedFiles)
+        if (claim.Path == absolute && (writes || claim.Writes))
+            throw std::runtime_error(path + " is both " + use + " and " + claim.Use);
+    ClaimedFiles.push_back({absolute, use, writes});
 }
 
 namespace {
@@ -54,6 +66,7 @@ std::unique_ptr<IScene> TScene<T>::Clone() const {
     copy->CheckOverlap = CheckOverlap;
     copy->LocalManager = LocalManager;
     copy->ElectronTransport = ElectronTransport;
+    copy->ResultPrefix = ResultPrefix;
     copy->DetectorModels = DetectorModels;
     for (const auto& object : Objects) copy->AddObject(object->Clone());
     return copy;

@@ -87,6 +87,13 @@ public:
     bool LocalManager = false;
     // The electron-transport switch of the run: the default of every part.
     bool ElectronTransport = false;
+    // Result directory and configuration name: objects name their own files after it.
+    std::string ResultPrefix;
+
+    // Records that an object reads or writes a file (by absolute path): one file may
+    // feed several readers, but a file that one object writes belongs to it alone.
+    // Errors: "<path> is both <use> and <earlier use>".
+    void ClaimFile(const std::string& path, const std::string& use, bool writes);
 
 protected:
     explicit IScene(geometry::MessageSink messages);
@@ -95,6 +102,11 @@ protected:
     geometry::MessageSink Messages;
 
 private:
+    struct FileClaim {
+        std::string Path, Use;
+        bool Writes;
+    };
+    std::vector<FileClaim> ClaimedFiles;
     omp_lock_t ObjectLock;
 };
 

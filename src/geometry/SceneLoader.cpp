@@ -52,6 +52,7 @@ LoadedScene LoadSceneGeometry(inifiles::TIniFileStructure& configuration, const 
                                          : CreateScene<double>(settings, messages);
     loaded.Scene->ElectronTransport = settings.ElectronTransport;
     loaded.Scene->Materials = settings.Materials;
+    loaded.Scene->ResultPrefix = settings.ResultPrefix;
     messages("Loading geometry...\n", false);
     const Stopwatch watch;
     if (settings.SceneFileName.empty()) {

@@ -25,6 +25,8 @@ struct SceneSettings {
     std::string ConfigurationName;
     // The run's electron-transport switch, the default of every part.
     bool ElectronTransport = false;
+    // Result directory and configuration name (IScene::ResultPrefix).
+    std::string ResultPrefix;
     // Where parts find their materials (see IScene::Materials); may be null.
     materials::TMaterialsList* Materials = nullptr;
 };

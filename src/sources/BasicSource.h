@@ -30,6 +30,9 @@ public:
     virtual std::pair<double, double> GetEnergyRange() const = 0;
     // The record filled for a new history; Status 1 marks a rejected particle.
     virtual TParticle* Emit(TRandomNumbersGenerator& rng) = 0;
+    // The record for history number `history`: sources that replay a list choose
+    // their particle by it, the others ignore it.
+    virtual TParticle* EmitHistory(std::uint64_t /*history*/, TRandomNumbersGenerator& rng) { return Emit(rng); }
     virtual const char* GetTypeName() const { return "BasicSource"; }
     void PrintSummary(std::ostream& os) const override;
     // Completes construction: point and flat flags, a negative cone angle as 0.

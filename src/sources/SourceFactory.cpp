@@ -6,6 +6,8 @@
 #include "geometry/ObjectFactory.h"
 #include "geometry/Scene.h"
 #include "inifiles/IniFile.h"
+#include "inifiles/IniValues.h"
+#include "sources/ListSource.h"
 #include "sources/SimpleSource.h"
 
 namespace {
@@ -54,6 +56,24 @@ std::unique_ptr<TBasicSource> CreatePolychromatic(const inifiles::TIniFileSectio
     });
 }
 
+// The list's file belongs to the source as an input: no writer may truncate it.
+template <typename T>
+std::unique_ptr<TBasicSource> MakeList(const inifiles::TIniFileSection& section, IScene& scene) {
+    auto list = std::make_unique<TListSource<T>>(
+        section, [&scene](const std::string& text) { scene.GetMessageSink()(text + "\n", false); });
+    return Prefixed("TListSource: ", [&]() -> std::unique_ptr<TBasicSource> {
+        scene.ClaimFile(list->FileName(), "the particle list of a list source", false);
+        return std::move(list);
+    });
+}
+
+// "Single" (default true) chooses the precision the list is held in.
+std::unique_ptr<TBasicSource> CreateList(const inifiles::TIniFileSection& section, IScene& scene) {
+    bool single = true;
+    Prefixed("TListSource: ", [&] { return inifiles::ReadOptional(section, "Single", single); });
+    return single ? MakeList<float>(section, scene) : MakeList<double>(section, scene);
+}
+
 std::unique_ptr<TBasicGeometricalObject> AsObject(std::unique_ptr<TBasicSource> source) {
     return source;
 }
@@ -62,8 +82,7 @@ std::unique_ptr<TBasicGeometricalObject> AsObject(std::unique_ptr<TBasicSource> 
 
 std::unique_ptr<TBasicSource> CreateSource(const inifiles::TIniFileSection& section, IScene& scene) {
     if (section.HasVariable("ParticleList"))
-        throw std::runtime_error(
-            "TListSource: sources fed from particle lists are not supported by this version");
+        return CreateList(section, scene);
     if (section.HasVariable("Spectrum") || section.HasSubsection("Spectrum"))
         return CreatePolychromatic(section, scene);
     return CreateMonochromatic(section, scene);

@@ -14,8 +14,7 @@ class IScene;
 // scene's object factory.
 void RegisterSourceTypes();
 
-// The source a section describes: a list source for "ParticleList" (not available
-// in this version), a polychromatic one for a "Spectrum" key or sub-section (the
+// The source a section describes: a list source for "ParticleList", a polychromatic one for a "Spectrum" key or sub-section (the
 // spectrum pooled with the scene's sources), else a monochromatic one. Errors carry
 // the class name in front.
 std::unique_ptr<TBasicSource> CreateSource(const inifiles::TIniFileSection& section, IScene& scene);

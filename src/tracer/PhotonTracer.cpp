@@ -101,7 +101,9 @@ TParticle* TPhotonTracer::Emit(std::uint64_t n) {
         return CurrentSource->EmitToward(Detectors[d]->GetPixelPosition(pixel, *Rng), *Rng);
     }
     CurrentSource = SimpleSources[n % sources];
-    return Sources[n % sources]->Emit(*Rng);
+    // The history number, not a per-copy count: each thread's copy of a list source
+    // then hands out other particles.
+    return Sources[n % sources]->EmitHistory(n / sources, *Rng);
 }
 
 void TPhotonTracer::EmitAndTrace(std::uint64_t n) {

@@ -103,9 +103,9 @@ public:
     // Hands what the detector copies hold to their masters.
     void FlushDetectors();
 
-    // History n: source n mod sources emits (in target-pixel mode towards pixel
-    // n mod pixels of source (n / pixels) mod sources); then the primary and all its
-    // secondaries are traced. Errors: "No Sources!!!", "Unknown particle to trace".
+    // History n: source n mod sources emits its history n / sources (in target-pixel
+    // mode towards pixel n mod pixels of source (n / pixels) mod sources); then the
+    // primary and all its secondaries are traced. Errors: "No Sources!!!", "Unknown particle to trace".
     void EmitAndTrace(std::uint64_t n);
 
 private:
