@@ -181,6 +181,8 @@ protected:
 
     // Per-history square counts of the registrations this object commits.
     HistorySquares Squares;
+    // Completes the open history: its registrations are all committed.
+    virtual void CloseHistory() { Squares.Close(); }
     std::size_t Planes = 0;
     std::size_t Fields = 0;
     // Rows and Columns as doubles, for the coordinates of every registration.
