@@ -271,18 +271,9 @@ void TFlexPlaneDetector::CloseHistory() {
 }
 
 void TFlexPlaneDetector::AddToPixel(std::uint64_t pixel, const PendingRegistration& r, double weight) {
-    auto add = [&](std::size_t plane) {
+    ForEachClassPlane(r.InteractionCount, [&](std::size_t plane) {
         AddToCells(CellForUpdate(plane, pixel), SharedCells.data() + plane * SharedSize, r, weight);
-    };
-    const std::uint32_t interactions = r.InteractionCount;
-    if (TotalOnly || interactions == 0) {
-        if (!ScatterOnly)
-            add(0);
-        return;
-    }
-    add(1);
-    if (interactions <= OutputNumberOfInteractions)
-        add(1 + interactions);
+    });
 }
 
 void TFlexPlaneDetector::RegisterPixel(std::uint64_t row, std::uint64_t column, const TParticle& particle,

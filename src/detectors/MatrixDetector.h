@@ -112,6 +112,19 @@ protected:
     virtual bool GetStopValueSource(const StopCondition& /*condition*/, StopValueSource& /*source*/) const {
         return false;
     }
+    // Calls add(plane) for each plane of cells a registration belongs to, where plane
+    // 0 holds the primary particles (all with TotalOnly; none with ScatterOnly), 1 the
+    // scattered ones and 1 + k those scattered k times.
+    template <class Add> void ForEachClassPlane(std::uint32_t interactions, Add add) const {
+        if (TotalOnly || interactions == 0) {
+            if (!ScatterOnly)
+                add(std::size_t(0));
+            return;
+        }
+        add(std::size_t(1));
+        if (interactions <= OutputNumberOfInteractions)
+            add(std::size_t(1 + interactions));
+    }
     // The planes of a class where plane 0 holds the primary particles (all with
     // TotalOnly), 1 the scattered ones and 1 + k those scattered k times; Total is
     // primary plus scattered. False when the class is not kept.
