@@ -18,6 +18,7 @@
 #include "detectors/ImageWriter.h"
 #include "detectors/Normalisation.h"
 #include "detectors/PlaneDetector.h"
+#include "detectors/TraceDetector.h"
 #include "geometry/Scene.h"
 #include "random/RandomNumbersGenerator.h"
 #include "sources/SimpleSource.h"
@@ -88,6 +89,9 @@ TMonteCarloRun::TMonteCarloRun(TActiveObject& application, IScene& scene, const 
 TMonteCarloRun::~TMonteCarloRun() = default;
 
 void TMonteCarloRun::Start() {
+    // A fresh run: trace files open (continuations keep them) and volumes start empty.
+    for (std::size_t i = 0; i < Scene.TraceDetectorCount(); ++i)
+        AsTraceDetector(Scene.GetTraceDetector(i)).StartRun(TraceDetectorBase(i));
     SetupBatches(0);
     Run();
     SetState(kNothingToDo);
@@ -259,6 +263,9 @@ void TMonteCarloRun::Run() {
     if (!Batches.empty())
         for (std::size_t i = 0; i < Scene.DetectorCount(); ++i)
             AsDetector(Scene.GetDetector(i)).BeginRun(Batches.front().Index);
+    if (!Batches.empty())
+        for (std::size_t i = 0; i < Scene.TraceDetectorCount(); ++i)
+            AsTraceDetector(Scene.GetTraceDetector(i)).BeginRun(Batches.front().Index);
     Working = Threads;
     Paused = 0;
     Abandoned = false;
@@ -472,6 +479,8 @@ void TMonteCarloRun::CollectAndWriteResults() {
     LastWrite = Clock::now();
     Display("Collecting results...");
     for (std::size_t i = 0; i < Scene.DetectorCount(); ++i) AsDetector(Scene.GetDetector(i)).Flush();
+    for (std::size_t i = 0; i < Scene.TraceDetectorCount(); ++i)
+        AsTraceDetector(Scene.GetTraceDetector(i)).Flush();
     Display("Results collected.");
     const std::string& dir = Parameters.ResultDir;
     if (!dir.empty())
@@ -525,6 +534,16 @@ void TMonteCarloRun::WriteDetectorResults() {
         AsDetector(Scene.GetDetector(i))
             .WriteResults(ResultPrefix + "_Detector" + std::to_string(i), detectorOptions);
     }
+    // Volumes take the plain factors: per emitted particle (PerParticle) or sums.
+    ImageWriterOptions traceOptions = options;
+    SetImageScales(traceOptions, particles, Parameters.PerParticle, 0, 0, 0, 0, warn);
+    const TraceResultScales scales{traceOptions.CountScale, traceOptions.EnergyScale};
+    for (std::size_t i = 0; i < Scene.TraceDetectorCount(); ++i)
+        AsTraceDetector(Scene.GetTraceDetector(i)).WriteResults(TraceDetectorBase(i), scales);
+}
+
+std::string TMonteCarloRun::TraceDetectorBase(std::size_t index) const {
+    return ResultPrefix + "_TraceDetector" + std::to_string(index);
 }
 
 void TMonteCarloRun::PrintExecutionSummary(std::ostream& os) const {
@@ -554,5 +573,9 @@ void TMonteCarloRun::PrintExecutionSummary(std::ostream& os) const {
         const double factor = OpenField(Scene, i);
         if (factor > 0)
             os << "   Normalization Factor (Detector Center, Only 1st Source Considered): " << factor << "\n";
+    }
+    for (std::size_t i = 0; i < Scene.TraceDetectorCount(); ++i) {
+        os << "  Trace Detector: " << i << "\n";
+        AsTraceDetector(Scene.GetTraceDetector(i)).PrintResults(os, double(c.Emitted));
     }
 }
