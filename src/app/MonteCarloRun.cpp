@@ -29,9 +29,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-double Seconds(Clock::duration d) {
-    return std::chrono::duration<double>(d).count();
-}
+double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
 
 // What image normalisation needs of the first source.
 SourceBeam FirstBeam(const IScene& scene) {
@@ -68,11 +66,10 @@ TTracerSettings MakeTracerSettings(const TSimulationParameters& p) {
     return s;
 }
 
-TMonteCarloRun::TMonteCarloRun(TActiveObject& application, IScene& scene,
-                               const TSimulationParameters& parameters, std::string resultPrefix, int nice)
+TMonteCarloRun::TMonteCarloRun(TActiveObject& application, IScene& scene, const TSimulationParameters& parameters,
+                               std::string resultPrefix, int nice)
     : Application(application), Scene(scene), Parameters(parameters), ResultPrefix(std::move(resultPrefix)),
-      Nice(nice), MasterGenerator(CreateGenerator(parameters.PRNG)),
-      Prototype(CreateGenerator(parameters.PRNG)) {
+      Nice(nice), MasterGenerator(CreateGenerator(parameters.PRNG)), Prototype(CreateGenerator(parameters.PRNG)) {
     MasterGenerator->SetSeed(parameters.RandomSeed);
     // The stop conditions are judged at scheduled rounds only: requested rounds fall
     // where timing puts them. Between those, results are rewritten every MaxTimeStep.
@@ -134,9 +131,8 @@ void TMonteCarloRun::SetupBatches(std::uint64_t newTotal) {
     if (count / std::uint64_t(tracers) == 0)
         tracers = 1;
     Threads = std::min(threads, tracers);
-    const std::uint64_t size = Parameters.BatchSize > 0
-                                   ? Parameters.BatchSize
-                                   : std::max<std::uint64_t>(1, (count / tracers) / 1000);
+    const std::uint64_t size =
+        Parameters.BatchSize > 0 ? Parameters.BatchSize : std::max<std::uint64_t>(1, (count / tracers) / 1000);
     const std::uint64_t firstBatch = Batches.empty() ? 0 : Batches.back().Index + 1;
     Batches.clear();
     NextBatch = 0;
@@ -224,6 +220,8 @@ void TMonteCarloRun::AwaitRound(bool master, TPhotonTracer& tracer) {
 void TMonteCarloRun::RunRound() {
     for (std::size_t i = 0; i < Scene.DetectorCount(); ++i)
         AsDetector(Scene.GetDetector(i)).Flush();
+    for (std::size_t i = 0; i < Scene.TraceDetectorCount(); ++i)
+        AsTraceDetector(Scene.GetTraceDetector(i)).Flush();
     std::vector<std::function<void()>> requested;
     {
         std::lock_guard<std::mutex> guard(RequestLock);
@@ -445,8 +443,8 @@ void TMonteCarloRun::UpdateProgress(bool force) {
     if (!force) {
         const double since = Seconds(now - LastReport);
         const double longest = double(std::max(Parameters.TimeStep, Parameters.MaxTimeStep));
-        if (since < longest && (std::round(percent * 10) == std::round(ReportedPercent * 10) ||
-                                since < double(Parameters.TimeStep)))
+        if (since < longest &&
+            (std::round(percent * 10) == std::round(ReportedPercent * 10) || since < double(Parameters.TimeStep)))
             return;
     }
     ReportedPercent = percent;
@@ -466,16 +464,14 @@ void TMonteCarloRun::PrintStatus() {
         const std::time_t end = std::time(nullptr) + std::time_t(remaining);
         char text[64] = {0};
         std::strftime(text, sizeof text, "%a %b %e %H:%M:%S %Y", std::localtime(&end));
-        line << ", est. total: " << FormatDuration(total) << ", " << FormatDuration(remaining)
-             << " to go until " << TrimWhite(text);
+        line << ", est. total: " << FormatDuration(total) << ", " << FormatDuration(remaining) << " to go until "
+             << TrimWhite(text);
     }
     line << ")";
     Application.Post(TAlgorithmProgressMessage(line.str()));
 }
 
-void TMonteCarloRun::SaveStateNow() {
-    Display("Not implemented.");
-}
+void TMonteCarloRun::SaveStateNow() { Display("Not implemented."); }
 
 void TMonteCarloRun::Display(const std::string& text, bool isError) {
     Application.Post(ui::TDisplayTextMessage(text, isError));
@@ -537,8 +533,7 @@ void TMonteCarloRun::WriteDetectorResults() {
         ImageWriterOptions detectorOptions = options;
         SetImageScales(detectorOptions, particles, Parameters.PerParticle, Parameters.NormalizeImages,
                        Parameters.NormalizeErrors, OpenField(Scene, i), beam.MeanEnergy, warn);
-        AsDetector(Scene.GetDetector(i))
-            .WriteResults(ResultPrefix + "_Detector" + std::to_string(i), detectorOptions);
+        AsDetector(Scene.GetDetector(i)).WriteResults(ResultPrefix + "_Detector" + std::to_string(i), detectorOptions);
     }
     // Volumes take the plain factors: per emitted particle (PerParticle) or sums.
     ImageWriterOptions traceOptions = options;

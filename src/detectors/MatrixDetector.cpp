@@ -244,7 +244,7 @@ void MatrixDetector::Flush() {
     State->Idle.wait(guard, [this] { return !State->Committing; });
     QueueWaiting(true);
     CommitReady(guard);
-    Squares.Close();
+    CloseHistory();
 }
 
 // A copy hands its open buffer over and continues with a recycled one.
@@ -254,9 +254,18 @@ void MatrixDetector::Deliver(bool last) {
         // Histories end with their batch; an open one must be squared while its
         // cells are still here.
         if (last || !InBatch)
-            Squares.Close();
+            CloseHistory();
         Current.CellIndices.clear();
         Current.CellValues.clear();
+        // Wide cells: the fields this batch changed, without their zeros.
+        for (const std::uint64_t field : TouchedFields) {
+            if (Cells[field] == 0)
+                continue;
+            Current.CellIndices.push_back(field);
+            Current.CellValues.push_back(Cells[field]);
+            Cells[field] = 0;
+        }
+        TouchedFields.clear();
         for (const std::uint64_t index : TouchedList) {
             double* cell = Cells.data() + index * Fields;
             Current.CellIndices.push_back(index);
@@ -270,6 +279,7 @@ void MatrixDetector::Deliver(bool last) {
     Current.Batch = InBatch ? Batch : NoBatch;
     Current.Last = last;
     Current.HasRegistrations = (last || !InBatch) && HandOverRegistrations(Current.Registrations);
+    Current.HasExtra = !Shared && (last || !InBatch) && HandOverExtra(Current.Extra);
     {
         std::unique_lock<std::mutex> guard(State->Lock);
         Master->Accept(Current);
@@ -350,8 +360,13 @@ void MatrixDetector::CommitHandover(Handover& part) {
     CommitRecords(part.Records.data(), part.Count, OwnTotals);
     // A history ends with its batch; records outside batches belong to none.
     if (part.Last || part.Batch == NoBatch)
-        Squares.Close();
-    const std::size_t cells = part.CellIndices.size();
+        CloseHistory();
+    std::size_t cells = part.CellIndices.size();
+    if (Fields > DenseFields) {
+        for (std::size_t k = 0; k < cells; ++k)
+            Cells[part.CellIndices[k]] += part.CellValues[k];
+        cells = 0;
+    }
     for (std::size_t k = 0; k < cells; ++k) {
         if (k + 32 < cells)
             __builtin_prefetch(Cells.data() + part.CellIndices[k + 32] * Fields, 1);
@@ -363,6 +378,8 @@ void MatrixDetector::CommitHandover(Handover& part) {
     OwnTotals.Merge(part.Totals);
     if (part.HasRegistrations)
         CommitRegistrations(*part.Registrations);
+    if (part.HasExtra)
+        CommitExtra(part.Extra);
 }
 
 void MatrixDetector::Recycle(Handover&& part) {
@@ -371,6 +388,7 @@ void MatrixDetector::Recycle(Handover&& part) {
     part.CellValues.clear();
     part.Totals.Clear();
     part.HasRegistrations = false;
+    part.HasExtra = false;
     State->Pool.push_back(std::move(part));
 }
 

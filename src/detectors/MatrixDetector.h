@@ -40,6 +40,8 @@ struct PendingRegistration {
 class MatrixDetector : public TBasicDetector {
 public:
     static constexpr std::size_t BlockSize = 1000;
+    // Cells wider than this are handed over field by field, without their zeros.
+    static constexpr std::size_t DenseFields = 8;
     // Coordinates this far outside the plane (rounding at the far edges) are clamped in.
     static constexpr double EdgeTolerance = 1e-9;
 
@@ -110,9 +112,21 @@ protected:
     virtual bool GetStopValueSource(const StopCondition& /*condition*/, StopValueSource& /*source*/) const {
         return false;
     }
-    // The planes of a class where plane 0 holds the primary particles (all with
-    // TotalOnly), 1 the scattered ones and 1 + k those scattered k times; Total is
-    // primary plus scattered. False when the class is not kept.
+    // Calls add(plane) for each plane of cells a registration belongs to, where plane
+    // 0 holds the primary particles (all with TotalOnly; none with ScatterOnly), 1 the
+    // scattered ones and 1 + k those scattered k times.
+    template <class Add> void ForEachClassPlane(std::uint32_t interactions, Add add) const {
+        if (TotalOnly || interactions == 0) {
+            if (!ScatterOnly)
+                add(std::size_t(0));
+            return;
+        }
+        add(std::size_t(1));
+        if (interactions <= OutputNumberOfInteractions)
+            add(std::size_t(1 + interactions));
+    }
+    // The planes holding a condition's class (laid out as for ForEachClassPlane); Total
+    // is primary plus scattered. False when the class is not kept.
     bool ClassPlanes(const StopCondition& condition, int& plane, int& plusPlane) const;
     // Once the configuration is complete: "MatrixDetector: Invalid stop condition(s):\n"
     // and the conditions that are not applicable, one per line.
@@ -137,13 +151,20 @@ protected:
             TouchedList.push_back(index);
         return cell;
     }
-    // The same for cells whose size is known only at run time.
+    // The same for cells whose size is known only at run time. Wide cells (spectra)
+    // list the fields a registration changes instead (FieldForUpdate), as handing whole
+    // cells over would cost more than registering.
     double* CellForUpdate(std::size_t plane, std::uint64_t pixel) {
         const std::uint64_t index = plane * PlanePixels + pixel;
         double* cell = Cells.data() + index * Fields;
-        if (TrackTouched && cell[0] == 0)
+        if (TrackTouched && Fields <= DenseFields && cell[0] == 0)
             TouchedList.push_back(index);
         return cell;
+    }
+    double* FieldForUpdate(double* field) {
+        if (TrackTouched && Fields > DenseFields && *field == 0)
+            TouchedFields.push_back(std::uint64_t(field - Cells.data()));
+        return field;
     }
     // Requests a cell, with SplitRegistration also its right neighbour: both ends, as
     // they may straddle two cache lines.
@@ -151,6 +172,9 @@ protected:
         const double* first = Cells.data() + (plane * PlanePixels + pixel) * fields;
         __builtin_prefetch(first, 1);
         __builtin_prefetch(first + PrefetchSpan - 1, 1);
+    }
+    void PrefetchCell(std::size_t plane, std::uint64_t pixel) const {
+        __builtin_prefetch(Cells.data() + (plane * PlanePixels + pixel) * Fields, 1);
     }
     bool IsSharedCopy() const { return Master != nullptr && Shared; }
     bool IsCopy() const { return Master != nullptr; }
@@ -162,9 +186,15 @@ protected:
     // parts in batch order.
     virtual bool HandOverRegistrations(std::unique_ptr<ParticleRegistrator>& /*part*/) { return false; }
     virtual void CommitRegistrations(const ParticleRegistrator& /*part*/) {}
+    // Data a non-shared copy keeps outside its pixels (whole-detector cells): handed
+    // over with the last part of each batch, added by the master.
+    virtual bool HandOverExtra(std::vector<double>& /*into*/) { return false; }
+    virtual void CommitExtra(const std::vector<double>& /*part*/) {}
 
     // Per-history square counts of the registrations this object commits.
     HistorySquares Squares;
+    // Completes the open history: its registrations are all committed.
+    virtual void CloseHistory() { Squares.Close(); }
     std::size_t Planes = 0;
     std::size_t Fields = 0;
     // Rows and Columns as doubles, for the coordinates of every registration.
@@ -180,12 +210,16 @@ private:
         bool Last = false;                        // the batch ends with this one
         std::vector<PendingRegistration> Records; // BlockSize slots (the master's: one)
         std::size_t Count = 0;                    // of them filled
+        // Touched cells and their fields; for wide cells the fields that are not zero
+        // (CellIndices then indexes doubles, one value each).
         std::vector<std::uint64_t> CellIndices;
         std::vector<double> CellValues;
         DetectorTotals Totals;
         // Kept when the buffer is recycled: the next hand-over reuses it.
         std::unique_ptr<ParticleRegistrator> Registrations;
         bool HasRegistrations = false;
+        std::vector<double> Extra;
+        bool HasExtra = false;
     };
     struct CommitState {
         std::mutex Lock;
@@ -239,6 +273,7 @@ private:
     std::uint64_t Batch = 0;
     bool TrackTouched = false;
     std::vector<std::uint64_t> TouchedList;
+    std::vector<std::uint64_t> TouchedFields;
     std::uint64_t PlanePixels = 0;
     std::size_t PrefetchSpan = 1; // doubles
 };
