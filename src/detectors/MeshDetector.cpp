@@ -131,6 +131,15 @@ void MeshDetectorPart::PrintResults(std::ostream& os, double particles) const {
     Grid.PrintResults(os, particles);
 }
 
+namespace {
+
+// The result name of the trace detector about to join the scene, as the run derives it.
+std::string TraceDetectorBase(const IScene& scene) {
+    return scene.ResultPrefix + "_TraceDetector" + std::to_string(scene.TraceDetectorCount());
+}
+
+} // namespace
+
 void RegisterTraceDetectorTypes() {
     const auto mesh = [](const inifiles::TIniFileSection& section, IScene&) {
         if (SingleKey(section))
@@ -150,11 +159,22 @@ void RegisterTraceDetectorTypes() {
     };
     geometry::RegisterObjectType("MeshDetectorPart", part);
     geometry::RegisterObjectType("VolumetricDetectorPart", part);
-    geometry::RegisterObjectType("TraceDump", [](const inifiles::TIniFileSection& section, IScene&) {
+    geometry::RegisterObjectType("TraceDump", [](const inifiles::TIniFileSection& section, IScene& scene) {
         try {
-            if (SingleKey(section))
-                return std::unique_ptr<TBasicGeometricalObject>(TraceDump<float>::Create(section));
-            return std::unique_ptr<TBasicGeometricalObject>(TraceDump<double>::Create(section));
+            std::unique_ptr<TBasicGeometricalObject> dump;
+            std::string file;
+            if (SingleKey(section)) {
+                auto single = TraceDump<float>::Create(section);
+                file = single->FileName(TraceDetectorBase(scene));
+                dump = std::move(single);
+            } else {
+                auto full = TraceDump<double>::Create(section);
+                file = full->FileName(TraceDetectorBase(scene));
+                dump = std::move(full);
+            }
+            // Two writers of one file would destroy each other's data.
+            scene.ClaimFile(file, "the file of a trace dump", true);
+            return dump;
         } catch (const std::exception& e) {
             throw std::runtime_error(std::string("TraceDump: ") + e.what());
         }

@@ -190,6 +190,9 @@ TEST(TraceDetectors, ErrorsNameTheKeyOrTheFile) {
          "TraceDump: Couldn't open " + dir.File("missing/t.bin")},
         {"ObjectType = TraceDump\nAppend = true\nFilename = " + dir.File("text.bin") + "\n",
          "TraceDump: Couldn't append to " + dir.File("text.bin")},
+        {"ObjectType = TraceDump\nFilename = " + dir.File("t.bin") + "\n[EndObject]\n[Object]\n" +
+             "ObjectType = TraceDump\nFilename = " + dir.File("t.bin") + "\n",
+         "TraceDump: " + dir.File("t.bin") + " is both the file of a trace dump and the file of a trace dump"},
     };
     for (const auto& [keys, message] : cases) {
         WriteFile(dir.File("bad.ini"), Config("NumberOfParticles = 10\n", "", kPencil + Object(keys)));
