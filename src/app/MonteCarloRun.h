@@ -3,6 +3,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <iosfwd>
 #include <memory>
 #include <string>
@@ -32,13 +33,21 @@ public:
     // A fresh run of NumberOfParticles histories.
     void Start();
     void ContinueTo(std::uint64_t newTotal) override;
+    // Runs what a restored state left to do.
+    void Resume();
 
     std::int32_t GetState() const override { return State.load(); }
     void RequestState(std::int32_t state) override;
     void PrintStatus() override;
     void SaveStateNow() override;
-    void InternalRead(std::istream&, std::uint64_t) override {}
-    void InternalWrite(std::ostream&) override {}
+    // The master generator (entry), the batches (count, progress step, first index: u64,
+    // seed: u32), the next batch, the six counters, the calculation time and the
+    // per-pixel rounding flag. Saved only between batches.
+    void InternalWrite(std::ostream& stream) override;
+    void InternalRead(std::istream& stream, std::uint64_t payloadSize) override;
+    std::string IOClassName() const override { return "TMonteCarloAlgorithm"; }
+    // Writes the whole state file (the application's part).
+    void SetStateWriter(std::function<void()> writer) { StateWriter = std::move(writer); }
 
     void CollectAndWriteResults();
     void PrintExecutionSummary(std::ostream& os) const;
@@ -57,6 +66,11 @@ private:
     };
 
     void SetupBatches(std::uint64_t newTotal);
+    // How many threads trace `count` histories; returns the tracer count.
+    int PrepareThreads(std::uint64_t count);
+    // The totals of every finished batch: those of the run and of the live tracers.
+    TTracerCounters SavedCounters() const;
+    void WriteState();
     void Run();
     void TraceOnThread(int thread);
     // The master's share of serving the application while it traces or waits.
@@ -85,6 +99,9 @@ private:
     std::uint64_t NextIndex = 0;
     std::uint64_t Total = 0;
     int Threads = 1;
+    // The total was rounded to whole rounds of per-pixel emission.
+    bool RoundedPerPixel = false;
+    std::function<void()> StateWriter;
 
     TTracerCounters Counters;
     std::atomic<std::uint64_t> Traced{0};

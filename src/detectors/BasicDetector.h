@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "datafiles/ObjectIO.h"
 #include "geometry/Coord.h"
 
 class DetectorModel;
@@ -37,10 +38,10 @@ struct DetectorTotals {
 };
 
 // Base of every detector: the keys all detectors share, their model, the totals and
-// the summary and result lines built from them.
-class TBasicDetector {
+// the summary and result lines built from them. A detector's state (what the master
+// has summed) is saved with the run.
+class TBasicDetector : public TIO_Object {
 public:
-    virtual ~TBasicDetector() = default;
 
     virtual bool StopConditionsMet() const { return false; }
     virtual bool HasStopConditions() const { return false; }

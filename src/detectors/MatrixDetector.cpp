@@ -1,9 +1,12 @@
 #include "detectors/MatrixDetector.h"
 
 #include <algorithm>
+#include <istream>
+#include <ostream>
 #include <stdexcept>
 #include <utility>
 
+#include "datafiles/ObjectIO.h"
 #include "detectors/DetectorModel.h"
 #include "inifiles/IniValues.h"
 
@@ -80,6 +83,35 @@ void MatrixDetector::AllocateCells(std::size_t planes, std::size_t fields) {
 void MatrixDetector::ClearData() {
     std::fill(Cells.begin(), Cells.end(), 0.0);
     OwnTotals.Clear();
+}
+
+void MatrixDetector::InternalWrite(std::ostream& stream) {
+    // Only the master holds the sums; a run saves between batches, when every copy has
+    // handed over.
+    if (Master != nullptr)
+        throw std::runtime_error("MatrixDetector: a tracer's copy has no state to save");
+    for (const std::uint64_t n : {Rows, Columns, std::uint64_t(Planes), std::uint64_t(Fields),
+                                  std::uint64_t(OwnTotals.Values.size())})
+        WriteU64(stream, n);
+    WriteDoubles(stream, Cells.data(), Planes * PlanePixels * Fields);
+    WriteDoubles(stream, OwnTotals.Values.data(), OwnTotals.Values.size());
+}
+
+void MatrixDetector::InternalRead(std::istream& stream, std::uint64_t payloadSize) {
+    const std::uint64_t expected[] = {Rows, Columns, std::uint64_t(Planes), std::uint64_t(Fields),
+                                      std::uint64_t(OwnTotals.Values.size())};
+    constexpr std::uint64_t header = sizeof expected;
+    if (Master != nullptr || payloadSize < header)
+        throw std::runtime_error("MatrixDetector: saved state does not fit");
+    for (const std::uint64_t n : expected)
+        if (ReadU64(stream) != n)
+            throw std::runtime_error("MatrixDetector: saved state has other dimensions");
+    const std::uint64_t cells = Planes * PlanePixels * Fields;
+    // Sizes checked before anything is read into the planes.
+    if (payloadSize != header + 8 * (cells + OwnTotals.Values.size()))
+        throw std::runtime_error("MatrixDetector: saved state has the wrong size");
+    ReadDoubles(stream, Cells.data(), cells);
+    ReadDoubles(stream, OwnTotals.Values.data(), OwnTotals.Values.size());
 }
 
 void MatrixDetector::ClampToPlane(double& row, double& column) const {

@@ -56,6 +56,10 @@ public:
     void Flush() override;
 
     void PrintDetectorSummary(std::ostream& os) const override;
+    // The master's sums: rows, columns, planes, fields per cell and totals count (u64),
+    // then the cells and the totals (doubles). Reading requires the same dimensions.
+    void InternalWrite(std::ostream& stream) override;
+    void InternalRead(std::istream& stream, std::uint64_t payloadSize) override;
     // Empties the master's planes and totals, so a new calculation on this detector
     // starts from nothing.
     void ClearData();
