@@ -29,7 +29,9 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
+double Seconds(Clock::duration d) {
+    return std::chrono::duration<double>(d).count();
+}
 
 // What image normalisation needs of the first source.
 SourceBeam FirstBeam(const IScene& scene) {
@@ -66,11 +68,25 @@ TTracerSettings MakeTracerSettings(const TSimulationParameters& p) {
     return s;
 }
 
-TMonteCarloRun::TMonteCarloRun(TActiveObject& application, IScene& scene, const TSimulationParameters& parameters,
-                               std::string resultPrefix, int nice)
+TMonteCarloRun::TMonteCarloRun(TActiveObject& application, IScene& scene,
+                               const TSimulationParameters& parameters, std::string resultPrefix, int nice)
     : Application(application), Scene(scene), Parameters(parameters), ResultPrefix(std::move(resultPrefix)),
-      Nice(nice), MasterGenerator(CreateGenerator(parameters.PRNG)), Prototype(CreateGenerator(parameters.PRNG)) {
+      Nice(nice), MasterGenerator(CreateGenerator(parameters.PRNG)),
+      Prototype(CreateGenerator(parameters.PRNG)) {
     MasterGenerator->SetSeed(parameters.RandomSeed);
+    // The stop conditions are judged at scheduled rounds only: requested rounds fall
+    // where timing puts them. Between those, results are rewritten every MaxTimeStep.
+    AddRoundWork([this](const RoundInfo& round) {
+        if (!round.Scheduled)
+            return;
+        if (CheckStopConditions()) {
+            Display("All stop conditions satisfied. Stopping calculation.");
+            SetState(kStopRequested);
+            return;
+        }
+        if (Seconds(Clock::now() - LastWrite) >= double(Parameters.MaxTimeStep))
+            CollectAndWriteResults();
+    });
 }
 
 TMonteCarloRun::~TMonteCarloRun() = default;
@@ -149,16 +165,101 @@ int TMonteCarloRun::PrepareThreads(std::uint64_t count) {
     return tracers;
 }
 
-bool TMonteCarloRun::TakeBatch(Batch& batch) {
-    bool taken = false;
+bool TMonteCarloRun::RoundBetween(std::uint64_t previous, std::uint64_t next) {
+    double threshold = 1000;
+    while (threshold <= double(previous))
+        threshold *= 1.25;
+    return threshold <= double(next);
+}
+
+void TMonteCarloRun::AddRoundWork(RoundWork work) {
+    RoundWorks.push_back(std::move(work));
+}
+
+void TMonteCarloRun::RequestRound(std::function<void()> work) {
+    std::lock_guard<std::mutex> guard(RequestLock);
+    RequestedWork.push_back(std::move(work));
+    RoundRequested = true;
+}
+
+TMonteCarloRun::Take TMonteCarloRun::TakeBatch(Batch& batch) {
+    Take taken = Take::None;
 #pragma omp critical(TarvoBatchList)
     {
-        if (NextBatch < Batches.size()) {
-            batch = Batches[NextBatch++];
-            taken = true;
+        if (RoundDue) {
+            taken = Take::Round;
+        } else if (NextBatch < Batches.size()) {
+            const std::uint64_t first = Batches[NextBatch].First;
+            RoundScheduled = RoundBetween(RoundPosition, first);
+            if (RoundScheduled || RoundRequested.load()) {
+                RoundDue = true;
+                RoundPosition = first;
+                taken = Take::Round;
+            } else {
+                batch = Batches[NextBatch++];
+                RoundPosition = first;
+                taken = Take::Taken;
+            }
         }
     }
     return taken;
+}
+
+void TMonteCarloRun::AwaitRound(bool master, TPhotonTracer& tracer) {
+    // The counters of finished batches go to the run's, so that the round sees them.
+#pragma omp critical(TarvoTracers)
+    {
+        Counters.Add(tracer.Counters());
+        tracer.ResetCounters();
+    }
+    const std::uint64_t round = RoundsDone.load();
+    ++AtRound;
+    const auto going = [this] { return State.load() < kStopRequested && !Failed; };
+    if (!master) {
+        while (RoundsDone.load() == round && going())
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        return;
+    }
+    while (AtRound.load() < Working.load() && going()) {
+        Pump();
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    if (going())
+        RunRound();
+#pragma omp critical(TarvoBatchList)
+    RoundDue = false;
+    AtRound = 0;
+    ++RoundsDone;
+}
+
+void TMonteCarloRun::RunRound() {
+    for (std::size_t i = 0; i < Scene.DetectorCount(); ++i)
+        AsDetector(Scene.GetDetector(i)).Flush();
+    std::vector<std::function<void()>> requested;
+    {
+        std::lock_guard<std::mutex> guard(RequestLock);
+        requested.swap(RequestedWork);
+        RoundRequested = false;
+    }
+    const RoundInfo info{RoundScheduled, RoundPosition};
+    for (const RoundWork& work : RoundWorks)
+        work(info);
+    for (const auto& work : requested)
+        work();
+}
+
+bool TMonteCarloRun::CheckStopConditions() {
+    bool any = false, all = true;
+    for (std::size_t i = 0; i < Scene.DetectorCount(); ++i) {
+        const TBasicDetector& detector = AsDetector(Scene.GetDetector(i));
+        if (!detector.HasStopConditions())
+            continue;
+        any = true;
+        const bool met = detector.StopConditionsMet();
+        all = all && met;
+        Display("Detector: " + std::to_string(i) + detector.StopConditionStatus());
+    }
+    return any && all;
 }
 
 void TMonteCarloRun::Run() {
@@ -171,13 +272,19 @@ void TMonteCarloRun::Run() {
         for (std::size_t i = 0; i < Scene.DetectorCount(); ++i)
             AsDetector(Scene.GetDetector(i)).BeginRun(Batches[NextBatch].Index);
     Working = Threads;
-    Paused = 0;
     Abandoned = false;
+    InRun = true;
 #pragma omp parallel num_threads(Threads)
     TraceOnThread(omp_get_thread_num());
+    InRun = false;
     UpdateProgress(true);
     Application.ProcessMessages();
-    SetState(NextBatch == Batches.size() && !Abandoned && !Failed ? kFinished : kStopped);
+    const bool finished = NextBatch == Batches.size() && !Abandoned && !Failed;
+    SetState(finished ? kFinished : kStopped);
+    // A save asked for after the last batch was handed out found no boundary to wait
+    // for; a finished run is complete, a stopped one keeps its last state.
+    if (SavePending.exchange(false) && finished)
+        WriteState();
 }
 
 void TMonteCarloRun::TraceOnThread(int thread) {
@@ -196,9 +303,13 @@ void TMonteCarloRun::TraceOnThread(int thread) {
         if (master)
             SetState(kRunning);
         Batch batch;
-        bool paused = false;
         while (State.load() < kStopRequested && !Failed) {
-            if (!TakeBatch(batch)) {
+            const Take taken = TakeBatch(batch);
+            if (taken == Take::Round) {
+                AwaitRound(master, *tracer);
+                continue;
+            }
+            if (taken == Take::None) {
                 if (master && State.load() == kRunning)
                     SetState(kAllBatchesHandedOut);
                 break;
@@ -213,27 +324,12 @@ void TMonteCarloRun::TraceOnThread(int thread) {
                     Abandoned = true;
                     break;
                 }
-                if (state == kSuspendRequested || state == kSuspended) {
-                    if (!paused)
-                        ++Paused;
-                    paused = true;
-                    if (master)
-                        Pump();
-                    std::this_thread::sleep_for(std::chrono::milliseconds(master ? 10 : 100));
-                    continue;
-                }
-                if (paused)
-                    --Paused;
-                paused = false;
                 const std::uint64_t before = tracer->Counters().Traced;
                 tracer->TraceSome(step);
                 Traced += tracer->Counters().Traced - before;
                 if (master)
                     Pump();
             }
-            if (paused)
-                --Paused;
-            paused = false;
         }
     } catch (const std::exception& e) {
         Fail(e.what());
@@ -276,8 +372,11 @@ void TMonteCarloRun::Pump() {
     LastPump = now;
     if (Failed && State.load() < kStopRequested)
         SetState(kStopRequested);
-    if (State.load() == kSuspendRequested && Paused.load() >= Working.load())
-        SetState(kSuspended);
+    if (Parameters.SaveInterval >= 1 && State.load() == kRunning && g_interruptFlag.load() == 0 &&
+        Seconds(now - LastSave) >= double(Parameters.SaveInterval)) {
+        LastSave = now;
+        RequestSave();
+    }
     if (State.load() == kResumeRequested)
         SetState(kRunning);
     if (State.load() != kSuspended)
@@ -300,8 +399,12 @@ void TMonteCarloRun::SetState(std::int32_t state) {
     const Clock::time_point now = Clock::now();
     switch (state) {
     case kTracersStarting:
-        PeriodStart = LastReport = LastPump = now;
+        PeriodStart = LastReport = LastPump = LastWrite = LastSave = now;
         PeriodOpen = true;
+        break;
+    case kSuspendRequested:
+        // Tracers finish their batches; the round saves the state and pauses there.
+        RequestRound([this] { SuspendAtRound(); });
         break;
     case kSuspended:
         CalculationSeconds += Seconds(now - PeriodStart);
@@ -339,8 +442,8 @@ void TMonteCarloRun::UpdateProgress(bool force) {
     if (!force) {
         const double since = Seconds(now - LastReport);
         const double longest = double(std::max(Parameters.TimeStep, Parameters.MaxTimeStep));
-        if (since < longest &&
-            (std::round(percent * 10) == std::round(ReportedPercent * 10) || since < double(Parameters.TimeStep)))
+        if (since < longest && (std::round(percent * 10) == std::round(ReportedPercent * 10) ||
+                                since < double(Parameters.TimeStep)))
             return;
     }
     ReportedPercent = percent;
@@ -360,21 +463,49 @@ void TMonteCarloRun::PrintStatus() {
         const std::time_t end = std::time(nullptr) + std::time_t(remaining);
         char text[64] = {0};
         std::strftime(text, sizeof text, "%a %b %e %H:%M:%S %Y", std::localtime(&end));
-        line << ", est. total: " << FormatDuration(total) << ", " << FormatDuration(remaining) << " to go until "
-             << TrimWhite(text);
+        line << ", est. total: " << FormatDuration(total) << ", " << FormatDuration(remaining)
+             << " to go until " << TrimWhite(text);
     }
     line << ")";
     Application.Post(TAlgorithmProgressMessage(line.str()));
 }
 
-void TMonteCarloRun::SaveStateNow() { WriteState(); }
+void TMonteCarloRun::SaveStateNow() {
+    // Within a run the sums are only whole at a batch boundary; a suspended run waits
+    // at one, and outside a run every batch handed out is done.
+    if (InRun && State.load() != kSuspended)
+        RequestSave();
+    else
+        WriteState();
+}
+
+void TMonteCarloRun::RequestSave() {
+    if (SavePending.exchange(true))
+        return;
+    RequestRound([this] {
+        // A stop decided in this round ends the run here: its last state stays.
+        if (SavePending.exchange(false) && State.load() < kStopRequested)
+            WriteState();
+    });
+}
 
 void TMonteCarloRun::WriteState() {
+    LastSave = Clock::now();
     if (StateWriter)
         StateWriter();
 }
 
-TTracerCounters TMonteCarloRun::SavedCounters() const { return Counters; }
+void TMonteCarloRun::SuspendAtRound() {
+    if (State.load() != kSuspendRequested)
+        return;
+    WriteState();
+    SetState(kSuspended);
+    // The other threads wait for this round to end; the console is served meanwhile.
+    while (State.load() == kSuspended || State.load() == kResumeRequested) {
+        Pump();
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+}
 
 void TMonteCarloRun::InternalWrite(std::ostream& stream) {
     WriteObject(stream, *MasterGenerator);
@@ -386,7 +517,8 @@ void TMonteCarloRun::InternalWrite(std::ostream& stream) {
         WriteU32(stream, b.Seed);
     }
     WriteU64(stream, NextBatch);
-    const TTracerCounters c = SavedCounters();
+    // At a round the finished batches' counters are all in the run's.
+    const TTracerCounters& c = Counters;
     for (const std::uint64_t n : {c.Emitted, c.Traced, c.Photons, c.SplitPhotons, c.Electrons, c.Positrons})
         WriteU64(stream, n);
     WriteDouble(stream, ElapsedSeconds());
@@ -437,6 +569,11 @@ void TMonteCarloRun::InternalRead(std::istream& stream, std::uint64_t payloadSiz
     Batches = std::move(batches);
     NextBatch = std::size_t(next);
     NextIndex = Batches.empty() ? 0 : Batches.back().First + Batches.back().Count;
+    // Saved at a round before the next batch (or after the last one was handed out): the
+    // schedule of rounds goes on from there.
+    RoundPosition = NextBatch < Batches.size() ? Batches[NextBatch].First
+                    : NextBatch > 0            ? Batches[NextBatch - 1].First
+                                               : 0;
     Counters = c;
     Total = c.Traced;
     for (std::size_t i = NextBatch; i < Batches.size(); ++i)
@@ -450,8 +587,10 @@ void TMonteCarloRun::Display(const std::string& text, bool isError) {
 }
 
 void TMonteCarloRun::CollectAndWriteResults() {
+    LastWrite = Clock::now();
     Display("Collecting results...");
-    for (std::size_t i = 0; i < Scene.DetectorCount(); ++i) AsDetector(Scene.GetDetector(i)).Flush();
+    for (std::size_t i = 0; i < Scene.DetectorCount(); ++i)
+        AsDetector(Scene.GetDetector(i)).Flush();
     Display("Results collected.");
     const std::string& dir = Parameters.ResultDir;
     if (!dir.empty())
@@ -502,7 +641,8 @@ void TMonteCarloRun::WriteDetectorResults() {
         ImageWriterOptions detectorOptions = options;
         SetImageScales(detectorOptions, particles, Parameters.PerParticle, Parameters.NormalizeImages,
                        Parameters.NormalizeErrors, OpenField(Scene, i), beam.MeanEnergy, warn);
-        AsDetector(Scene.GetDetector(i)).WriteResults(ResultPrefix + "_Detector" + std::to_string(i), detectorOptions);
+        AsDetector(Scene.GetDetector(i))
+            .WriteResults(ResultPrefix + "_Detector" + std::to_string(i), detectorOptions);
     }
 }
 

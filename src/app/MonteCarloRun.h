@@ -6,6 +6,7 @@
 #include <functional>
 #include <iosfwd>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -52,6 +53,28 @@ public:
     void CollectAndWriteResults();
     void PrintExecutionSummary(std::ostream& os) const;
 
+    // Rounds: every thread finishes its batch and hands its detector copies over, no
+    // later batch starts, every scene detector commits what it was handed (in batch
+    // order), and the master does the round's work; then all go on. Scheduled rounds
+    // come at the first batch boundary at or after 1000 * 1.25^k histories (k = 0, 1,
+    // ...), so they fall on the same history whatever the thread count; they evaluate
+    // the stop conditions. A round can also be requested for the next boundary.
+    struct RoundInfo {
+        bool Scheduled = false;      // of the schedule (else only requested)
+        std::uint64_t Histories = 0; // index of the first history not yet handed out
+    };
+    using RoundWork = std::function<void(const RoundInfo&)>;
+    // Work done in every round, in the order added; on the master thread.
+    void AddRoundWork(RoundWork work);
+    // A round at the next batch boundary (the current one when asked during a round)
+    // that also does `work` once; any thread.
+    void RequestRound(std::function<void()> work);
+    // Whether a scheduled round lies between boundaries: 1000 * 1.25^k in (previous, next].
+    static bool RoundBetween(std::uint64_t previous, std::uint64_t next);
+    // The boundary of the last batch handed out or of the last round (saved with the
+    // state, so a restored run keeps its schedule).
+    std::uint64_t RoundPosition = 0;
+
     // The text of the first error that stopped a tracer, empty if none.
     const std::string& GetError() const { return Error; }
     const TTracerCounters& Totals() const { return Counters; }
@@ -68,14 +91,22 @@ private:
     void SetupBatches(std::uint64_t newTotal);
     // How many threads trace `count` histories; returns the tracer count.
     int PrepareThreads(std::uint64_t count);
-    // The totals of every finished batch: those of the run and of the live tracers.
-    TTracerCounters SavedCounters() const;
+    // A save at the next batch boundary.
+    void RequestSave();
     void WriteState();
+    // Round work of a suspension: saves, then pauses the run at the boundary.
+    void SuspendAtRound();
     void Run();
     void TraceOnThread(int thread);
     // The master's share of serving the application while it traces or waits.
     void Pump();
-    bool TakeBatch(Batch& batch);
+    enum class Take { Taken, None, Round };
+    Take TakeBatch(Batch& batch);
+    // A thread without a batch because a round is due: waits for it (the master runs it).
+    void AwaitRound(bool master, TPhotonTracer& tracer);
+    void RunRound();
+    // The stop-condition status of every detector that has conditions; true when all met.
+    bool CheckStopConditions();
     // Records the first error of any thread; the run then stops like Stop.
     void Fail(const std::string& text);
     void SetState(std::int32_t state);
@@ -103,10 +134,24 @@ private:
     bool RoundedPerPixel = false;
     std::function<void()> StateWriter;
 
+    // Rounds: due (no batch handed out until it ran), of the schedule or requested.
+    bool RoundDue = false;
+    bool RoundScheduled = false;
+    std::atomic<int> AtRound{0};
+    std::atomic<std::uint64_t> RoundsDone{0};
+    std::vector<RoundWork> RoundWorks;
+    std::mutex RequestLock;
+    std::vector<std::function<void()>> RequestedWork;
+    std::atomic<bool> RoundRequested{false};
+    std::chrono::steady_clock::time_point LastWrite;
+
     TTracerCounters Counters;
     std::atomic<std::uint64_t> Traced{0};
     std::atomic<int> Working{0};
-    std::atomic<int> Paused{0};
+    // Inside the parallel region; a save is waiting for a boundary.
+    std::atomic<bool> InRun{false};
+    std::atomic<bool> SavePending{false};
+    std::chrono::steady_clock::time_point LastSave;
     std::atomic<bool> Failed{false};
     // A batch was left unfinished (stop or error): the run did not complete.
     std::atomic<bool> Abandoned{false};

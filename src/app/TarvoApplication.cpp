@@ -161,7 +161,8 @@ void TTarvoApplication::Idle() {
     // The run pumps this loop between its histories: it must not sleep while tracing.
     const std::int32_t driverState = driver_ ? driver_->GetState() : 0;
     if (driverState != TMonteCarloAlgorithm::kRunning && driverState != TMonteCarloAlgorithm::kAllBatchesHandedOut &&
-        driverState != TMonteCarloAlgorithm::kTracersStarting && driverState != TMonteCarloAlgorithm::kResumeRequested)
+        driverState != TMonteCarloAlgorithm::kTracersStarting && driverState != TMonteCarloAlgorithm::kResumeRequested &&
+        driverState != TMonteCarloAlgorithm::kSuspendRequested)
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
 }
 

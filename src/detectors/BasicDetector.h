@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "datafiles/ObjectIO.h"
+#include "detectors/HistorySquares.h"
 #include "geometry/Coord.h"
 
 class DetectorModel;
@@ -32,6 +33,13 @@ struct DetectorTotals {
         v[1] += energy * weight;
         v[2] += weight * weight;
     }
+    // The same with the square count taken per history.
+    void Add(std::size_t cls, double energy, double weight, HistorySquares& squares, std::uint64_t history) {
+        double* v = &Values[3 * cls];
+        v[0] += weight;
+        v[1] += energy * weight;
+        squares.Add(history, &v[2], weight);
+    }
     void Merge(const DetectorTotals& other);
     void Clear();
     double Get(std::size_t cls, std::size_t field) const { return Values[3 * cls + field]; }
@@ -45,6 +53,9 @@ public:
 
     virtual bool StopConditionsMet() const { return false; }
     virtual bool HasStopConditions() const { return false; }
+    // The conditions, their values and whether they are met, for the run's status line
+    // after "Detector: " and the detector's number.
+    virtual std::string StopConditionStatus() const { return std::string(); }
     virtual std::uint64_t GetPixelCount() const { return 1; }
     // A random world point in the pixel, for emission towards it.
     virtual geometry::TCoord<double> GetPixelPosition(std::uint64_t index,
@@ -100,6 +111,16 @@ protected:
         totals.Add(1, energy, weight);
         if (interactions <= OutputNumberOfInteractions)
             totals.Add(1 + interactions, energy, weight);
+    }
+    void AddToTotals(DetectorTotals& totals, HistorySquares& squares, std::uint64_t history,
+                     std::uint32_t interactions, double energy, double weight) const {
+        if (TotalOnly || interactions == 0) {
+            totals.Add(0, energy, weight, squares, history);
+            return;
+        }
+        totals.Add(1, energy, weight, squares, history);
+        if (interactions <= OutputNumberOfInteractions)
+            totals.Add(1 + interactions, energy, weight, squares, history);
     }
     // The totals of the whole detector (the master's for a thread's copy).
     virtual const DetectorTotals& Totals() const = 0;

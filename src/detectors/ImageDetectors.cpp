@@ -29,6 +29,15 @@ inline void CheckPixel(const MatrixDetector& detector, std::uint64_t row, std::u
         ThrowPixelIndex(row, column);
 }
 
+// A registration outside the tracers' batches: its own history.
+PendingRegistration Direct(const TParticle& particle) {
+    PendingRegistration r;
+    r.Energy = particle.Energy;
+    r.InteractionCount = particle.InteractionCount;
+    r.Type = particle.Type;
+    return r;
+}
+
 } // namespace
 
 Extractor::Extractor(const MatrixDetector& detector, std::size_t plane, int plusPlane, int field,
@@ -66,6 +75,7 @@ std::unique_ptr<TImagePlaneDetector> TImagePlaneDetector::Create(const inifiles:
         throw std::runtime_error(std::string("TImagePlaneDetector: ") + e.what());
     }
     detector->AllocateCells(1, 1);
+    detector->CheckStopConditions();
     return detector;
 }
 
@@ -76,10 +86,11 @@ std::unique_ptr<TBasicGeometricalObject> TImagePlaneDetector::Clone() const {
 void TImagePlaneDetector::RegisterPixel(std::uint64_t row, std::uint64_t column, const TParticle& particle,
                                         double weight) {
     CheckPixel(*this, row, column);
-    AddToPixel(row * Columns + column, particle.InteractionCount, particle.Energy, weight);
+    AddToPixel(row * Columns + column, Direct(particle), weight);
 }
 
 void TImagePlaneDetector::WriteResults(const std::string& baseName, const ImageWriterOptions& options) const {
+    WriteRegistrator(baseName, options);
     const std::string suffix = EnergyImage ? "_energy" : "_count";
     const double scale = EnergyImage ? options.EnergyScale : options.CountScale;
     std::string name;
@@ -91,6 +102,19 @@ void TImagePlaneDetector::WriteResults(const std::string& baseName, const ImageW
                suffix;
     WriteImage(Extractor(*this, 0, -1, Extractor::Count, 1), ImageOf(*this, name, scale, options.Pixels),
                options);
+}
+
+// One class and one field: the image's.
+bool TImagePlaneDetector::GetStopValueSource(const StopCondition& condition, StopValueSource& source) const {
+    const StopCondition::ClassType kept = TotalOnly     ? StopCondition::Total
+                                          : ScatterOnly ? StopCondition::Scatter
+                                                        : StopCondition::Primary;
+    if (condition.Class != kept ||
+        (kept == StopCondition::Scatter && condition.ScatterOrder != OutputNumberOfInteractions))
+        return false;
+    source.Plane = 0;
+    (EnergyImage ? source.EnergyField : source.CountField) = 0;
+    return true;
 }
 
 void TImagePlaneDetector::PrintSummary(std::ostream& os) const {
@@ -107,6 +131,7 @@ std::unique_ptr<TSimplePlaneDetector> TSimplePlaneDetector::Create(const inifile
         throw std::runtime_error(std::string("TSimplePlaneDetector: ") + e.what());
     }
     detector->AllocateCells(detector->TotalOnly ? 1 : 2 + detector->OutputNumberOfInteractions, 3);
+    detector->CheckStopConditions();
     return detector;
 }
 
@@ -117,7 +142,7 @@ std::unique_ptr<TBasicGeometricalObject> TSimplePlaneDetector::Clone() const {
 void TSimplePlaneDetector::RegisterPixel(std::uint64_t row, std::uint64_t column, const TParticle& particle,
                                          double weight) {
     CheckPixel(*this, row, column);
-    AddToPixel(row * Columns + column, particle.InteractionCount, particle.Energy, weight);
+    AddToPixel(row * Columns + column, Direct(particle), weight);
 }
 
 void TSimplePlaneDetector::WriteClass(const std::string& className, std::size_t plane, int plusPlane,
@@ -138,6 +163,7 @@ void TSimplePlaneDetector::WriteClass(const std::string& className, std::size_t 
 
 void TSimplePlaneDetector::WriteResults(const std::string& baseName,
                                         const ImageWriterOptions& options) const {
+    WriteRegistrator(baseName, options);
     if (!ScatterOnly) {
         WriteClass(baseName + (TotalOnly ? "_total" : "_primary"), 0, -1, options);
         if (!TotalOnly)
@@ -148,6 +174,15 @@ void TSimplePlaneDetector::WriteResults(const std::string& baseName,
     WriteClass(baseName + "_scattered", 1, -1, options);
     for (std::uint32_t k = 1; k <= OutputNumberOfInteractions; ++k)
         WriteClass(baseName + "_scattered" + std::to_string(k), 1 + k, -1, options);
+}
+
+bool TSimplePlaneDetector::GetStopValueSource(const StopCondition& condition, StopValueSource& source) const {
+    if (!ClassPlanes(condition, source.Plane, source.PlusPlane))
+        return false;
+    source.CountField = 0;
+    source.SquareField = 1;
+    source.EnergyField = 2;
+    return true;
 }
 
 void TSimplePlaneDetector::PrintSummary(std::ostream& os) const {

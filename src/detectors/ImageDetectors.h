@@ -74,10 +74,11 @@ private:
                (OutputNumberOfInteractions == 0 || interactions == OutputNumberOfInteractions);
     }
     void PrefetchPixel(std::uint64_t pixel, std::uint32_t) const { PrefetchCell<1>(0, pixel); }
-    void AddToPixel(std::uint64_t pixel, std::uint32_t interactions, double energy, double weight) {
-        if (Counts(interactions))
-            *CellForUpdate<1>(0, pixel) += EnergyImage ? energy * weight : weight;
+    void AddToPixel(std::uint64_t pixel, const PendingRegistration& r, double weight) {
+        if (Counts(r.InteractionCount))
+            *CellForUpdate<1>(0, pixel) += EnergyImage ? r.Energy * weight : weight;
     }
+    bool GetStopValueSource(const StopCondition& condition, StopValueSource& source) const override;
 };
 
 // Count, square count and energy per pixel, for the primary (or total) radiation and
@@ -119,14 +120,15 @@ private:
         if (interactions <= OutputNumberOfInteractions)
             PrefetchCell<3>(1 + interactions, pixel);
     }
-    void AddToPixel(std::uint64_t pixel, std::uint32_t interactions, double energy, double weight) {
-        const double energySum = energy * weight, square = weight * weight;
+    void AddToPixel(std::uint64_t pixel, const PendingRegistration& r, double weight) {
+        const double energySum = r.Energy * weight;
         auto add = [&](std::size_t plane) {
             double* cell = CellForUpdate<3>(plane, pixel);
             cell[0] += weight;
-            cell[1] += square;
+            Squares.Add(r.History, &cell[1], weight);
             cell[2] += energySum;
         };
+        const std::uint32_t interactions = r.InteractionCount;
         if (TotalOnly || interactions == 0) {
             if (!ScatterOnly)
                 add(0);
@@ -136,6 +138,7 @@ private:
         if (interactions <= OutputNumberOfInteractions)
             add(1 + interactions);
     }
+    bool GetStopValueSource(const StopCondition& condition, StopValueSource& source) const override;
     void WriteClass(const std::string& className, std::size_t plane, int plusPlane,
                     const ImageWriterOptions& options) const;
 };

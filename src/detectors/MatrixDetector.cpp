@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <istream>
 #include <ostream>
+#include <cmath>
+#include <sstream>
 #include <stdexcept>
 #include <utility>
 
@@ -61,8 +63,9 @@ void MatrixDetector::ReadMatrixKeys(const inifiles::TIniFileSection& section) {
         }
         inifiles::ReadOptional(section, "SplitRegistration", SplitRegistration);
         inifiles::ReadOptional(section, "Shared", Shared);
-        if (section.HasVariable("StopCondition"))
-            throw std::runtime_error("StopCondition not supported by this version");
+        for (std::size_t i = 0; i < section.VariableCount(); ++i)
+            if (section.Variable(i).NameEquals("StopCondition"))
+                StopConditions.push_back(StopCondition::Parse(section.Variable(i).GetValue()));
     } catch (const std::exception& e) {
         throw std::runtime_error(std::string("MatrixDetector: ") + e.what());
     }
@@ -97,21 +100,131 @@ void MatrixDetector::InternalWrite(std::ostream& stream) {
     WriteDoubles(stream, OwnTotals.Values.data(), OwnTotals.Values.size());
 }
 
+std::uint64_t MatrixDetector::MatrixStateSize() const {
+    return 5 * 8 + 8 * (Planes * PlanePixels * Fields + OwnTotals.Values.size());
+}
+
 void MatrixDetector::InternalRead(std::istream& stream, std::uint64_t payloadSize) {
     const std::uint64_t expected[] = {Rows, Columns, std::uint64_t(Planes), std::uint64_t(Fields),
                                       std::uint64_t(OwnTotals.Values.size())};
-    constexpr std::uint64_t header = sizeof expected;
-    if (Master != nullptr || payloadSize < header)
+    if (Master != nullptr || payloadSize < sizeof expected)
         throw std::runtime_error("MatrixDetector: saved state does not fit");
     for (const std::uint64_t n : expected)
         if (ReadU64(stream) != n)
             throw std::runtime_error("MatrixDetector: saved state has other dimensions");
     const std::uint64_t cells = Planes * PlanePixels * Fields;
-    // Sizes checked before anything is read into the planes.
-    if (payloadSize != header + 8 * (cells + OwnTotals.Values.size()))
+    // Sizes checked before anything is read into the planes; what follows belongs to
+    // the derived class.
+    if (payloadSize < MatrixStateSize())
         throw std::runtime_error("MatrixDetector: saved state has the wrong size");
     ReadDoubles(stream, Cells.data(), cells);
     ReadDoubles(stream, OwnTotals.Values.data(), OwnTotals.Values.size());
+}
+
+bool MatrixDetector::ClassPlanes(const StopCondition& condition, int& plane, int& plusPlane) const {
+    plusPlane = -1;
+    if (TotalOnly) {
+        plane = 0;
+        return condition.Class == StopCondition::Total;
+    }
+    switch (condition.Class) {
+    case StopCondition::Total:
+        plane = 0;
+        plusPlane = 1;
+        return !ScatterOnly;
+    case StopCondition::Primary:
+        plane = 0;
+        return !ScatterOnly;
+    case StopCondition::Scatter:
+        plane = condition.ScatterOrder == 0 ? 1 : 1 + int(condition.ScatterOrder);
+        return condition.ScatterOrder <= OutputNumberOfInteractions;
+    }
+    return false;
+}
+
+bool MatrixDetector::IsStopConditionApplicable(const StopCondition& c) const {
+    if (c.FirstRow >= Rows || c.FirstColumn >= Columns || c.ScatterOrder > OutputNumberOfInteractions)
+        return false;
+    if ((ScatterOnly && c.Class != StopCondition::Scatter) || (TotalOnly && c.Class != StopCondition::Total))
+        return false;
+    StopValueSource source;
+    if (!GetStopValueSource(c, source))
+        return false;
+    switch (c.Field) {
+    case StopCondition::Error:
+        return source.CountField >= 0 && source.SquareField >= 0;
+    case StopCondition::Count:
+        return source.CountField >= 0;
+    case StopCondition::Energy:
+        return source.EnergyField >= 0;
+    }
+    return false;
+}
+
+void MatrixDetector::CheckStopConditions() const {
+    std::string invalid;
+    for (const StopCondition& c : StopConditions)
+        if (!IsStopConditionApplicable(c))
+            invalid += c.ToString() + "\n";
+    if (!invalid.empty())
+        throw std::runtime_error("MatrixDetector: Invalid stop condition(s):\n" + invalid);
+}
+
+double MatrixDetector::StopConditionValue(const StopCondition& c) const {
+    StopValueSource source;
+    if (!IsStopConditionApplicable(c) || !GetStopValueSource(c, source))
+        return std::numeric_limits<double>::quiet_NaN();
+    const std::uint64_t lastRow = std::min(c.LastRow, Rows - 1),
+                        lastColumn = std::min(c.LastColumn, Columns - 1);
+    std::vector<double> values;
+    values.reserve((lastRow - c.FirstRow + 1) * (lastColumn - c.FirstColumn + 1));
+    for (std::uint64_t row = c.FirstRow; row <= lastRow; ++row) {
+        for (std::uint64_t column = c.FirstColumn; column <= lastColumn; ++column) {
+            const std::uint64_t pixel = row * Columns + column;
+            const double* a = Cell(std::size_t(source.Plane), pixel);
+            const double* b = source.PlusPlane >= 0 ? Cell(std::size_t(source.PlusPlane), pixel) : nullptr;
+            const auto field = [&](int f) { return a[f] + (b != nullptr ? b[f] : 0.0); };
+            if (c.Field == StopCondition::Count) {
+                values.push_back(field(source.CountField));
+            } else if (c.Field == StopCondition::Energy) {
+                values.push_back(field(source.EnergyField));
+            } else {
+                // An empty pixel has no error to speak of: as 0 it would meet the goal.
+                const double count = field(source.CountField);
+                if (count > 0)
+                    values.push_back(std::sqrt(field(source.SquareField)) / count);
+            }
+        }
+    }
+    return StopStatistic(c.Statistic, values);
+}
+
+bool MatrixDetector::IsStopConditionMet(const StopCondition& c) const {
+    const double value = StopConditionValue(c);
+    return !std::isnan(value) && c.IsMetBy(value);
+}
+
+bool MatrixDetector::StopConditionsMet() const {
+    if (StopConditions.empty())
+        return false;
+    for (const StopCondition& c : StopConditions)
+        if (!IsStopConditionMet(c))
+            return false;
+    return true;
+}
+
+std::string MatrixDetector::StopConditionStatus() const {
+    std::ostringstream os;
+    for (const StopCondition& c : StopConditions) {
+        const double value = StopConditionValue(c);
+        os << (&c == &StopConditions.front() ? ": " : "; ") << c.ToString() << ": ";
+        if (std::isnan(value))
+            os << "no value";
+        else
+            os << value;
+        os << (!std::isnan(value) && c.IsMetBy(value) ? " (met)" : " (not met)");
+    }
+    return os.str();
 }
 
 void MatrixDetector::ClampToPlane(double& row, double& column) const {
@@ -167,12 +280,17 @@ void MatrixDetector::Flush() {
     State->Idle.wait(guard, [this] { return !State->Committing; });
     QueueWaiting(true);
     CommitReady(guard);
+    Squares.Close();
 }
 
 // A copy hands its open buffer over and continues with a recycled one.
 void MatrixDetector::Deliver(bool last) {
     if (!Shared) {
         CommitOwnRecords();
+        // Histories end with their batch; an open one must be squared while its
+        // cells are still here.
+        if (last || !InBatch)
+            Squares.Close();
         Current.CellIndices.clear();
         Current.CellValues.clear();
         for (const std::uint64_t index : TouchedList) {
@@ -187,6 +305,7 @@ void MatrixDetector::Deliver(bool last) {
     }
     Current.Batch = InBatch ? Batch : NoBatch;
     Current.Last = last;
+    Current.HasRegistrations = (last || !InBatch) && HandOverRegistrations(Current.Registrations);
     {
         std::unique_lock<std::mutex> guard(State->Lock);
         Master->Accept(Current);
@@ -265,6 +384,9 @@ void MatrixDetector::CommitReady(std::unique_lock<std::mutex>& guard) {
 
 void MatrixDetector::CommitHandover(Handover& part) {
     CommitRecords(part.Records.data(), part.Count, OwnTotals);
+    // A history ends with its batch; records outside batches belong to none.
+    if (part.Last || part.Batch == NoBatch)
+        Squares.Close();
     const std::size_t cells = part.CellIndices.size();
     for (std::size_t k = 0; k < cells; ++k) {
         if (k + 32 < cells)
@@ -275,6 +397,8 @@ void MatrixDetector::CommitHandover(Handover& part) {
             cell[f] += values[f];
     }
     OwnTotals.Merge(part.Totals);
+    if (part.HasRegistrations)
+        CommitRegistrations(*part.Registrations);
 }
 
 void MatrixDetector::Recycle(Handover&& part) {
@@ -282,6 +406,7 @@ void MatrixDetector::Recycle(Handover&& part) {
     part.CellIndices.clear();
     part.CellValues.clear();
     part.Totals.Clear();
+    part.HasRegistrations = false;
     State->Pool.push_back(std::move(part));
 }
 
@@ -289,6 +414,8 @@ void MatrixDetector::PrintDetectorSummary(std::ostream& os) const {
     TBasicDetector::PrintDetectorSummary(os);
     os << "   Shared: " << int(Shared) << "\n";
     os << "   SplitRegistration: " << int(SplitRegistration) << "\n";
+    for (const StopCondition& c : StopConditions)
+        os << "   StopCondition: " << c.ToString() << "\n";
     if (IsSharedCopy())
         os << "   Shared Detector\n";
 }

@@ -11,6 +11,8 @@
 
 #include "detectors/BasicDetector.h"
 #include "detectors/DetectorModel.h"
+#include "detectors/ParticleRegistrator.h"
+#include "detectors/StopCondition.h"
 #include "tracer/Particle.h"
 
 // One registration as a thread's copy queues it for committing.
@@ -21,6 +23,8 @@ struct PendingRegistration {
     double Weight = 0;
     std::uint32_t InteractionCount = 0;
     std::uint32_t Type = 0;
+    // Square counts sum a history's registrations first (HistorySquares).
+    std::uint64_t History = HistorySquares::NoHistory;
 };
 
 // A detector of rows x columns pixels. Its data are planes of cells (each cell a few
@@ -60,6 +64,19 @@ public:
     // then the cells and the totals (doubles). Reading requires the same dimensions.
     void InternalWrite(std::ostream& stream) override;
     void InternalRead(std::istream& stream, std::uint64_t payloadSize) override;
+    // The bytes InternalWrite writes.
+    std::uint64_t MatrixStateSize() const;
+
+    // Stop conditions, judged on the master's committed data.
+    bool HasStopConditions() const override { return !StopConditions.empty(); }
+    bool StopConditionsMet() const override;
+    std::string StopConditionStatus() const override;
+    bool IsStopConditionApplicable(const StopCondition& condition) const;
+    bool IsStopConditionMet(const StopCondition& condition) const;
+    // The condition's statistic over its pixels; NaN when it has none (or SNR one).
+    double StopConditionValue(const StopCondition& condition) const;
+    std::vector<StopCondition> StopConditions;
+
     // Empties the master's planes and totals, so a new calculation on this detector
     // starts from nothing.
     void ClearData();
@@ -86,10 +103,30 @@ protected:
     void ReadMatrixKeys(const inifiles::TIniFileSection& section);
     // The data of the master: `planes` matrices of cells of `fields` doubles.
     void AllocateCells(std::size_t planes, std::size_t fields);
+    // Where a stop condition's values are: the plane (plus a second one, for Total),
+    // and the fields of count, square count and energy in a cell (-1: not kept).
+    struct StopValueSource {
+        int Plane = -1;
+        int PlusPlane = -1;
+        int CountField = -1;
+        int SquareField = -1;
+        int EnergyField = -1;
+    };
+    // False when the detector keeps no data for the condition's class.
+    virtual bool GetStopValueSource(const StopCondition& /*condition*/, StopValueSource& /*source*/) const {
+        return false;
+    }
+    // The planes of a class where plane 0 holds the primary particles (all with
+    // TotalOnly), 1 the scattered ones and 1 + k those scattered k times; Total is
+    // primary plus scattered. False when the class is not kept.
+    bool ClassPlanes(const StopCondition& condition, int& plane, int& plusPlane) const;
+    // Once the configuration is complete: "MatrixDetector: Invalid stop condition(s):\n"
+    // and the conditions that are not applicable, one per line.
+    void CheckStopConditions() const;
 
     // Derived classes commit blocks through CommitInOrder, which inlines their
-    // `PrefetchPixel(pixel, interactions)` and `AddToPixel(pixel, interactions, energy,
-    // weight)`: one virtual call per block instead of one per pixel.
+    // `PrefetchPixel(pixel, interactions)` and `AddToPixel(pixel, record, weight)`: one virtual call per
+    // block instead of one per pixel.
     virtual void CommitRecords(const PendingRegistration* records, std::size_t count,
                                DetectorTotals& totals) = 0;
     template <class Detector>
@@ -106,6 +143,14 @@ protected:
             TouchedList.push_back(index);
         return cell;
     }
+    // The same for cells whose size is known only at run time.
+    double* CellForUpdate(std::size_t plane, std::uint64_t pixel) {
+        const std::uint64_t index = plane * PlanePixels + pixel;
+        double* cell = Cells.data() + index * Fields;
+        if (TrackTouched && cell[0] == 0)
+            TouchedList.push_back(index);
+        return cell;
+    }
     // Requests a cell, with SplitRegistration also its right neighbour: both ends, as
     // they may straddle two cache lines.
     template <std::size_t fields> void PrefetchCell(std::size_t plane, std::uint64_t pixel) const {
@@ -114,9 +159,18 @@ protected:
         __builtin_prefetch(first + PrefetchSpan - 1, 1);
     }
     bool IsSharedCopy() const { return Master != nullptr && Shared; }
+    bool IsCopy() const { return Master != nullptr; }
     const MatrixDetector& MasterDetector() const { return Master != nullptr ? *Master : *this; }
     const DetectorTotals& Totals() const override { return MasterDetector().OwnTotals; }
 
+    // A copy hands what its registrator gathered with the last part of each batch (and
+    // at a Flush); false when there is nothing to hand over. The master merges the
+    // parts in batch order.
+    virtual bool HandOverRegistrations(std::unique_ptr<ParticleRegistrator>& /*part*/) { return false; }
+    virtual void CommitRegistrations(const ParticleRegistrator& /*part*/) {}
+
+    // Per-history square counts of the registrations this object commits.
+    HistorySquares Squares;
     std::size_t Planes = 0;
     std::size_t Fields = 0;
     // Rows and Columns as doubles, for the coordinates of every registration.
@@ -135,6 +189,9 @@ private:
         std::vector<std::uint64_t> CellIndices;
         std::vector<double> CellValues;
         DetectorTotals Totals;
+        // Kept when the buffer is recycled: the next hand-over reuses it.
+        std::unique_ptr<ParticleRegistrator> Registrations;
+        bool HasRegistrations = false;
     };
     struct CommitState {
         std::mutex Lock;
@@ -206,6 +263,9 @@ inline void MatrixDetector::Register(double row, double column, TParticle& parti
         Model->Apply(particle.Type, record.Energy, record.Weight, collimation);
     record.InteractionCount = particle.InteractionCount;
     record.Type = particle.Type;
+    // The master registers directly only outside the tracers' batches (tools, tests),
+    // where registrations do not come history by history.
+    record.History = Master == nullptr ? HistorySquares::NoHistory : particle.History;
     // Copies gather blocks: a shared copy hands them over, a non-shared one sums them
     // into its own planes; either way they are committed a block at a time.
     if (Master == nullptr || ++Current.Count == BlockSize)
@@ -273,13 +333,13 @@ void MatrixDetector::CommitInOrder(Detector& detector, const PendingRegistration
         if (k + ahead < count)
             request(k + ahead);
         const PendingRegistration& r = records[k];
-        detector.AddToTotals(totals, r.InteractionCount, r.Energy, r.Weight);
+        detector.AddToTotals(totals, detector.Squares, r.History, r.InteractionCount, r.Energy, r.Weight);
         if (!split) {
-            detector.AddToPixel(pixel, r.InteractionCount, r.Energy, r.Weight);
+            detector.AddToPixel(pixel, r, r.Weight);
             continue;
         }
         detector.SplitIntoPixels(r.Row, r.Column, r.Weight, [&](std::uint64_t cell, double share) {
-            detector.AddToPixel(cell, r.InteractionCount, r.Energy, share);
+            detector.AddToPixel(cell, r, share);
         });
     }
 }

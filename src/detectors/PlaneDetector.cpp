@@ -4,6 +4,7 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "datafiles/ObjectIO.h"
 #include "detectors/DetectorModel.h"
 #include "geometry/GeometryReader.h"
 #include "geometry/IntersectionList.h"
@@ -40,6 +41,8 @@ inline int DetectOnPlane(TPlaneDetector& plane, TParticle& particle) {
             return -1;
         cosine = c;
     }
+    if (plane.GetRegistrator() != nullptr)
+        plane.FeedRegistrator(particle, cosine);
     double row = 0, column = 0;
     plane.PixelCoordinates(particle.Position, row, column);
     plane.Register(row, column, particle, cosine);
@@ -82,8 +85,8 @@ void TPlaneDetector::ReadPlaneKeys(const inifiles::TIniFileSection& section, ISc
         inifiles::ReadOptional(section, "VerticalSlit", VerticalSlit);
         inifiles::ReadOptional(section, "CosHalfCone", CosHalfCone);
         inifiles::ReadOptional(section, "BackSide", BackSide);
-        if (section.HasSubsection("Registrator"))
-            throw std::runtime_error("Registrator not supported by this version");
+        if (const inifiles::TIniFileSection* registrator = section.TryFindSubsection("Registrator"))
+            Registrator.Set(CreateRegistrator(*registrator, scene));
     } catch (const std::exception& e) {
         throw std::runtime_error(std::string("TPlaneDetector: ") + e.what());
     }
@@ -161,6 +164,39 @@ int TPlaneDetector::Detect(TParticle& particle) {
     return DetectOnPlane(*this, particle);
 }
 
+void TPlaneDetector::FeedRegistrator(const TParticle& particle, double collimation) {
+    if (Registrator->Takes() == ParticleRegistrator::Stage::Arriving) {
+        Registrator->RegisterParticle(particle, collimation);
+        return;
+    }
+    TParticle detected = particle;
+    if (!Model->IsIdeal())
+        Model->Apply(detected.Type, detected.Energy, detected.Weight, collimation);
+    Registrator->RegisterParticle(detected, detected.Weight);
+}
+
+bool TPlaneDetector::HandOverRegistrations(std::unique_ptr<ParticleRegistrator>& part) {
+    if (!Registrator)
+        return false;
+    Registrator->HandOver(part);
+    return true;
+}
+
+void TPlaneDetector::CommitRegistrations(const ParticleRegistrator& part) {
+    Registrator->Merge(part);
+}
+
+void TPlaneDetector::Flush() {
+    MatrixDetector::Flush();
+    if (Registrator && !IsCopy())
+        Registrator->EndOfRun();
+}
+
+void TPlaneDetector::WriteRegistrator(const std::string& baseName, const ImageWriterOptions& options) const {
+    if (Registrator)
+        Registrator->WriteSpectrum(baseName + "_Registrator0", options);
+}
+
 int TPlaneDetector::Transport(TParticle& particle, const geometry::Segment& entry, double,
                               TRandomNumbersGenerator&, std::deque<std::unique_ptr<TParticle>>&) {
     particle.Move(entry.From);
@@ -195,10 +231,35 @@ void TPlaneDetector::PrintSummary(std::ostream& os) const {
     os << "   Cosine Of Collimation Angle: " << CosHalfCone << "\n";
     os << "   Slit Collimator: " << int(SlitCollimator) << (VerticalSlit ? ", vertical" : "") << "\n";
     os << "   Back Side: " << int(BackSide) << "\n";
+    if (Registrator)
+        Registrator->PrintSummary(os);
 }
 
 void TPlaneDetector::PrintResults(std::ostream& os, double particles) const {
     if (!Name.empty())
         os << "   Name: " << Name << "\n";
     MatrixDetector::PrintResults(os, particles);
+}
+
+void TPlaneDetector::InternalWrite(std::ostream& stream) {
+    MatrixDetector::InternalWrite(stream);
+    if (Registrator)
+        WriteObject(stream, *Registrator.Get());
+}
+
+void TPlaneDetector::InternalRead(std::istream& stream, std::uint64_t payloadSize) {
+    MatrixDetector::InternalRead(stream, payloadSize);
+    const std::uint64_t rest = payloadSize - MatrixStateSize();
+    if (!Registrator) {
+        if (rest != 0)
+            throw std::runtime_error("TPlaneDetector: saved state has a registrator, the detector none");
+        return;
+    }
+    if (rest < EntryHeader::FixedSize)
+        throw std::runtime_error("TPlaneDetector: saved state has no registrator");
+    try {
+        ReadObject(stream, *Registrator.Get());
+    } catch (const std::exception& e) {
+        throw std::runtime_error(std::string("Registrator: ") + e.what());
+    }
 }

@@ -24,6 +24,7 @@ public:
     // Registers a particle that is on the plane: Detection, or -1 when it is filtered
     // out or collimated away.
     int Detect(TParticle& particle);
+    void Flush() override;
 
     geometry::TCoord<double> GetPixelPosition(std::uint64_t index,
                                               TRandomNumbersGenerator& rng) const override;
@@ -32,7 +33,17 @@ public:
                    double reach = 0) const override;
     bool GetObjectBox(geometry::TBoundingBox<double>& box) const override;
 
-    // The traceable lines, the detector lines, then the plane's.
+    // The matrix's state, then the registrator's entry, if there is one.
+    void InternalWrite(std::ostream& stream) override;
+    void InternalRead(std::istream& stream, std::uint64_t payloadSize) override;
+
+    // The registrator of the `Registrator` sub-section, if any.
+    ParticleRegistrator* GetRegistrator() const { return Registrator.Get(); }
+    // Hands the registrator a particle that passed the collimator (weight: the
+    // collimation cosine), before or after the detector model as it asks.
+    void FeedRegistrator(const TParticle& particle, double collimation);
+
+    // The traceable lines, the detector lines, the plane's, then the registrator's.
     void PrintSummary(std::ostream& os) const override;
     void PrintResults(std::ostream& os, double particles) const override;
 
@@ -58,6 +69,11 @@ protected:
     // Reads the detector, matrix and plane keys and takes the model from the scene;
     // errors get "TPlaneDetector: " in front.
     void ReadPlaneKeys(const inifiles::TIniFileSection& section, IScene& scene);
+    // The registrator's file, baseName + "_Registrator0".
+    void WriteRegistrator(const std::string& baseName, const ImageWriterOptions& options) const;
+
+    bool HandOverRegistrations(std::unique_ptr<ParticleRegistrator>& part) override;
+    void CommitRegistrations(const ParticleRegistrator& part) override;
 
 private:
     void SetCorners(const geometry::TCoord<double>& a, const geometry::TCoord<double>& b,
@@ -66,4 +82,5 @@ private:
     geometry::TCoord<double> A, B, C;
     // Derived: the edges' dual vectors (point - A to edge fractions) and unit normal.
     geometry::TCoord<double> DualAB, DualAC, Normal;
+    RegistratorSlot Registrator;
 };

@@ -217,22 +217,39 @@ TEST(PlaneDetector, LoadErrorsNameTheKey) {
          "Object section 1: TSimplePlaneDetector: TPlaneDetector: PixelColumns must be at least 1"},
         {Plane("PixelDimensionAC = 0\n"),
          "Object section 1: TSimplePlaneDetector: TPlaneDetector: PixelRows must be at least 1"},
-        {Plane("PixelPitch = 0\n"), "Object section 1: TSimplePlaneDetector: TPlaneDetector: PixelPitch must be positive"},
+        {Plane("PixelPitch = 0\n"),
+         "Object section 1: TSimplePlaneDetector: TPlaneDetector: PixelPitch must be positive"},
         {Plane("PixelPitch = 100\n"),
          "Object section 1: TSimplePlaneDetector: TPlaneDetector: PixelPitch is larger than the detector"},
         {"[Object]\nObjectType = PlaneDetector\nVertexA = (0, 0, 0)\nVertexB = (1, 1, 1)\nVertexC = (2, 2, "
          "2)\n"
          "[EndObject]\n",
-         "Object section 1: TSimplePlaneDetector: TPlaneDetector: The corners (VertexA, VertexB, VertexC or Side1, Side2) span "
+         "Object section 1: TSimplePlaneDetector: TPlaneDetector: The corners (VertexA, VertexB, VertexC or "
+         "Side1, Side2) span "
          "no plane"},
-        {Plane("Energy = yes\n"), "Object section 1: TImagePlaneDetector: Problem getting Energy as bool: yes"},
+        {Plane("Energy = yes\n"),
+         "Object section 1: TImagePlaneDetector: Problem getting Energy as bool: yes"},
         {Plane("Transparent = 2\n"),
          "Object section 1: TSimplePlaneDetector: TBasicDetector: Problem getting Transparent as bool: 2"},
-        {Plane("Cells = (Basic)\n"), "Object section 1: TFlexPlaneDetector (Cells) not supported by this version"},
-        {Plane("StopCondition = Count > 5\n"),
-         "Object section 1: TSimplePlaneDetector: MatrixDetector: StopCondition not supported by this version"},
-        {Plane("[Registrator]\n[EndRegistrator]\n"),
-         "Object section 1: TSimplePlaneDetector: TPlaneDetector: Registrator not supported by this version"},
+        {Plane("Cells = (Basic)\n"),
+         "Object section 1: TFlexPlaneDetector (Cells) not supported by this version"},
+        {Plane("StopCondition = Count > 5\n"), "Object section 1: TSimplePlaneDetector: MatrixDetector: "
+                                               "Don't understand \">\" while parsing StopCondition"},
+        {Plane("StopCondition = max, error\n"), "Object section 1: TSimplePlaneDetector: MatrixDetector: No "
+                                                "threshold in StopCondition \"max, error\""},
+        {Plane(
+             "OutputNumberOfInteractions = 2\nStopCondition = median scatter3 error 0.1\nStopCondition = avg "
+             "count 5 rows:3-4\nStopCondition = max scatter2 error 0.1 columns:0-9\n"),
+         "Object section 1: MatrixDetector: Invalid stop condition(s):\nMedian Scatter3 Error <= 0.1\nAvg "
+         "Total Count >= 5 rows:3-4\n"},
+        {Plane("Energy = false\nStopCondition = max error 0.1\nStopCondition = min primary count 9\n"
+               "StopCondition = min count 9\n"),
+         "Object section 1: MatrixDetector: Invalid stop condition(s):\nMax Total Error <= 0.1\nMin Total "
+         "Count >= 9\n"},
+        {Plane("ScatterOnly = true\nStopCondition = max primary error 0.1\n"),
+         "Object section 1: MatrixDetector: Invalid stop condition(s):\nMax Primary Error <= 0.1\n"},
+        {Plane("[Registrator]\nType = Histogram\n[EndRegistrator]\n"),
+         "Object section 1: TSimplePlaneDetector: TPlaneDetector: Unknown registrator type Histogram"},
         {Plane("DetectorModel = Missing\n"), "DetectorModel not found: Missing"},
     };
     for (const auto& [objects, message] : cases)

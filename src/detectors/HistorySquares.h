@@ -1,0 +1,63 @@
+#pragma once
+
+#include <algorithm>
+#include <cstdint>
+#include <functional>
+#include <limits>
+#include <vector>
+
+// Square counts are taken per history: what one history adds to a pixel or bin is
+// summed before it is squared. With photon splitting a history scores a pixel on
+// several flights; squaring each registration would understate the uncertainty.
+// Registrations arrive history by history (the ordered commit keeps a history's
+// together), so only the open history's contributions are held.
+class HistorySquares {
+public:
+    // Registrations that belong to no history (ray casting, direct use) each count alone.
+    static constexpr std::uint64_t NoHistory = std::numeric_limits<std::uint64_t>::max();
+
+    void Add(std::uint64_t history, double* square, double weight) {
+        if (history != Open)
+            Close();
+        if (history == NoHistory) {
+            *square += weight * weight;
+            return;
+        }
+        Open = history;
+        // The common case, a history scoring the same slot again, is merged at once.
+        if (!Pending.empty() && Pending.back().Square == square) {
+            Pending.back().Weight += weight;
+            return;
+        }
+        Pending.push_back({square, Pending.size(), weight});
+    }
+
+    // Squares the open history's sums into their slots; the slots must still exist.
+    void Close() {
+        if (Pending.size() > 1) {
+            // By slot, and within a slot in registration order, so sums do not depend
+            // on the sort.
+            std::sort(Pending.begin(), Pending.end(), [](const Entry& a, const Entry& b) {
+                return a.Square != b.Square ? std::less<double*>()(a.Square, b.Square) : a.Order < b.Order;
+            });
+        }
+        for (std::size_t i = 0; i < Pending.size();) {
+            double sum = 0;
+            double* square = Pending[i].Square;
+            for (; i < Pending.size() && Pending[i].Square == square; ++i)
+                sum += Pending[i].Weight;
+            *square += sum * sum;
+        }
+        Pending.clear();
+        Open = NoHistory;
+    }
+
+private:
+    struct Entry {
+        double* Square;
+        std::size_t Order;
+        double Weight;
+    };
+    std::uint64_t Open = NoHistory;
+    std::vector<Entry> Pending;
+};

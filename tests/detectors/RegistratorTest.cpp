@@ -1,0 +1,152 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <random>
+#include <sstream>
+#include <stdexcept>
+#include <vector>
+
+#include <omp.h>
+
+#include "DetectorScene.h"
+#include "common/TestUtil.h"
+#include "detectors/ImageWriter.h"
+#include "detectors/ParticleRegistrator.h"
+
+namespace {
+
+// Keeps the energies it was given, in order, and where it was written.
+class ListRegistrator : public ParticleRegistrator {
+public:
+    explicit ListRegistrator(Stage stage) : When(stage) {}
+    std::unique_ptr<ParticleRegistrator> Clone() const override {
+        return std::make_unique<ListRegistrator>(When);
+    }
+    Stage Takes() const override { return When; }
+    void RegisterParticle(const TParticle& particle, double weight) override {
+        Energies.push_back(particle.Energy);
+        Weights.push_back(weight);
+    }
+    void Merge(const ParticleRegistrator& other) override {
+        const auto& o = dynamic_cast<const ListRegistrator&>(other);
+        Energies.insert(Energies.end(), o.Energies.begin(), o.Energies.end());
+        Weights.insert(Weights.end(), o.Weights.begin(), o.Weights.end());
+    }
+    void WriteSpectrum(const std::string& name, const ImageWriterOptions&) const override {
+        Written.push_back(name);
+    }
+    void Reset() override {
+        Energies.clear();
+        Weights.clear();
+    }
+    void PrintSummary(std::ostream& os) const override { os << "   List Registrator\n"; }
+
+    Stage When;
+    std::vector<double> Energies, Weights;
+    mutable std::vector<std::string> Written;
+};
+
+void RegisterListTypes() {
+    RegisterRegistratorType("ListArriving", [](const inifiles::TIniFileSection&, IScene&) {
+        return std::make_unique<ListRegistrator>(ParticleRegistrator::Stage::Arriving);
+    });
+    RegisterRegistratorType("ListDetected", [](const inifiles::TIniFileSection&, IScene&) {
+        return std::make_unique<ListRegistrator>(ParticleRegistrator::Stage::Detected);
+    });
+}
+
+std::string Plane(const std::string& type, const std::string& extra = "") {
+    return "[Object]\nObjectType = PlaneDetector\nVertexA = (0, 0, 0)\nSide1 = (4, 0, 0)\nSide2 = (0, 4, 0)\n"
+           "PixelColumns = 4\nPixelRows = 4\n" +
+           extra + "[Registrator]\nType = " + type + "\n[EndRegistrator]\n[EndObject]\n";
+}
+
+ListRegistrator& ListOf(const TPlaneDetector& plane) {
+    return dynamic_cast<ListRegistrator&>(*plane.GetRegistrator());
+}
+
+} // namespace
+
+TEST(Registrator, TypesAreLookedUpWithoutCaseAndUnknownOnesNamed) {
+    RegisterListTypes();
+    DetectorScene scene(Plane("listARRIVING"));
+    EXPECT_NE(dynamic_cast<ListRegistrator*>(scene.Plane().GetRegistrator()), nullptr);
+    try {
+        DetectorScene bad(Plane("Histogram"));
+        FAIL() << "loaded";
+    } catch (const std::exception& e) {
+        EXPECT_NE(std::string(e.what()).find("TPlaneDetector: Unknown registrator type Histogram"),
+                  std::string::npos)
+            << e.what();
+    }
+}
+
+// A registrator that asks for detected particles sees the model's energy and weight;
+// one that asks for arriving ones the particle as it came and the collimation weight.
+TEST(Registrator, StageDecidesWhetherTheModelHasActed) {
+    RegisterListTypes();
+    testutil::TempDir dir;
+    testutil::WriteFile(dir.File("det.txt"), "#Tarvo\t0\tDet\tSimpleDetSpline\t3\n10 0.5 9\n100 0.5 90\n");
+    const std::string model = "[Detectors]\n[Half]\nDataFile = det.txt\n[EndHalf]\n[EndDetectors]\n";
+    for (const bool detected : {false, true}) {
+        const std::string section =
+            Plane(detected ? "ListDetected" : "ListArriving", "DetectorModel = Half\nCosHalfCone = 0\n");
+        DetectorScene scene(section, model, dir.Path());
+        TParticle p = Photon(60, 2);
+        ASSERT_EQ(scene.Shoot({1, 1, -5}, {2, 1, 0}, p), TPlaneDetector::Detection);
+        const ListRegistrator& list = ListOf(scene.Plane());
+        ASSERT_EQ(list.Energies.size(), 1u);
+        const double cosine = 5 / std::sqrt(26.0);
+        EXPECT_DOUBLE_EQ(list.Energies[0], detected ? 54 : 60);
+        EXPECT_DOUBLE_EQ(list.Weights[0], detected ? 1 : cosine);
+    }
+}
+
+// Thread copies hand their particles over per batch; the master merges them in batch
+// order whatever thread ran a batch, shared detector or not. The summary comes after
+// the plane's lines and the file is named after the detector.
+TEST(Registrator, CopiesHandOverInBatchOrder) {
+    RegisterListTypes();
+    for (const char* shared : {"true", "false"}) {
+        DetectorScene scene(Plane("ListArriving", std::string("Shared = ") + shared + "\n"));
+        TPlaneDetector& master = scene.Plane();
+        master.BeginRun(0);
+        const int threads = 3, batches = 30;
+        std::vector<std::unique_ptr<IScene>> copies;
+        for (int t = 0; t < threads; ++t)
+            copies.push_back(scene.Scene->Clone());
+#pragma omp parallel for num_threads(threads) schedule(dynamic, 1)
+        for (int b = 0; b < batches; ++b) {
+            auto& d =
+                dynamic_cast<TPlaneDetector&>(copies[std::size_t(omp_get_thread_num())]->GetDetector(0));
+            d.BeginBatch(std::uint64_t(b));
+            std::mt19937 random{unsigned(b)};
+            for (int k = 0; k < 1500 + b; ++k) {
+                TParticle p = Photon(1000.0 * b + k);
+                p.Position = geometry::TCoord<double>(0.5 + 3 * double(random() % 1000) / 1000.0, 1.5, 0);
+                p.SetDirectionVector(geometry::TCoord<double>(0, 0, -1));
+                d.Detect(p);
+            }
+            d.EndBatch();
+        }
+        for (auto& copy : copies)
+            AsDetector(copy->GetDetector(0)).Flush();
+        master.Flush();
+        const ListRegistrator& list = ListOf(master);
+        std::vector<double> expected;
+        for (int b = 0; b < batches; ++b)
+            for (int k = 0; k < 1500 + b; ++k)
+                expected.push_back(1000.0 * b + k);
+        EXPECT_EQ(list.Energies, expected) << "Shared = " << shared;
+        EXPECT_EQ(master.PrimaryCount(), double(expected.size()));
+
+        std::ostringstream summary;
+        master.PrintSummary(summary);
+        EXPECT_NE(summary.str().find("   Back Side: 0\n   List Registrator\n"), std::string::npos)
+            << summary.str();
+        ImageWriterOptions options;
+        options.Type = ImageType::None;
+        master.WriteResults("out/det", options);
+        EXPECT_EQ(list.Written, std::vector<std::string>{"out/det_Registrator0"});
+    }
+}
