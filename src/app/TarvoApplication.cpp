@@ -154,9 +154,15 @@ void TTarvoApplication::Idle() {
     if (driver_)
         driver_->ProcessMessages();
     // Once the input has ended no command can ever come: leave as soon as nothing runs.
-    if (ui_.IsInputClosed() && IsRunning() && !IsCalculating()) {
-        QuitUnattended();
-        return;
+    if (ui_.IsInputClosed() && !IsCalculating()) {
+        if (IsRunning()) {
+            QuitUnattended();
+            return;
+        }
+        // A run started before this loop (restored, or started at loading) that is
+        // suspended now can never be resumed.
+        if (state_ == kSuspended)
+            Stop();
     }
     // The run pumps this loop between its histories: it must not sleep while tracing.
     const std::int32_t driverState = driver_ ? driver_->GetState() : 0;
