@@ -267,6 +267,13 @@ void TMonteCarloRun::Run() {
         throw std::runtime_error("Need at least one thread!");
     ReportedPercent = -1;
     Traced = Counters.Traced;
+    if (Parameters.UsePhotonSplitting)
+        for (std::size_t i = 0; i < Scene.DetectorCount(); ++i)
+            if (AsDetector(Scene.GetDetector(i)).NeedsAnalogHistories())
+                Display("Warning: Detector " + std::to_string(i) +
+                            ": coincidence spectra need histories without photon splitting "
+                            "(UsePhotonSplitting = false)",
+                        true);
     SetState(kPreparing);
     if (NextBatch < Batches.size())
         for (std::size_t i = 0; i < Scene.DetectorCount(); ++i)

@@ -56,6 +56,8 @@ public:
     // The conditions, their values and whether they are met, for the run's status line
     // after "Detector: " and the detector's number.
     virtual std::string StopConditionStatus() const { return std::string(); }
+    // Whether its results need histories traced without photon splitting.
+    virtual bool NeedsAnalogHistories() const { return false; }
     virtual std::uint64_t GetPixelCount() const { return 1; }
     // A random world point in the pixel, for emission towards it.
     virtual geometry::TCoord<double> GetPixelPosition(std::uint64_t index,

@@ -3,6 +3,8 @@
 #include <cmath>
 #include <stdexcept>
 
+#include "detectors/FlexPlaneDetector.h"
+#include "detectors/Spectrometer.h"
 #include "geometry/ObjectFactory.h"
 #include "inifiles/IniValues.h"
 
@@ -41,8 +43,9 @@ PendingRegistration Direct(const TParticle& particle) {
 } // namespace
 
 Extractor::Extractor(const MatrixDetector& detector, std::size_t plane, int plusPlane, int field,
-                     std::size_t fieldCount)
-    : Detector(detector), Plane(plane), PlusPlane(plusPlane), FieldCode(field), FieldCount(fieldCount) {
+                     std::size_t fieldCount, std::size_t offset)
+    : Detector(detector), Plane(plane), PlusPlane(plusPlane), FieldCode(field), FieldCount(fieldCount),
+      Offset(offset) {
     if (field < Count || field > Error || (field != Count && fieldCount < 3))
         throw std::runtime_error("Don't know how to get this data type");
 }
@@ -55,7 +58,7 @@ double Extractor::Value(std::uint64_t row, std::uint64_t column) const {
     for (const int plane : {int(Plane), PlusPlane}) {
         if (plane < 0)
             continue;
-        const double* c = Detector.Cell(std::size_t(plane), pixel);
+        const double* c = Detector.Cell(std::size_t(plane), pixel) + Offset;
         for (std::size_t f = 0; f < FieldCount; ++f)
             cell[f] += c[f];
     }
@@ -145,35 +148,34 @@ void TSimplePlaneDetector::RegisterPixel(std::uint64_t row, std::uint64_t column
     AddToPixel(row * Columns + column, Direct(particle), weight);
 }
 
-void TSimplePlaneDetector::WriteClass(const std::string& className, std::size_t plane, int plusPlane,
-                                      const ImageWriterOptions& options) const {
-    WriteImage(Extractor(*this, plane, plusPlane, Extractor::Count, 3),
-               ImageOf(*this, className + "_count", options.CountScale, options.Pixels), options);
-    WriteImage(Extractor(*this, plane, plusPlane, Extractor::Error, 3),
-               ImageOf(*this, className + "_error", options.ErrorScale, options.Pixels), options);
-    WriteImage(Extractor(*this, plane, plusPlane, Extractor::Energy, 3),
-               ImageOf(*this, className + "_energy", options.EnergyScale, options.Pixels), options);
-    if (!WriteSquareCount)
+void WriteCellImages(const TPlaneDetector& detector, const std::string& className, std::size_t plane,
+                     int plusPlane, std::size_t offset, const ImageWriterOptions& options) {
+    const auto write = [&](int field, const char* suffix, double scale, PixelType pixels) {
+        WriteImage(Extractor(detector, plane, plusPlane, field, 3, offset),
+                   ImageOf(detector, className + suffix, scale, pixels), options);
+    };
+    write(Extractor::Count, "_count", options.CountScale, options.Pixels);
+    write(Extractor::Error, "_error", options.ErrorScale, options.Pixels);
+    write(Extractor::Energy, "_energy", options.EnergyScale, options.Pixels);
+    if (!detector.WriteSquareCount)
         return;
     const bool asFloat = options.Pixels == PixelType::Float || options.Pixels == PixelType::Default;
-    WriteImage(Extractor(*this, plane, plusPlane, Extractor::SquareCount, 3),
-               ImageOf(*this, className + "_squarecount", 1, asFloat ? PixelType::Float : PixelType::Double),
-               options);
+    write(Extractor::SquareCount, "_squarecount", 1, asFloat ? PixelType::Float : PixelType::Double);
 }
 
 void TSimplePlaneDetector::WriteResults(const std::string& baseName,
                                         const ImageWriterOptions& options) const {
     WriteRegistrator(baseName, options);
     if (!ScatterOnly) {
-        WriteClass(baseName + (TotalOnly ? "_total" : "_primary"), 0, -1, options);
+        WriteCellImages(*this, baseName + (TotalOnly ? "_total" : "_primary"), 0, -1, 0, options);
         if (!TotalOnly)
-            WriteClass(baseName + "_total", 0, 1, options);
+            WriteCellImages(*this, baseName + "_total", 0, 1, 0, options);
     }
     if (TotalOnly)
         return;
-    WriteClass(baseName + "_scattered", 1, -1, options);
+    WriteCellImages(*this, baseName + "_scattered", 1, -1, 0, options);
     for (std::uint32_t k = 1; k <= OutputNumberOfInteractions; ++k)
-        WriteClass(baseName + "_scattered" + std::to_string(k), 1 + k, -1, options);
+        WriteCellImages(*this, baseName + "_scattered" + std::to_string(k), 1 + k, -1, 0, options);
 }
 
 bool TSimplePlaneDetector::GetStopValueSource(const StopCondition& condition, StopValueSource& source) const {
@@ -191,10 +193,11 @@ void TSimplePlaneDetector::PrintSummary(std::ostream& os) const {
 }
 
 void RegisterDetectorTypes() {
+    RegisterSpectrometerTypes();
     geometry::RegisterObjectType(
         "PlaneDetector", [](const inifiles::TIniFileSection& section, IScene& scene) {
             if (section.HasVariable("Cells"))
-                throw std::runtime_error("TFlexPlaneDetector (Cells) not supported by this version");
+                return std::unique_ptr<TBasicGeometricalObject>(TFlexPlaneDetector::Create(section, scene));
             if (section.HasVariable("Dose") || section.HasVariable("Energy"))
                 return std::unique_ptr<TBasicGeometricalObject>(TImagePlaneDetector::Create(section, scene));
             return std::unique_ptr<TBasicGeometricalObject>(TSimplePlaneDetector::Create(section, scene));

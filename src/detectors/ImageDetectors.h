@@ -7,8 +7,8 @@
 #include "detectors/PlaneDetector.h"
 
 // Registers "PlaneDetector" with the scene's object factory: a section with "Cells"
-// asks for per-pixel spectra (not in this version), one with "Dose" or "Energy" an
-// image detector, any other a simple detector.
+// asks for a flex detector (per-pixel spectra), one with "Dose" or "Energy" an image
+// detector, any other a simple detector; and the spectrometer registrators.
 void RegisterDetectorTypes();
 
 // One field of a detector's cells as a matrix of numbers, optionally of the sum of
@@ -18,9 +18,9 @@ void RegisterDetectorTypes();
 class Extractor : public PixelAccessor {
 public:
     enum Field { Count = 0, SquareCount = 1, Energy = 2, Error = 3 };
-    // plusPlane < 0: one plane only.
+    // plusPlane < 0: one plane only. The fields start `offset` doubles into the cell.
     Extractor(const MatrixDetector& detector, std::size_t plane, int plusPlane, int field,
-              std::size_t fieldCount);
+              std::size_t fieldCount, std::size_t offset = 0);
     std::uint64_t Rows() const override { return Detector.Rows; }
     std::uint64_t Columns() const override { return Detector.Columns; }
     double Value(std::uint64_t row, std::uint64_t column) const override;
@@ -31,7 +31,14 @@ private:
     int PlusPlane;
     int FieldCode;
     std::size_t FieldCount;
+    std::size_t Offset;
 };
+
+// The images of one class of count, square count and energy cells (fields at `offset`
+// in the cell): className + "_count", "_error", "_energy" and, with WriteSquareCount,
+// "_squarecount". Total classes add plusPlane cell by cell.
+void WriteCellImages(const TPlaneDetector& detector, const std::string& className, std::size_t plane,
+                     int plusPlane, std::size_t offset, const ImageWriterOptions& options);
 
 // One image of counts (sums of weights) or, with "Dose" or "Energy", of energies
 // (sums of energy x weight, keV): primary radiation, everything with TotalOnly, or
@@ -139,6 +146,4 @@ private:
             add(1 + interactions);
     }
     bool GetStopValueSource(const StopCondition& condition, StopValueSource& source) const override;
-    void WriteClass(const std::string& className, std::size_t plane, int plusPlane,
-                    const ImageWriterOptions& options) const;
 };

@@ -306,6 +306,7 @@ void MatrixDetector::Deliver(bool last) {
     Current.Batch = InBatch ? Batch : NoBatch;
     Current.Last = last;
     Current.HasRegistrations = (last || !InBatch) && HandOverRegistrations(Current.Registrations);
+    Current.HasExtra = !Shared && (last || !InBatch) && HandOverExtra(Current.Extra);
     {
         std::unique_lock<std::mutex> guard(State->Lock);
         Master->Accept(Current);
@@ -399,6 +400,8 @@ void MatrixDetector::CommitHandover(Handover& part) {
     OwnTotals.Merge(part.Totals);
     if (part.HasRegistrations)
         CommitRegistrations(*part.Registrations);
+    if (part.HasExtra)
+        CommitExtra(part.Extra);
 }
 
 void MatrixDetector::Recycle(Handover&& part) {
@@ -407,6 +410,7 @@ void MatrixDetector::Recycle(Handover&& part) {
     part.CellValues.clear();
     part.Totals.Clear();
     part.HasRegistrations = false;
+    part.HasExtra = false;
     State->Pool.push_back(std::move(part));
 }
 

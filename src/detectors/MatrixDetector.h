@@ -158,6 +158,9 @@ protected:
         __builtin_prefetch(first, 1);
         __builtin_prefetch(first + PrefetchSpan - 1, 1);
     }
+    void PrefetchCell(std::size_t plane, std::uint64_t pixel) const {
+        __builtin_prefetch(Cells.data() + (plane * PlanePixels + pixel) * Fields, 1);
+    }
     bool IsSharedCopy() const { return Master != nullptr && Shared; }
     bool IsCopy() const { return Master != nullptr; }
     const MatrixDetector& MasterDetector() const { return Master != nullptr ? *Master : *this; }
@@ -168,6 +171,10 @@ protected:
     // parts in batch order.
     virtual bool HandOverRegistrations(std::unique_ptr<ParticleRegistrator>& /*part*/) { return false; }
     virtual void CommitRegistrations(const ParticleRegistrator& /*part*/) {}
+    // Data a non-shared copy keeps outside its pixels (whole-detector cells): handed
+    // over with the last part of each batch, added by the master.
+    virtual bool HandOverExtra(std::vector<double>& /*into*/) { return false; }
+    virtual void CommitExtra(const std::vector<double>& /*part*/) {}
 
     // Per-history square counts of the registrations this object commits.
     HistorySquares Squares;
@@ -192,6 +199,8 @@ private:
         // Kept when the buffer is recycled: the next hand-over reuses it.
         std::unique_ptr<ParticleRegistrator> Registrations;
         bool HasRegistrations = false;
+        std::vector<double> Extra;
+        bool HasExtra = false;
     };
     struct CommitState {
         std::mutex Lock;

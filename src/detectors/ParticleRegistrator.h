@@ -43,6 +43,8 @@ public:
     // Completes what is still open (a pending history); the detector's Flush calls it.
     virtual void EndOfRun() {}
     virtual void PrintSummary(std::ostream& os) const = 0;
+    // Whether it needs histories traced without splitting (pulse heights do).
+    virtual bool NeedsAnalogHistories() const { return false; }
     // Moves what was registered since the last hand-over into `part` (created when
     // empty; otherwise a part handed over before and already merged, to be reused) and
     // starts empty again. Completes what is open first: histories end with their batch.

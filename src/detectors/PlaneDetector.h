@@ -42,6 +42,7 @@ public:
     // Hands the registrator a particle that passed the collimator (weight: the
     // collimation cosine), before or after the detector model as it asks.
     void FeedRegistrator(const TParticle& particle, double collimation);
+    bool NeedsAnalogHistories() const override { return Registrator && Registrator->NeedsAnalogHistories(); }
 
     // The traceable lines, the detector lines, the plane's, then the registrator's.
     void PrintSummary(std::ostream& os) const override;

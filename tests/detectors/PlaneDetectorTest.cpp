@@ -231,8 +231,8 @@ TEST(PlaneDetector, LoadErrorsNameTheKey) {
          "Object section 1: TImagePlaneDetector: Problem getting Energy as bool: yes"},
         {Plane("Transparent = 2\n"),
          "Object section 1: TSimplePlaneDetector: TBasicDetector: Problem getting Transparent as bool: 2"},
-        {Plane("Cells = (Basic)\n"),
-         "Object section 1: TFlexPlaneDetector (Cells) not supported by this version"},
+        {Plane("Cells = Basic\n"),
+         "Object section 1: TFlexPlaneDetector: Error creating detector cells: Opening brace missing."},
         {Plane("StopCondition = Count > 5\n"), "Object section 1: TSimplePlaneDetector: MatrixDetector: "
                                                "Don't understand \">\" while parsing StopCondition"},
         {Plane("StopCondition = max, error\n"), "Object section 1: TSimplePlaneDetector: MatrixDetector: No "
