@@ -93,20 +93,26 @@ void MatrixDetector::InternalWrite(std::ostream& stream) {
     // handed over.
     if (Master != nullptr)
         throw std::runtime_error("MatrixDetector: a tracer's copy has no state to save");
+    std::vector<double>* extra = ExtraCells();
     for (const std::uint64_t n : {Rows, Columns, std::uint64_t(Planes), std::uint64_t(Fields),
-                                  std::uint64_t(OwnTotals.Values.size())})
+                                  std::uint64_t(OwnTotals.Values.size()), std::uint64_t(extra ? extra->size() : 0)})
         WriteU64(stream, n);
     WriteDoubles(stream, Cells.data(), Planes * PlanePixels * Fields);
     WriteDoubles(stream, OwnTotals.Values.data(), OwnTotals.Values.size());
+    if (extra)
+        WriteDoubles(stream, extra->data(), extra->size());
 }
 
-std::uint64_t MatrixDetector::MatrixStateSize() const {
-    return 5 * 8 + 8 * (Planes * PlanePixels * Fields + OwnTotals.Values.size());
+std::uint64_t MatrixDetector::MatrixStateSize() {
+    const std::vector<double>* extra = ExtraCells();
+    return 6 * 8 + 8 * (Planes * PlanePixels * Fields + OwnTotals.Values.size() + (extra ? extra->size() : 0));
 }
 
 void MatrixDetector::InternalRead(std::istream& stream, std::uint64_t payloadSize) {
+    std::vector<double>* extra = ExtraCells();
     const std::uint64_t expected[] = {Rows, Columns, std::uint64_t(Planes), std::uint64_t(Fields),
-                                      std::uint64_t(OwnTotals.Values.size())};
+                                      std::uint64_t(OwnTotals.Values.size()),
+                                      std::uint64_t(extra ? extra->size() : 0)};
     if (Master != nullptr || payloadSize < sizeof expected)
         throw std::runtime_error("MatrixDetector: saved state does not fit");
     for (const std::uint64_t n : expected)
@@ -119,6 +125,8 @@ void MatrixDetector::InternalRead(std::istream& stream, std::uint64_t payloadSiz
         throw std::runtime_error("MatrixDetector: saved state has the wrong size");
     ReadDoubles(stream, Cells.data(), cells);
     ReadDoubles(stream, OwnTotals.Values.data(), OwnTotals.Values.size());
+    if (extra)
+        ReadDoubles(stream, extra->data(), extra->size());
 }
 
 bool MatrixDetector::ClassPlanes(const StopCondition& condition, int& plane, int& plusPlane) const {

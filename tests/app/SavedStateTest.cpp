@@ -25,8 +25,9 @@ namespace fs = std::filesystem;
 
 const std::string kMaterials = std::string(TARVO_TEST_DATA) + "/../../data/materials/materials.ini";
 
-// Photons split through a water slab onto a count detector and an energy image, RAW
-// images; long enough (a second or two) to be interrupted.
+// Photons split through a water slab onto a count detector, an energy image and a
+// detector of cells with spectra and a spectrometer; RAW images; long enough (a
+// second or two) to be interrupted.
 std::string SlabRun(const std::string& task = std::string()) {
     return "[ApplicationTask]\nRandomSeed = 7\nBatchSize = 100\nTimeStep = 0\nImageType = RAW\n"
            "NumberOfParticles = 400000\n" +
@@ -38,14 +39,19 @@ std::string SlabRun(const std::string& task = std::string()) {
            "[Object]\nObjectType = PlaneDetector\nBaseCenter = (0, 0, 10)\nSide1 = (6, 0, 0)\nSide2 = (0, 6, 0)\n"
            "PixelColumns = 8\nPixelRows = 8\nOutputNumberOfInteractions = 1\n[EndObject]\n"
            "[Object]\nObjectType = PlaneDetector\nBaseCenter = (0, 0, 12)\nSide1 = (6, 0, 0)\n"
-           "Side2 = (0, 6, 0)\nPixelColumns = 16\nPixelRows = 16\nEnergy = true\n[EndObject]\n[EndObjects]\n";
+           "Side2 = (0, 6, 0)\nPixelColumns = 16\nPixelRows = 16\nEnergy = true\n[EndObject]\n"
+           "[Object]\nObjectType = PlaneDetector\nBaseCenter = (0, 0, 14)\nSide1 = (6, 0, 0)\n"
+           "Side2 = (0, 6, 0)\nPixelColumns = 4\nPixelRows = 4\nMaxEnergy = 60\nEnergyBins = 12\n"
+           "Cells = (Basic) (SpectrometerUncertainty) (Spectrometer Shared, 0, 60, 30)\n"
+           "[Registrator]\nMaxEnergy = 60\nRegisterUncertainty = true\n[EndRegistrator]\n[EndObject]\n"
+           "[EndObjects]\n";
 }
 
-// Every RAW image of a result directory, by name without the configuration's name.
+// Every RAW image and spectrum of a result directory, by name without the configuration's name.
 std::string Images(const std::string& dir) {
     std::vector<std::string> names;
     for (const auto& entry : fs::directory_iterator(dir))
-        if (entry.path().extension() == ".raw")
+        if (entry.path().extension() == ".raw" || entry.path().extension() == ".xrs")
             names.push_back(entry.path().filename().string());
     std::sort(names.begin(), names.end());
     std::string all;
@@ -85,6 +91,7 @@ protected:
         EXPECT_EQ(r.out.find("Writing restore state..."), std::string::npos);
         EXPECT_FALSE(testutil::FileExists(dir_->File("ref/ref.ini.state")));
         reference_ = new Finished{Images(dir_->File("ref")), Counts(r.out)};
+        ASSERT_NE(reference_->images.find(".xrs:"), std::string::npos);
         ASSERT_NE(reference_->counts.find("Emitted:  400000"), std::string::npos) << r.out;
     }
     static void TearDownTestSuite() {
@@ -221,7 +228,7 @@ std::vector<Entry> Entries(const std::string& bytes) {
         entries.push_back(e);
         return header.PayloadSize;
     };
-    for (int entry = 0; entry < 4; ++entry) {
+    for (int entry = 0; entry < 4; ++entry) { // application, scene, run, checksum
         const std::uint64_t size = next();
         if (entry != 1) {
             in.seekg(std::streamoff(size), std::ios::cur);
@@ -248,10 +255,10 @@ std::string Resealed(std::string bytes) {
 TEST_F(SavedState, DamagedStatesFailNamingTheFileAndChangeNothing) {
     SaveAndKill("damaged", "", "2", "suspend");
     const std::string good = ReadFile(dir_->File("damaged/run/run.ini.state"));
-    std::vector<std::uint64_t> entries; // application, scene (two detectors), run, checksum
+    std::vector<std::uint64_t> entries; // application, scene (three detectors), run, checksum
     for (const Entry& e : Entries(good))
         entries.push_back(e.At);
-    ASSERT_EQ(entries.size(), 6u);
+    ASSERT_EQ(entries.size(), 7u);
 
     // Damage after the tag: a file that does not start with one is read as a configuration.
     std::vector<std::pair<std::string, std::string>> cases; // content, expected text
@@ -270,7 +277,7 @@ TEST_F(SavedState, DamagedStatesFailNamingTheFileAndChangeNothing) {
     huge[entries[2] + 9 + 20 + 7] = '\x40'; // the first detector's payload size: 2^62
     cases.push_back({Resealed(huge), "larger than the rest of the stream"});
     std::string tag = good;
-    tag[entries[4]] = 'X'; // the run's entry
+    tag[entries[5]] = 'X'; // the run's entry
     cases.push_back({Resealed(tag), "EntryHeader not found: XbjDsc0"});
 
     const std::string before = Snapshot(dir_->File("damaged/run"));
@@ -299,10 +306,10 @@ TEST_F(SavedState, DamagedStatesFailNamingTheFileAndChangeNothing) {
 TEST_F(SavedState, KillsWhileSavingLeaveAStateAndABackupThatFinishBitIdentical) {
     SaveAndKill("kills", "", "2", "suspend");
     const std::string saved = ReadFile(dir_->File("kills/run/run.ini.state"));
-    // Every entry boundary, inside each header and each payload.
+    // Every entry boundary and inside each payload.
     std::vector<std::string> points;
     for (const Entry& e : Entries(saved))
-        for (const std::uint64_t offset : {std::max<std::uint64_t>(e.At, 1), e.At + 12, e.MidPayload})
+        for (const std::uint64_t offset : {std::max<std::uint64_t>(e.At, 1), e.MidPayload})
             points.push_back(std::to_string(offset));
     points.push_back("backup");
     points.push_back("rename");
