@@ -80,6 +80,8 @@ void IScene::InternalRead(std::istream& stream, std::uint64_t payloadSize) {
             throw std::runtime_error(label + ": " + e.what());
         }
     });
+    if (consumed != payloadSize)
+        throw std::runtime_error("The saved state holds more detectors than the scene");
 }
 
 template <typename T>

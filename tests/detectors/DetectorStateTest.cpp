@@ -76,6 +76,8 @@ TEST(DetectorState, AStateThatDoesNotFitTheSceneNamesTheDetector) {
     const std::string swapped = "[Object]\nObjectType = PlaneDetector\nVertexA = (0, 0, 9)\nSide1 = (4, 0, 0)\n"
                                 "Side2 = (0, 3, 0)\nEnergy = true\n[EndObject]\n";
     EXPECT_EQ(RestoreError(state, swapped), "Detector 0: Wrong object type in stream");
-    EXPECT_EQ(RestoreError(state, Planes("3") + swapped.substr(0, swapped.size())),
+    EXPECT_EQ(RestoreError(state, Planes("3") + swapped),
               "Detector 2: not in the saved state, which was saved with another scene");
+    const std::string one = Planes("3").substr(0, Planes("3").find("[EndObject]\n") + 12);
+    EXPECT_EQ(RestoreError(state, one), "The saved state holds more detectors than the scene");
 }

@@ -3,7 +3,7 @@ time from its .state (or .bak), and checks that it ends byte-identical to an
 uninterrupted run, that every .state and .bak left behind carries a valid checksum
 and restores, and that no result file is ever half written.
 
-usage: kill_runs.py TARVO [--side N] [--kills K] [--seed S]
+usage: kill_runs.py TARVO [--side N] [--kills K] [--particles P] [--seed S] [--max-wait SECONDS]
 """
 
 import argparse
@@ -100,6 +100,9 @@ def main():
     parser.add_argument("--kills", type=int, default=20)
     parser.add_argument("--particles", type=int, default=2000000)
     parser.add_argument("--seed", type=int, default=1)
+    # Seconds from a start to its kill: the first save needs the loading, a second of
+    # running and the writing (seconds for a large detector).
+    parser.add_argument("--max-wait", type=float, default=5.0)
     options = parser.parse_args()
     rng = random.Random(options.seed)
     work = tempfile.mkdtemp(prefix="tarvo_kills_")
@@ -126,8 +129,8 @@ def main():
             process = start(options.tarvo, args, killed)
             process.stdin.write(feed)
             process.stdin.flush()
-            # Saves come a second after the start: some kills fall before one, some after.
-            time.sleep(rng.uniform(0.3, 1.5))
+            # Some kills fall before the first save, some while saving, some after.
+            time.sleep(rng.uniform(0.3, options.max_wait))
             if process.poll() is not None:
                 break  # finished before the kill
             process.send_signal(signal.SIGKILL)
