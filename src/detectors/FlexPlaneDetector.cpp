@@ -178,9 +178,7 @@ std::unique_ptr<TFlexPlaneDetector> TFlexPlaneDetector::Create(const inifiles::T
 
 void TFlexPlaneDetector::Configure(const std::string& cells) {
     CellsText = Trimmed(cells);
-    // Field 0 of a pixel's cell counts its registrations: a copy then knows exactly
-    // which cells a batch touched.
-    std::size_t pixelSize = 1;
+    std::size_t pixelSize = 0;
     const FlexCellDefinition* firstSpectrum = nullptr;
     for (std::size_t i = 0; i < Cells.size(); ++i) {
         FlexCellDefinition& d = Cells[i];
@@ -200,7 +198,8 @@ void TFlexPlaneDetector::Configure(const std::string& cells) {
         firstSpectrum = &d;
     }
     const std::size_t planes = TotalOnly ? 1 : 2 + OutputNumberOfInteractions;
-    AllocateCells(planes, pixelSize);
+    // A cell of one unused field when all cells are shared.
+    AllocateCells(planes, std::max<std::size_t>(1, pixelSize));
     SharedCells.assign(planes * SharedSize, 0.0);
 }
 
@@ -215,24 +214,27 @@ const double* TFlexPlaneDetector::SharedCell(std::size_t plane, const FlexCellDe
 
 void TFlexPlaneDetector::AddToCells(double* cell, double* shared, const PendingRegistration& r,
                                     double weight) {
-    cell[0] += 1;
+    // Fields of the pixel's cell are listed for a copy's hand-over; shared cells go whole.
+    const auto field = [this](const FlexCellDefinition& d, double* c, std::size_t i) {
+        return d.Shared ? c + i : FieldForUpdate(c + i);
+    };
     for (const FlexCellDefinition& d : Cells) {
         double* c = (d.Shared ? shared : cell) + d.Offset;
         if (d.Kind == FlexCellDefinition::Basic) {
-            c[0] += weight;
-            Squares.Add(r.History, &c[1], weight);
-            c[2] += r.Energy * weight;
+            *field(d, c, 0) += weight;
+            Squares.Add(r.History, field(d, c, 1), weight);
+            *field(d, c, 2) += r.Energy * weight;
             continue;
         }
         const std::int64_t bin = d.Binning.BinOf(r.Energy);
         if (bin < 0)
             continue;
         if (!d.HasUncertainty()) {
-            c[bin] += weight;
+            *field(d, c, std::size_t(bin)) += weight;
             continue;
         }
-        c[2 * bin] += weight;
-        Squares.Add(r.History, &c[2 * bin + 1], weight);
+        *field(d, c, 2 * std::size_t(bin)) += weight;
+        Squares.Add(r.History, field(d, c, 2 * std::size_t(bin) + 1), weight);
     }
 }
 

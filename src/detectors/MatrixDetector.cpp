@@ -301,6 +301,15 @@ void MatrixDetector::Deliver(bool last) {
             Squares.Close();
         Current.CellIndices.clear();
         Current.CellValues.clear();
+        // Wide cells: the fields this batch changed, without their zeros.
+        for (const std::uint64_t field : TouchedFields) {
+            if (Cells[field] == 0)
+                continue;
+            Current.CellIndices.push_back(field);
+            Current.CellValues.push_back(Cells[field]);
+            Cells[field] = 0;
+        }
+        TouchedFields.clear();
         for (const std::uint64_t index : TouchedList) {
             double* cell = Cells.data() + index * Fields;
             Current.CellIndices.push_back(index);
@@ -396,7 +405,12 @@ void MatrixDetector::CommitHandover(Handover& part) {
     // A history ends with its batch; records outside batches belong to none.
     if (part.Last || part.Batch == NoBatch)
         Squares.Close();
-    const std::size_t cells = part.CellIndices.size();
+    std::size_t cells = part.CellIndices.size();
+    if (Fields > DenseFields) {
+        for (std::size_t k = 0; k < cells; ++k)
+            Cells[part.CellIndices[k]] += part.CellValues[k];
+        cells = 0;
+    }
     for (std::size_t k = 0; k < cells; ++k) {
         if (k + 32 < cells)
             __builtin_prefetch(Cells.data() + part.CellIndices[k + 32] * Fields, 1);

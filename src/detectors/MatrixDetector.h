@@ -40,6 +40,8 @@ struct PendingRegistration {
 class MatrixDetector : public TBasicDetector {
 public:
     static constexpr std::size_t BlockSize = 1000;
+    // Cells wider than this are handed over field by field, without their zeros.
+    static constexpr std::size_t DenseFields = 8;
     // Coordinates this far outside the plane (rounding at the far edges) are clamped in.
     static constexpr double EdgeTolerance = 1e-9;
 
@@ -144,13 +146,20 @@ protected:
             TouchedList.push_back(index);
         return cell;
     }
-    // The same for cells whose size is known only at run time.
+    // The same for cells whose size is known only at run time. Wide cells (spectra)
+    // list the fields a registration changes instead (FieldForUpdate), as handing whole
+    // cells over would cost more than registering.
     double* CellForUpdate(std::size_t plane, std::uint64_t pixel) {
         const std::uint64_t index = plane * PlanePixels + pixel;
         double* cell = Cells.data() + index * Fields;
-        if (TrackTouched && cell[0] == 0)
+        if (TrackTouched && Fields <= DenseFields && cell[0] == 0)
             TouchedList.push_back(index);
         return cell;
+    }
+    double* FieldForUpdate(double* field) {
+        if (TrackTouched && Fields > DenseFields && *field == 0)
+            TouchedFields.push_back(std::uint64_t(field - Cells.data()));
+        return field;
     }
     // Requests a cell, with SplitRegistration also its right neighbour: both ends, as
     // they may straddle two cache lines.
@@ -196,6 +205,8 @@ private:
         bool Last = false;                        // the batch ends with this one
         std::vector<PendingRegistration> Records; // BlockSize slots (the master's: one)
         std::size_t Count = 0;                    // of them filled
+        // Touched cells and their fields; for wide cells the fields that are not zero
+        // (CellIndices then indexes doubles, one value each).
         std::vector<std::uint64_t> CellIndices;
         std::vector<double> CellValues;
         DetectorTotals Totals;
@@ -257,6 +268,7 @@ private:
     std::uint64_t Batch = 0;
     bool TrackTouched = false;
     std::vector<std::uint64_t> TouchedList;
+    std::vector<std::uint64_t> TouchedFields;
     std::uint64_t PlanePixels = 0;
     std::size_t PrefetchSpan = 1; // doubles
 };
