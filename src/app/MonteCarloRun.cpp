@@ -497,9 +497,11 @@ void TMonteCarloRun::RequestSave() {
 }
 
 void TMonteCarloRun::WriteState() {
-    LastSave = Clock::now();
     if (StateWriter)
         StateWriter();
+    // The interval runs from the end of a save: a large state that takes longer to
+    // write than the interval still leaves the run time to trace.
+    LastSave = Clock::now();
 }
 
 void TMonteCarloRun::SuspendAtRound() {

@@ -102,7 +102,7 @@ def main():
     parser.add_argument("--seed", type=int, default=1)
     # Seconds from a start to its kill: the first save needs the loading, a second of
     # running and the writing (seconds for a large detector).
-    parser.add_argument("--max-wait", type=float, default=5.0)
+    parser.add_argument("--max-wait", type=float, default=8.0)
     options = parser.parse_args()
     rng = random.Random(options.seed)
     work = tempfile.mkdtemp(prefix="tarvo_kills_")
