@@ -5,6 +5,7 @@
 
 #include "DetectorScene.h"
 #include "datafiles/ObjectIO.h"
+#include "detectors/Spectrometer.h"
 
 namespace {
 
@@ -12,14 +13,16 @@ std::string Planes(const std::string& rows) {
     const std::string plane = "[Object]\nObjectType = PlaneDetector\nSide1 = (4, 0, 0)\nSide2 = (0, 3, 0)\n"
                               "PixelColumns = 4\nOutputNumberOfInteractions = 1\n";
     return plane + "VertexA = (0, 0, 0)\nPixelRows = " + rows + "\n[EndObject]\n" + plane +
-           "VertexA = (10, 0, 0)\nPixelRows = 3\nEnergy = true\n[EndObject]\n";
+           "VertexA = (10, 0, 0)\nPixelRows = 3\nEnergy = true\n[EndObject]\n" + plane +
+           "VertexA = (20, 0, 0)\nPixelRows = 3\n[Registrator]\nCoincidence = true\nMaxEnergy = 100\n"
+           "[EndRegistrator]\n[EndObject]\n";
 }
 
-// Registers photons of several scatter orders and weights over both detectors.
+// Registers photons of several scatter orders and weights over the three detectors.
 void Fill(const DetectorScene& scene) {
     for (int i = 0; i < 40; ++i) {
-        TParticle p = Photon(30 + i, 0.5 + 0.01 * i, std::uint32_t(i % 3));
-        const geometry::TCoord<double> target{0.1 + 0.095 * i + 10 * (i % 2), 0.05 + 0.07 * i, 0};
+        TParticle p = Photon(30 + i, 0.5 + 0.01 * i, std::uint32_t(i / 3 % 3));
+        const geometry::TCoord<double> target{0.1 + 0.095 * i + 10 * (i % 3), 0.05 + 0.07 * i, 0};
         ASSERT_EQ(scene.Shoot(target + geometry::TCoord<double>{0, 0, 5}, target, p), TPlaneDetector::Detection);
     }
 }
@@ -50,8 +53,9 @@ TEST(DetectorState, ASavedSceneRestoresEverySumBitForBit) {
     DetectorScene restored(Planes("3"));
     std::istringstream in(state);
     EXPECT_EQ(ReadObject(in, *restored.Scene), state.size());
+    // Re-saving gives the same bytes: the sums, the spectrometer's bins and its open history.
     EXPECT_EQ(Saved(restored), state);
-    for (std::size_t d = 0; d < 2; ++d) {
+    for (std::size_t d = 0; d < 3; ++d) {
         const TPlaneDetector& a = original.Plane(d);
         const TPlaneDetector& b = restored.Plane(d);
         EXPECT_GT(a.PrimaryCount(), 0);
@@ -61,6 +65,8 @@ TEST(DetectorState, ASavedSceneRestoresEverySumBitForBit) {
             for (std::uint64_t pixel = 0; pixel < a.GetPixelCount(); ++pixel)
                 EXPECT_EQ(a.Cell(plane, pixel)[0], b.Cell(plane, pixel)[0]);
     }
+    const auto& spectrometer = dynamic_cast<const CoincidenceSpectrometer&>(*restored.Plane(2).GetRegistrator());
+    EXPECT_GT(spectrometer.Total() + spectrometer.PendingEnergy, 0);
     // The entries carry fixed class names; a detector's payload starts with its dimensions.
     EXPECT_EQ(state.substr(0, 23), std::string("ObjDsc0\x0e\0TScene<double>", 23));
     EXPECT_EQ(state.substr(31, 29), std::string("ObjDsc0\x14\0TSimplePlaneDetector", 29));
@@ -77,7 +83,7 @@ TEST(DetectorState, AStateThatDoesNotFitTheSceneNamesTheDetector) {
                                 "Side2 = (0, 3, 0)\nEnergy = true\n[EndObject]\n";
     EXPECT_EQ(RestoreError(state, swapped), "Detector 0: Wrong object type in stream");
     EXPECT_EQ(RestoreError(state, Planes("3") + swapped),
-              "Detector 2: not in the saved state, which was saved with another scene");
+              "Detector 3: not in the saved state, which was saved with another scene");
     const std::string one = Planes("3").substr(0, Planes("3").find("[EndObject]\n") + 12);
     EXPECT_EQ(RestoreError(state, one), "The saved state holds more detectors than the scene");
 }
