@@ -16,6 +16,7 @@
 
 #include <omp.h>
 
+#include "BenchThreads.h"
 #include "app/ObjectTypes.h"
 #include "detectors/DetectorModel.h"
 #include "detectors/ImageDetectors.h"
@@ -26,29 +27,8 @@
 
 namespace {
 
-// The machine is shared, so the wall clock says more about other processes than about
-// us. Each thread's work is timed by the CPU time it gets; side by side, threads take
-// as long as the busiest of them (dynamic batches keep them balanced), plus what the
-// calling thread does alone afterwards. Waiting for the lock is not counted, but a
-// thread waits only while another queues a block, never while it commits.
-double ThreadSeconds() {
-    timespec t{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-    return double(t.tv_sec) + 1e-9 * double(t.tv_nsec);
-}
-
-// Runs work(thread) on `threads` threads; the seconds of the busiest one.
-template <class Work> double Parallel(int threads, Work work) {
-    std::vector<double> seconds(std::size_t(threads), 0.0);
-#pragma omp parallel num_threads(threads)
-    {
-        const int thread = omp_get_thread_num();
-        const double start = ThreadSeconds();
-        work(thread);
-        seconds[std::size_t(thread)] = ThreadSeconds() - start;
-    }
-    return *std::max_element(seconds.begin(), seconds.end());
-}
+using bench::Parallel;
+using bench::ThreadSeconds;
 
 const std::size_t Side = 1024;
 const std::size_t Hits = 4000000;

@@ -15,6 +15,7 @@
 
 #include <omp.h>
 
+#include "BenchThreads.h"
 #include "app/ObjectTypes.h"
 #include "detectors/DetectorModel.h"
 #include "detectors/FlexPlaneDetector.h"
@@ -23,24 +24,8 @@
 
 namespace {
 
-// CPU time of the calling thread: the machine is shared, the wall clock is not ours.
-double ThreadSeconds() {
-    timespec t{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-    return double(t.tv_sec) + 1e-9 * double(t.tv_nsec);
-}
-
-template <class Work> double Parallel(int threads, Work work) {
-    std::vector<double> seconds(std::size_t(threads), 0.0);
-#pragma omp parallel num_threads(threads)
-    {
-        const int thread = omp_get_thread_num();
-        const double start = ThreadSeconds();
-        work(thread);
-        seconds[std::size_t(thread)] = ThreadSeconds() - start;
-    }
-    return *std::max_element(seconds.begin(), seconds.end());
-}
+using bench::Parallel;
+using bench::ThreadSeconds;
 
 const std::size_t Side = 512, Bins = 100;
 const std::size_t Hits = 4000000, BatchSize = 20000;

@@ -19,6 +19,7 @@
 #include "detectors/ImageWriter.h"
 #include "detectors/Normalisation.h"
 #include "detectors/PlaneDetector.h"
+#include "detectors/TraceDetector.h"
 #include "geometry/Scene.h"
 #include "random/RandomNumbersGenerator.h"
 #include "sources/SimpleSource.h"
@@ -29,9 +30,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-double Seconds(Clock::duration d) {
-    return std::chrono::duration<double>(d).count();
-}
+double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
 
 // What image normalisation needs of the first source.
 SourceBeam FirstBeam(const IScene& scene) {
@@ -68,11 +67,10 @@ TTracerSettings MakeTracerSettings(const TSimulationParameters& p) {
     return s;
 }
 
-TMonteCarloRun::TMonteCarloRun(TActiveObject& application, IScene& scene,
-                               const TSimulationParameters& parameters, std::string resultPrefix, int nice)
+TMonteCarloRun::TMonteCarloRun(TActiveObject& application, IScene& scene, const TSimulationParameters& parameters,
+                               std::string resultPrefix, int nice)
     : Application(application), Scene(scene), Parameters(parameters), ResultPrefix(std::move(resultPrefix)),
-      Nice(nice), MasterGenerator(CreateGenerator(parameters.PRNG)),
-      Prototype(CreateGenerator(parameters.PRNG)) {
+      Nice(nice), MasterGenerator(CreateGenerator(parameters.PRNG)), Prototype(CreateGenerator(parameters.PRNG)) {
     MasterGenerator->SetSeed(parameters.RandomSeed);
     // The stop conditions are judged at scheduled rounds only: requested rounds fall
     // where timing puts them. Between those, results are rewritten every MaxTimeStep.
@@ -92,6 +90,9 @@ TMonteCarloRun::TMonteCarloRun(TActiveObject& application, IScene& scene,
 TMonteCarloRun::~TMonteCarloRun() = default;
 
 void TMonteCarloRun::Start() {
+    // A fresh run: trace files open (continuations keep them) and volumes start empty.
+    for (std::size_t i = 0; i < Scene.TraceDetectorCount(); ++i)
+        AsTraceDetector(Scene.GetTraceDetector(i)).StartRun(TraceDetectorBase(i));
     SetupBatches(0);
     Run();
     SetState(kNothingToDo);
@@ -278,6 +279,9 @@ void TMonteCarloRun::Run() {
     if (NextBatch < Batches.size())
         for (std::size_t i = 0; i < Scene.DetectorCount(); ++i)
             AsDetector(Scene.GetDetector(i)).BeginRun(Batches[NextBatch].Index);
+    if (NextBatch < Batches.size())
+        for (std::size_t i = 0; i < Scene.TraceDetectorCount(); ++i)
+            AsTraceDetector(Scene.GetTraceDetector(i)).BeginRun(Batches[NextBatch].Index);
     Working = Threads;
     Abandoned = false;
     InRun = true;
@@ -449,8 +453,8 @@ void TMonteCarloRun::UpdateProgress(bool force) {
     if (!force) {
         const double since = Seconds(now - LastReport);
         const double longest = double(std::max(Parameters.TimeStep, Parameters.MaxTimeStep));
-        if (since < longest && (std::round(percent * 10) == std::round(ReportedPercent * 10) ||
-                                since < double(Parameters.TimeStep)))
+        if (since < longest &&
+            (std::round(percent * 10) == std::round(ReportedPercent * 10) || since < double(Parameters.TimeStep)))
             return;
     }
     ReportedPercent = percent;
@@ -470,8 +474,8 @@ void TMonteCarloRun::PrintStatus() {
         const std::time_t end = std::time(nullptr) + std::time_t(remaining);
         char text[64] = {0};
         std::strftime(text, sizeof text, "%a %b %e %H:%M:%S %Y", std::localtime(&end));
-        line << ", est. total: " << FormatDuration(total) << ", " << FormatDuration(remaining)
-             << " to go until " << TrimWhite(text);
+        line << ", est. total: " << FormatDuration(total) << ", " << FormatDuration(remaining) << " to go until "
+             << TrimWhite(text);
     }
     line << ")";
     Application.Post(TAlgorithmProgressMessage(line.str()));
@@ -598,8 +602,9 @@ void TMonteCarloRun::Display(const std::string& text, bool isError) {
 void TMonteCarloRun::CollectAndWriteResults() {
     LastWrite = Clock::now();
     Display("Collecting results...");
-    for (std::size_t i = 0; i < Scene.DetectorCount(); ++i)
-        AsDetector(Scene.GetDetector(i)).Flush();
+    for (std::size_t i = 0; i < Scene.DetectorCount(); ++i) AsDetector(Scene.GetDetector(i)).Flush();
+    for (std::size_t i = 0; i < Scene.TraceDetectorCount(); ++i)
+        AsTraceDetector(Scene.GetTraceDetector(i)).Flush();
     Display("Results collected.");
     const std::string& dir = Parameters.ResultDir;
     if (!dir.empty())
@@ -653,6 +658,16 @@ void TMonteCarloRun::WriteDetectorResults() {
         AsDetector(Scene.GetDetector(i))
             .WriteResults(ResultPrefix + "_Detector" + std::to_string(i), detectorOptions);
     }
+    // Volumes take the plain factors: per emitted particle (PerParticle) or sums.
+    ImageWriterOptions traceOptions = options;
+    SetImageScales(traceOptions, particles, Parameters.PerParticle, 0, 0, 0, 0, warn);
+    const TraceResultScales scales{traceOptions.CountScale, traceOptions.EnergyScale};
+    for (std::size_t i = 0; i < Scene.TraceDetectorCount(); ++i)
+        AsTraceDetector(Scene.GetTraceDetector(i)).WriteResults(TraceDetectorBase(i), scales);
+}
+
+std::string TMonteCarloRun::TraceDetectorBase(std::size_t index) const {
+    return ResultPrefix + "_TraceDetector" + std::to_string(index);
 }
 
 void TMonteCarloRun::PrintExecutionSummary(std::ostream& os) const {
@@ -682,5 +697,9 @@ void TMonteCarloRun::PrintExecutionSummary(std::ostream& os) const {
         const double factor = OpenField(Scene, i);
         if (factor > 0)
             os << "   Normalization Factor (Detector Center, Only 1st Source Considered): " << factor << "\n";
+    }
+    for (std::size_t i = 0; i < Scene.TraceDetectorCount(); ++i) {
+        os << "  Trace Detector: " << i << "\n";
+        AsTraceDetector(Scene.GetTraceDetector(i)).PrintResults(os, double(c.Emitted));
     }
 }

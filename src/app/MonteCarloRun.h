@@ -115,6 +115,8 @@ private:
     void Display(const std::string& text, bool isError = false);
     void WriteSummaryFile(const std::string& summary) const;
     void WriteDetectorResults();
+    // Result base name of trace detector `index`: prefix + "_TraceDetector" + index.
+    std::string TraceDetectorBase(std::size_t index) const;
 
     TActiveObject& Application;
     IScene& Scene;

@@ -3,6 +3,7 @@
 #include <mutex>
 
 #include "detectors/ImageDetectors.h"
+#include "detectors/MeshDetector.h"
 #include "sources/SourceFactory.h"
 #include "tracer/Part.h"
 
@@ -12,5 +13,6 @@ void RegisterSceneObjectTypes() {
         RegisterPartTypes();
         RegisterSourceTypes();
         RegisterDetectorTypes();
+        RegisterTraceDetectorTypes();
     });
 }

@@ -44,9 +44,8 @@ void TBasicDetector::PrintDetectorSummary(std::ostream& os) const {
     os << "   ScatterCount: " << OutputNumberOfInteractions << "\n";
 }
 
-namespace {
-
-void CountLine(std::ostream& os, const std::string& label, double count, double square, double particles) {
+void PrintCountLine(std::ostream& os, const std::string& label, double count, double square,
+                    double particles) {
     const double u = count > 0 ? std::sqrt(square / (count * count)) : 0;
     os << label << count;
     if (u > 0)
@@ -61,7 +60,8 @@ void CountLine(std::ostream& os, const std::string& label, double count, double 
     os << "\n";
 }
 
-void EnergyLine(std::ostream& os, const std::string& label, double energy, double count, double particles) {
+void PrintEnergyLine(std::ostream& os, const std::string& label, double energy, double count,
+                     double particles) {
     os << label << energy << " keV";
     if (count > 0)
         os << " (avg.: " << energy / count << " keV)";
@@ -70,21 +70,19 @@ void EnergyLine(std::ostream& os, const std::string& label, double energy, doubl
     os << "\n";
 }
 
-} // namespace
-
 void TBasicDetector::PrintResults(std::ostream& os, double particles) const {
     if (!ScatterOnly) {
         const double c = PrimaryCount(), e = PrimaryEnergy();
         if (!(c == 0 && e > 0))
-            CountLine(os,
-                      TotalOnly ? "   Total Number Of Particles: "
-                                : "   Number Of Particles That Didn't Interact: ",
-                      c, PrimarySquareCount(), particles);
+            PrintCountLine(os,
+                           TotalOnly ? "   Total Number Of Particles: "
+                                     : "   Number Of Particles That Didn't Interact: ",
+                           c, PrimarySquareCount(), particles);
         if (e > 0)
-            EnergyLine(os,
-                       TotalOnly ? "   Total Energy Of Particles: "
-                                 : "   Energy Of Particles That Didn't Interact: ",
-                       e, c, particles);
+            PrintEnergyLine(os,
+                            TotalOnly ? "   Total Energy Of Particles: "
+                                      : "   Energy Of Particles That Didn't Interact: ",
+                            e, c, particles);
     }
     if (TotalOnly)
         return;
@@ -93,10 +91,11 @@ void TBasicDetector::PrintResults(std::ostream& os, double particles) const {
         const std::string times =
             k == 1 ? "   Scattered Once: " : "   Scattered " + std::to_string(k) + " Times: ";
         if (c > 0)
-            CountLine(os, k == 0 ? "   Number Of Scattered/Secondary Particles: " : times, c,
-                      ScatteredSquareCount(k), particles);
+            PrintCountLine(os, k == 0 ? "   Number Of Scattered/Secondary Particles: " : times, c,
+                           ScatteredSquareCount(k), particles);
         if (e > 0)
-            EnergyLine(os, k == 0 ? "   Energy Of Scattered/Secondary Particles: " : times, e, c, particles);
+            PrintEnergyLine(os, k == 0 ? "   Energy Of Scattered/Secondary Particles: " : times, e, c,
+                            particles);
     }
 }
 

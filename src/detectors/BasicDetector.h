@@ -128,5 +128,13 @@ protected:
     virtual const DetectorTotals& Totals() const = 0;
 };
 
+// A result line of a count: label, count, " +- " its uncertainty (from the sum of
+// squared weights), " (sqrt(N): ", and " [rel.: " per emitted particle.
+void PrintCountLine(std::ostream& os, const std::string& label, double count, double square,
+                    double particles);
+// A result line of an energy: label, energy " keV", " (avg.: " per count, " [rel.: " per particle.
+void PrintEnergyLine(std::ostream& os, const std::string& label, double energy, double count,
+                     double particles);
+
 // The detector behind a scene's detector entry.
 TBasicDetector& AsDetector(TBasicGeometricalObject& object);

@@ -137,9 +137,9 @@ const char* SpectrumFileTypeName(SpectrumFileType type) {
 }
 
 TFlexPlaneDetector::TFlexPlaneDetector(const TFlexPlaneDetector& other)
-    : TPlaneDetector(other), FileType(other.FileType), Cells(other.Cells), CellsText(other.CellsText),
-      SharedCells(other.Shared ? 0 : other.SharedCells.size(), 0.0), SharedSize(other.SharedSize),
-      BasicIndex(other.BasicIndex) {}
+    : TPlaneDetector(other), FileType(other.FileType), Coincidence(other.Coincidence), Cells(other.Cells),
+      CellsText(other.CellsText), SharedCells(other.Shared ? 0 : other.SharedCells.size(), 0.0),
+      SharedSize(other.SharedSize), BasicIndex(other.BasicIndex) {}
 
 std::unique_ptr<TFlexPlaneDetector> TFlexPlaneDetector::Create(const inifiles::TIniFileSection& section,
                                                                IScene& scene) {
@@ -149,11 +149,7 @@ std::unique_ptr<TFlexPlaneDetector> TFlexPlaneDetector::Create(const inifiles::T
         std::string type = "Tarvo";
         inifiles::ReadOptional(section, "SpectrumType", type);
         detector->FileType = ParseSpectrumFileType(type);
-        bool coincidence = false;
-        inifiles::ReadOptional(section, "Coincidence", coincidence);
-        if (coincidence)
-            throw std::runtime_error(
-                "Coincidence cells are not available; use a CoincidenceSpectrometer registrator");
+        inifiles::ReadOptional(section, "Coincidence", detector->Coincidence);
         EnergyBinning defaults;
         inifiles::ReadOptional(section, "MinEnergy", defaults.MinEnergy);
         inifiles::ReadOptional(section, "MaxEnergy", defaults.MaxEnergy);
@@ -226,6 +222,10 @@ void TFlexPlaneDetector::AddToCells(double* cell, double* shared, const PendingR
             *field(d, c, 2) += r.Energy * weight;
             continue;
         }
+        if (Coincidence) {
+            AddPulse(r.History, c, d, r.Energy, weight);
+            continue;
+        }
         const std::int64_t bin = d.Binning.BinOf(r.Energy);
         if (bin < 0)
             continue;
@@ -238,19 +238,42 @@ void TFlexPlaneDetector::AddToCells(double* cell, double* shared, const PendingR
     }
 }
 
-void TFlexPlaneDetector::AddToPixel(std::uint64_t pixel, const PendingRegistration& r, double weight) {
-    auto add = [&](std::size_t plane) {
-        AddToCells(CellForUpdate(plane, pixel), SharedCells.data() + plane * SharedSize, r, weight);
-    };
-    const std::uint32_t interactions = r.InteractionCount;
-    if (TotalOnly || interactions == 0) {
-        if (!ScatterOnly)
-            add(0);
+void TFlexPlaneDetector::AddPulse(std::uint64_t history, double* spectrum, const FlexCellDefinition& d,
+                                  double energy, double weight) {
+    if (history != PulseHistory || history == HistorySquares::NoHistory)
+        CloseHistory();
+    PulseHistory = history;
+    for (Pulse& p : Pulses) {
+        if (p.Spectrum != spectrum)
+            continue;
+        if (p.Weight > 0)
+            p.Energy += weight * energy / p.Weight;
         return;
     }
-    add(1);
-    if (interactions <= OutputNumberOfInteractions)
-        add(1 + interactions);
+    Pulses.push_back({spectrum, &d, d.Shared, energy, weight});
+}
+
+void TFlexPlaneDetector::CloseHistory() {
+    MatrixDetector::CloseHistory();
+    for (const Pulse& p : Pulses) {
+        const std::int64_t bin = p.Definition->Binning.BinOf(p.Energy);
+        if (bin < 0 || !(p.Weight > 0))
+            continue;
+        const std::size_t stride = p.Definition->HasUncertainty() ? 2 : 1;
+        double* count = p.Spectrum + stride * std::size_t(bin);
+        // One count per history: its square is the weight's.
+        *(p.Shared ? count : FieldForUpdate(count)) += p.Weight;
+        if (stride == 2)
+            *(p.Shared ? count + 1 : FieldForUpdate(count + 1)) += p.Weight * p.Weight;
+    }
+    Pulses.clear();
+    PulseHistory = HistorySquares::NoHistory;
+}
+
+void TFlexPlaneDetector::AddToPixel(std::uint64_t pixel, const PendingRegistration& r, double weight) {
+    ForEachClassPlane(r.InteractionCount, [&](std::size_t plane) {
+        AddToCells(CellForUpdate(plane, pixel), SharedCells.data() + plane * SharedSize, r, weight);
+    });
 }
 
 void TFlexPlaneDetector::RegisterPixel(std::uint64_t row, std::uint64_t column, const TParticle& particle,
@@ -395,6 +418,8 @@ void TFlexPlaneDetector::PrintSummary(std::ostream& os) const {
             spectra += d.Shared ? 1 : Rows * Columns;
     }
     os << "\n";
+    if (Coincidence)
+        os << "   Coincidence: 1\n";
     os << "   Spectrum File Type: " << SpectrumFileTypeName(FileType) << "\n";
     os << "   Spectrum Count: " << spectra << "\n";
 }

@@ -59,6 +59,8 @@ public:
     const double* SharedCell(std::size_t plane, const FlexCellDefinition& d) const;
 
     SpectrumFileType FileType = SpectrumFileType::Tarvo;
+    // Spectrum cells bin each history once, at the energy it left in the pixel.
+    bool Coincidence = false;
 
 protected:
     TFlexPlaneDetector() = default;
@@ -71,6 +73,10 @@ protected:
     bool GetStopValueSource(const StopCondition& condition, StopValueSource& source) const override;
     bool HandOverExtra(std::vector<double>& into) override;
     std::vector<double>* ExtraCells() override { return &SharedCells; }
+    void CloseHistory() override;
+    bool NeedsAnalogHistories() const override {
+        return Coincidence || TPlaneDetector::NeedsAnalogHistories();
+    }
     void CommitExtra(const std::vector<double>& part) override;
 
 private:
@@ -85,8 +91,21 @@ private:
     void WriteSpectra(const std::string& className, std::size_t plane, int plusPlane,
                       const ImageWriterOptions& options) const;
 
+    // Coincidence: a history's pulse per spectrum cell, binned when the history ends.
+    struct Pulse {
+        double* Spectrum;
+        const FlexCellDefinition* Definition;
+        bool Shared;
+        double Energy;
+        double Weight; // of the history's first registration there
+    };
+    void AddPulse(std::uint64_t history, double* spectrum, const FlexCellDefinition& d, double energy,
+                  double weight);
+
     std::vector<FlexCellDefinition> Cells;
     std::string CellsText;
+    std::vector<Pulse> Pulses;
+    std::uint64_t PulseHistory = HistorySquares::NoHistory;
     // Per class plane, the shared definitions' cells.
     std::vector<double> SharedCells;
     std::size_t SharedSize = 0;

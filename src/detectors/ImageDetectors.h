@@ -129,21 +129,12 @@ private:
     }
     void AddToPixel(std::uint64_t pixel, const PendingRegistration& r, double weight) {
         const double energySum = r.Energy * weight;
-        auto add = [&](std::size_t plane) {
+        ForEachClassPlane(r.InteractionCount, [&](std::size_t plane) {
             double* cell = CellForUpdate<3>(plane, pixel);
             cell[0] += weight;
             Squares.Add(r.History, &cell[1], weight);
             cell[2] += energySum;
-        };
-        const std::uint32_t interactions = r.InteractionCount;
-        if (TotalOnly || interactions == 0) {
-            if (!ScatterOnly)
-                add(0);
-            return;
-        }
-        add(1);
-        if (interactions <= OutputNumberOfInteractions)
-            add(1 + interactions);
+        });
     }
     bool GetStopValueSource(const StopCondition& condition, StopValueSource& source) const override;
 };

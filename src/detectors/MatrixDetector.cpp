@@ -288,7 +288,7 @@ void MatrixDetector::Flush() {
     State->Idle.wait(guard, [this] { return !State->Committing; });
     QueueWaiting(true);
     CommitReady(guard);
-    Squares.Close();
+    CloseHistory();
 }
 
 // A copy hands its open buffer over and continues with a recycled one.
@@ -298,7 +298,7 @@ void MatrixDetector::Deliver(bool last) {
         // Histories end with their batch; an open one must be squared while its
         // cells are still here.
         if (last || !InBatch)
-            Squares.Close();
+            CloseHistory();
         Current.CellIndices.clear();
         Current.CellValues.clear();
         // Wide cells: the fields this batch changed, without their zeros.
@@ -404,7 +404,7 @@ void MatrixDetector::CommitHandover(Handover& part) {
     CommitRecords(part.Records.data(), part.Count, OwnTotals);
     // A history ends with its batch; records outside batches belong to none.
     if (part.Last || part.Batch == NoBatch)
-        Squares.Close();
+        CloseHistory();
     std::size_t cells = part.CellIndices.size();
     if (Fields > DenseFields) {
         for (std::size_t k = 0; k < cells; ++k)

@@ -119,6 +119,19 @@ protected:
     virtual bool GetStopValueSource(const StopCondition& /*condition*/, StopValueSource& /*source*/) const {
         return false;
     }
+    // Calls add(plane) for each plane of cells a registration belongs to, where plane
+    // 0 holds the primary particles (all with TotalOnly; none with ScatterOnly), 1 the
+    // scattered ones and 1 + k those scattered k times.
+    template <class Add> void ForEachClassPlane(std::uint32_t interactions, Add add) const {
+        if (TotalOnly || interactions == 0) {
+            if (!ScatterOnly)
+                add(std::size_t(0));
+            return;
+        }
+        add(std::size_t(1));
+        if (interactions <= OutputNumberOfInteractions)
+            add(std::size_t(1 + interactions));
+    }
     // The planes of a class where plane 0 holds the primary particles (all with
     // TotalOnly), 1 the scattered ones and 1 + k those scattered k times; Total is
     // primary plus scattered. False when the class is not kept.
@@ -190,6 +203,8 @@ protected:
 
     // Per-history square counts of the registrations this object commits.
     HistorySquares Squares;
+    // Completes the open history: its registrations are all committed.
+    virtual void CloseHistory() { Squares.Close(); }
     std::size_t Planes = 0;
     std::size_t Fields = 0;
     // Rows and Columns as doubles, for the coordinates of every registration.

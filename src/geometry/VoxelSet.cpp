@@ -1,9 +1,12 @@
 #include "geometry/VoxelSet.h"
 
+#include <algorithm>
 #include <fstream>
 #include <limits>
 #include <stdexcept>
 
+#include "datafiles/LegacyVTK.h"
+#include "datafiles/ResultFile.h"
 #include "inifiles/IniValues.h"
 
 namespace geometry {
@@ -78,23 +81,27 @@ std::vector<const materials::TMaterial*> TVoxelSet::GetMaterials() const {
 }
 
 void TVoxelSet::WriteVTK(const std::string& fileName) const {
-    std::ofstream out(fileName, std::ios::binary);
-    if (!out.is_open()) throw std::runtime_error("Couldn't open \"" + fileName + "\" for writing");
+    // One point per voxel centre, so that the data are the voxels' own values.
     const TCoord<double> d(XSize / DimX, YSize / DimY, ZSize / DimZ);
     const TCoord<double> first = Origin + d * 0.5;
-    out << "# vtk DataFile Version 2.0\n"
-        << "Tarvo VoxelSet\n"
-        << "BINARY\n"
-        << "DATASET STRUCTURED_POINTS\n"
-        << "DIMENSIONS " << DimX << " " << DimY << " " << DimZ << "\n"
-        << "ORIGIN " << first.x << " " << first.y << " " << first.z << "\n"
-        << "SPACING " << d.x << " " << d.y << " " << d.z << "\n"
-        << "POINT_DATA " << Voxels.size() << "\n"
-        << "SCALARS Material " << "unsigned_char" << " 1\n"
-        << "LOOKUP_TABLE default\n";
-    out.write(reinterpret_cast<const char*>(Voxels.data()), static_cast<std::streamsize>(Voxels.size()));
-    out.flush();
-    if (!out) throw std::runtime_error("Error writing " + fileName);
+    datafiles::VTKGrid grid;
+    grid.Dimensions[0] = DimX;
+    grid.Dimensions[1] = DimY;
+    grid.Dimensions[2] = DimZ;
+    const double origin[3] = {first.x, first.y, first.z}, spacing[3] = {d.x, d.y, d.z};
+    std::copy(origin, origin + 3, grid.Origin);
+    std::copy(spacing, spacing + 3, grid.Spacing);
+    datafiles::WriteReplacing(fileName, [&](const std::string& temporary) {
+        std::ofstream out(temporary, std::ios::binary);
+        if (!out.is_open())
+            throw std::runtime_error("Couldn't open \"" + fileName + "\" for writing");
+        datafiles::LegacyVTKWriter writer(out, "Tarvo VoxelSet", grid,
+                                          datafiles::LegacyVTKWriter::Attachment::Points);
+        writer.WriteScalars("Material", Voxels.data());
+        out.flush();
+        if (!out)
+            throw std::runtime_error("Error writing " + fileName);
+    });
 }
 
 } // namespace geometry

@@ -15,18 +15,23 @@
 #include "interactions/PhotonInteractionsModel.h"
 #include "interactions/PhysicsConstants.h"
 #include "tracer/Particle.h"
+#include "tracer/PhotonTracer.h"
 
 std::unique_ptr<TPart> TPart::Create(const inifiles::TIniFileSection& section, IScene& scene) {
     auto part = std::make_unique<TPart>();
+    part->ReadPart(section, scene);
+    return part;
+}
+
+void TPart::ReadPart(const inifiles::TIniFileSection& section, IScene& scene) {
     try {
-        part->ReadTraceableKeys(section);
-        part->ReadMaterialKeys(section, scene.ElectronTransport);
-        part->Scene = &scene;
-        part->ObjectID = scene.LoadPartGeometry(section);
+        ReadTraceableKeys(section);
+        ReadMaterialKeys(section, scene.ElectronTransport);
+        Scene = &scene;
+        ObjectID = scene.LoadPartGeometry(section);
     } catch (const std::exception& e) {
         throw std::runtime_error(std::string("TPart: ") + e.what());
     }
-    return part;
 }
 
 void RegisterPartTypes() {
@@ -115,7 +120,10 @@ int TPart::Transport(TParticle& particle, const geometry::Segment& entry, double
 }
 
 int TPart::TransportElectron(TParticle& particle, TRandomNumbersGenerator& rng, TParticleQueue& secondaries) {
+    const TParticle before = particle;
     particle.Status = StatusAbsorbed;
+    if (Events != nullptr)
+        Events->Notify(before, particle, interactions::InteractionElectron);
     if (particle.Type == ParticlePositron) {
         double u[2];
         rng.Generate(u, 2);

@@ -20,6 +20,8 @@ namespace interactions {
 class TPhotonInteractionsModel;
 }
 
+class TParticleListener;
+
 // Registers "Part" with the scene's object factory.
 void RegisterPartTypes();
 
@@ -54,11 +56,16 @@ public:
     // The base lines, then the material and electron lines.
     void PrintSummary(std::ostream& os) const override;
 
+    // The part's keys and mesh (what Create reads), for parts of derived kinds.
+    void ReadPart(const inifiles::TIniFileSection& section, IScene& scene);
     // "MaterialName" and the electron switches; electronTransport is the run's default.
     void ReadMaterialKeys(const inifiles::TIniFileSection& section, bool electronTransport);
     void SetMaterial(const materials::TMaterial* material, std::int32_t index);
     // The photon interactions the part performs; shared read-only, not owned.
     void SetModel(const interactions::TPhotonInteractionsModel* model) { Model = model; }
+    // Where the part reports the events of its own transport (an electron's energy
+    // deposits); null: nobody listens. Set by the tracer that owns the part's copy.
+    void SetEventSink(TParticleListener* sink) { Events = sink; }
 
     const std::string& GetMaterialName() const { return MaterialName; }
     const materials::TMaterial* GetMaterial() const { return Material; }
@@ -79,6 +86,7 @@ private:
     std::string MaterialName;
     const materials::TMaterial* Material = nullptr;
     const interactions::TPhotonInteractionsModel* Model = nullptr;
+    TParticleListener* Events = nullptr;
     bool Void = false;
     std::int32_t MaterialIndex = NoMaterialIndex;
     bool ElectronTransport = false;

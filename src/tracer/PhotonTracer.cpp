@@ -7,6 +7,7 @@
 #include <string>
 
 #include "detectors/BasicDetector.h"
+#include "detectors/TraceDetector.h"
 #include "geometry/IntersectionList.h"
 #include "geometry/Scene.h"
 #include "random/RandomNumbersGenerator.h"
@@ -36,6 +37,17 @@ TPhotonTracer::TPhotonTracer(const IScene& scene, const TTracerSettings& setting
         Detectors.push_back(&AsDetector(SceneCopy->GetDetector(i)));
         PixelTotal += Detectors.back()->GetPixelCount();
     }
+    for (std::size_t i = 0; i < SceneCopy->TraceDetectorCount(); ++i) {
+        TraceDetectors.push_back(&AsTraceDetector(SceneCopy->GetTraceDetector(i)));
+        AddListener(TraceDetectors.back());
+    }
+}
+
+void TPhotonTracer::AddListener(TParticleListener* listener) {
+    if (Events.Listeners.empty())
+        for (std::size_t i = 0; i < SceneCopy->PartCount(); ++i)
+            AsPart(SceneCopy->GetPart(i)).SetEventSink(&Events);
+    Events.Listeners.push_back(listener);
 }
 
 TPhotonTracer::~TPhotonTracer() = default;
@@ -46,6 +58,8 @@ void TPhotonTracer::StartBatch(std::uint64_t batchIndex, std::uint64_t firstInde
         throw std::runtime_error("Tracer already running!");
     Rng->SetSeed(seed);
     for (TBasicDetector* d : Detectors) d->BeginBatch(batchIndex);
+    for (TTraceDetector* d : TraceDetectors)
+        d->BeginBatch(batchIndex);
     Next = firstIndex;
     End = firstIndex + count;
     Running = true;
@@ -63,10 +77,14 @@ void TPhotonTracer::EndBatch() {
         return;
     Running = false;
     for (TBasicDetector* d : Detectors) d->EndBatch();
+    for (TTraceDetector* d : TraceDetectors)
+        d->EndBatch();
 }
 
 void TPhotonTracer::FlushDetectors() {
     for (TBasicDetector* d : Detectors) d->Flush();
+    for (TTraceDetector* d : TraceDetectors)
+        d->Flush();
 }
 
 TParticle* TPhotonTracer::Emit(std::uint64_t n) {
@@ -93,6 +111,8 @@ void TPhotonTracer::EmitAndTrace(std::uint64_t n) {
     ++Count.Emitted;
     primary->History = n;
     primary->Sequence = 0;
+    if (Listening())
+        Notify(*primary, *primary, 1001);
     try {
         if (primary->IsAlive())
             Dispatch(*primary);
@@ -106,7 +126,7 @@ void TPhotonTracer::EmitAndTrace(std::uint64_t n) {
             p.Sequence = i + 1;
             if (Settings.ResetInteractionCount)
                 p.InteractionCount = 0;
-            if (!Listeners.empty())
+            if (Listening())
                 Notify(p, p, 1001);
             if (p.IsAlive())
                 Dispatch(p);
@@ -164,8 +184,10 @@ bool TPhotonTracer::IsDead(const TParticle& particle) const {
 bool TPhotonTracer::ScoreDetector(const TParticle& photon, const geometry::Segment& entry, double factor) {
     TParticle record = photon;
     record.Weight *= factor;
+    // Where a detection happens is the detector, for whoever listens.
+    record.CurrentObject = entry.Object;
     const int code = const_cast<TTraceableObject*>(entry.Object)->Transport(record, entry, 0, *Rng, Queue);
-    if (code != -1 && !Listeners.empty())
+    if (code != -1 && Listening())
         Notify(photon, record, code);
     return !IsDead(record);
 }
@@ -175,7 +197,7 @@ void TPhotonTracer::TracePhoton(TParticle& photon) {
     // A secondary born after its parent's last allowed interaction is not followed.
     while (!IsDead(photon)) {
         if (photon.Energy < Settings.MinEnergy) {
-            if (!Listeners.empty()) {
+            if (Listening()) {
                 TParticle absorbed = photon;
                 absorbed.Status = StatusAbsorbed;
                 Notify(photon, absorbed, 0);
@@ -223,7 +245,7 @@ void TPhotonTracer::TracePhoton(TParticle& photon) {
             break;
         TTraceableObject* object = const_cast<TTraceableObject*>(interaction->Object);
         photon.CurrentObject = object;
-        if (Listeners.empty()) {
+        if (!Listening()) {
             object->Transport(photon, *interaction, tau, *Rng, Queue);
         } else {
             const TParticle before = photon;
@@ -301,11 +323,11 @@ void TPhotonTracer::TraceElectron(TParticle& particle) {
             const TParticle before = particle;
             particle.Move(std::max(next->From, 0.0) + (detector ? 0.0 : kInside));
             particle.CurrentObject = object;
-            if (!Listeners.empty())
+            if (Listening())
                 Notify(before, particle, 100);
             const int code = object->TransportElectron(particle, *Rng, Queue);
             if (detector) {
-                if (code != -1 && !Listeners.empty())
+                if (code != -1 && Listening())
                     Notify(before, particle, code);
                 particle.Move(kInside);
             }
@@ -320,7 +342,7 @@ void TPhotonTracer::TraceElectron(TParticle& particle) {
 }
 
 void TPhotonTracer::Notify(const TParticle& before, const TParticle& particle, int code) {
-    for (TParticleListener* l : Listeners) l->Notify(before, particle, code);
+    Events.Notify(before, particle, code);
 }
 
 void TPhotonTracer::Post(const std::string& text) {

@@ -11,6 +11,7 @@
 class IScene;
 class TBasicDetector;
 class TBasicSource;
+class TTraceDetector;
 class TSimpleSource;
 class TRandomNumbersGenerator;
 class TTraceableObject;
@@ -61,6 +62,17 @@ public:
     virtual void Notify(const TParticle& before, const TParticle& particle, int code) = 0;
 };
 
+// Hands each event to every listener of one tracer. Parts report the events of their
+// own transport (an electron's energy deposits) through it.
+class TEventFanOut : public TParticleListener {
+public:
+    void Notify(const TParticle& before, const TParticle& particle, int code) override {
+        for (TParticleListener* l : Listeners)
+            l->Notify(before, particle, code);
+    }
+    std::vector<TParticleListener*> Listeners;
+};
+
 // Follows particle histories through its own copy of the scene: emission, photon
 // flights with expected-value scoring of every detector on the path (splitting),
 // interactions in parts, secondaries, and the walk of electrons and positrons from
@@ -76,7 +88,8 @@ public:
     TRandomNumbersGenerator& Generator() const { return *Rng; }
     const TTracerCounters& Counters() const { return Count; }
     void ResetCounters() { Count = TTracerCounters(); }
-    void AddListener(TParticleListener* listener) { Listeners.push_back(listener); }
+    // Besides the scene's trace detectors, which listen from the start.
+    void AddListener(TParticleListener* listener);
 
     // A batch's histories depend only on its seed and first index: the generator is
     // reseeded and the detector copies learn the batch. Errors: "Tracer already running!".
@@ -110,6 +123,7 @@ private:
     void ScoreTraces(const TParticle& photon);
     double SampleOpticalDepth();
     bool IsDead(const TParticle& particle) const;
+    bool Listening() const { return !Events.Listeners.empty(); }
     void Notify(const TParticle& before, const TParticle& particle, int code);
     void Post(const std::string& text);
 
@@ -121,7 +135,10 @@ private:
     // traces and target pixels need their energies and aimed emission.
     std::vector<TSimpleSource*> SimpleSources;
     std::vector<TBasicDetector*> Detectors;
-    std::vector<TParticleListener*> Listeners;
+    std::vector<TTraceDetector*> TraceDetectors;
+    // The listeners: the trace detectors, then those added. Parts get it only when
+    // there is a listener, so that without one they report nothing.
+    TEventFanOut Events;
     TSimpleSource* CurrentSource = nullptr;
     TParticleQueue Queue;
     TTracerCounters Count;

@@ -3,6 +3,9 @@
 #include <memory>
 #include <sstream>
 #include <string>
+#include <vector>
+
+#include <omp.h>
 
 #include "app/ObjectTypes.h"
 #include "detectors/DetectorModel.h"
@@ -36,6 +39,26 @@ struct DetectorScene {
 
     TPlaneDetector& Plane(std::size_t i = 0) const {
         return dynamic_cast<TPlaneDetector&>(Scene->GetDetector(i));
+    }
+
+    // Runs fill(copy, batch) for batches 0 .. batches - 1 on `threads` threads, each
+    // on its own copy of the scene as tracers do, then commits everything in the master.
+    template <class Fill> void RunBatches(int batches, int threads, Fill fill) const {
+        Plane().BeginRun(0);
+        std::vector<std::unique_ptr<IScene>> copies;
+        for (int t = 0; t < threads; ++t)
+            copies.push_back(Scene->Clone());
+#pragma omp parallel for num_threads(threads) schedule(dynamic, 1)
+        for (int batch = 0; batch < batches; ++batch) {
+            auto& d =
+                dynamic_cast<TPlaneDetector&>(copies[std::size_t(omp_get_thread_num())]->GetDetector(0));
+            d.BeginBatch(std::uint64_t(batch));
+            fill(d, batch);
+            d.EndBatch();
+        }
+        for (auto& copy : copies)
+            AsDetector(copy->GetDetector(0)).Flush();
+        Plane().Flush();
     }
 
     // Sends a photon from `from` towards `to` and lets the first detector segment

@@ -5,7 +5,6 @@
 #include <random>
 #include <stdexcept>
 
-#include <omp.h>
 
 #include "DetectorScene.h"
 #include "common/TestUtil.h"
@@ -85,15 +84,7 @@ TEST(FlexDetector, CellsAndRegistratorAgree) {
                  "Cells = (Basic) (SpectrometerUncertainty) (Spectrometer Shared, 0, 100, 10)\n"
                  "StopCondition = min count 1\n[Registrator]\nMaxEnergy = 100\n[EndRegistrator]\n"));
         auto& master = dynamic_cast<TFlexPlaneDetector&>(scene.Plane());
-        master.BeginRun(0);
-        std::vector<std::unique_ptr<IScene>> copies;
-        for (int t = 0; t < 2; ++t)
-            copies.push_back(scene.Scene->Clone());
-#pragma omp parallel for num_threads(2) schedule(dynamic, 1)
-        for (int batch = 0; batch < 8; ++batch) {
-            auto& d =
-                dynamic_cast<TPlaneDetector&>(copies[std::size_t(omp_get_thread_num())]->GetDetector(0));
-            d.BeginBatch(std::uint64_t(batch));
+        scene.RunBatches(8, 2, [](TPlaneDetector& d, int batch) {
             std::mt19937 random{unsigned(batch)};
             for (int k = 0; k < 1200; ++k) {
                 TParticle p = Photon(double(random() % 1100) / 10, 1 + double(random() % 3), random() % 3);
@@ -103,9 +94,7 @@ TEST(FlexDetector, CellsAndRegistratorAgree) {
                 p.SetDirectionVector(geometry::TCoord<double>(0, 0, -1));
                 d.Detect(p);
             }
-            d.EndBatch();
-        }
-        master.Flush();
+        });
         const FlexCellDefinition &basic = master.Definitions()[0], &spectrum = master.Definitions()[1],
                                  &whole = master.Definitions()[2];
         double basicSum = 0, spectrumSum = 0, wholeSum = 0;
@@ -128,6 +117,41 @@ TEST(FlexDetector, CellsAndRegistratorAgree) {
         EXPECT_TRUE(master.StopConditionsMet());
     }
     EXPECT_EQ(cells[0], cells[1]);
+}
+
+// Coincidence cells bin what a history left in a pixel once: 30 + 40 keV in one pixel
+// give one count at 70 keV there (and in the whole-detector cell), across thread
+// copies, shared or not.
+TEST(FlexDetector, CoincidenceCellsSumAHistoryPerPixel) {
+    for (const char* shared : {"true", "false"}) {
+        DetectorScene scene(Flex(std::string("Shared = ") + shared +
+                                 "\nTotalOnly = true\nCoincidence = true\nMaxEnergy = 100\n"
+                                 "Cells = (SpectrometerUncertainty) (Spectrometer Shared)\n"));
+        auto& master = dynamic_cast<TFlexPlaneDetector&>(scene.Plane());
+        scene.RunBatches(10, 2, [](TPlaneDetector& d, int batch) {
+            for (std::uint64_t h = 0; h < 700; ++h) {
+                // pixel 4 gets 30 + 40 keV, pixel 0 a lone 20 keV
+                for (const double energy : {30.0, 40.0, 20.0}) {
+                    TParticle p = Photon(energy);
+                    p.History = std::uint64_t(batch) * 700 + h;
+                    p.Position = energy < 25 ? geometry::TCoord<double>(0.5, 0.5, 0)
+                                             : geometry::TCoord<double>(1.5, 1.5, 0);
+                    p.SetDirectionVector(geometry::TCoord<double>(0, 0, -1));
+                    d.Detect(p);
+                }
+            }
+        });
+        const FlexCellDefinition &pixels = master.Definitions()[0], &whole = master.Definitions()[1];
+        EXPECT_EQ(master.PixelCell(0, 4, pixels)[2 * 69], 7000) << shared;
+        EXPECT_EQ(master.PixelCell(0, 4, pixels)[2 * 69 + 1], 7000) << shared;
+        EXPECT_EQ(master.PixelCell(0, 0, pixels)[2 * 19], 7000) << shared;
+        EXPECT_EQ(master.SharedCell(0, whole)[89], 7000) << shared; // 90 keV per history
+        double total = 0;
+        for (std::uint64_t pixel = 0; pixel < 6; ++pixel)
+            for (std::uint64_t bin = 0; bin < 100; ++bin)
+                total += master.PixelCell(0, pixel, pixels)[2 * bin];
+        EXPECT_EQ(total, 14000) << shared;
+    }
 }
 
 TEST(FlexDetector, SpectrumFileTypes) {

@@ -6,7 +6,6 @@
 #include <stdexcept>
 #include <vector>
 
-#include <omp.h>
 
 #include "DetectorScene.h"
 #include "common/TestUtil.h"
@@ -110,16 +109,8 @@ TEST(Registrator, CopiesHandOverInBatchOrder) {
     for (const char* shared : {"true", "false"}) {
         DetectorScene scene(Plane("ListArriving", std::string("Shared = ") + shared + "\n"));
         TPlaneDetector& master = scene.Plane();
-        master.BeginRun(0);
-        const int threads = 3, batches = 30;
-        std::vector<std::unique_ptr<IScene>> copies;
-        for (int t = 0; t < threads; ++t)
-            copies.push_back(scene.Scene->Clone());
-#pragma omp parallel for num_threads(threads) schedule(dynamic, 1)
-        for (int b = 0; b < batches; ++b) {
-            auto& d =
-                dynamic_cast<TPlaneDetector&>(copies[std::size_t(omp_get_thread_num())]->GetDetector(0));
-            d.BeginBatch(std::uint64_t(b));
+        const int batches = 30;
+        scene.RunBatches(batches, 3, [](TPlaneDetector& d, int b) {
             std::mt19937 random{unsigned(b)};
             for (int k = 0; k < 1500 + b; ++k) {
                 TParticle p = Photon(1000.0 * b + k);
@@ -127,11 +118,7 @@ TEST(Registrator, CopiesHandOverInBatchOrder) {
                 p.SetDirectionVector(geometry::TCoord<double>(0, 0, -1));
                 d.Detect(p);
             }
-            d.EndBatch();
-        }
-        for (auto& copy : copies)
-            AsDetector(copy->GetDetector(0)).Flush();
-        master.Flush();
+        });
         const ListRegistrator& list = ListOf(master);
         std::vector<double> expected;
         for (int b = 0; b < batches; ++b)

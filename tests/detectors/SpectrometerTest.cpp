@@ -4,7 +4,6 @@
 #include <sstream>
 #include <stdexcept>
 
-#include <omp.h>
 
 #include "DetectorScene.h"
 #include "common/TestUtil.h"
@@ -118,23 +117,14 @@ TEST(Spectrometer, CoincidenceSumsAHistory) {
     EXPECT_EQ(s.Total(), 3);
 
     master.GetRegistrator()->Reset();
-    master.BeginRun(0);
     const int batches = 12;
-    std::vector<std::unique_ptr<IScene>> copies;
-    for (int t = 0; t < 2; ++t)
-        copies.push_back(scene.Scene->Clone());
-#pragma omp parallel for num_threads(2) schedule(dynamic, 1)
-    for (int batch = 0; batch < batches; ++batch) {
-        auto& copy = dynamic_cast<TPlaneDetector&>(copies[std::size_t(omp_get_thread_num())]->GetDetector(0));
-        copy.BeginBatch(std::uint64_t(batch));
+    scene.RunBatches(batches, 2, [](TPlaneDetector& copy, int batch) {
         for (std::uint64_t h = 0; h < 50; ++h) {
             TParticle x = At(30, std::uint64_t(batch) * 50 + h), y = At(40, std::uint64_t(batch) * 50 + h);
             copy.Detect(x);
             copy.Detect(y);
         }
-        copy.EndBatch();
-    }
-    master.Flush();
+    });
     EXPECT_EQ(s.Count(69), batches * 50);
     EXPECT_EQ(s.Total(), batches * 50);
 }

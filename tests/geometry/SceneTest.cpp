@@ -145,8 +145,8 @@ TEST(Scene, AttractorIsNotSupportedButTheRestLoads) {
 TEST(Scene, ObjectTypesOutsideTheFactoryAreRejected) {
     EXPECT_EQ(LoadError("[Object]\nObjectType = Lens\n[EndObject]\n"),
               "Object section 1: Unknown object type: Lens");
-    EXPECT_EQ(LoadError("[Object]\nObjectType = tracedump\n[EndObject]\n"),
-              "Object section 1: Object type not supported by this version: tracedump");
+    EXPECT_EQ(LoadError("[Object]\nObjectType = gridplanedetector\n[EndObject]\n"),
+              "Object section 1: Object type not supported by this version: gridplanedetector");
 }
 
 TEST(Scene, PartErrorsNameTheObjectAndTheClass) {

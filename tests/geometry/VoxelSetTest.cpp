@@ -30,8 +30,7 @@ TEST(VoxelSet, SingleVoxelWritesOneByteAndTheBoxCentre) {
     EXPECT_EQ(testutil::ReadFile(dir.File("v.vtk")),
               std::string("# vtk DataFile Version 2.0\nTarvo VoxelSet\nBINARY\nDATASET STRUCTURED_POINTS\n"
                           "DIMENSIONS 1 1 1\nORIGIN 1.5 3 5\nSPACING 1 2 4\nPOINT_DATA 1\n"
-                          "SCALARS Material unsigned_char 1\nLOOKUP_TABLE default\n") +
-                  std::string(1, '\x01'));
+                          "SCALARS Material unsigned_char 1\nLOOKUP_TABLE default\n\x01\n"));
 }
 
 TEST(VoxelSet, DataRunsXFastestThenYThenZ) {
@@ -43,7 +42,7 @@ TEST(VoxelSet, DataRunsXFastestThenYThenZ) {
     testutil::TempDir dir;
     set.WriteVTK(dir.File("v.vtk"));
     const std::string file = testutil::ReadFile(dir.File("v.vtk"));
-    EXPECT_EQ(file.substr(file.size() - 12), std::string("\0\0\0\1\0\0\2\0\0\0\0\0", 12));
+    EXPECT_EQ(file.substr(file.size() - 13), std::string("\0\0\0\1\0\0\2\0\0\0\0\0\n", 13));
     EXPECT_THROW(set.SetVoxel(3, 0, 0, Material(0)), std::out_of_range);
     EXPECT_THROW(set.WriteVTK(dir.File("missing/v.vtk")), std::runtime_error);
 }
