@@ -42,10 +42,10 @@ geometry::TBoundingBox<double> ToDouble(const geometry::TBoundingBox<T>& box) {
 
 namespace {
 
-TIO_Object& Saved(TBasicGeometricalObject& object, const std::string& label) {
+TIO_Object& Saved(TBasicGeometricalObject& object) {
     auto* saved = dynamic_cast<TIO_Object*>(&object);
     if (saved == nullptr)
-        throw std::runtime_error(label + ": this kind of object can not be saved");
+        throw std::runtime_error("this kind of object can not be saved");
     return *saved;
 }
 
@@ -62,7 +62,7 @@ template <class Visit> void ForEachSaved(const IScene& scene, Visit visit) {
 void IScene::InternalWrite(std::ostream& stream) {
     ForEachSaved(*this, [&](TBasicGeometricalObject& object, const std::string& label) {
         try {
-            WriteObject(stream, Saved(object, label));
+            WriteObject(stream, Saved(object));
         } catch (const std::exception& e) {
             throw std::runtime_error(label + ": " + e.what());
         }
@@ -75,7 +75,7 @@ void IScene::InternalRead(std::istream& stream, std::uint64_t payloadSize) {
         if (consumed + EntryHeader::FixedSize > payloadSize)
             throw std::runtime_error(label + ": not in the saved state, which was saved with another scene");
         try {
-            consumed += ReadObject(stream, Saved(object, label));
+            consumed += ReadObject(stream, Saved(object));
         } catch (const std::exception& e) {
             throw std::runtime_error(label + ": " + e.what());
         }
