@@ -236,6 +236,8 @@ void TMonteCarloRun::AwaitRound(bool master, TPhotonTracer& tracer) {
 void TMonteCarloRun::RunRound() {
     for (std::size_t i = 0; i < Scene.DetectorCount(); ++i)
         AsDetector(Scene.GetDetector(i)).Flush();
+    for (std::size_t i = 0; i < Scene.TraceDetectorCount(); ++i)
+        AsTraceDetector(Scene.GetTraceDetector(i)).Flush();
     std::vector<std::function<void()>> requested;
     {
         std::lock_guard<std::mutex> guard(RequestLock);
@@ -655,8 +657,7 @@ void TMonteCarloRun::WriteDetectorResults() {
         ImageWriterOptions detectorOptions = options;
         SetImageScales(detectorOptions, particles, Parameters.PerParticle, Parameters.NormalizeImages,
                        Parameters.NormalizeErrors, OpenField(Scene, i), beam.MeanEnergy, warn);
-        AsDetector(Scene.GetDetector(i))
-            .WriteResults(ResultPrefix + "_Detector" + std::to_string(i), detectorOptions);
+        AsDetector(Scene.GetDetector(i)).WriteResults(ResultPrefix + "_Detector" + std::to_string(i), detectorOptions);
     }
     // Volumes take the plain factors: per emitted particle (PerParticle) or sums.
     ImageWriterOptions traceOptions = options;

@@ -132,9 +132,8 @@ protected:
         if (interactions <= OutputNumberOfInteractions)
             add(std::size_t(1 + interactions));
     }
-    // The planes of a class where plane 0 holds the primary particles (all with
-    // TotalOnly), 1 the scattered ones and 1 + k those scattered k times; Total is
-    // primary plus scattered. False when the class is not kept.
+    // The planes holding a condition's class (laid out as for ForEachClassPlane); Total
+    // is primary plus scattered. False when the class is not kept.
     bool ClassPlanes(const StopCondition& condition, int& plane, int& plusPlane) const;
     // Once the configuration is complete: "MatrixDetector: Invalid stop condition(s):\n"
     // and the conditions that are not applicable, one per line.
