@@ -50,12 +50,15 @@ void TIO_Object::InternalRead(std::istream&, std::uint64_t) {
     throw std::runtime_error("InternalRead unimplemented");
 }
 
-void TIO_Object::InternalWrite(std::ostream&) { throw std::runtime_error("InternalWrite unimplemented"); }
+void TIO_Object::InternalWrite(std::ostream&) {
+    throw std::runtime_error("InternalWrite unimplemented");
+}
 
 std::string TIO_Object::IOClassName() const {
     const char* mangled = typeid(*this).name();
     int status = 0;
-    std::unique_ptr<char, void (*)(void*)> name(abi::__cxa_demangle(mangled, nullptr, nullptr, &status), std::free);
+    std::unique_ptr<char, void (*)(void*)> name(abi::__cxa_demangle(mangled, nullptr, nullptr, &status),
+                                                std::free);
     return status == 0 && name ? std::string(name.get()) : std::string(mangled);
 }
 
@@ -133,12 +136,22 @@ std::uint64_t ReadObject(std::istream& stream, TIO_Object& object) {
     return EntryHeader::FixedSize + header.ClassName.size() + header.PayloadSize;
 }
 
-void WriteU64(std::ostream& stream, std::uint64_t value) { PutLE(stream, value, 8); }
-std::uint64_t ReadU64(std::istream& stream) { return GetLE(stream, 8); }
-void WriteU32(std::ostream& stream, std::uint32_t value) { PutLE(stream, value, 4); }
-std::uint32_t ReadU32(std::istream& stream) { return std::uint32_t(GetLE(stream, 4)); }
+void WriteU64(std::ostream& stream, std::uint64_t value) {
+    PutLE(stream, value, 8);
+}
+std::uint64_t ReadU64(std::istream& stream) {
+    return GetLE(stream, 8);
+}
+void WriteU32(std::ostream& stream, std::uint32_t value) {
+    PutLE(stream, value, 4);
+}
+std::uint32_t ReadU32(std::istream& stream) {
+    return std::uint32_t(GetLE(stream, 4));
+}
 
-void WriteDouble(std::ostream& stream, double value) { WriteDoubles(stream, &value, 1); }
+void WriteDouble(std::ostream& stream, double value) {
+    WriteDoubles(stream, &value, 1);
+}
 
 double ReadDouble(std::istream& stream) {
     double value = 0;

@@ -26,7 +26,9 @@ constexpr const char* kChecksumName = "StateChecksum";
 // Tag, name length, "StateChecksum", size, version and CRC.
 constexpr std::uint64_t kChecksumEntrySize = EntryHeader::FixedSize + 13 + 8;
 
-std::string ErrorText(int error) { return std::strerror(error); }
+std::string ErrorText(int error) {
+    return std::strerror(error);
+}
 
 // Where the test hook ends the process: after so many bytes of the file, or at a step.
 struct ExitHook {
@@ -161,8 +163,8 @@ std::uint32_t DescriptorCRC32(int fd, std::uint64_t bytes) {
         if (got < 0 && errno == EINTR)
             continue;
         if (got <= 0)
-            throw std::runtime_error("Can not read back the state (" +
-                                     ErrorText(got < 0 ? errno : EIO) + ")");
+            throw std::runtime_error("Can not read back the state (" + ErrorText(got < 0 ? errno : EIO) +
+                                     ")");
         crc = crc32(crc, block.data(), uInt(got));
         at += std::uint64_t(got);
     }

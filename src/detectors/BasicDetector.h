@@ -50,7 +50,6 @@ struct DetectorTotals {
 // has summed) is saved with the run.
 class TBasicDetector : public TIO_Object {
 public:
-
     virtual bool StopConditionsMet() const { return false; }
     virtual bool HasStopConditions() const { return false; }
     // The conditions, their values and whether they are met, for the run's status line

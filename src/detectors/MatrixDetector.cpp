@@ -1,9 +1,9 @@
 #include "detectors/MatrixDetector.h"
 
 #include <algorithm>
+#include <cmath>
 #include <istream>
 #include <ostream>
-#include <cmath>
 #include <sstream>
 #include <stdexcept>
 #include <utility>
@@ -95,7 +95,8 @@ void MatrixDetector::InternalWrite(std::ostream& stream) {
         throw std::runtime_error("MatrixDetector: a tracer's copy has no state to save");
     std::vector<double>* extra = ExtraCells();
     for (const std::uint64_t n : {Rows, Columns, std::uint64_t(Planes), std::uint64_t(Fields),
-                                  std::uint64_t(OwnTotals.Values.size()), std::uint64_t(extra ? extra->size() : 0)})
+                                  std::uint64_t(OwnTotals.Values.size()),
+                                  std::uint64_t(extra ? extra->size() : 0)})
         WriteU64(stream, n);
     WriteDoubles(stream, Cells.data(), Planes * PlanePixels * Fields);
     WriteDoubles(stream, OwnTotals.Values.data(), OwnTotals.Values.size());
@@ -105,7 +106,9 @@ void MatrixDetector::InternalWrite(std::ostream& stream) {
 
 std::uint64_t MatrixDetector::MatrixStateSize() {
     const std::vector<double>* extra = ExtraCells();
-    return 6 * 8 + 8 * (Planes * PlanePixels * Fields + OwnTotals.Values.size() + (extra ? extra->size() : 0));
+    const std::uint64_t doubles =
+        Planes * PlanePixels * Fields + OwnTotals.Values.size() + (extra ? extra->size() : 0);
+    return 6 * 8 + 8 * doubles;
 }
 
 void MatrixDetector::InternalRead(std::istream& stream, std::uint64_t payloadSize) {

@@ -33,10 +33,12 @@ std::string SlabRun(const std::string& task = std::string()) {
            "NumberOfParticles = 400000\n" +
            task + "[EndApplicationTask]\n[DataSources]\nMaterialsFileName = " + kMaterials +
            "\n[EndDataSources]\n[Objects]\n"
-           "[Object]\nObjectType = Source\nEnergy = 60\nConeAngle = 0.1\nBaseCenter = (0, 0, -20)\n[EndObject]\n"
+           "[Object]\nObjectType = Source\nEnergy = 60\nConeAngle = 0.1\nBaseCenter = (0, 0, "
+           "-20)\n[EndObject]\n"
            "[Object]\nObjectType = Part\nMaterialName = Water\nVertexA = (-5, -5, 0)\nSide1 = (10, 0, 0)\n"
            "Side2 = (0, 10, 0)\nSide3 = (0, 0, 4)\n[EndObject]\n"
-           "[Object]\nObjectType = PlaneDetector\nBaseCenter = (0, 0, 10)\nSide1 = (6, 0, 0)\nSide2 = (0, 6, 0)\n"
+           "[Object]\nObjectType = PlaneDetector\nBaseCenter = (0, 0, 10)\nSide1 = (6, 0, 0)\nSide2 = (0, 6, "
+           "0)\n"
            "PixelColumns = 8\nPixelRows = 8\nOutputNumberOfInteractions = 1\n[EndObject]\n"
            "[Object]\nObjectType = PlaneDetector\nBaseCenter = (0, 0, 12)\nSide1 = (6, 0, 0)\n"
            "Side2 = (0, 6, 0)\nPixelColumns = 16\nPixelRows = 16\nEnergy = true\n[EndObject]\n"
@@ -118,8 +120,9 @@ protected:
 
     // Restores unattended and checks that the run ends as the uninterrupted one did.
     void RestoreAndCompare(const std::string& name, const std::string& target, const std::string& threads) {
-        const auto r = testutil::RunTarvo({"--threads", threads, "--interactive", "false", "--restore", target},
-                                          "", 60.0, dir_->File(name));
+        const auto r =
+            testutil::RunTarvo({"--threads", threads, "--interactive", "false", "--restore", target}, "",
+                               60.0, dir_->File(name));
         ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
         EXPECT_NE(r.out.find("Calculations finished.\n"), std::string::npos);
         EXPECT_TRUE(Images(dir_->File(name + "/run")) == reference_->images) << name;
@@ -172,16 +175,18 @@ TEST_F(SavedState, IntervalSavesThenTwoInterruptionsInARow) {
     const std::string first = ReadFile(dir_->File("interval/run/run.ini.state"));
     // Second interruption: the restored run suspends (saving) and is stopped, which
     // keeps the state and its backup.
-    const auto r = testutil::RunTarvo({"--threads", "2", "--interactive", "false", "--restore", "run/run.ini.state"},
-                                      "suspend\nstop\n", 60.0, dir_->File("interval"));
+    const auto r =
+        testutil::RunTarvo({"--threads", "2", "--interactive", "false", "--restore", "run/run.ini.state"},
+                           "suspend\nstop\n", 60.0, dir_->File("interval"));
     ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
     EXPECT_NE(r.out.find("Calculations suspended.\n"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("Calculations stopped.\n"), std::string::npos);
     EXPECT_EQ(ReadFile(dir_->File("interval/run/run.ini.state.bak")), first);
     EXPECT_NE(ReadFile(dir_->File("interval/run/run.ini.state")), first);
     // Named by its configuration, the run continues from <ResultDir>/run.ini.state.
-    const auto again = testutil::RunTarvo({"--threads", "2", "--interactive", "false", "--restore", "run.ini"},
-                                          "", 60.0, dir_->File("interval"));
+    const auto again =
+        testutil::RunTarvo({"--threads", "2", "--interactive", "false", "--restore", "run.ini"}, "", 60.0,
+                           dir_->File("interval"));
     EXPECT_NE(again.out.find("Attempting to parse configuration from run.ini\n"
                              "Attempting to restore state from run/run.ini.state\n"),
               std::string::npos)
@@ -195,7 +200,8 @@ TEST_F(SavedState, AFailingSaveIsReportedKeepsTheStateAndTheRunFinishes) {
     WriteFile(dir_->File("full/run.ini"), SlabRun());
     WriteFile(dir_->File("full/run/run.ini.state"), "previous state");
     // The state (about 90 kB) does not fit under the limit; the results do.
-    ChildProcess child("/bin/bash", {"-c", "trap '' XFSZ; ulimit -f 40; exec " TARVO_EXE " --interactive false run.ini"},
+    ChildProcess child("/bin/bash",
+                       {"-c", "trap '' XFSZ; ulimit -f 40; exec " TARVO_EXE " --interactive false run.ini"},
                        dir_->File("full"));
     ASSERT_TRUE(child.WaitForOutput("Ready.\n"));
     child.Write("start\nsuspend\n");
@@ -205,7 +211,8 @@ TEST_F(SavedState, AFailingSaveIsReportedKeepsTheStateAndTheRunFinishes) {
     child.Write("resume\n");
     const auto r = child.Finish("", 60.0);
     EXPECT_EQ(r.exitCode, 0);
-    EXPECT_NE(r.err.find("Error writing application state to run/run.ini.state\n"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("Error writing application state to run/run.ini.state\n"), std::string::npos)
+        << r.err;
     EXPECT_NE(r.out.find("Calculations finished.\n"), std::string::npos);
     EXPECT_TRUE(Images(dir_->File("full/run")) == reference_->images);
 }
@@ -244,7 +251,8 @@ std::vector<Entry> Entries(const std::string& bytes) {
 // Replaces the checksum entry's CRC so that deeper checks are reached.
 std::string Resealed(std::string bytes) {
     const std::size_t body = bytes.size() - 38;
-    const std::uint32_t crc = std::uint32_t(crc32(0L, reinterpret_cast<const Bytef*>(bytes.data()), uInt(body)));
+    const std::uint32_t crc =
+        std::uint32_t(crc32(0L, reinterpret_cast<const Bytef*>(bytes.data()), uInt(body)));
     for (int i = 0; i < 4; ++i)
         bytes[bytes.size() - 4 + i] = char((crc >> (8 * i)) & 0xff);
     return bytes;
@@ -314,9 +322,9 @@ TEST_F(SavedState, KillsWhileSavingLeaveAStateAndABackupThatFinishBitIdentical) 
     points.push_back("backup");
     points.push_back("rename");
     for (const std::string& point : points) {
-        const auto r = testutil::Run("/usr/bin/env", {"TARVO_STATE_EXIT=" + point, TARVO_EXE, "--restore",
-                                                       "run/run.ini.state"},
-                                     "suspend\n", 30.0, dir_->File("kills"));
+        const auto r = testutil::Run(
+            "/usr/bin/env", {"TARVO_STATE_EXIT=" + point, TARVO_EXE, "--restore", "run/run.ini.state"},
+            "suspend\n", 30.0, dir_->File("kills"));
         ASSERT_EQ(r.exitCode, 86) << point << r.out << r.err;
         for (const char* name : {"kills/run/run.ini.state", "kills/run/run.ini.state.bak"})
             if (testutil::FileExists(dir_->File(name))) {
@@ -326,7 +334,8 @@ TEST_F(SavedState, KillsWhileSavingLeaveAStateAndABackupThatFinishBitIdentical) 
     }
     // The last kill fell between the renames: the new state and the backup both finish.
     fs::create_directories(dir_->File("kills/backup/run"));
-    fs::copy_file(dir_->File("kills/run/run.ini.state.bak"), dir_->File("kills/backup/run/run.ini.state.bak"));
+    fs::copy_file(dir_->File("kills/run/run.ini.state.bak"),
+                  dir_->File("kills/backup/run/run.ini.state.bak"));
     RestoreAndCompare("kills", "run/run.ini.state", "2");
     RestoreAndCompare("kills/backup", "run/run.ini.state.bak", "1");
 }

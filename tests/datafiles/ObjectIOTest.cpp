@@ -94,7 +94,8 @@ TEST(ObjectIO, ReadErrors) {
     EXPECT_EQ(ErrorOf(good, other), "Wrong object type in stream");
     EXPECT_EQ(ErrorOf(good, shortReader), "Object didn't read correct amount of data");
     EXPECT_NE(ErrorOf(huge, object).find("larger than the rest of the stream"), std::string::npos);
-    EXPECT_NE(ErrorOf(good.substr(0, good.size() - 1), object).find("larger than the rest"), std::string::npos);
+    EXPECT_NE(ErrorOf(good.substr(0, good.size() - 1), object).find("larger than the rest"),
+              std::string::npos);
     EXPECT_EQ(ErrorOf(good.substr(0, 12), object), "Entry header cut short");
     TIO_Object base;
     std::ostringstream sink;
@@ -134,14 +135,13 @@ TEST(StateFile, ChecksumEntryMatchesZlibAndDamageIsDetected) {
     const std::string name = dir.File("run.state");
     datafiles::WriteStateFile(name, [](std::ostream& out) { Entries(out, {"one", "two"}); });
     EXPECT_EQ(ReadState(name), "one|two");
-    const auto check = testutil::RunPython(
-        "import sys, zlib, struct\n"
-        "b = open(sys.argv[1], 'rb').read()\n"
-        "body, tail = b[:-38], b[-38:]\n"
-        "assert tail[:22] == b'ObjDsc0\\x0d\\x00StateChecksum', tail\n"
-        "size, version, crc = struct.unpack('<QII', tail[22:])\n"
-        "print(size, version, crc == zlib.crc32(body))\n",
-        {name});
+    const auto check = testutil::RunPython("import sys, zlib, struct\n"
+                                           "b = open(sys.argv[1], 'rb').read()\n"
+                                           "body, tail = b[:-38], b[-38:]\n"
+                                           "assert tail[:22] == b'ObjDsc0\\x0d\\x00StateChecksum', tail\n"
+                                           "size, version, crc = struct.unpack('<QII', tail[22:])\n"
+                                           "print(size, version, crc == zlib.crc32(body))\n",
+                                           {name});
     EXPECT_EQ(check.out, "8 1 True\n") << check.err;
     EXPECT_FALSE(testutil::FileExists(name + ".bak"));
 

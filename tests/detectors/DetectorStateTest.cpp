@@ -23,7 +23,8 @@ void Fill(const DetectorScene& scene) {
     for (int i = 0; i < 40; ++i) {
         TParticle p = Photon(30 + i, 0.5 + 0.01 * i, std::uint32_t(i / 3 % 3));
         const geometry::TCoord<double> target{0.1 + 0.095 * i + 10 * (i % 3), 0.05 + 0.07 * i, 0};
-        ASSERT_EQ(scene.Shoot(target + geometry::TCoord<double>{0, 0, 5}, target, p), TPlaneDetector::Detection);
+        ASSERT_EQ(scene.Shoot(target + geometry::TCoord<double>{0, 0, 5}, target, p),
+                  TPlaneDetector::Detection);
     }
 }
 
@@ -65,7 +66,8 @@ TEST(DetectorState, ASavedSceneRestoresEverySumBitForBit) {
             for (std::uint64_t pixel = 0; pixel < a.GetPixelCount(); ++pixel)
                 EXPECT_EQ(a.Cell(plane, pixel)[0], b.Cell(plane, pixel)[0]);
     }
-    const auto& spectrometer = dynamic_cast<const CoincidenceSpectrometer&>(*restored.Plane(2).GetRegistrator());
+    const auto& spectrometer =
+        dynamic_cast<const CoincidenceSpectrometer&>(*restored.Plane(2).GetRegistrator());
     EXPECT_GT(spectrometer.Total() + spectrometer.PendingEnergy, 0);
     // The entries carry fixed class names; a detector's payload starts with its dimensions.
     EXPECT_EQ(state.substr(0, 23), std::string("ObjDsc0\x0e\0TScene<double>", 23));
@@ -78,9 +80,11 @@ TEST(DetectorState, AStateThatDoesNotFitTheSceneNamesTheDetector) {
     DetectorScene original(Planes("3"));
     Fill(original);
     const std::string state = Saved(original);
-    EXPECT_EQ(RestoreError(state, Planes("5")), "Detector 0: MatrixDetector: saved state has other dimensions");
-    const std::string swapped = "[Object]\nObjectType = PlaneDetector\nVertexA = (0, 0, 9)\nSide1 = (4, 0, 0)\n"
-                                "Side2 = (0, 3, 0)\nEnergy = true\n[EndObject]\n";
+    EXPECT_EQ(RestoreError(state, Planes("5")),
+              "Detector 0: MatrixDetector: saved state has other dimensions");
+    const std::string swapped =
+        "[Object]\nObjectType = PlaneDetector\nVertexA = (0, 0, 9)\nSide1 = (4, 0, 0)\n"
+        "Side2 = (0, 3, 0)\nEnergy = true\n[EndObject]\n";
     EXPECT_EQ(RestoreError(state, swapped), "Detector 0: Wrong object type in stream");
     EXPECT_EQ(RestoreError(state, Planes("3") + swapped),
               "Detector 3: not in the saved state, which was saved with another scene");
