@@ -10,6 +10,8 @@
 #include <thread>
 #include <vector>
 
+#include "app/TarvoApplication.h"
+#include "common/ScriptedInterface.h"
 #include "common/TestUtil.h"
 #include "datafiles/ObjectIO.h"
 #include "datafiles/StateFile.h"
@@ -309,6 +311,23 @@ TEST_F(SavedState, DamagedStatesFailNamingTheFileAndChangeNothing) {
             << i;
     }
     EXPECT_EQ(Snapshot(dir_->File("damaged/run")), before);
+
+    // A configuration loaded before a failed restore stays loaded as it was.
+    testutil::ScriptedInterface ui;
+    TTarvoApplication app(ui);
+    ASSERT_TRUE(app.Initialize(dir_->File("damaged/run.ini"), false));
+    const IScene* scene = app.Scene();
+    std::ostringstream loaded;
+    app.Configuration().Write(loaded);
+    WriteFile(dir_->File("damaged/bad/run.ini.state"), cases.back().first);
+    EXPECT_FALSE(app.RestoreState(dir_->File("damaged/bad/run.ini.state")));
+    EXPECT_NE(ui.lines.back().find("EntryHeader not found: XbjDsc0 while reading "), std::string::npos);
+    std::ostringstream after;
+    app.Configuration().Write(after);
+    EXPECT_EQ(after.str(), loaded.str());
+    EXPECT_EQ(app.Scene(), scene);
+    EXPECT_EQ(app.GetState(), TTarvoApplication::kInitialized);
+    EXPECT_EQ(app.ResultPrefix(), dir_->File("damaged/run/run.ini"));
 }
 
 TEST_F(SavedState, KillsWhileSavingLeaveAStateAndABackupThatFinishBitIdentical) {
