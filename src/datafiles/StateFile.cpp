@@ -330,7 +330,8 @@ bool IsStateFile(const std::string& fileName) {
 
 bool RemoveStateFiles(const std::string& fileName) {
     bool removed = true;
-    for (const std::string& name : {fileName, fileName + ".bak"})
+    // With the temporaries a killed save may have left.
+    for (const std::string& name : {fileName, fileName + ".bak", fileName + ".tmp", fileName + ".bak.tmp"})
         if (::unlink(name.c_str()) != 0 && errno != ENOENT)
             removed = false;
     return removed;

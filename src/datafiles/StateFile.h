@@ -40,7 +40,7 @@ private:
 
 // Whether the file begins with an entry tag.
 bool IsStateFile(const std::string& fileName);
-// Removes the state file and its backup; false if one of them exists and stays.
+// Removes the state file, its backup and any temporaries of them; false if one exists and stays.
 bool RemoveStateFiles(const std::string& fileName);
 // CRC-32 of a file's first `bytes` bytes.
 std::uint32_t FileCRC32(const std::string& fileName, std::uint64_t bytes);
