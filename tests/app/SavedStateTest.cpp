@@ -132,6 +132,7 @@ protected:
         // A finished unattended run needs its state no more.
         EXPECT_FALSE(testutil::FileExists(dir_->File(name + "/run/run.ini.state")));
         EXPECT_FALSE(testutil::FileExists(dir_->File(name + "/run/run.ini.state.bak")));
+        EXPECT_FALSE(testutil::FileExists(dir_->File(name + "/run/run.ini.state.tmp")));
     }
 
     static testutil::TempDir* dir_;
