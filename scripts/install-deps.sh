@@ -6,6 +6,8 @@ set -euo pipefail
 packages=(
   build-essential cmake g++ make pkg-config
   libgtest-dev
+  # CRC-32 of saved states
+  zlib1g-dev
   python3 python3-numpy python3-tifffile python3-meshio python3-stl
   libxrl-dev python3-xraylib imagemagick gzip
   # Intel Embree 3, the reference of bench_rays only

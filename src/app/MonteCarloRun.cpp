@@ -14,6 +14,7 @@
 #include <omp.h>
 
 #include "app/SystemUtils.h"
+#include "datafiles/ObjectIO.h"
 #include "detectors/BasicDetector.h"
 #include "detectors/ImageWriter.h"
 #include "detectors/Normalisation.h"
@@ -103,6 +104,15 @@ void TMonteCarloRun::ContinueTo(std::uint64_t newTotal) {
     SetState(kNothingToDo);
 }
 
+void TMonteCarloRun::Resume() {
+    std::uint64_t left = 0;
+    for (std::size_t i = NextBatch; i < Batches.size(); ++i)
+        left += Batches[i].Count;
+    PrepareThreads(left);
+    Run();
+    SetState(kNothingToDo);
+}
+
 void TMonteCarloRun::SetupBatches(std::uint64_t newTotal) {
     std::uint64_t count = 0;
     if (newTotal == 0) {
@@ -115,30 +125,23 @@ void TMonteCarloRun::SetupBatches(std::uint64_t newTotal) {
                 pixels += AsDetector(Scene.GetDetector(i)).GetPixelCount();
             unit = pixels * Scene.SourceCount();
         }
-        if (unit > 0 && Total > 1000)
+        RoundedPerPixel = unit > 0 && Total > 1000;
+        if (RoundedPerPixel)
             Total = std::max<std::uint64_t>(1, (Total + unit / 2) / unit) * unit;
         count = Total;
     } else {
         count = newTotal > Counters.Traced ? newTotal - Counters.Traced : 0;
         Total = newTotal;
     }
-    if (Parameters.MaxNumberOfTracers > std::uint64_t(std::numeric_limits<int>::max()))
-        throw std::runtime_error("More tracers than fit in an int!?");
-    int tracers = int(Parameters.MaxNumberOfTracers);
-    const int threads = omp_get_max_threads();
-    if (tracers < 1)
-        tracers = threads;
-    if (count / std::uint64_t(tracers) == 0)
-        tracers = 1;
-    Threads = std::min(threads, tracers);
+    const int tracers = PrepareThreads(count);
     const std::uint64_t size =
         Parameters.BatchSize > 0 ? Parameters.BatchSize : std::max<std::uint64_t>(1, (count / tracers) / 1000);
-    const std::uint64_t firstBatch = Batches.empty() ? 0 : Batches.back().Index + 1;
-    Batches.clear();
-    NextBatch = 0;
+    // Earlier batches stay listed (and unfinished ones of a stopped run are skipped): the
+    // list holds one batch per seed drawn, which a saved state replays.
+    NextBatch = Batches.size();
     for (std::uint64_t done = 0; done < count;) {
         Batch b;
-        b.Index = firstBatch + Batches.size();
+        b.Index = Batches.size();
         b.First = NextIndex + done;
         b.Count = std::min(size, count - done);
         double u = 0;
@@ -148,6 +151,19 @@ void TMonteCarloRun::SetupBatches(std::uint64_t newTotal) {
         done += b.Count;
     }
     NextIndex += count;
+}
+
+int TMonteCarloRun::PrepareThreads(std::uint64_t count) {
+    if (Parameters.MaxNumberOfTracers > std::uint64_t(std::numeric_limits<int>::max()))
+        throw std::runtime_error("More tracers than fit in an int!?");
+    int tracers = int(Parameters.MaxNumberOfTracers);
+    const int threads = omp_get_max_threads();
+    if (tracers < 1)
+        tracers = threads;
+    if (count / std::uint64_t(tracers) == 0)
+        tracers = 1;
+    Threads = std::min(threads, tracers);
+    return tracers;
 }
 
 bool TMonteCarloRun::RoundBetween(std::uint64_t previous, std::uint64_t next) {
@@ -262,20 +278,26 @@ void TMonteCarloRun::Run() {
                             "(UsePhotonSplitting = false)",
                         true);
     SetState(kPreparing);
-    if (!Batches.empty())
+    if (NextBatch < Batches.size())
         for (std::size_t i = 0; i < Scene.DetectorCount(); ++i)
-            AsDetector(Scene.GetDetector(i)).BeginRun(Batches.front().Index);
-    if (!Batches.empty())
+            AsDetector(Scene.GetDetector(i)).BeginRun(Batches[NextBatch].Index);
+    if (NextBatch < Batches.size())
         for (std::size_t i = 0; i < Scene.TraceDetectorCount(); ++i)
-            AsTraceDetector(Scene.GetTraceDetector(i)).BeginRun(Batches.front().Index);
+            AsTraceDetector(Scene.GetTraceDetector(i)).BeginRun(Batches[NextBatch].Index);
     Working = Threads;
-    Paused = 0;
     Abandoned = false;
+    InRun = true;
 #pragma omp parallel num_threads(Threads)
     TraceOnThread(omp_get_thread_num());
+    InRun = false;
     UpdateProgress(true);
     Application.ProcessMessages();
-    SetState(NextBatch == Batches.size() && !Abandoned && !Failed ? kFinished : kStopped);
+    const bool finished = NextBatch == Batches.size() && !Abandoned && !Failed;
+    SetState(finished ? kFinished : kStopped);
+    // A save asked for after the last batch was handed out found no boundary to wait
+    // for; a finished run is complete, a stopped one keeps its last state.
+    if (SavePending.exchange(false) && finished)
+        WriteState();
 }
 
 void TMonteCarloRun::TraceOnThread(int thread) {
@@ -294,7 +316,6 @@ void TMonteCarloRun::TraceOnThread(int thread) {
         if (master)
             SetState(kRunning);
         Batch batch;
-        bool paused = false;
         while (State.load() < kStopRequested && !Failed) {
             const Take taken = TakeBatch(batch);
             if (taken == Take::Round) {
@@ -316,27 +337,12 @@ void TMonteCarloRun::TraceOnThread(int thread) {
                     Abandoned = true;
                     break;
                 }
-                if (state == kSuspendRequested || state == kSuspended) {
-                    if (!paused)
-                        ++Paused;
-                    paused = true;
-                    if (master)
-                        Pump();
-                    std::this_thread::sleep_for(std::chrono::milliseconds(master ? 10 : 100));
-                    continue;
-                }
-                if (paused)
-                    --Paused;
-                paused = false;
                 const std::uint64_t before = tracer->Counters().Traced;
                 tracer->TraceSome(step);
                 Traced += tracer->Counters().Traced - before;
                 if (master)
                     Pump();
             }
-            if (paused)
-                --Paused;
-            paused = false;
         }
     } catch (const std::exception& e) {
         Fail(e.what());
@@ -379,9 +385,11 @@ void TMonteCarloRun::Pump() {
     LastPump = now;
     if (Failed && State.load() < kStopRequested)
         SetState(kStopRequested);
-    // Threads waiting for a round trace nothing: they count as paused.
-    if (State.load() == kSuspendRequested && Paused.load() + AtRound.load() >= Working.load())
-        SetState(kSuspended);
+    if (Parameters.SaveInterval >= 1 && State.load() == kRunning && g_interruptFlag.load() == 0 &&
+        Seconds(now - LastSave) >= double(Parameters.SaveInterval)) {
+        LastSave = now;
+        RequestSave();
+    }
     if (State.load() == kResumeRequested)
         SetState(kRunning);
     if (State.load() != kSuspended)
@@ -404,8 +412,12 @@ void TMonteCarloRun::SetState(std::int32_t state) {
     const Clock::time_point now = Clock::now();
     switch (state) {
     case kTracersStarting:
-        PeriodStart = LastReport = LastPump = LastWrite = now;
+        PeriodStart = LastReport = LastPump = LastWrite = LastSave = now;
         PeriodOpen = true;
+        break;
+    case kSuspendRequested:
+        // Tracers finish their batches; the round saves the state and pauses there.
+        RequestRound([this] { SuspendAtRound(); });
         break;
     case kSuspended:
         CalculationSeconds += Seconds(now - PeriodStart);
@@ -471,7 +483,119 @@ void TMonteCarloRun::PrintStatus() {
     Application.Post(TAlgorithmProgressMessage(line.str()));
 }
 
-void TMonteCarloRun::SaveStateNow() { Display("Not implemented."); }
+void TMonteCarloRun::SaveStateNow() {
+    // Within a run the sums are only whole at a batch boundary; a suspended run waits
+    // at one, and outside a run every batch handed out is done.
+    if (InRun && State.load() != kSuspended)
+        RequestSave();
+    else
+        WriteState();
+}
+
+void TMonteCarloRun::RequestSave() {
+    if (SavePending.exchange(true))
+        return;
+    RequestRound([this] {
+        // A stop decided in this round ends the run here: its last state stays.
+        if (SavePending.exchange(false) && State.load() < kStopRequested)
+            WriteState();
+    });
+}
+
+void TMonteCarloRun::WriteState() {
+    if (StateWriter)
+        StateWriter();
+    // The interval runs from the end of a save: a large state that takes longer to
+    // write than the interval still leaves the run time to trace.
+    LastSave = Clock::now();
+}
+
+void TMonteCarloRun::SuspendAtRound() {
+    if (State.load() != kSuspendRequested)
+        return;
+    WriteState();
+    SetState(kSuspended);
+    // The other threads wait for this round to end; the console is served meanwhile.
+    while (State.load() == kSuspended || State.load() == kResumeRequested) {
+        Pump();
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+}
+
+void TMonteCarloRun::InternalWrite(std::ostream& stream) {
+    WriteObject(stream, *MasterGenerator);
+    WriteU64(stream, Batches.size());
+    for (const Batch& b : Batches) {
+        WriteU64(stream, b.Count);
+        WriteU64(stream, std::max<std::uint64_t>(1, b.Count / 10));
+        WriteU64(stream, b.First);
+        WriteU32(stream, b.Seed);
+    }
+    WriteU64(stream, NextBatch);
+    // At a round the finished batches' counters are all in the run's.
+    const TTracerCounters& c = Counters;
+    for (const std::uint64_t n : {c.Emitted, c.Traced, c.Photons, c.SplitPhotons, c.Electrons, c.Positrons})
+        WriteU64(stream, n);
+    WriteDouble(stream, ElapsedSeconds());
+    stream.put(char(RoundedPerPixel ? 1 : 0));
+}
+
+void TMonteCarloRun::InternalRead(std::istream& stream, std::uint64_t payloadSize) {
+    // The generator's text is kept until the batches are known: its draw count is
+    // checked against them before it is replayed.
+    const EntryHeader header = ReadEntryHeader(stream);
+    if (header.ClassName != MasterGenerator->IOClassName())
+        throw std::runtime_error("Wrong object type in stream");
+    constexpr std::uint64_t fixed = 8 + 8 + 6 * 8 + 8 + 1, perBatch = 28;
+    const std::uint64_t entry = EntryHeader::FixedSize + header.ClassName.size() + header.PayloadSize;
+    if (header.PayloadSize > 64 || entry + fixed > payloadSize)
+        throw std::runtime_error("TMonteCarloAlgorithm: saved state has the wrong size");
+    std::string generator(header.PayloadSize, '\0');
+    stream.read(generator.data(), std::streamsize(generator.size()));
+    const std::uint64_t count = ReadU64(stream);
+    if (!stream || count > (payloadSize - entry - fixed) / perBatch ||
+        entry + fixed + count * perBatch != payloadSize)
+        throw std::runtime_error("TMonteCarloAlgorithm: saved state has the wrong size");
+    std::vector<Batch> batches(count);
+    for (std::uint64_t i = 0; i < count; ++i) {
+        Batch& b = batches[i];
+        b.Index = i;
+        b.Count = ReadU64(stream);
+        ReadU64(stream); // the progress step follows from the count
+        b.First = ReadU64(stream);
+        b.Seed = ReadU32(stream);
+    }
+    const std::uint64_t next = ReadU64(stream);
+    TTracerCounters c;
+    for (std::uint64_t* n : {&c.Emitted, &c.Traced, &c.Photons, &c.SplitPhotons, &c.Electrons, &c.Positrons})
+        *n = ReadU64(stream);
+    const double seconds = ReadDouble(stream);
+    const bool rounded = stream.get() != 0;
+    std::istringstream text(generator);
+    std::string word;
+    std::uint64_t seed = 0, draws = 0;
+    text >> word >> seed >> draws;
+    // Every batch took one number from the master generator.
+    if (!stream || next > count || draws != count || !(seconds >= 0))
+        throw std::runtime_error("TMonteCarloAlgorithm: saved state is inconsistent");
+    text.clear();
+    text.seekg(0);
+    MasterGenerator->InternalRead(text, generator.size());
+    Batches = std::move(batches);
+    NextBatch = std::size_t(next);
+    NextIndex = Batches.empty() ? 0 : Batches.back().First + Batches.back().Count;
+    // Saved at a round before the next batch (or after the last one was handed out): the
+    // schedule of rounds goes on from there.
+    RoundPosition = NextBatch < Batches.size() ? Batches[NextBatch].First
+                    : NextBatch > 0            ? Batches[NextBatch - 1].First
+                                               : 0;
+    Counters = c;
+    Total = c.Traced;
+    for (std::size_t i = NextBatch; i < Batches.size(); ++i)
+        Total += Batches[i].Count;
+    CalculationSeconds = seconds;
+    RoundedPerPixel = rounded;
+}
 
 void TMonteCarloRun::Display(const std::string& text, bool isError) {
     Application.Post(ui::TDisplayTextMessage(text, isError));

@@ -34,13 +34,21 @@ public:
     // A fresh run of NumberOfParticles histories.
     void Start();
     void ContinueTo(std::uint64_t newTotal) override;
+    // Runs what a restored state left to do.
+    void Resume();
 
     std::int32_t GetState() const override { return State.load(); }
     void RequestState(std::int32_t state) override;
     void PrintStatus() override;
     void SaveStateNow() override;
-    void InternalRead(std::istream&, std::uint64_t) override {}
-    void InternalWrite(std::ostream&) override {}
+    // The master generator (entry), the batches (count, progress step, first index: u64,
+    // seed: u32), the next batch, the six counters, the calculation time and the
+    // per-pixel rounding flag. Saved only between batches.
+    void InternalWrite(std::ostream& stream) override;
+    void InternalRead(std::istream& stream, std::uint64_t payloadSize) override;
+    std::string IOClassName() const override { return "TMonteCarloAlgorithm"; }
+    // Writes the whole state file (the application's part).
+    void SetStateWriter(std::function<void()> writer) { StateWriter = std::move(writer); }
 
     void CollectAndWriteResults();
     void PrintExecutionSummary(std::ostream& os) const;
@@ -81,6 +89,13 @@ private:
     };
 
     void SetupBatches(std::uint64_t newTotal);
+    // How many threads trace `count` histories; returns the tracer count.
+    int PrepareThreads(std::uint64_t count);
+    // A save at the next batch boundary.
+    void RequestSave();
+    void WriteState();
+    // Round work of a suspension: saves, then pauses the run at the boundary.
+    void SuspendAtRound();
     void Run();
     void TraceOnThread(int thread);
     // The master's share of serving the application while it traces or waits.
@@ -117,6 +132,9 @@ private:
     std::uint64_t NextIndex = 0;
     std::uint64_t Total = 0;
     int Threads = 1;
+    // The total was rounded to whole rounds of per-pixel emission.
+    bool RoundedPerPixel = false;
+    std::function<void()> StateWriter;
 
     // Rounds: due (no batch handed out until it ran), of the schedule or requested.
     bool RoundDue = false;
@@ -132,7 +150,10 @@ private:
     TTracerCounters Counters;
     std::atomic<std::uint64_t> Traced{0};
     std::atomic<int> Working{0};
-    std::atomic<int> Paused{0};
+    // Inside the parallel region; a save is waiting for a boundary.
+    std::atomic<bool> InRun{false};
+    std::atomic<bool> SavePending{false};
+    std::chrono::steady_clock::time_point LastSave;
     std::atomic<bool> Failed{false};
     // A batch was left unfinished (stop or error): the run did not complete.
     std::atomic<bool> Abandoned{false};

@@ -3,6 +3,7 @@
 #include "app/LogFile.h"
 #include "app/SystemUtils.h"
 #include "app/TarvoApplication.h"
+#include "datafiles/StateFile.h"
 #include "ui/ConsoleInterface.h"
 
 #include <cerrno>
@@ -26,7 +27,7 @@ public:
     bool ConfigurationFailed() const { return configurationFailed_ || application_.CalculationFailed(); }
 
 private:
-    void Positional(const std::string& fileName);
+    void Positional(const std::string& fileName, bool tryRestore = false);
     void OpenLogFile(const std::string& path);
     void SetThreads(const std::string& value);
     void SetNice(const std::string& value);
@@ -78,11 +79,11 @@ void TStartUp::HandleArguments(const std::vector<std::string>& arguments) {
         application_.Run();
 }
 
-void TStartUp::Positional(const std::string& fileName) {
+void TStartUp::Positional(const std::string& fileName, bool tryRestore) {
     configurationGiven_ = true;
     bool loaded = false;
     try {
-        loaded = application_.Initialize(fileName, false);
+        loaded = application_.Initialize(fileName, tryRestore);
     } catch (const std::exception& error) {
         std::cerr << error.what() << std::endl;
     }
@@ -120,8 +121,13 @@ void TStartUp::Restore(const std::string& path) {
         application_.Run();
         return;
     }
+    // A state that fails to restore is no configuration either.
+    if (datafiles::IsStateFile(path)) {
+        configurationFailed_ = true;
+        return;
+    }
     console_.DisplayText("Attempting to parse configuration from " + path, true, false);
-    Positional(path);
+    Positional(path, true);
 }
 
 } // namespace

@@ -164,3 +164,11 @@ bool SetBackgroundMode(bool begin) {
     }
     return true;
 }
+
+std::string WithoutExtension(const std::string& name) {
+    const auto slash = name.find_last_of('/');
+    const auto dot = name.find_last_of('.');
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash))
+        return name;
+    return name.substr(0, dot);
+}

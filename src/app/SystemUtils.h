@@ -34,4 +34,6 @@ bool SetBackgroundMode(bool begin);
 
 // Trims blanks, tabs, carriage returns and line feeds from both ends.
 std::string TrimWhite(const std::string& text);
+// The file name without the extension of its last component ("dir.v2/run" keeps its dots).
+std::string WithoutExtension(const std::string& name);
 std::string ToLower(std::string text);

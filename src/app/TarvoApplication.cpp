@@ -153,14 +153,21 @@ void TTarvoApplication::Idle() {
     if (driver_)
         driver_->ProcessMessages();
     // Once the input has ended no command can ever come: leave as soon as nothing runs.
-    if (ui_.IsInputClosed() && IsRunning() && !IsCalculating()) {
-        QuitUnattended();
-        return;
+    if (ui_.IsInputClosed() && !IsCalculating()) {
+        if (IsRunning()) {
+            QuitUnattended();
+            return;
+        }
+        // A run started before this loop (restored, or started at loading) that is
+        // suspended now can never be resumed.
+        if (state_ == kSuspended)
+            Stop();
     }
     // The run pumps this loop between its histories: it must not sleep while tracing.
     const std::int32_t driverState = driver_ ? driver_->GetState() : 0;
     if (driverState != TMonteCarloAlgorithm::kRunning && driverState != TMonteCarloAlgorithm::kAllBatchesHandedOut &&
-        driverState != TMonteCarloAlgorithm::kTracersStarting && driverState != TMonteCarloAlgorithm::kResumeRequested)
+        driverState != TMonteCarloAlgorithm::kTracersStarting && driverState != TMonteCarloAlgorithm::kResumeRequested &&
+        driverState != TMonteCarloAlgorithm::kSuspendRequested)
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
 }
 
@@ -214,14 +221,6 @@ std::string SecondsSince(std::chrono::steady_clock::time_point start) {
     return text.str();
 }
 
-// The file name without the extension of its last component ("dir.v2/run" keeps its dots).
-std::string WithoutExtension(const std::string& name) {
-    const auto slash = name.find_last_of('/');
-    const auto dot = name.find_last_of('.');
-    if (dot == std::string::npos || (slash != std::string::npos && dot < slash))
-        return name;
-    return name.substr(0, dot);
-}
 
 } // namespace
 
@@ -238,7 +237,7 @@ void TTarvoApplication::ReadConfiguration(const std::string& fileName, inifiles:
     tree.ReadFrom(*stream, fileName == "-" ? std::string("standard input") : fileName);
 }
 
-bool TTarvoApplication::Initialize(const std::string& fileName, bool) {
+bool TTarvoApplication::Initialize(const std::string& fileName, bool tryRestore) {
     // Replacing the configuration deletes the scene that running tracers are using.
     if (HasRun())
         throw std::runtime_error("Can not read a configuration while calculations are running.");
@@ -247,6 +246,11 @@ bool TTarvoApplication::Initialize(const std::string& fileName, bool) {
     // Read into a new tree and block, so a failed Init leaves the loaded configuration intact.
     inifiles::TIniFileStructure tree;
     ReadConfiguration(fileName, tree);
+    std::string stateName;
+    if (tryRestore && FindSavedState(tree, name, stateName)) {
+        DisplayText("Attempting to restore state from " + stateName);
+        return RestoreState(stateName);
+    }
     DisplayText("Reading parameters...");
     TSimulationParameters parameters;
     try {
@@ -473,8 +477,6 @@ void TTarvoApplication::WriteResultsHeader(const std::string& summary) const {
     });
 }
 
-bool TTarvoApplication::RestoreState(const std::string&) { return false; }
-
 bool TTarvoApplication::Start() {
     if (!initialized_ || state_ == kConstructed) {
         DisplayText("Can not start calculations. Application is not initialized.");
@@ -518,7 +520,7 @@ bool TTarvoApplication::Start() {
 
 void TTarvoApplication::StartMonteCarlo() {
     driver_.reset();
-    auto run = std::make_unique<TMonteCarloRun>(*this, *scene_, parameters_, ResultPrefix(), nice_);
+    auto run = NewRun();
     TMonteCarloRun& started = *run;
     driver_ = std::move(run);
     started.Start();
@@ -701,6 +703,9 @@ void TTarvoApplication::OnAlgorithmStateChanged(std::int32_t driverState) {
         // Without a run to continue, after an accepted Quit, or with nobody to answer, the
         // program goes on.
         if (run == nullptr || !interactive_ || parameters_.StartImmediately || state_ == kTerminating || !IsAttended()) {
+            // A finished run needs its state no more; a stopped one may still be continued.
+            if (state_ == kFinished)
+                RemoveRestoreState();
             ::Stop(*this);
             if (!error.empty())
                 throw std::runtime_error(error);

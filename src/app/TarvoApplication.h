@@ -14,6 +14,8 @@
 #include <memory>
 #include <string>
 
+class TMonteCarloRun;
+
 // The one application object: it owns the configuration and everything loaded
 // from it, and runs the user's commands as a state machine. It talks to the
 // user only through messages to the user interface.
@@ -39,8 +41,22 @@ public:
     void HandleMessage(TMessage& message) override;
     void Idle() override;
 
+    // With tryRestore, a state saved for this configuration (<ResultDir>/<name>.state)
+    // is restored instead when it exists.
     bool Initialize(const std::string& fileName, bool tryRestore);
+    // Rebuilds the run saved in the file and resumes it. A state that can not be
+    // restored is reported and leaves the application as it was.
     bool RestoreState(const std::string& fileName);
+    // Writes the state file atomically (the previous one stays as ".bak"); a failure is
+    // reported and the run goes on.
+    void WriteRestoreState(const std::string& fileName);
+    // Removes the state file and its backup.
+    void RemoveRestoreState();
+    // The configuration as INI text, its base path made absolute.
+    void InternalWrite(std::ostream& stream) override;
+    // Parses the configuration and loads its parameters and scene.
+    void InternalRead(std::istream& stream, std::uint64_t payloadSize) override;
+    std::string IOClassName() const override { return "TTarvoApplication"; }
     // Loads the scene, its detector definitions and materials, and builds the hierarchy;
     // `sourceName` is the file `tree` came from, named in errors of its objects.
     void LoadScene(const inifiles::TIniFileStructure& tree, const std::string& sourceName = std::string());
@@ -81,6 +97,11 @@ private:
     void QuitUnattended();
     // Replaces the run driver by a new Monte Carlo run and runs it.
     void StartMonteCarlo();
+    std::unique_ptr<TMonteCarloRun> NewRun();
+    // Whether a state saved for the configuration `tree` read from `name` exists; sets its name.
+    bool FindSavedState(const inifiles::TIniFileStructure& tree, const std::string& name,
+                        std::string& stateName) const;
+    void ReadState(const std::string& fileName);
     // The question after a run: a new total continues it, "stop" or "quit" end it.
     void AskNewTotal();
     void ReadConfiguration(const std::string& fileName, inifiles::TIniFileStructure& tree) const;
@@ -114,4 +135,6 @@ private:
     bool sceneInitialized_ = false;
     bool interactive_ = true;
     bool calculationFailed_ = false;
+    // ResultDir of the state being restored.
+    std::string restoreDir_;
 };

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "datafiles/ObjectIO.h"
 #include "detectors/HistorySquares.h"
 #include "geometry/Coord.h"
 
@@ -45,11 +46,10 @@ struct DetectorTotals {
 };
 
 // Base of every detector: the keys all detectors share, their model, the totals and
-// the summary and result lines built from them.
-class TBasicDetector {
+// the summary and result lines built from them. A detector's state (what the master
+// has summed) is saved with the run.
+class TBasicDetector : public TIO_Object {
 public:
-    virtual ~TBasicDetector() = default;
-
     virtual bool StopConditionsMet() const { return false; }
     virtual bool HasStopConditions() const { return false; }
     // The conditions, their values and whether they are met, for the run's status line

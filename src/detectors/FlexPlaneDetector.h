@@ -44,6 +44,7 @@ public:
                                                       IScene& scene);
 
     std::unique_ptr<TBasicGeometricalObject> Clone() const override;
+    std::string IOClassName() const override { return "TFlexPlaneDetector"; }
     void RegisterPixel(std::uint64_t row, std::uint64_t column, const TParticle& particle,
                        double weight) override;
     void WriteResults(const std::string& baseName, const ImageWriterOptions& options) const override;
@@ -71,6 +72,7 @@ protected:
     }
     bool GetStopValueSource(const StopCondition& condition, StopValueSource& source) const override;
     bool HandOverExtra(std::vector<double>& into) override;
+    std::vector<double>* ExtraCells() override { return &SharedCells; }
     void CloseHistory() override;
     bool NeedsAnalogHistories() const override {
         return Coincidence || TPlaneDetector::NeedsAnalogHistories();

@@ -51,6 +51,7 @@ public:
                                                        IScene& scene);
 
     std::unique_ptr<TBasicGeometricalObject> Clone() const override;
+    std::string IOClassName() const override { return "TImagePlaneDetector"; }
     void RegisterPixel(std::uint64_t row, std::uint64_t column, const TParticle& particle,
                        double weight) override;
     void WriteResults(const std::string& baseName, const ImageWriterOptions& options) const override;
@@ -97,6 +98,7 @@ public:
                                                         IScene& scene);
 
     std::unique_ptr<TBasicGeometricalObject> Clone() const override;
+    std::string IOClassName() const override { return "TSimplePlaneDetector"; }
     void RegisterPixel(std::uint64_t row, std::uint64_t column, const TParticle& particle,
                        double weight) override;
     void WriteResults(const std::string& baseName, const ImageWriterOptions& options) const override;

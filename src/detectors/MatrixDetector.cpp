@@ -2,10 +2,13 @@
 
 #include <algorithm>
 #include <cmath>
+#include <istream>
+#include <ostream>
 #include <sstream>
 #include <stdexcept>
 #include <utility>
 
+#include "datafiles/ObjectIO.h"
 #include "detectors/DetectorModel.h"
 #include "inifiles/IniValues.h"
 
@@ -83,6 +86,50 @@ void MatrixDetector::AllocateCells(std::size_t planes, std::size_t fields) {
 void MatrixDetector::ClearData() {
     std::fill(Cells.begin(), Cells.end(), 0.0);
     OwnTotals.Clear();
+}
+
+void MatrixDetector::InternalWrite(std::ostream& stream) {
+    // Only the master holds the sums; a run saves between batches, when every copy has
+    // handed over.
+    if (Master != nullptr)
+        throw std::runtime_error("MatrixDetector: a tracer's copy has no state to save");
+    std::vector<double>* extra = ExtraCells();
+    for (const std::uint64_t n : {Rows, Columns, std::uint64_t(Planes), std::uint64_t(Fields),
+                                  std::uint64_t(OwnTotals.Values.size()),
+                                  std::uint64_t(extra ? extra->size() : 0)})
+        WriteU64(stream, n);
+    WriteDoubles(stream, Cells.data(), Planes * PlanePixels * Fields);
+    WriteDoubles(stream, OwnTotals.Values.data(), OwnTotals.Values.size());
+    if (extra)
+        WriteDoubles(stream, extra->data(), extra->size());
+}
+
+std::uint64_t MatrixDetector::MatrixStateSize() {
+    const std::vector<double>* extra = ExtraCells();
+    const std::uint64_t doubles =
+        Planes * PlanePixels * Fields + OwnTotals.Values.size() + (extra ? extra->size() : 0);
+    return 6 * 8 + 8 * doubles;
+}
+
+void MatrixDetector::InternalRead(std::istream& stream, std::uint64_t payloadSize) {
+    std::vector<double>* extra = ExtraCells();
+    const std::uint64_t expected[] = {Rows, Columns, std::uint64_t(Planes), std::uint64_t(Fields),
+                                      std::uint64_t(OwnTotals.Values.size()),
+                                      std::uint64_t(extra ? extra->size() : 0)};
+    if (Master != nullptr || payloadSize < sizeof expected)
+        throw std::runtime_error("MatrixDetector: saved state does not fit");
+    for (const std::uint64_t n : expected)
+        if (ReadU64(stream) != n)
+            throw std::runtime_error("MatrixDetector: saved state has other dimensions");
+    const std::uint64_t cells = Planes * PlanePixels * Fields;
+    // Sizes checked before anything is read into the planes; what follows belongs to
+    // the derived class.
+    if (payloadSize < MatrixStateSize())
+        throw std::runtime_error("MatrixDetector: saved state has the wrong size");
+    ReadDoubles(stream, Cells.data(), cells);
+    ReadDoubles(stream, OwnTotals.Values.data(), OwnTotals.Values.size());
+    if (extra)
+        ReadDoubles(stream, extra->data(), extra->size());
 }
 
 bool MatrixDetector::ClassPlanes(const StopCondition& condition, int& plane, int& plusPlane) const {

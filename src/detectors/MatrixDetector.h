@@ -62,6 +62,13 @@ public:
     void Flush() override;
 
     void PrintDetectorSummary(std::ostream& os) const override;
+    // The master's sums: rows, columns, planes, fields per cell, totals count and
+    // extra count (u64), then the cells, the totals and the extra cells (doubles).
+    // Reading requires the same dimensions.
+    void InternalWrite(std::ostream& stream) override;
+    void InternalRead(std::istream& stream, std::uint64_t payloadSize) override;
+    // The bytes InternalWrite writes.
+    std::uint64_t MatrixStateSize();
 
     // Stop conditions, judged on the master's committed data.
     bool HasStopConditions() const override { return !StopConditions.empty(); }
@@ -189,6 +196,8 @@ protected:
     // Data a non-shared copy keeps outside its pixels (whole-detector cells): handed
     // over with the last part of each batch, added by the master.
     virtual bool HandOverExtra(std::vector<double>& /*into*/) { return false; }
+    // The master's sums beside the pixels' (whole-detector cells), saved with them.
+    virtual std::vector<double>* ExtraCells() { return nullptr; }
     virtual void CommitExtra(const std::vector<double>& /*part*/) {}
 
     // Per-history square counts of the registrations this object commits.

@@ -4,6 +4,7 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "datafiles/ObjectIO.h"
 #include "detectors/DetectorModel.h"
 #include "geometry/GeometryReader.h"
 #include "geometry/IntersectionList.h"
@@ -248,4 +249,27 @@ void TPlaneDetector::PrintResults(std::ostream& os, double particles) const {
     if (!Name.empty())
         os << "   Name: " << Name << "\n";
     MatrixDetector::PrintResults(os, particles);
+}
+
+void TPlaneDetector::InternalWrite(std::ostream& stream) {
+    MatrixDetector::InternalWrite(stream);
+    if (Registrator)
+        WriteObject(stream, *Registrator.Get());
+}
+
+void TPlaneDetector::InternalRead(std::istream& stream, std::uint64_t payloadSize) {
+    MatrixDetector::InternalRead(stream, payloadSize);
+    const std::uint64_t rest = payloadSize - MatrixStateSize();
+    if (!Registrator) {
+        if (rest != 0)
+            throw std::runtime_error("TPlaneDetector: saved state has a registrator, the detector none");
+        return;
+    }
+    if (rest < EntryHeader::FixedSize)
+        throw std::runtime_error("TPlaneDetector: saved state has no registrator");
+    try {
+        ReadObject(stream, *Registrator.Get());
+    } catch (const std::exception& e) {
+        throw std::runtime_error(std::string("Registrator: ") + e.what());
+    }
 }

@@ -34,6 +34,10 @@ public:
                    double reach = 0) const override;
     bool GetObjectBox(geometry::TBoundingBox<double>& box) const override;
 
+    // The matrix's state, then the registrator's entry, if there is one.
+    void InternalWrite(std::ostream& stream) override;
+    void InternalRead(std::istream& stream, std::uint64_t payloadSize) override;
+
     // The registrator of the `Registrator` sub-section, if any.
     ParticleRegistrator* GetRegistrator() const { return Registrator.Get(); }
     // Hands the registrator a particle that passed the collimator (weight: the

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <stdexcept>
 
+#include "datafiles/ObjectIO.h"
 #include "datafiles/ResultFile.h"
 #include "datafiles/XRTCStream.h"
 #include "detectors/ImageWriter.h"
@@ -153,6 +154,18 @@ void Spectrometer::HandOver(std::unique_ptr<ParticleRegistrator>& part) {
     std::fill(Bins.begin(), Bins.end(), 0.0);
 }
 
+void Spectrometer::InternalWrite(std::ostream& stream) {
+    WriteU64(stream, Bins.size());
+    WriteDoubles(stream, Bins.data(), Bins.size());
+}
+
+void Spectrometer::InternalRead(std::istream& stream, std::uint64_t payloadSize) {
+    const std::uint64_t own = 8 + 8 * std::uint64_t(Bins.size());
+    if (payloadSize < own || ReadU64(stream) != Bins.size())
+        throw std::runtime_error(std::string(Kind()) + ": saved state has other bins");
+    ReadDoubles(stream, Bins.data(), Bins.size());
+}
+
 void Spectrometer::Reset() {
     Squares.Close();
     std::fill(Bins.begin(), Bins.end(), 0.0);
@@ -206,6 +219,22 @@ void CoincidenceSpectrometer::EndOfRun() {
     PendingEnergy = 0;
     PendingWeight = 0;
     PendingHistory = -1;
+}
+
+void CoincidenceSpectrometer::InternalWrite(std::ostream& stream) {
+    Spectrometer::InternalWrite(stream);
+    WriteDouble(stream, PendingEnergy);
+    WriteDouble(stream, PendingWeight);
+    WriteU64(stream, std::uint64_t(PendingHistory));
+}
+
+void CoincidenceSpectrometer::InternalRead(std::istream& stream, std::uint64_t payloadSize) {
+    if (payloadSize != 8 + 8 * std::uint64_t(Bins.size()) + 24)
+        throw std::runtime_error("CoincidenceSpectrometer: saved state has other bins");
+    Spectrometer::InternalRead(stream, payloadSize);
+    PendingEnergy = ReadDouble(stream);
+    PendingWeight = ReadDouble(stream);
+    PendingHistory = std::int64_t(ReadU64(stream));
 }
 
 void CoincidenceSpectrometer::Reset() {

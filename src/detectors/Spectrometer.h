@@ -82,6 +82,10 @@ public:
     void HandOver(std::unique_ptr<ParticleRegistrator>& part) override;
     // Squares the open history's sums.
     void EndOfRun() override { Squares.Close(); }
+    // The bins: their number (u64), then the sums (doubles).
+    void InternalWrite(std::ostream& stream) override;
+    void InternalRead(std::istream& stream, std::uint64_t payloadSize) override;
+    std::string IOClassName() const override { return Kind(); }
 
     void Bin(double energy, double weight, std::uint64_t history);
     double Count(std::uint64_t bin) const { return Bins[bin * Stride()]; }
@@ -113,6 +117,9 @@ public:
     void Reset() override;
     void EndOfRun() override;
     bool NeedsAnalogHistories() const override { return true; }
+    // The bins, then the open history: energy, weight (doubles) and number (u64).
+    void InternalWrite(std::ostream& stream) override;
+    void InternalRead(std::istream& stream, std::uint64_t payloadSize) override;
 
     // The open history: its energy, reference weight (0: none) and number (-1: none).
     double PendingEnergy = 0;

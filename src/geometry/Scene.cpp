@@ -52,6 +52,55 @@ geometry::TBoundingBox<double> ToDouble(const geometry::TBoundingBox<T>& box) {
 
 } // namespace
 
+namespace {
+
+TIO_Object& Saved(TBasicGeometricalObject& object) {
+    auto* saved = dynamic_cast<TIO_Object*>(&object);
+    if (saved == nullptr)
+        throw std::runtime_error("this kind of object can not be saved");
+    return *saved;
+}
+
+// The detectors, then the trace detectors, each with its label for errors.
+template <class Visit> void ForEachSaved(const IScene& scene, Visit visit) {
+    for (std::size_t i = 0; i < scene.DetectorCount(); ++i)
+        visit(scene.GetDetector(i), "Detector " + std::to_string(i));
+    for (std::size_t i = 0; i < scene.TraceDetectorCount(); ++i)
+        visit(scene.GetTraceDetector(i), "Trace detector " + std::to_string(i));
+}
+
+} // namespace
+
+void IScene::InternalWrite(std::ostream& stream) {
+    ForEachSaved(*this, [&](TBasicGeometricalObject& object, const std::string& label) {
+        try {
+            WriteObject(stream, Saved(object));
+        } catch (const std::exception& e) {
+            throw std::runtime_error(label + ": " + e.what());
+        }
+    });
+}
+
+void IScene::InternalRead(std::istream& stream, std::uint64_t payloadSize) {
+    std::uint64_t consumed = 0;
+    ForEachSaved(*this, [&](TBasicGeometricalObject& object, const std::string& label) {
+        if (consumed + EntryHeader::FixedSize > payloadSize)
+            throw std::runtime_error(label + ": not in the saved state, which was saved with another scene");
+        try {
+            consumed += ReadObject(stream, Saved(object));
+        } catch (const std::exception& e) {
+            throw std::runtime_error(label + ": " + e.what());
+        }
+    });
+    if (consumed != payloadSize)
+        throw std::runtime_error("The saved state holds more detectors than the scene");
+}
+
+template <typename T>
+std::string TScene<T>::IOClassName() const {
+    return sizeof(T) == sizeof(float) ? "TScene<float>" : "TScene<double>";
+}
+
 template <typename T>
 TScene<T>::TScene(std::shared_ptr<geometry::BVHManager<T>> manager, geometry::MessageSink messages)
     : IScene(std::move(messages)), Manager(std::move(manager)) {}

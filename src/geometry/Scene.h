@@ -9,6 +9,7 @@
 
 #include <omp.h>
 
+#include "datafiles/ObjectIO.h"
 #include "geometry/BVHManager.h"
 #include "geometry/IntersectionList.h"
 #include "geometry/Messages.h"
@@ -28,9 +29,12 @@ class DetectorModel;
 // What the rest of the program sees of the scene: its objects, the hierarchy over
 // their facets, and the segments of one ray. Every tracer thread works on its own
 // copy (Clone), which shares the hierarchy but has its own objects and arrays.
-class IScene {
+// Its saved state is one entry per detector, then one per trace detector.
+class IScene : public TIO_Object {
 public:
-    virtual ~IScene();
+    ~IScene() override;
+    void InternalWrite(std::ostream& stream) override;
+    void InternalRead(std::istream& stream, std::uint64_t payloadSize) override;
     IScene(const IScene&) = delete;
     IScene& operator=(const IScene&) = delete;
 
@@ -118,6 +122,7 @@ public:
     ~TScene() override;
 
     std::unique_ptr<IScene> Clone() const override;
+    std::string IOClassName() const override;
     bool ReadScene(const inifiles::TIniFileStructure& ini) override;
     std::size_t ObjectCount() const override { return Objects.size(); }
     std::size_t TraceableCount() const override { return Traceable.size(); }

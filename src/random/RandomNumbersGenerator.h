@@ -37,6 +37,8 @@ public:
 
     void InternalRead(std::istream& in, std::uint64_t payloadSize) override;
     void InternalWrite(std::ostream& out) override;
+    // One name for every kind: the kind itself comes from the configuration.
+    std::string IOClassName() const override { return "TRandomNumbersGenerator"; }
 
     // A new generator of the same kind, seeded with `seed`.
     virtual std::unique_ptr<TRandomNumbersGenerator> Spawn(std::uint32_t seed) const = 0;

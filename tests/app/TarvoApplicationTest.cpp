@@ -1,5 +1,6 @@
 #include "app/SystemUtils.h"
 #include "app/TarvoApplication.h"
+#include "common/ScriptedInterface.h"
 #include "common/TestUtil.h"
 #include "inifiles/IniFile.h"
 
@@ -11,32 +12,6 @@
 #include <vector>
 
 namespace {
-
-// A user interface that records what the application shows and answers
-// questions from a script.
-class ScriptedInterface : public ui::TUserInterface {
-public:
-    void DisplayText(const std::string& text, bool, bool isError) override {
-        lines.push_back((isError ? "E:" : "") + text);
-    }
-    int AskQuestion(int, const std::string& text) override {
-        questions.push_back(text);
-        if (answers.empty())
-            return ui::TDialogMessage::kNo;
-        const int answer = answers.front();
-        answers.pop_front();
-        return answer;
-    }
-    void Start() override {}
-    std::string GetString(const std::string&, const std::string& d) override { return d; }
-    void FlushInput() override {}
-    bool IsInputClosed() const override { return inputClosed; }
-
-    std::vector<std::string> lines;
-    std::vector<std::string> questions;
-    std::deque<int> answers;
-    bool inputClosed = false;
-};
 
 class ApplicationTest : public ::testing::Test {
 protected:
@@ -52,7 +27,7 @@ protected:
         return ui.lines.empty() ? std::string() : ui.lines.back();
     }
 
-    ScriptedInterface ui;
+    testutil::ScriptedInterface ui;
     TTarvoApplication app{ui};
 };
 

@@ -363,7 +363,7 @@ void ExpectSameTree(const TIniFileStructure& a, const TIniFileStructure& b) {
 } // namespace
 
 TEST(IniRoundTrip, WrittenTreeRereadsToTheSameTree) {
-    const std::vector<std::string> files = {
+    std::vector<std::string> files = {
         // nested sections, duplicates, comments, quotes, Ignore, an empty section
         "# configuration\n[ApplicationTask]\nNumber Of Particles = 1e6 # one million\nResultDir = \"out "
         "dir\"\n"
@@ -377,6 +377,10 @@ TEST(IniRoundTrip, WrittenTreeRereadsToTheSameTree) {
         // a section without end marker that swallows the next one, a header at the end
         "[Open]\nA = \"quoted # not a comment?\"\n[Inner]\nB = 2\n[EndInner]\n[Next]\nC=3\n",
     };
+    // The shipped configurations: a saved state holds them as written text.
+    for (const char* name : {"/../../examples/tarvo.ini", "/../../examples/phantom.ini",
+                             "/../../data/materials/materials.ini"})
+        files.push_back(testutil::ReadFile(std::string(TARVO_TEST_DATA) + name));
     for (const auto& text : files) {
         SCOPED_TRACE(text);
         const TIniFileStructure original = Parse(text);
