@@ -51,6 +51,9 @@ public:
     // a restored run continues the file from there.
     void InternalWrite(std::ostream& stream) override;
     void InternalRead(std::istream& stream, std::uint64_t payloadSize) override;
+    std::string IOClassName() const override {
+        return sizeof(T) == 4 ? "PhaseSpaceWriter<float>" : "PhaseSpaceWriter<double>";
+    }
 
     // Writes the queue as one block. Errors: "Too many particles queued", "Error writing ".
     void Flush();

@@ -28,7 +28,8 @@ namespace fs = std::filesystem;
 const std::string kMaterials = std::string(TARVO_TEST_DATA) + "/../../data/materials/materials.ini";
 
 // Photons split through a water slab onto a count detector, an energy image and a
-// detector of cells with spectra and a spectrometer; RAW images; long enough (a
+// detector of cells with spectra and a spectrometer, a small plane recording a
+// phase-space file; RAW images; long enough (a
 // second or two) to be interrupted.
 std::string SlabRun(const std::string& task = std::string()) {
     return "[ApplicationTask]\nRandomSeed = 7\nBatchSize = 100\nTimeStep = 0\nImageType = RAW\n"
@@ -48,19 +49,40 @@ std::string SlabRun(const std::string& task = std::string()) {
            "Side2 = (0, 6, 0)\nPixelColumns = 4\nPixelRows = 4\nMaxEnergy = 60\nEnergyBins = 12\n"
            "Cells = (Basic) (SpectrometerUncertainty) (Spectrometer Shared, 0, 60, 30)\n"
            "[Registrator]\nMaxEnergy = 60\nRegisterUncertainty = true\n[EndRegistrator]\n[EndObject]\n"
+           "[Object]\nObjectType = PlaneDetector\nBaseCenter = (0, 0, 16)\nSide1 = (0.2, 0, 0)\n"
+           "Side2 = (0, 0.2, 0)\n[Registrator]\nType = PhaseSpace\n[EndRegistrator]\n[EndObject]\n"
            "[EndObjects]\n";
 }
 
-// Every RAW image and spectrum of a result directory, by name without the configuration's name.
+// A phase-space file with its records sorted: threads write their blocks in the order
+// they finish them, so only the header and the set of records are fixed.
+std::string SortedRecords(const std::string& file) {
+    const std::size_t body = file.find("\n\n") + 2, size = 36;
+    std::vector<std::string> records;
+    for (std::size_t at = body; at + size <= file.size(); at += size)
+        records.push_back(file.substr(at, size));
+    std::sort(records.begin(), records.end());
+    std::string all = file.substr(0, body) + std::to_string((file.size() - body) % size);
+    for (const std::string& r : records)
+        all += r;
+    return all;
+}
+
+// Every RAW image, spectrum and phase-space file of a result directory, by name without
+// the configuration's name.
 std::string Images(const std::string& dir) {
     std::vector<std::string> names;
     for (const auto& entry : fs::directory_iterator(dir))
-        if (entry.path().extension() == ".raw" || entry.path().extension() == ".xrs")
+        if (entry.path().extension() == ".raw" || entry.path().extension() == ".xrs" ||
+            entry.path().extension() == ".bin")
             names.push_back(entry.path().filename().string());
     std::sort(names.begin(), names.end());
     std::string all;
-    for (const std::string& name : names)
-        all += name.substr(name.find("_Detector")) + ":" + ReadFile(dir + "/" + name);
+    for (const std::string& name : names) {
+        const std::string data = ReadFile(dir + "/" + name);
+        all += name.substr(name.find("_Detector")) + ":" +
+               (name.size() > 4 && name.substr(name.size() - 4) == ".bin" ? SortedRecords(data) : data);
+    }
     return all;
 }
 
@@ -96,6 +118,7 @@ protected:
         EXPECT_FALSE(testutil::FileExists(dir_->File("ref/ref.ini.state")));
         reference_ = new Finished{Images(dir_->File("ref")), Counts(r.out)};
         ASSERT_NE(reference_->images.find(".xrs:"), std::string::npos);
+        ASSERT_NE(reference_->images.find("_phsp.bin:Tarvo Binary PhaseSpaceData"), std::string::npos);
         ASSERT_NE(reference_->counts.find("Emitted:  400000"), std::string::npos) << r.out;
     }
     static void TearDownTestSuite() {
@@ -266,10 +289,10 @@ std::string Resealed(std::string bytes) {
 TEST_F(SavedState, DamagedStatesFailNamingTheFileAndChangeNothing) {
     SaveAndKill("damaged", "", "2", "suspend");
     const std::string good = ReadFile(dir_->File("damaged/run/run.ini.state"));
-    std::vector<std::uint64_t> entries; // application, scene (three detectors), run, checksum
+    std::vector<std::uint64_t> entries; // application, scene (four detectors), run, checksum
     for (const Entry& e : Entries(good))
         entries.push_back(e.At);
-    ASSERT_EQ(entries.size(), 7u);
+    ASSERT_EQ(entries.size(), 8u);
 
     // Damage after the tag: a file that does not start with one is read as a configuration.
     std::vector<std::pair<std::string, std::string>> cases; // content, expected text
@@ -356,6 +379,10 @@ TEST_F(SavedState, KillsWhileSavingLeaveAStateAndABackupThatFinishBitIdentical) 
     fs::create_directories(dir_->File("kills/backup/run"));
     fs::copy_file(dir_->File("kills/run/run.ini.state.bak"),
                   dir_->File("kills/backup/run/run.ini.state.bak"));
+    // The backup's run continues the phase-space file, which must be there (and at
+    // least as long as when the backup was saved).
+    fs::copy_file(dir_->File("kills/run/run.ini_Detector3_phsp.bin"),
+                  dir_->File("kills/backup/run/run.ini_Detector3_phsp.bin"));
     RestoreAndCompare("kills", "run/run.ini.state", "2");
     RestoreAndCompare("kills/backup", "run/run.ini.state.bak", "1");
 }
