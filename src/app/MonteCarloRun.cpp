@@ -213,6 +213,9 @@ void TMonteCarloRun::AwaitRound(bool master, TPhotonTracer& tracer) {
         Counters.Add(tracer.Counters());
         tracer.ResetCounters();
     }
+    // What a copy still holds (queued dump segments, the sums of an unshared grid)
+    // belongs to batches before the round, which the round commits and may save.
+    tracer.FlushDetectors();
     const std::uint64_t round = RoundsDone.load();
     ++AtRound;
     const auto going = [this] { return State.load() < kStopRequested && !Failed; };

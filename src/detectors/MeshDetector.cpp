@@ -165,10 +165,12 @@ void RegisterTraceDetectorTypes() {
             std::string file;
             if (SingleKey(section)) {
                 auto single = TraceDump<float>::Create(section);
+                single->UseName(TraceDetectorBase(scene));
                 file = single->FileName(TraceDetectorBase(scene));
                 dump = std::move(single);
             } else {
                 auto full = TraceDump<double>::Create(section);
+                full->UseName(TraceDetectorBase(scene));
                 file = full->FileName(TraceDetectorBase(scene));
                 dump = std::move(full);
             }

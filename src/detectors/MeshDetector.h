@@ -25,6 +25,11 @@ public:
     void EndBatch() override { Grid.EndBatch(); }
     void Flush() override { Grid.Flush(); }
     void PrintResults(std::ostream& os, double particles) const override;
+    std::string IOClassName() const override { return "MeshDetector"; }
+    void InternalWrite(std::ostream& stream) override { Grid.WriteState(stream); }
+    void InternalRead(std::istream& stream, std::uint64_t payloadSize) override {
+        Grid.ReadState(stream, payloadSize);
+    }
 
 protected:
     MeshDetector() = default;
@@ -85,6 +90,11 @@ public:
     void Flush() override { Grid.Flush(); }
     void WriteResults(const std::string& baseName, const TraceResultScales& scales) const override;
     void PrintResults(std::ostream& os, double particles) const override;
+    std::string IOClassName() const override { return "MeshDetectorPart"; }
+    void InternalWrite(std::ostream& stream) override { Grid.WriteState(stream); }
+    void InternalRead(std::istream& stream, std::uint64_t payloadSize) override {
+        Grid.ReadState(stream, payloadSize);
+    }
 
 protected:
     void Score(const TParticle& before, const TParticle& after, int code) override;

@@ -7,6 +7,7 @@
 
 #include "app/SystemUtils.h"
 #include "datafiles/LegacyVTK.h"
+#include "datafiles/ObjectIO.h"
 #include "datafiles/ResultFile.h"
 #include "detectors/BasicDetector.h"
 #include "geometry/GeometryReader.h"
@@ -284,6 +285,19 @@ void MeshScorer::Flush() {
     for (std::size_t i = 0; i < Sums.size(); ++i)
         Master->Sums[i] += Sums[i];
     std::fill(Sums.begin(), Sums.end(), 0.0);
+}
+
+void MeshScorer::WriteState(std::ostream& stream) {
+    Flush();
+    WriteU64(stream, Sums.size());
+    WriteDoubles(stream, Sums.data(), Sums.size());
+}
+
+void MeshScorer::ReadState(std::istream& stream, std::uint64_t payloadSize) {
+    if (Master != nullptr || payloadSize != 8 * (1 + std::uint64_t(Sums.size())) ||
+        ReadU64(stream) != Sums.size())
+        throw std::runtime_error("MeshDetector: saved state has another grid");
+    ReadDoubles(stream, Sums.data(), Sums.size());
 }
 
 // A copy hands its queue over and goes on with a recycled one.

@@ -82,6 +82,10 @@ public:
     void BeginBatch(std::uint64_t index);
     void EndBatch();
     void Flush();
+    // The master's sums (committed first): their count, then the values. A state of
+    // another grid is refused.
+    void WriteState(std::ostream& stream);
+    void ReadState(std::istream& stream, std::uint64_t payloadSize);
 
     // One legacy VTK file per enabled quantity: baseName + "_count.vtk" etc.
     void WriteResults(const std::string& baseName, const TraceResultScales& scales, bool doubleSamples) const;

@@ -5,6 +5,7 @@
 #include <ostream>
 #include <string>
 
+#include "datafiles/ObjectIO.h"
 #include "geometry/SceneObjects.h"
 #include "tracer/PhotonTracer.h"
 
@@ -29,7 +30,8 @@ struct TraceResultScales {
 // 5 and 6. Energy, weight and interaction count are those before the event; the
 // object is where the event happened (the record after it), and an event without
 // an object passes only the full object-ID range.
-class TTraceDetector : public TParticleListener {
+// Saved with the scene; the kinds that keep nothing to save refuse it.
+class TTraceDetector : public TParticleListener, public TIO_Object {
 public:
     enum EventType : unsigned { Creation = 1, Detection = 2, Interaction = 4, Absorption = 8 };
     static constexpr std::uint32_t AnyID = std::numeric_limits<std::uint32_t>::max();

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <stdexcept>
 
 #include "datafiles/LegacyVTK.h"
@@ -143,6 +144,40 @@ template <typename T> void TraceDump<T>::Flush() {
     std::lock_guard<std::mutex> guard(Output->Lock);
     if (Output->File != nullptr)
         std::fflush(Output->File);
+}
+
+template <typename T> void TraceDump<T>::InternalWrite(std::ostream& stream) {
+    Flush();
+    long length = 0;
+    {
+        std::lock_guard<std::mutex> guard(Output->Lock);
+        if (Output->File != nullptr && (length = std::ftell(Output->File)) < 0)
+            throw std::runtime_error("TraceDump: Error writing " + Output->Name);
+    }
+    stream << "TraceDump " << length << " ";
+}
+
+template <typename T> void TraceDump<T>::InternalRead(std::istream& stream, std::uint64_t) {
+    std::string word;
+    std::uint64_t length = 0;
+    stream >> word >> length;
+    stream.get();
+    if (!stream || word != "TraceDump")
+        throw std::runtime_error("Invalid trace dump state for " + Output->Name);
+    SharedFile& out = *Output;
+    std::lock_guard<std::mutex> guard(out.Lock);
+    if (out.File != nullptr)
+        std::fclose(out.File);
+    out.File = nullptr;
+    std::error_code error;
+    const std::uintmax_t size = std::filesystem::file_size(out.Name, error);
+    if (error || size < length)
+        throw std::runtime_error("Can't continue " + out.Name + ": it is shorter than the saved run's " +
+                                 std::to_string(length) + " bytes");
+    std::filesystem::resize_file(out.Name, length, error);
+    out.File = error ? nullptr : std::fopen(out.Name.c_str(), "ab");
+    if (out.File == nullptr)
+        throw std::runtime_error("TraceDump: Couldn't open " + out.Name);
 }
 
 template <typename T> void TraceDump<T>::WriteQueue() {

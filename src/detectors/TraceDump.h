@@ -53,8 +53,16 @@ public:
 
     // The header a file of this variant starts with.
     static std::string Header(bool binary);
-    // The name the dump writes to for that result base name.
+    // The name the dump writes to for that result base name; UseName makes it the
+    // dump's file before a run starts it (a restored run continues that file).
     std::string FileName(const std::string& baseName) const;
+    void UseName(const std::string& baseName) { Output->Name = FileName(baseName); }
+
+    // The state is the file's length ("TraceDump <bytes> ") once every queued segment
+    // is written; a restored run cuts the file back to it and goes on writing there.
+    std::string IOClassName() const override { return "TraceDump"; }
+    void InternalWrite(std::ostream& stream) override;
+    void InternalRead(std::istream& stream, std::uint64_t payloadSize) override;
 
     bool Binary = true;
     bool Append = false;

@@ -29,7 +29,8 @@ const std::string kMaterials = std::string(TARVO_TEST_DATA) + "/../../data/mater
 
 // Photons split through a water slab onto a count detector, an energy image and a
 // detector of cells with spectra and a spectrometer, a small plane recording a
-// phase-space file; RAW images; long enough (a
+// phase-space file and dumping its detections, a volume over the water; RAW images;
+// long enough (a
 // second or two) to be interrupted.
 std::string SlabRun(const std::string& task = std::string()) {
     return "[ApplicationTask]\nRandomSeed = 7\nBatchSize = 100\nTimeStep = 0\nImageType = RAW\n"
@@ -51,13 +52,17 @@ std::string SlabRun(const std::string& task = std::string()) {
            "[Registrator]\nMaxEnergy = 60\nRegisterUncertainty = true\n[EndRegistrator]\n[EndObject]\n"
            "[Object]\nObjectType = PlaneDetector\nBaseCenter = (0, 0, 16)\nSide1 = (0.2, 0, 0)\n"
            "Side2 = (0, 0.2, 0)\n[Registrator]\nType = PhaseSpace\n[EndRegistrator]\n[EndObject]\n"
+           "[Object]\nObjectType = MeshDetector\nVertexA = (-5, -5, 0)\nSide1 = (10, 0, 0)\nSide2 = (0, 10, 0)\n"
+           "Side3 = (0, 0, 4)\nDimensions = 4,4,2\n[EndObject]\n"
+           "[Object]\nObjectType = TraceDump\nSingle = true\nDetectCreation = false\nDetectInteraction = false\n"
+           "DetectAbsorption = false\nMinObjectID = 4\nMaxObjectID = 4\n[EndObject]\n"
            "[EndObjects]\n";
 }
 
-// A phase-space file with its records sorted: threads write their blocks in the order
-// they finish them, so only the header and the set of records are fixed.
-std::string SortedRecords(const std::string& file) {
-    const std::size_t body = file.find("\n\n") + 2, size = 36;
+// A phase-space file or trace dump with its records sorted: threads write their blocks
+// in the order they finish them, so only the header and the set of records are fixed.
+std::string SortedRecords(const std::string& file, const std::string& headerEnd, std::size_t size) {
+    const std::size_t body = file.find(headerEnd) + headerEnd.size();
     std::vector<std::string> records;
     for (std::size_t at = body; at + size <= file.size(); at += size)
         records.push_back(file.substr(at, size));
@@ -74,14 +79,16 @@ std::string Images(const std::string& dir) {
     std::vector<std::string> names;
     for (const auto& entry : fs::directory_iterator(dir))
         if (entry.path().extension() == ".raw" || entry.path().extension() == ".xrs" ||
-            entry.path().extension() == ".bin")
+            entry.path().extension() == ".bin" || entry.path().extension() == ".vtk")
             names.push_back(entry.path().filename().string());
     std::sort(names.begin(), names.end());
     std::string all;
     for (const std::string& name : names) {
         const std::string data = ReadFile(dir + "/" + name);
-        all += name.substr(name.find("_Detector")) + ":" +
-               (name.size() > 4 && name.substr(name.size() - 4) == ".bin" ? SortedRecords(data) : data);
+        const bool dump = name.find("traces.bin") != std::string::npos;
+        const bool records = dump || name.find("phsp.bin") != std::string::npos;
+        all += name.substr(name.find(".ini_") + 5) + ":" +
+               (records ? SortedRecords(data, dump ? "segment.\n" : "\n\n", dump ? 72 : 36) : data);
     }
     return all;
 }
@@ -119,6 +126,8 @@ protected:
         reference_ = new Finished{Images(dir_->File("ref")), Counts(r.out)};
         ASSERT_NE(reference_->images.find(".xrs:"), std::string::npos);
         ASSERT_NE(reference_->images.find("_phsp.bin:Tarvo Binary PhaseSpaceData"), std::string::npos);
+        ASSERT_NE(reference_->images.find("TraceDetector0_count.vtk:"), std::string::npos);
+        ASSERT_NE(reference_->images.find("TraceDetector1_traces.bin:Tarvo Binary TraceDump"), std::string::npos);
         ASSERT_NE(reference_->counts.find("Emitted:  400000"), std::string::npos) << r.out;
     }
     static void TearDownTestSuite() {
@@ -289,10 +298,10 @@ std::string Resealed(std::string bytes) {
 TEST_F(SavedState, DamagedStatesFailNamingTheFileAndChangeNothing) {
     SaveAndKill("damaged", "", "2", "suspend");
     const std::string good = ReadFile(dir_->File("damaged/run/run.ini.state"));
-    std::vector<std::uint64_t> entries; // application, scene (four detectors), run, checksum
+    std::vector<std::uint64_t> entries; // application, scene (four detectors, two trace detectors), run, checksum
     for (const Entry& e : Entries(good))
         entries.push_back(e.At);
-    ASSERT_EQ(entries.size(), 8u);
+    ASSERT_EQ(entries.size(), 10u);
 
     // Damage after the tag: a file that does not start with one is read as a configuration.
     std::vector<std::pair<std::string, std::string>> cases; // content, expected text
@@ -379,10 +388,10 @@ TEST_F(SavedState, KillsWhileSavingLeaveAStateAndABackupThatFinishBitIdentical) 
     fs::create_directories(dir_->File("kills/backup/run"));
     fs::copy_file(dir_->File("kills/run/run.ini.state.bak"),
                   dir_->File("kills/backup/run/run.ini.state.bak"));
-    // The backup's run continues the phase-space file, which must be there (and at
+    // The backup's run continues the phase-space file and the dump, which must be there (and at
     // least as long as when the backup was saved).
-    fs::copy_file(dir_->File("kills/run/run.ini_Detector3_phsp.bin"),
-                  dir_->File("kills/backup/run/run.ini_Detector3_phsp.bin"));
+    for (const char* file : {"run.ini_Detector3_phsp.bin", "run.ini_TraceDetector1_traces.bin"})
+        fs::copy_file(dir_->File("kills/run/") + file, dir_->File("kills/backup/run/") + file);
     RestoreAndCompare("kills", "run/run.ini.state", "2");
     RestoreAndCompare("kills/backup", "run/run.ini.state.bak", "1");
 }
