@@ -292,14 +292,9 @@ TEST(XORShift, SeedZeroGetsAStateNoOtherSeedReaches)
 
 TEST(RestoreState, MalformedTextIsRejected)
 {
-    const std::string message = "Error reading PRNG state";
-    EXPECT_EQ(RestoreError(""), message);
-    EXPECT_EQ(RestoreError("PRNJ 1 2 "), message);
-    EXPECT_EQ(RestoreError("prng 1 2 "), message);
-    EXPECT_EQ(RestoreError("PRNG x 2 "), message);
-    EXPECT_EQ(RestoreError("PRNG 4294967296 2 "), message);
-    EXPECT_EQ(RestoreError("PRNG 1 "), message);
-    EXPECT_EQ(RestoreError("PRNG 1 2"), message);
+    for (const char* text :
+         {"", "PRNJ 1 2 ", "prng 1 2 ", "PRNG x 2 ", "PRNG 4294967296 2 ", "PRNG 1 ", "PRNG 1 2"})
+        EXPECT_EQ(RestoreError(text), "Error reading PRNG state") << '"' << text << '"';
     EXPECT_EQ(RestoreError("PRNG 1 2 "), "no error");
 }
 

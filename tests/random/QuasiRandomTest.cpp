@@ -211,14 +211,6 @@ TEST(QuasiRandom, RestoreReplaysPointDimensionAndPseudoTail)
     }
 }
 
-TEST(QuasiRandom, DiscrepancyIsExactOnASinglePoint)
-{
-    // Boxes around (0.5, 0.5): the closed box [0, 0.5]^2 holds it with volume 1/4.
-    EXPECT_DOUBLE_EQ(StarDiscrepancy({{0.5, 0.5}}), 0.75);
-    // The open box [0, 0.9) x [0, 1) just misses (0.9, 0.5).
-    EXPECT_DOUBLE_EQ(StarDiscrepancy({{0.9, 0.5}}), 0.9);
-}
-
 TEST(QuasiRandom, DiscrepancyAgreesWithCountingEveryCornerBox)
 {
     auto pseudo = Pseudo(PRNG_Type::MT19937, 3);
