@@ -2,6 +2,7 @@
 
 #include "app/SystemUtils.h"
 #include "common/TestUtil.h"
+#include "materials/TestErrors.h"
 
 #include <gtest/gtest.h>
 
@@ -151,28 +152,13 @@ TEST(TIFF, BigTiffWhenTheClassicFormatCannotHoldTheFile) {
 TEST(TIFF, WriterErrors) {
     std::ostringstream out;
     TIFF::Image<float> empty;
-    try {
-        TIFF::WriteTIFF(empty, out);
-        FAIL();
-    } catch (const std::runtime_error& e) {
-        EXPECT_STREQ(e.what(), "Empty image");
-    }
+    EXPECT_EQ(ErrorOf([&] { TIFF::WriteTIFF(empty, out); }), "Empty image");
     const auto one = MakeImage<float>(1, 1, [](std::size_t, std::size_t) { return 1.0f; });
     TIFF::Description foreign;
     foreign.byteOrder = TIFF::ByteOrder::BigEndian;
-    try {
-        TIFF::WriteTIFF(one, out, foreign);
-        FAIL();
-    } catch (const std::runtime_error& e) {
-        EXPECT_STREQ(e.what(), "Unsupported byte order");
-    }
+    EXPECT_EQ(ErrorOf([&] { TIFF::WriteTIFF(one, out, foreign); }), "Unsupported byte order");
     std::ofstream closed;
-    try {
-        TIFF::WriteTIFF(one, closed);
-        FAIL();
-    } catch (const std::runtime_error& e) {
-        EXPECT_STREQ(e.what(), "Error writing image");
-    }
+    EXPECT_EQ(ErrorOf([&] { TIFF::WriteTIFF(one, closed); }), "Error writing image");
     EXPECT_STREQ(TIFF::FileSizeException().what(), "Image too large");
 }
 

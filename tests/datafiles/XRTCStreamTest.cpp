@@ -1,6 +1,7 @@
 #include "datafiles/XRTCStream.h"
 
 #include "common/TestUtil.h"
+#include "materials/TestErrors.h"
 
 #include <gtest/gtest.h>
 
@@ -251,12 +252,8 @@ TEST(XRTCStream, PlainDataPassesThroughBothWays) {
 TEST(XRTCStream, ByteTwentySixCannotBeCompressed) {
     std::ostringstream sink;
     XRTCStream out(nullptr, &sink);
-    try {
-        out << "12\n3\x1a" << std::flush;
-        FAIL() << "no error";
-    } catch (const std::runtime_error& e) {
-        EXPECT_STREQ(e.what(), "Input contains special value -- cannot be compressed!");
-    }
+    EXPECT_EQ(ErrorOf([&] { out << "12\n3\x1a" << std::flush; }),
+              "Input contains special value -- cannot be compressed!");
     EXPECT_TRUE(out.bad());
 }
 
