@@ -12,6 +12,7 @@
 #include "geometry/SceneLoader.h"
 #include "inifiles/IniFile.h"
 #include "materials/MaterialsList.h"
+#include "materials/TestErrors.h"
 #include "tracer/Part.h"
 
 using namespace geometry;
@@ -65,12 +66,7 @@ std::unique_ptr<Loaded> Load(const std::string& objects, const std::string& base
 }
 
 std::string LoadError(const std::string& objects) {
-    try {
-        Load(objects);
-    } catch (const std::runtime_error& e) {
-        return e.what();
-    }
-    return "";
+    return ErrorOf([&] { Load(objects); });
 }
 
 std::string Summary(const IScene& scene) {
