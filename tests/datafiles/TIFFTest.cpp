@@ -38,12 +38,7 @@ std::vector<double> ReadDoubles(const std::string& path) {
 }
 
 std::string ReadError(const std::string& path) {
-    try {
-        TIFF::ReadTIFF<double>(path);
-    } catch (const std::exception& e) {
-        return e.what();
-    }
-    return "no error";
+    return ErrorOf([&] { TIFF::ReadTIFF<double>(path); });
 }
 
 TIFF::Description TestDescription() {

@@ -88,12 +88,7 @@ std::string Normalized(const std::string& text) {
 }
 
 std::string ExpectError(const std::string& data) {
-    try {
-        Decompress(data);
-    } catch (const std::exception& e) {
-        return e.what();
-    }
-    return "no error";
+    return ErrorOf([&] { Decompress(data); });
 }
 
 std::string NumberTable(std::mt19937& rng, int rows, int columns) {
@@ -308,23 +303,10 @@ TEST(XRTCStream, FilesCompressDecompressAndOpenTransparently) {
 
     // Truncated file, missing file.
     testutil::WriteFile(dir.File("cut.xrc"), packed.substr(0, packed.size() / 2));
-    EXPECT_THROW(
-        {
-            try {
-                datafiles::DecompressFile(dir.File("cut.xrc"), dir.File("cut.txt"));
-            } catch (const std::runtime_error& e) {
-                EXPECT_EQ(std::string(e.what()),
-                          "Not enough bits in input! while reading " + dir.File("cut.xrc"));
-                throw;
-            }
-        },
-        std::runtime_error);
-    try {
-        datafiles::OpenInputFile(dir.File("missing.txt"));
-        FAIL() << "no error";
-    } catch (const std::runtime_error& e) {
-        EXPECT_EQ(std::string(e.what()), "Can not open file for reading: " + dir.File("missing.txt"));
-    }
+    EXPECT_EQ(ErrorOf([&] { datafiles::DecompressFile(dir.File("cut.xrc"), dir.File("cut.txt")); }),
+              "Not enough bits in input! while reading " + dir.File("cut.xrc"));
+    EXPECT_EQ(ErrorOf([&] { datafiles::OpenInputFile(dir.File("missing.txt")); }),
+              "Can not open file for reading: " + dir.File("missing.txt"));
 }
 
 namespace {

@@ -15,12 +15,7 @@ TIniFileVariable Var(const std::string& name, const std::string& value) {
 
 template <class T> std::string ErrorOf(const std::string& name, const std::string& value) {
     T out{};
-    try {
-        GetValue(Var(name, value), out);
-    } catch (const std::exception& e) {
-        return e.what();
-    }
-    return "no error";
+    return ::ErrorOf([&] { GetValue(Var(name, value), out); });
 }
 
 template <class T> T Get(const std::string& value) {
