@@ -89,20 +89,14 @@ TEST_F(ConsoleTest, CommandsAreCaseInsensitiveAndMapToMessages) {
     EXPECT_EQ(err_.str(), "");
 }
 
-TEST_F(ConsoleTest, ArgumentsAreSplitAtBlanksTabsAndCarriageReturns) {
+// Arguments are split at blanks, tabs and carriage returns; file commands without
+// one use the default file.
+TEST_F(ConsoleTest, FileArgumentsAndTheirDefaults) {
     Connect();
-    Type("  Init \t my.ini  extra\r\n");
-    Pump(1);
-    EXPECT_EQ(app_.ids, (std::vector<std::uint32_t>{kMsgInit}));
-    EXPECT_EQ(app_.files, (std::vector<std::string>{"my.ini"}));
-}
-
-TEST_F(ConsoleTest, FileCommandsWithoutArgumentUseDefaults) {
-    Connect();
-    Type("init\nloadscene\n");
-    Pump(2);
-    EXPECT_EQ(app_.files, (std::vector<std::string>{"tarvo.ini", "scene.ini"}));
-    EXPECT_EQ(app_.ids, (std::vector<std::uint32_t>{kMsgInit, kMsgLoadScene}));
+    Type("  Init \t my.ini  extra\r\ninit\nloadscene\n");
+    Pump(3);
+    EXPECT_EQ(app_.ids, (std::vector<std::uint32_t>{kMsgInit, kMsgInit, kMsgLoadScene}));
+    EXPECT_EQ(app_.files, (std::vector<std::string>{"my.ini", "tarvo.ini", "scene.ini"}));
     EXPECT_EQ(err_.str(), "File name not specified. Use tarvo.ini by default.\n"
                           "File Name expected. Use scene.ini by default.\n");
 }
