@@ -5,6 +5,7 @@
 #include <sstream>
 
 #include "geometry/Angles.h"
+#include "materials/TestErrors.h"
 
 using geometry::TPlaneAngle;
 
@@ -25,12 +26,7 @@ TEST(PlaneAngle, NaNIsRejected) {
     TPlaneAngle a;
     const double nan = std::numeric_limits<double>::quiet_NaN();
     EXPECT_THROW(a.SetAngle(nan), std::runtime_error);
-    try {
-        a.SetAngle(0.0, nan);
-        FAIL();
-    } catch (const std::runtime_error& e) {
-        EXPECT_STREQ(e.what(), "TPlaneAngle::SetAngle(Sin, Cos)!");
-    }
+    EXPECT_EQ(ErrorOf([&] { a.SetAngle(0.0, nan); }), "TPlaneAngle::SetAngle(Sin, Cos)!");
 }
 
 TEST(SphericalAngle, TextForm) {

@@ -129,6 +129,20 @@ std::vector<Ray> SceneRays(const FacetManager<T>& store, std::mt19937_64& rng, i
     return rays;
 }
 
+// The tree gives exactly the hits of a plain store holding the same facets.
+template <typename T> void ExpectSameHitsAsPlainCopy(const BVHManager<T>& bvh, const std::vector<Ray>& rays) {
+    FacetManager<T> same;
+    testmesh::CopyStore(bvh, same);
+    std::vector<Hit> expected, got;
+    for (const Ray& ray : rays) {
+        expected.clear();
+        got.clear();
+        same.Intersect(ray, expected);
+        bvh.Intersect(ray, got);
+        ASSERT_EQ(testmesh::Keys(got), testmesh::Keys(expected));
+    }
+}
+
 template <typename T>
 void ExpectSameHitsAsBruteForce(std::uint64_t bins, std::uint64_t leaf, std::uint64_t depth, unsigned seed) {
     SCOPED_TRACE("bins " + std::to_string(bins) + " leaf " + std::to_string(leaf) + " depth " +
@@ -191,16 +205,7 @@ TYPED_TEST(BVHTyped, InPlaceBuildGivesTheSameHits) {
     bvh.PrepareInPlace();
     CheckTree(bvh);
     ASSERT_EQ(Corners(bvh), Corners(original));
-    FacetManager<T> same;
-    testmesh::CopyStore(bvh, same);
-    std::vector<Hit> expected, got;
-    for (const Ray& ray : SceneRays(bvh, rng, 200)) {
-        expected.clear();
-        got.clear();
-        same.Intersect(ray, expected);
-        bvh.Intersect(ray, got);
-        ASSERT_EQ(testmesh::Keys(got), testmesh::Keys(expected));
-    }
+    ExpectSameHitsAsPlainCopy(bvh, SceneRays(bvh, rng, 200));
 }
 
 TEST(BVH, CachedBuildShortOfMemoryFallsBackToInPlace) {
@@ -216,16 +221,7 @@ TEST(BVH, CachedBuildShortOfMemoryFallsBackToInPlace) {
     bvh.Prepare();
     EXPECT_EQ(messages, "BVH: Not enough memory for cached building. Attempting in-place build.\n");
     CheckTree(bvh);
-    FacetManager<double> same;
-    testmesh::CopyStore(bvh, same);
-    std::vector<Hit> expected, got;
-    for (const Ray& ray : SceneRays(bvh, rng, 100)) {
-        expected.clear();
-        got.clear();
-        same.Intersect(ray, expected);
-        bvh.Intersect(ray, got);
-        ASSERT_EQ(testmesh::Keys(got), testmesh::Keys(expected));
-    }
+    ExpectSameHitsAsPlainCopy(bvh, SceneRays(bvh, rng, 100));
 }
 
 TEST(BVH, TreeDoesNotDependOnThreadCount) {
@@ -290,8 +286,15 @@ TEST(BVH, StatisticsOfABox) {
     EXPECT_NE(os.str().find("BVH: ( -1, -1, -1 )-( +1, +1, +1 )\n"), std::string::npos);
 }
 
-TEST(BVH, EmptyStoreHasNoTree) {
+TEST(BVH, EmptyAndClearedStoresHaveNoTree) {
     BVHManager<float> bvh(42, 5, 64);
+    testmesh::AddBox(bvh, 0, TCoord<double>(0, 0, 0), TCoord<double>(1, 1, 1));
+    bvh.Prepare();
+    ASSERT_FALSE(bvh.IsEmpty());
+    bvh.Clear();
+    EXPECT_TRUE(bvh.IsEmpty());
+    EXPECT_TRUE(bvh.GetFacets().empty());
+    EXPECT_TRUE(bvh.GetVertices().empty());
     bvh.Prepare();
     EXPECT_TRUE(bvh.IsEmpty());
     std::vector<Hit> hits;
@@ -302,14 +305,6 @@ TEST(BVH, EmptyStoreHasNoTree) {
     bvh.PrintMemoryUsage(os);
     EXPECT_NE(os.str().find("BVH: 0B\n"), std::string::npos);
     EXPECT_EQ(os.str().find("nodes"), std::string::npos);
-}
-
-TEST(BVH, ZeroDepthKeepsAllFacetsInTheRoot) {
-    BVHManager<double> bvh(42, 1, 0);
-    testmesh::AddSphere(bvh, 0, TCoord<double>(0, 0, 0), 1, 10, 8);
-    bvh.Prepare();
-    ASSERT_EQ(bvh.GetNodes().size(), 1u);
-    EXPECT_EQ(bvh.GetNodes()[0].B + 1, bvh.GetFacets().size());
 }
 
 TEST(BVH, FacetsWithEqualKeysFallBackToTheSweep) {
@@ -484,17 +479,6 @@ TEST(BVH, QueryFromAThreadWithoutStackFails) {
     }
     omp_set_num_threads(saved);
     EXPECT_EQ(error, "invalid vector<T> subscript");
-}
-
-TEST(BVH, ClearEmptiesTheTree) {
-    BVHManager<float> bvh(0, 1, 64);
-    testmesh::AddBox(bvh, 0, TCoord<double>(0, 0, 0), TCoord<double>(1, 1, 1));
-    bvh.Prepare();
-    ASSERT_FALSE(bvh.IsEmpty());
-    bvh.Clear();
-    EXPECT_TRUE(bvh.IsEmpty());
-    EXPECT_TRUE(bvh.GetFacets().empty());
-    EXPECT_TRUE(bvh.GetVertices().empty());
 }
 
 TEST(BVH, ZeroMaxLeafCountIsRejected) {

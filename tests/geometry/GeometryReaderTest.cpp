@@ -7,6 +7,7 @@
 #include "geometry/ClosedSurface.h"
 #include "geometry/GeometryReader.h"
 #include "inifiles/IniFile.h"
+#include "materials/TestErrors.h"
 
 using namespace geometry;
 
@@ -32,12 +33,7 @@ struct Scene {
 };
 
 std::string ErrorOf(const std::string& text, const std::string& basePath = std::string()) {
-    try {
-        Scene s(text, basePath);
-    } catch (const std::exception& e) {
-        return e.what();
-    }
-    return "no error";
+    return ::ErrorOf([&] { Scene s(text, basePath); });
 }
 
 const char* const Tetra = "OFF\n4 4 0\n0 0 0\n1 0 0\n0 1 0\n0 0 1\n3 0 2 1\n3 0 1 3\n3 1 2 3\n3 2 0 3\n";

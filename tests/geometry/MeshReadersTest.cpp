@@ -11,6 +11,7 @@
 #include "common/TestUtil.h"
 #include "datafiles/XRTCStream.h"
 #include "geometry/MeshReaders.h"
+#include "materials/TestErrors.h"
 
 using namespace geometry;
 
@@ -108,15 +109,11 @@ std::string ReadError(const std::string& ext, const std::string& content) {
     const std::string path = dir.File("bad." + ext);
     testutil::WriteFile(path, content);
     FacetManager<double> m([](const std::string&, bool) {});
-    try {
-        ReadByExtension(path, m);
-    } catch (const std::exception& e) {
-        std::string text = e.what();
-        const auto at = text.find(path);
-        if (at != std::string::npos) text.replace(at, path.size(), "FILE");
-        return text;
-    }
-    return "no error";
+    std::string text = ErrorOf([&] { ReadByExtension(path, m); });
+    const auto at = text.find(path);
+    if (at != std::string::npos)
+        text.replace(at, path.size(), "FILE");
+    return text;
 }
 
 } // namespace
@@ -152,36 +149,52 @@ TEST(StLReader, AsciiKeywordsInAnyCaseAndWithSpaces) {
     EXPECT_EQ(m.GetFacets()[1].ObjectID, 2u);
 }
 
-TEST(StLReader, MalformedAsciiIsReportedWithFileAndLine) {
-    const std::string head = "solid a\nfacet normal 0 0 1\nouter loop\n";
-    EXPECT_EQ(ReadError("stl", head + "vertex 0 0 x\n"), "Error parsing vertex from ASCII StL file FILE: vertex 0 0 x");
-    EXPECT_EQ(ReadError("stl", head + "vertex 0 0 0 0\n"), "Error parsing vertex from ASCII StL file FILE: vertex 0 0 0 0");
-    EXPECT_EQ(ReadError("stl", head + "endloop\n"), "Error parsing vertex from ASCII StL file FILE: endloop");
-    EXPECT_EQ(ReadError("stl", "solid a\nfacet normal 0 0 1\nvertex 0 0 0\n"),
-              "Error parsing facet from ASCII StL file FILE: vertex 0 0 0");
-    EXPECT_EQ(ReadError("stl", "solid a\nhello\n"), "Error parsing ASCII StL file FILE: hello");
-    EXPECT_EQ(ReadError("stl", head + "vertex 0 0 0\n"), "Unexpected end of ASCII StL file FILE");
-    EXPECT_EQ(ReadError("stl", "solid"), "Unexpected end of ASCII StL file FILE");
-}
-
-TEST(StLReader, TruncatedBinaryIsAReadError) {
-    std::string header(80, ' ');
-    header += std::string("\x02\0\0\0", 4) + std::string(60, '\0');
-    EXPECT_EQ(ReadError("stl", header), "Error reading binary StL file FILE");
-    EXPECT_EQ(ReadError("stl", "abc"), "Error reading binary StL file FILE");
+// Malformed files name the file (written FILE) and, for text formats, the line.
+TEST(MeshReaders, MalformedFilesAreReportedWithFileAndLine) {
+    const std::string stl = "solid a\nfacet normal 0 0 1\nouter loop\n";
+    const std::string off = "OFF\n3 1\n0 0 0\n1 0 0\n0 1 0\n";
+    const std::string ply =
+        "ply\nformat ascii 1.0\nelement vertex 3\nproperty float x\nproperty float y\n"
+        "property float z\nelement face 1\nproperty list uchar int vertex_indices\nend_header\n"
+        "0 0 0\n1 0 0\n0 1 0\n";
+    const std::string binaryPly =
+        "ply\nformat binary_little_endian 1.0\nelement vertex 1\nproperty double x\n"
+        "property double y\nproperty double z\nend_header\n";
+    const std::string binaryStl = std::string(80, ' ') + std::string("\x02\0\0\0", 4) + std::string(60, '\0');
+    const struct {
+        const char* ext;
+        std::string content, message;
+    } cases[] = {
+        {"stl", stl + "vertex 0 0 x\n", "Error parsing vertex from ASCII StL file FILE: vertex 0 0 x"},
+        {"stl", stl + "vertex 0 0 0 0\n", "Error parsing vertex from ASCII StL file FILE: vertex 0 0 0 0"},
+        {"stl", stl + "endloop\n", "Error parsing vertex from ASCII StL file FILE: endloop"},
+        {"stl", "solid a\nfacet normal 0 0 1\nvertex 0 0 0\n",
+         "Error parsing facet from ASCII StL file FILE: vertex 0 0 0"},
+        {"stl", "solid a\nhello\n", "Error parsing ASCII StL file FILE: hello"},
+        {"stl", stl + "vertex 0 0 0\n", "Unexpected end of ASCII StL file FILE"},
+        {"stl", "solid", "Unexpected end of ASCII StL file FILE"},
+        {"stl", binaryStl, "Error reading binary StL file FILE"},
+        {"stl", "abc", "Error reading binary StL file FILE"},
+        {"off", "PLY\n", "Not an OFF file: FILE"},
+        {"off", "OFF\n3 1\n0 0 0\n1 0\n", "Error parsing OFF file FILE: 1 0"},
+        {"off", off + "3 0 1 3\n", "Invalid vertex index in file FILE"},
+        {"off", off + "3 0 -1 2\n", "Invalid vertex index in file FILE"},
+        {"off", off + "2 0 1\n", "Error parsing OFF file FILE: 2 0 1"},
+        {"off", "OFF\n3 2\n0 0 0\n1 0 0\n0 1 0\n3 0 1 2\n",
+         "Error parsing OFF file FILE: unexpected end of file"},
+        {"off", "OFF\nx y\n", "Error parsing OFF file FILE: x y"},
+        {"ply", ply + "3 0 1 2\n", "no error"},
+        {"ply", ply + "3 0 1 3\n", "Invalid vertex index in file FILE"},
+        {"ply", ply + "3 0 1\n", "Error parsing face in PLY file FILE"},
+        {"ply", ply + "300 0 1 2\n", "Conversion failed in face in PLY file FILE"},
+        {"ply", ply + "3 0 1 x\n", "Error parsing face in PLY file FILE"},
+        {"ply", binaryPly + std::string(20, '\0'), "Error parsing vertex in PLY file FILE"},
+        {"tri", "0 0 0 1 0 0 0 1\n", "Error parsing TRI file FILE: 0 0 0 1 0 0 0 1"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(ReadError(c.ext, c.content), c.message) << c.content;
     FacetManager<float> m;
     EXPECT_THROW(ReadStL("/nonexistent/x.stl", {}, 1, m, false), std::runtime_error);
-}
-
-TEST(OFFReader, MalformedInputs) {
-    EXPECT_EQ(ReadError("off", "PLY\n"), "Not an OFF file: FILE");
-    EXPECT_EQ(ReadError("off", "OFF\n3 1\n0 0 0\n1 0\n"), "Error parsing OFF file FILE: 1 0");
-    EXPECT_EQ(ReadError("off", "OFF\n3 1\n0 0 0\n1 0 0\n0 1 0\n3 0 1 3\n"), "Invalid vertex index in file FILE");
-    EXPECT_EQ(ReadError("off", "OFF\n3 1\n0 0 0\n1 0 0\n0 1 0\n3 0 -1 2\n"), "Invalid vertex index in file FILE");
-    EXPECT_EQ(ReadError("off", "OFF\n3 1\n0 0 0\n1 0 0\n0 1 0\n2 0 1\n"), "Error parsing OFF file FILE: 2 0 1");
-    EXPECT_EQ(ReadError("off", "OFF\n3 2\n0 0 0\n1 0 0\n0 1 0\n3 0 1 2\n"),
-              "Error parsing OFF file FILE: unexpected end of file");
-    EXPECT_EQ(ReadError("off", "OFF\nx y\n"), "Error parsing OFF file FILE: x y");
 }
 
 TEST(PLYReader, MalformedHeaders) {
@@ -205,20 +218,6 @@ TEST(PLYReader, MalformedHeaders) {
     EXPECT_THROW(PlyPropertySize(11), std::runtime_error);
 }
 
-TEST(PLYReader, MalformedBodies) {
-    const std::string head = "ply\nformat ascii 1.0\nelement vertex 3\nproperty float x\nproperty float y\n"
-                             "property float z\nelement face 1\nproperty list uchar int vertex_indices\nend_header\n"
-                             "0 0 0\n1 0 0\n0 1 0\n";
-    EXPECT_EQ(ReadError("ply", head + "3 0 1 2\n"), "no error");
-    EXPECT_EQ(ReadError("ply", head + "3 0 1 3\n"), "Invalid vertex index in file FILE");
-    EXPECT_EQ(ReadError("ply", head + "3 0 1\n"), "Error parsing face in PLY file FILE");
-    EXPECT_EQ(ReadError("ply", head + "300 0 1 2\n"), "Conversion failed in face in PLY file FILE");
-    EXPECT_EQ(ReadError("ply", head + "3 0 1 x\n"), "Error parsing face in PLY file FILE");
-    const std::string binary = "ply\nformat binary_little_endian 1.0\nelement vertex 1\nproperty double x\n"
-                               "property double y\nproperty double z\nend_header\n";
-    EXPECT_EQ(ReadError("ply", binary + std::string(20, '\0')), "Error parsing vertex in PLY file FILE");
-}
-
 TEST(PLYReader, EmptyHeaderLineIsOnlyAMessage) {
     std::istringstream in("ply\nformat ascii 1.0\n\nelement vertex 3\nproperty float x\nproperty float y\n"
                           "property float z\nelement face 1\nproperty list uchar int vertex_indices\nend_header\n"
@@ -231,14 +230,13 @@ TEST(PLYReader, EmptyHeaderLineIsOnlyAMessage) {
     EXPECT_EQ(m.GetFacets().size(), 1u);
 }
 
-TEST(TRIReader, CommentsBlankLinesAndErrors) {
+TEST(TRIReader, CommentsAndBlankLines) {
     std::istringstream in("# header\n\n0 0 0 1 0 0 0 1 0 # one\n  \r\n0 0 1 1 0 1 0 1 1\n");
     FacetManager<double> m;
     MeshBuilder<double> mesh(m, {}, 1, false);
     ReadTRI(in, "x.tri", mesh);
     EXPECT_EQ(m.GetFacets().size(), 2u);
     EXPECT_EQ(m.GetVertices().size(), 6u);
-    EXPECT_EQ(ReadError("tri", "0 0 0 1 0 0 0 1\n"), "Error parsing TRI file FILE: 0 0 0 1 0 0 0 1");
 }
 
 TEST(TableReaders, SplitOrFixedWidthAndObjectFilter) {

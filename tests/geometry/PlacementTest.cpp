@@ -21,9 +21,9 @@ struct Ini {
     const inifiles::TIniFileSection& Section() const { return tree.Section(0); }
 };
 
-TCoord<double> Place(const std::string& keys, TCoord<double> p, bool inverse = false) {
+TCoord<double> Place(const std::string& keys, TCoord<double> p) {
     Ini ini("[Part]\n" + keys + "[EndPart]\n");
-    return BuildPlacement(ini.Section(), inverse).Apply(p);
+    return BuildPlacement(ini.Section(), false).Apply(p);
 }
 
 void ExpectNear(const TCoord<double>& a, const TCoord<double>& b) {
@@ -34,25 +34,28 @@ void ExpectNear(const TCoord<double>& a, const TCoord<double>& b) {
 
 } // namespace
 
-TEST(Placement, RotationsTurnClockwiseSeenFromTheAxis) {
-    ExpectNear(Place("RotateZ = 90\n", {1, 0, 0}), {0, -1, 0});
-    ExpectNear(Place("RotateX = 90\n", {0, 1, 0}), {0, 0, -1});
-    ExpectNear(Place("RotateY = 90\n", {0, 0, 1}), {-1, 0, 0});
-}
-
-TEST(Placement, OriginIsThePivotAndTranslationIgnoresIt) {
-    ExpectNear(Place("Origin = (1, 0, 0)\nRotateZ = 180\n", {0, 0, 0}), {2, 0, 0});
-    ExpectNear(Place("Origin = (1, 0, 0)\nTranslation = (0, 0, 3)\n", {5, 6, 7}), {5, 6, 10});
-    ExpectNear(Place("Origin = (1, 1, 1)\nScale = (2, 3, 4)\n", {2, 2, 2}), {3, 4, 5});
-}
-
-TEST(Placement, TranslationsAddAndScaleActsOnTheTranslatedPoint) {
-    ExpectNear(Place("Translation = (1, 2, 3)\ntranslation = (1, 0, -1)\n", {0, 0, 0}), {2, 2, 2});
-    ExpectNear(Place("Translation = (1, 0, 0)\nScale = (2, 2, 2)\n", {1, 1, 1}), {4, 2, 2});
-}
-
-TEST(Placement, LengthUnitAppliesToOriginAndTranslation) {
-    ExpectNear(Place("LengthUnit = mm\nTranslation = (10, 0, 0)\nScale = (2, 2, 2)\n", {0, 0, 0}), {2, 0, 0});
+// Rotations turn clockwise seen from the axis; Origin is the pivot of rotation and
+// scale but not of translation; translations add; scale acts on the translated
+// point; the length unit applies to Origin and Translation.
+TEST(Placement, KeysPlaceAPoint) {
+    const struct {
+        const char* keys;
+        TCoord<double> point, expected;
+    } cases[] = {
+        {"RotateZ = 90\n", {1, 0, 0}, {0, -1, 0}},
+        {"RotateX = 90\n", {0, 1, 0}, {0, 0, -1}},
+        {"RotateY = 90\n", {0, 0, 1}, {-1, 0, 0}},
+        {"Origin = (1, 0, 0)\nRotateZ = 180\n", {0, 0, 0}, {2, 0, 0}},
+        {"Origin = (1, 0, 0)\nTranslation = (0, 0, 3)\n", {5, 6, 7}, {5, 6, 10}},
+        {"Origin = (1, 1, 1)\nScale = (2, 3, 4)\n", {2, 2, 2}, {3, 4, 5}},
+        {"Translation = (1, 2, 3)\ntranslation = (1, 0, -1)\n", {0, 0, 0}, {2, 2, 2}},
+        {"Translation = (1, 0, 0)\nScale = (2, 2, 2)\n", {1, 1, 1}, {4, 2, 2}},
+        {"LengthUnit = mm\nTranslation = (10, 0, 0)\nScale = (2, 2, 2)\n", {0, 0, 0}, {2, 0, 0}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.keys);
+        ExpectNear(Place(c.keys, c.point), c.expected);
+    }
 }
 
 TEST(Placement, InverseUndoesRandomKeySequences) {

@@ -4,6 +4,7 @@
 
 #include "geometry/ClosedSurface.h"
 #include "geometry/Primitives.h"
+#include "materials/TestErrors.h"
 
 using namespace geometry;
 
@@ -88,12 +89,7 @@ TEST(Primitives, CurvedPrimitivesAreClosedOutwardAndNearTheirVolume) {
 TEST(Primitives, TooFewStepsAreRejected) {
     FacetManager<double> m;
     MeshBuilder<double> b(m, {}, 1, false);
-    try {
-        AddEllipsoid(b, C, H1, H2, H3, 2);
-        FAIL();
-    } catch (const std::runtime_error& e) {
-        EXPECT_STREQ(e.what(), "Steps has to be at least 3");
-    }
+    EXPECT_EQ(ErrorOf([&] { AddEllipsoid(b, C, H1, H2, H3, 2); }), "Steps has to be at least 3");
     EXPECT_THROW(AddEllipticalPrism(b, C, H1, H2, H3, 2, true), std::runtime_error);
 }
 

@@ -12,6 +12,7 @@
 #include "geometry/Rasterizer.h"
 #include "geometry/SceneObjects.h"
 #include "geometry/Voxelizer.h"
+#include "materials/TestErrors.h"
 
 using namespace geometry;
 using testmesh::Rotation;
@@ -304,12 +305,7 @@ TEST(Rasterizer, GridsBeyondThirtyTwoBitPixelCountsAreRefused) {
     const World w = OpenBox(0.4);
     PixelGrid grid = TiltedGrid(Rotation());
     grid.Columns = grid.Rows = std::int64_t(1) << 32;
-    try {
-        w.Cast({0.5, 0.5, 9}, grid, false);
-        FAIL() << "no error";
-    } catch (const std::runtime_error& e) {
-        EXPECT_STREQ(e.what(), "Too many pixels");
-    }
+    EXPECT_EQ(ErrorOf([&] { w.Cast({0.5, 0.5, 9}, grid, false); }), "Too many pixels");
 }
 
 TEST(Rasterizer, MapsAreTheSameOnOneAndTwoThreads) {

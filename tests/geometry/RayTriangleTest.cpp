@@ -2,6 +2,8 @@
 
 #include <cmath>
 #include <random>
+#include <tuple>
+#include <vector>
 
 #include "geometry/AffineTransform.h"
 #include "geometry/FacetManager.h"
@@ -56,44 +58,34 @@ bool Reference(const TCoord<double>& o, const TCoord<double>& d, const TCoord<do
 
 } // namespace
 
-TEST(RayTriangle, SharedEdgeHitsBothFacets) {
+// Rays against two triangles sharing an edge: a hit on the shared edge counts for
+// both facets, a hit on a vertex as well; a ray starting on a facet hits it at
+// distance 0, one starting in front and leaving does not, nor does a parallel one.
+TEST(RayTriangle, EdgesVerticesStartsAndParallelRays) {
+    const struct {
+        const char* name;
+        TCoord<double> origin, direction;
+        std::vector<std::tuple<double, std::uint32_t, bool>> hits; // distance, object, entering
+    } cases[] = {
+        {"shared edge", {0.5, 0.5, 1}, {0, 0, -1}, {{1.0, 1, true}, {1.0, 2, true}}},
+        {"vertex, leaving", {1, 0, -2}, {0, 0, 1}, {{2.0, 1, false}, {2.0, 2, false}}},
+        {"start on facet", {0.25, 0.25, 0}, {0.3, 0.1, 1}, {{0.0, 1, false}}},
+        {"behind the start", {0.25, 0.25, 0.1}, {0, 0, 1}, {}},
+        {"parallel in plane", {-1, 0.25, 0}, {1, 0, 0}, {}},
+        {"parallel above", {-1, 0.25, 1e-3}, {1, 0, 0}, {}},
+    };
     const auto m = Square();
-    std::vector<Hit> hits;
-    m.Intersect(MakeRay({0.5, 0.5, 1}, {0, 0, -1}), hits);
-    ASSERT_EQ(hits.size(), 2u);
-    EXPECT_DOUBLE_EQ(hits[0].Distance, 1.0);
-    EXPECT_EQ(hits[0].ObjectID, 1u);
-    EXPECT_EQ(hits[1].ObjectID, 2u);
-    EXPECT_TRUE(hits[0].Entering);
-    EXPECT_TRUE(hits[1].Entering);
-}
-
-TEST(RayTriangle, VertexHitAndLeavingFlag) {
-    const auto m = Square();
-    std::vector<Hit> hits;
-    m.Intersect(MakeRay({1, 0, -2}, {0, 0, 1}), hits);
-    ASSERT_EQ(hits.size(), 2u);
-    EXPECT_FALSE(hits[0].Entering);
-    EXPECT_DOUBLE_EQ(hits[0].Distance, 2.0);
-}
-
-TEST(RayTriangle, StartOnFacetCountsAndBehindDoesNot) {
-    const auto m = Square();
-    std::vector<Hit> hits;
-    m.Intersect(MakeRay({0.25, 0.25, 0}, {0.3, 0.1, 1}), hits);
-    ASSERT_EQ(hits.size(), 1u);
-    EXPECT_EQ(hits[0].Distance, 0.0);
-    hits.clear();
-    m.Intersect(MakeRay({0.25, 0.25, 0.1}, {0, 0, 1}), hits);
-    EXPECT_TRUE(hits.empty());
-}
-
-TEST(RayTriangle, ParallelRayMisses) {
-    const auto m = Square();
-    std::vector<Hit> hits;
-    m.Intersect(MakeRay({-1, 0.25, 0}, {1, 0, 0}), hits);
-    m.Intersect(MakeRay({-1, 0.25, 1e-3}, {1, 0, 0}), hits);
-    EXPECT_TRUE(hits.empty());
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<Hit> hits;
+        m.Intersect(MakeRay(c.origin, c.direction), hits);
+        ASSERT_EQ(hits.size(), c.hits.size());
+        for (std::size_t i = 0; i < hits.size(); ++i) {
+            EXPECT_DOUBLE_EQ(hits[i].Distance, std::get<0>(c.hits[i]));
+            EXPECT_EQ(hits[i].ObjectID, std::get<1>(c.hits[i]));
+            EXPECT_EQ(hits[i].Entering, std::get<2>(c.hits[i]));
+        }
+    }
 }
 
 TEST(RayTriangle, TinyFacetDecidedByNormalisedTest) {

@@ -12,6 +12,7 @@
 #include "geometry/SceneLoader.h"
 #include "inifiles/IniFile.h"
 #include "materials/MaterialsList.h"
+#include "materials/TestErrors.h"
 #include "tracer/Part.h"
 
 using namespace geometry;
@@ -65,12 +66,7 @@ std::unique_ptr<Loaded> Load(const std::string& objects, const std::string& base
 }
 
 std::string LoadError(const std::string& objects) {
-    try {
-        Load(objects);
-    } catch (const std::runtime_error& e) {
-        return e.what();
-    }
-    return "";
+    return ErrorOf([&] { Load(objects); });
 }
 
 std::string Summary(const IScene& scene) {
@@ -232,7 +228,7 @@ TEST(Scene, MeshDumpsAreWrittenBesideTheSceneFile) {
               std::string::npos);
 }
 
-TEST(Scene, SegmentsFollowPrioritiesFromTheSceneFile) {
+TEST(Scene, SegmentsFollowPrioritiesFromTheSceneFileUntilCleared) {
     const auto l = Load(Cube("(-1, -1, -1)", "Priority = 1\n") + Cube("(-1, -1, 0)", "Priority = 2\n"));
     ASSERT_TRUE(l->scene->ComputeSegments(testmesh::RayTowards({0.1, 0.2, -5}, {0.1, 0.2, 0})));
     const auto& s = l->scene->GetSegments();
@@ -242,6 +238,12 @@ TEST(Scene, SegmentsFollowPrioritiesFromTheSceneFile) {
     EXPECT_NEAR(s[0].To, 5, 1e-12);
     EXPECT_EQ(s[1].Object, &PartAt(*l->scene, 1));
     EXPECT_NEAR(s[1].To, 7, 1e-12);
+    // Clear empties the objects and the hierarchy.
+    l->scene->Clear();
+    EXPECT_EQ(l->scene->ObjectCount(), 0u);
+    EXPECT_EQ(l->scene->PartCount(), 0u);
+    EXPECT_TRUE(l->manager->GetFacets().empty());
+    EXPECT_TRUE(l->manager->IsEmpty());
 }
 
 TEST(Scene, ClonesShareTheHierarchyButNotObjectsOrWarnings) {
@@ -261,15 +263,6 @@ TEST(Scene, ClonesShareTheHierarchyButNotObjectsOrWarnings) {
     EXPECT_TRUE(copy->ComputeSegments(ray));
     EXPECT_EQ(copy->GetSegments()[0].Object, &PartAt(*copy, 0));
     EXPECT_TRUE(l->scene->ComputeSegments(ray));
-}
-
-TEST(Scene, ClearEmptiesObjectsAndHierarchy) {
-    const auto l = Load(Cube("(0, 0, 0)"));
-    l->scene->Clear();
-    EXPECT_EQ(l->scene->ObjectCount(), 0u);
-    EXPECT_EQ(l->scene->PartCount(), 0u);
-    EXPECT_TRUE(l->manager->GetFacets().empty());
-    EXPECT_TRUE(l->manager->IsEmpty());
 }
 
 TEST(SceneLoader, ReadsASceneFileAndCopiesItsObjectsWithTheirBasePath) {

@@ -5,6 +5,7 @@
 
 #include "common/TestUtil.h"
 #include "geometry/VoxelSet.h"
+#include "materials/TestErrors.h"
 
 using namespace geometry;
 
@@ -62,10 +63,5 @@ TEST(VoxelSet, MaterialTableIsSharedByThreadsAndLimitedTo256) {
         for (std::uint64_t y = 0; y < 16; ++y)
             for (std::uint64_t x = 0; x < 16; ++x) ASSERT_EQ(table[set.GetVoxel(x, y, z)], Material((x + 16 * y) % 200));
     for (std::size_t i = 200; i < 256; ++i) set.SetVoxel(0, 0, 0, Material(i));
-    try {
-        set.SetVoxel(0, 0, 0, Material(256));
-        FAIL();
-    } catch (const std::runtime_error& e) {
-        EXPECT_STREQ(e.what(), "Too many materials");
-    }
+    EXPECT_EQ(ErrorOf([&] { set.SetVoxel(0, 0, 0, Material(256)); }), "Too many materials");
 }

@@ -1,6 +1,7 @@
 #include "inifiles/IniFile.h"
 
 #include "common/TestUtil.h"
+#include "materials/TestErrors.h"
 
 #include <gtest/gtest.h>
 
@@ -17,19 +18,18 @@ TIniFileStructure Parse(const std::string& text) {
     return tree;
 }
 
-std::string ParseError(const std::string& text) {
-    try {
-        Parse(text);
-    } catch (const std::exception& e) {
-        return e.what();
-    }
-    return "no error";
-}
-
 std::string Written(const TIniFileStructure& tree) {
     std::ostringstream stream;
     EXPECT_TRUE(tree.Write(stream, 0));
     return stream.str();
+}
+
+std::string FileError(const std::string& path) {
+    return ErrorOf([&] { TIniFileStructure tree(path); });
+}
+
+std::string ParseError(const std::string& text) {
+    return ErrorOf([&] { Parse(text); });
 }
 
 const std::string& Value(const TIniFileStructure& tree, const std::string& section, const std::string& key) {
@@ -88,18 +88,10 @@ TEST(IniDuplicates, LaterVariableAndSubsectionButEarlierTopLevelSectionWin) {
 TEST(IniDuplicates, FailedLookupsThrowItemNotFound) {
     const auto tree = Parse("[S]\nA = 1\n[EndS]\n");
     EXPECT_THROW(tree.FindSection("T"), ItemNotFound);
-    try {
-        tree.FindSection("S").FindVariable("B");
-        FAIL();
-    } catch (const ItemNotFound& e) {
-        EXPECT_STREQ(e.what(), "Can't find variable B");
-    }
-    try {
-        tree.FindSection("S").FindSubsection("Sub");
-        FAIL();
-    } catch (const ItemNotFound& e) {
-        EXPECT_STREQ(e.what(), "Can't find section [Sub]");
-    }
+    EXPECT_THROW(tree.FindSection("S").FindVariable("B"), ItemNotFound);
+    EXPECT_THROW(tree.FindSection("S").FindSubsection("Sub"), ItemNotFound);
+    EXPECT_EQ(ErrorOf([&] { tree.FindSection("S").FindVariable("B"); }), "Can't find variable B");
+    EXPECT_EQ(ErrorOf([&] { tree.FindSection("S").FindSubsection("Sub"); }), "Can't find section [Sub]");
     EXPECT_THROW(tree.FindSection("S").Variable(1), std::out_of_range);
     EXPECT_TRUE(tree.FindSection("S").NameEquals("s"));
     EXPECT_FALSE(tree.FindSection("S").NameEquals("ss"));
@@ -250,33 +242,20 @@ TEST(IniBasePaths, LengthUnitIsInherited) {
 
 TEST(IniFiles, ErrorsNameTheFile) {
     testutil::TempDir dir;
-    try {
-        TIniFileStructure tree(dir.File("missing.ini"));
-        FAIL();
-    } catch (const std::runtime_error& e) {
-        EXPECT_EQ(std::string(e.what()), "Can not open file for reading: " + dir.File("missing.ini"));
-    }
+    EXPECT_EQ(FileError(dir.File("missing.ini")),
+              "Can not open file for reading: " + dir.File("missing.ini"));
     testutil::WriteFile(dir.File("bad.ini"), "[S]\nKey = no line feed");
-    try {
-        TIniFileStructure tree(dir.File("bad.ini"));
-        FAIL();
-    } catch (const std::runtime_error& e) {
-        EXPECT_EQ(std::string(e.what()),
-                  "Error reading variable value. while parsing " + dir.File("bad.ini") + ", line 2");
-    }
+    EXPECT_EQ(FileError(dir.File("bad.ini")),
+              "Error reading variable value. while parsing " + dir.File("bad.ini") + ", line 2");
     // Thousands of sections without end markers nest that deep; refused, not a stack overflow.
     std::string nested;
     for (int i = 0; i < 50000; ++i)
         nested += "[S]\n";
     testutil::WriteFile(dir.File("nest.ini"), nested);
-    try {
-        TIniFileStructure tree(dir.File("nest.ini"));
-        FAIL();
-    } catch (const std::runtime_error& e) {
-        EXPECT_EQ(std::string(e.what()), "Sections nested deeper than 1000 levels (is an end marker missing?)"
-                                         " while parsing " +
-                                             dir.File("nest.ini") + ", line 1001");
-    }
+    EXPECT_EQ(FileError(dir.File("nest.ini")),
+              "Sections nested deeper than 1000 levels (is an end marker missing?)"
+              " while parsing " +
+                  dir.File("nest.ini") + ", line 1001");
     testutil::WriteFile(dir.File("deep.ini"), nested.substr(0, 4 * 1000));
     EXPECT_NO_THROW(TIniFileStructure(dir.File("deep.ini")));
     std::istringstream stream("x");

@@ -1,4 +1,5 @@
 #include "inifiles/IniValues.h"
+#include "materials/TestErrors.h"
 
 #include <gtest/gtest.h>
 
@@ -14,12 +15,7 @@ TIniFileVariable Var(const std::string& name, const std::string& value) {
 
 template <class T> std::string ErrorOf(const std::string& name, const std::string& value) {
     T out{};
-    try {
-        GetValue(Var(name, value), out);
-    } catch (const std::exception& e) {
-        return e.what();
-    }
-    return "no error";
+    return ::ErrorOf([&] { GetValue(Var(name, value), out); });
 }
 
 template <class T> T Get(const std::string& value) {
@@ -118,12 +114,7 @@ TEST(IniLists, CommaAndSemicolonSeparatedWordsOnly) {
 
     EXPECT_EQ(ParseNumberList("1,2"), (std::vector<double>{1, 2}));
     EXPECT_EQ(ParseSizeList("7"), (std::vector<SizeType>{7}));
-    try {
-        ParseNumberList("  ");
-        FAIL();
-    } catch (const std::runtime_error& e) {
-        EXPECT_STREQ(e.what(), "Error parsing vector");
-    }
+    EXPECT_EQ(ErrorOf([&] { ParseNumberList("  "); }), "Error parsing vector");
     EXPECT_THROW(ParseNumberList("1,,2"), std::runtime_error);
 }
 

@@ -6,6 +6,7 @@
 #include "datafiles/XRTCStream.h"
 
 #include "Statistics.h"
+#include "materials/TestErrors.h"
 
 #include <gtest/gtest.h>
 
@@ -18,12 +19,17 @@ using namespace interactions;
 
 namespace {
 
-materials::TElectronData LoadWater()
+materials::TElectronData LoadMaterial(const std::string& name)
 {
     materials::TElectronData d;
-    d.LoadDataFromStream(*datafiles::OpenInputFile(materials::DataPath("materials/Water_Electron.txt")));
-    d.LoadBremsstrahlung(*datafiles::OpenInputFile(materials::DataPath("materials/Water_Brems.txt")));
+    d.LoadDataFromStream(*datafiles::OpenInputFile(materials::DataPath("materials/" + name + "_Electron.txt")));
+    d.LoadBremsstrahlung(*datafiles::OpenInputFile(materials::DataPath("materials/" + name + "_Brems.txt")));
     return d;
+}
+
+materials::TElectronData LoadWater()
+{
+    return LoadMaterial("Water");
 }
 
 // Everything inside z < depth (infinite for depth = infinity).
@@ -137,12 +143,7 @@ TEST(CondensedHistory, RefusesPhotonsAndEnergiesAboveTheData)
                  {ParticleElectron, 2.0 * water.HighestEnergy(), "MTT energy index too large"}};
     for (const auto& c : cases) {
         auto p = Electron(c.energy, c.type);
-        try {
-            model.Transport(p, infinite, deposits, *rng, queue);
-            ADD_FAILURE() << c.error;
-        } catch (const std::runtime_error& e) {
-            EXPECT_STREQ(e.what(), c.error);
-        }
+        EXPECT_EQ(ErrorOf([&] { model.Transport(p, infinite, deposits, *rng, queue); }), c.error);
     }
 }
 
@@ -203,14 +204,6 @@ TEST(CondensedHistory, LeavesOnTheBoundaryOrStopsAndAnnihilates)
 }
 
 namespace {
-
-materials::TElectronData LoadMaterial(const std::string& name)
-{
-    materials::TElectronData d;
-    d.LoadDataFromStream(*datafiles::OpenInputFile(materials::DataPath("materials/" + name + "_Electron.txt")));
-    d.LoadBremsstrahlung(*datafiles::OpenInputFile(materials::DataPath("materials/" + name + "_Brems.txt")));
-    return d;
-}
 
 // The material fills z > 0.
 struct Slab : IElectronGeometry {

@@ -8,6 +8,7 @@
 #include "materials/MaterialsList.h"
 
 #include "Statistics.h"
+#include "materials/TestErrors.h"
 
 #include <gtest/gtest.h>
 
@@ -204,14 +205,9 @@ TEST(DetermineInteractionTypeErrors, MaterialWithoutAttenuationIsReportedWithNam
     TParticleQueue queue;
     TParticle p;
     p.Energy = 42.5;
-    try {
-        model.DetermineInteractionType(material, p, *rng, queue);
-        FAIL();
-    } catch (const std::runtime_error& e) {
-        EXPECT_STREQ(e.what(),
-                     "TPhotonInteractionsModel::DetermineInteractionType: Invalid TotalLinearCoefficient!\n"
-                     "Material: Nothing Energy: 42.5\nTotalLinearCoefficient: 0\n");
-    }
+    EXPECT_EQ(ErrorOf([&] { model.DetermineInteractionType(material, p, *rng, queue); }),
+              "TPhotonInteractionsModel::DetermineInteractionType: Invalid TotalLinearCoefficient!\n"
+              "Material: Nothing Energy: 42.5\nTotalLinearCoefficient: 0\n");
 }
 
 } // namespace

@@ -171,16 +171,7 @@ TEST(PairProduction, PartialElectronProbabilityCompensatesWithWeight) {
     EXPECT_TRUE(stats::CountAgrees(pairs, n, 0.25)) << pairs;
 }
 
-TEST(PairProduction, PrintNamesTheForm) {
-    std::ostringstream a, b, c;
-    TPairProduction(0, true).Print(a);
-    TPairProduction(0.5, true).Print(b);
-    TPairProduction(1, false).Print(c);
-    EXPECT_EQ(a.str(), "PairProduction (simple)");
-    EXPECT_EQ(b.str(), "PairProduction (e- prob: 0.5, angular)");
-    EXPECT_EQ(c.str(), "PairProduction (e- prob: 1)");
-}
-
+// The printed forms are checked through the interactions model's summary.
 TEST(PairProduction, LinearCoefficientAndSecondaries) {
     TLinearCoefficients c;
     c.PairProduction = 0.125;
@@ -188,7 +179,6 @@ TEST(PairProduction, LinearCoefficientAndSecondaries) {
     EXPECT_TRUE(TPairProduction(1, true).CreatesSecondaries());
     EXPECT_FALSE(TPairProduction(0, true).CreatesSecondaries());
     EXPECT_FALSE(TPairProduction(1, true).IsAbsorption());
-    EXPECT_EQ(TPairProduction(1, true).GetType(), 3);
 }
 
 } // namespace

@@ -134,27 +134,6 @@ inline ChiSquare ChiSquareEquiprobable(std::vector<double> samples, double lo, d
     return ChiSquareTest(counts, expected);
 }
 
-// Two-sample Kolmogorov-Smirnov at about 1e-4 significance.
-inline bool KolmogorovSmirnovAgree(std::vector<double> a, std::vector<double> b,
-                                   double* statistic = nullptr) {
-    std::sort(a.begin(), a.end());
-    std::sort(b.begin(), b.end());
-    std::size_t i = 0, j = 0;
-    double d = 0;
-    while (i < a.size() && j < b.size()) {
-        const double v = std::min(a[i], b[j]);
-        while (i < a.size() && a[i] <= v)
-            ++i;
-        while (j < b.size() && b[j] <= v)
-            ++j;
-        d = std::max(d, std::fabs(double(i) / a.size() - double(j) / b.size()));
-    }
-    if (statistic)
-        *statistic = d;
-    const double n = double(a.size()), m = double(b.size());
-    return d < 2.3 * std::sqrt((n + m) / (n * m));
-}
-
 // |mean - expected| within 5 standard errors.
 inline bool MeanAgrees(double sum, double sumSquares, std::size_t n, double expected) {
     const double mean = sum / n;

@@ -38,38 +38,30 @@ TMacroscopicCoefficients Load(const std::string& text, std::uint32_t format, Tab
 
 } // namespace
 
-TEST(EnergyGrid, ZeroStrideTakesThePreviousStride)
+// A zero stride takes the previous one; a missing level count reaches the maximum
+// energy; segments at or above it are dropped and the last is cut; without a maximum
+// every segment is kept as given.
+TEST(EnergyGrid, SegmentsAndLevels)
 {
-    auto info = Grid({1, 10}, {0.5, 0}, 20);
-    info.SetupEnergyGrid();
-    ASSERT_EQ(info.Segments().size(), 2u);
-    EXPECT_DOUBLE_EQ(info.Segments()[1].Stride, 0.5);
-    EXPECT_EQ(info.Segments()[0].Levels, 19u);  // 1 .. 10 in steps of 0.5
-    EXPECT_EQ(info.Segments()[1].Levels, 21u);  // 10 .. 20
-}
-
-TEST(EnergyGrid, MissingLevelCountReachesMaxEnergy)
-{
-    auto info = Grid({1}, {1}, 100);
-    info.SetupEnergyGrid();
-    EXPECT_EQ(info.TotalLevels(), 100u);
-    EXPECT_DOUBLE_EQ(info.HighestEnergy(), 100.0);
-}
-
-TEST(EnergyGrid, SegmentsAtOrAboveMaxEnergyAreDroppedAndTheLastIsCut)
-{
-    auto info = Grid({1, 10, 50}, {1, 5, 10}, 30, {10, 100, 5});
-    info.SetupEnergyGrid();
-    ASSERT_EQ(info.Segments().size(), 2u);
-    EXPECT_EQ(info.Segments()[0].Levels, 10u);  // given count fits below the maximum
-    EXPECT_EQ(info.Segments()[1].Levels, 5u);   // 10 .. 30, recomputed
-}
-
-TEST(EnergyGrid, WithoutMaximumEnergyEverySegmentIsKept)
-{
-    auto info = Grid({1, 10}, {1, 5}, 0, {10, 3});
-    info.SetupEnergyGrid();
-    EXPECT_DOUBLE_EQ(info.HighestEnergy(), 20.0);
+    const struct {
+        const char* name;
+        TableInfo grid;
+        std::vector<std::uint64_t> levels;
+        double highest;
+    } cases[] = {
+        {"zero stride", Grid({1, 10}, {0.5, 0}, 20), {19, 21}, 20},
+        {"no level count", Grid({1}, {1}, 100), {100}, 100},
+        {"cut at the maximum", Grid({1, 10, 50}, {1, 5, 10}, 30, {10, 100, 5}), {10, 5}, 30},
+        {"no maximum", Grid({1, 10}, {1, 5}, 0, {10, 3}), {10, 3}, 20},
+    };
+    for (auto c : cases) {
+        SCOPED_TRACE(c.name);
+        c.grid.SetupEnergyGrid();
+        ASSERT_EQ(c.grid.Segments().size(), c.levels.size());
+        for (std::size_t i = 0; i < c.levels.size(); ++i)
+            EXPECT_EQ(c.grid.Segments()[i].Levels, c.levels[i]) << i;
+        EXPECT_DOUBLE_EQ(c.grid.HighestEnergy(), c.highest);
+    }
     auto open = Grid({1, 10}, {1, 5}, 0, {10, 0});
     EXPECT_EQ(ErrorOf([&] { open.SetupEnergyGrid(); }), "Invalid table configuration");
 }

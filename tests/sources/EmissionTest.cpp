@@ -115,18 +115,14 @@ TEST(SourceEmission, PointPencilSourceOfOneEnergyDrawsNothing) {
     EXPECT_TRUE(checks.Run());
 }
 
-TEST(SourceEmission, ConeIsUniformInSolidAngle) {
+// A cone is uniform in solid angle; a window decides acceptance only (the same
+// numbers are drawn with and without it); "toward" aims at the point and rejects
+// what leaves the cone.
+TEST(SourceEmission, ConeWindowAndTargetShapeTheDirections) {
     testutil::TempDir dir;
     Checks checks;
-    const std::string out = Emit(dir, "cone", "Energy = 20\nDirection = (0.4, -2)\nConeAngle = 0.5\n", 20000);
-    checks.Add("cone", R"({"theta": 0.4, "phi": -2, "cone": 0.5, "draws": 40000})", {out});
-    EXPECT_TRUE(checks.Run());
-}
-
-// The window decides acceptance only: the same numbers are drawn with and without it.
-TEST(SourceEmission, WindowRejectsOutsideAndKeepsTheDraws) {
-    testutil::TempDir dir;
-    Checks checks;
+    const std::string cone = Emit(dir, "cone", "Energy = 20\nDirection = (0.4, -2)\nConeAngle = 0.5\n", 20000);
+    checks.Add("cone", R"({"theta": 0.4, "phi": -2, "cone": 0.5, "draws": 40000})", {cone});
     const std::string keys = "Direction = (0.3, 0.5)\nConeAngle = 0.6\nSide1 = (2, 0, 0)\nSide2 = (0, 1, 0)\n"
                              "[Spectrum]\n20 = 1\n40 = 1\n[EndSpectrum]\n";
     const std::string window = "WindowLeft = -0.2\nWindowRight = 0.4\nWindowTop = 0.3\nWindowBottom = -0.5\n";
@@ -136,16 +132,10 @@ TEST(SourceEmission, WindowRejectsOutsideAndKeepsTheDraws) {
                                     "draws": 100000})",
                {with});
     checks.Add("same", "{}", {with, without});
-    EXPECT_TRUE(checks.Run());
-}
-
-TEST(SourceEmission, TowardAimsAtThePointAndRejectsOutsideTheCone) {
-    testutil::TempDir dir;
-    Checks checks;
-    const std::string out =
+    const std::string toward =
         Emit(dir, "toward", "Energy = 20\nConeAngle = 0.3\nSide1 = (5, 0, 0)\nSide2 = (0, 5, 0)\n", 2000,
              {"--toward", "8,0,20"});
-    checks.Add("toward", R"({"target": [8, 0, 20], "cone": 0.3, "draws": 4000})", {out});
+    checks.Add("toward", R"({"target": [8, 0, 20], "cone": 0.3, "draws": 4000})", {toward});
     EXPECT_TRUE(checks.Run());
 }
 

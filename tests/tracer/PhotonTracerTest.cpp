@@ -4,6 +4,7 @@
 #include <sstream>
 #include <string>
 
+#include "materials/TestErrors.h"
 #include "tracer/TracerScene.h"
 
 namespace {
@@ -65,12 +66,7 @@ TEST(PhotonTracer, PartsWithoutMaterialStopAndVoidPartsPass) {
 TEST(PhotonTracer, NoSourcesIsAnError) {
     TracerScene scene(Object("ObjectType = PlaneDetector\nBaseCenter = (0, 0, 5)\nSide1 = (1, 0, 0)\n"
                              "Side2 = (0, 1, 0)\n"));
-    try {
-        scene.Trace(1);
-        FAIL();
-    } catch (const std::runtime_error& e) {
-        EXPECT_STREQ(e.what(), "No Sources!!!");
-    }
+    EXPECT_EQ(ErrorOf([&] { scene.Trace(1); }), "No Sources!!!");
 }
 
 namespace {

@@ -69,65 +69,44 @@ protected:
 
 } // namespace
 
-TEST_F(ConsoleTest, StartPrintsTheThreeStartLines) {
+TEST_F(ConsoleTest, StartAndConnectPrintTheirLines) {
     console_->Start();
-    const std::string out = out_.str();
-    EXPECT_NE(out.find("\nSimple Console Interface\nTrace Mode ON!\n"), std::string::npos);
-}
-
-TEST_F(ConsoleTest, ConnectPrintsApplicationInformation) {
+    EXPECT_NE(out_.str().find("\nSimple Console Interface\nTrace Mode ON!\n"), std::string::npos);
+    out_.str("");
     console_->Connect(&app_);
     EXPECT_EQ(out_.str(), "Connected to application. Application Information:\nFake 1.0\n");
 }
 
+// One line is executed per idle step.
 TEST_F(ConsoleTest, CommandsAreCaseInsensitiveAndMapToMessages) {
     Connect();
     Type("start\nSTOP\nSuspend\nresume\ncontinue\nQuit\nstatus\nSaveState\n");
-    Pump(8);
+    Pump(1);
+    EXPECT_EQ(app_.ids.size(), 1u);
+    Pump(7);
     EXPECT_EQ(app_.ids, (std::vector<std::uint32_t>{kMsgStart, kMsgStop, kMsgSuspend, kMsgResume, kMsgResume,
                                                      kMsgQuit, kMsgStatus, kMsgSaveState}));
     EXPECT_EQ(err_.str(), "");
 }
 
-TEST_F(ConsoleTest, OneLineIsExecutedPerIdleStep) {
+// Arguments are split at blanks, tabs and carriage returns; file commands without
+// one use the default file.
+TEST_F(ConsoleTest, FileArgumentsAndTheirDefaults) {
     Connect();
-    Type("start\nstop\n");
-    Pump(1);
-    EXPECT_EQ(app_.ids.size(), 1u);
-    Pump(1);
-    EXPECT_EQ(app_.ids.size(), 2u);
-}
-
-TEST_F(ConsoleTest, ArgumentsAreSplitAtBlanksTabsAndCarriageReturns) {
-    Connect();
-    Type("  Init \t my.ini  extra\r\n");
-    Pump(1);
-    EXPECT_EQ(app_.ids, (std::vector<std::uint32_t>{kMsgInit}));
-    EXPECT_EQ(app_.files, (std::vector<std::string>{"my.ini"}));
-}
-
-TEST_F(ConsoleTest, FileCommandsWithoutArgumentUseDefaults) {
-    Connect();
-    Type("init\nloadscene\n");
-    Pump(2);
-    EXPECT_EQ(app_.files, (std::vector<std::string>{"tarvo.ini", "scene.ini"}));
-    EXPECT_EQ(app_.ids, (std::vector<std::uint32_t>{kMsgInit, kMsgLoadScene}));
+    Type("  Init \t my.ini  extra\r\ninit\nloadscene\n");
+    Pump(3);
+    EXPECT_EQ(app_.ids, (std::vector<std::uint32_t>{kMsgInit, kMsgInit, kMsgLoadScene}));
+    EXPECT_EQ(app_.files, (std::vector<std::string>{"my.ini", "tarvo.ini", "scene.ini"}));
     EXPECT_EQ(err_.str(), "File name not specified. Use tarvo.ini by default.\n"
                           "File Name expected. Use scene.ini by default.\n");
 }
 
-TEST_F(ConsoleTest, EmptyLinesDoNothing) {
+TEST_F(ConsoleTest, EmptyLinesDoNothingUnknownCommandAndNotImplementedAreErrors) {
     Connect();
-    Type("\n   \n\t\r\n");
-    Pump(3);
+    Type("\n   \n\t\r\nfrobnicate now\nLoadState\n");
+    Pump(5);
     EXPECT_TRUE(app_.ids.empty());
-    EXPECT_EQ(out_.str() + err_.str(), "");
-}
-
-TEST_F(ConsoleTest, UnknownCommandAndNotImplementedAreErrors) {
-    Connect();
-    Type("frobnicate now\nLoadState\n");
-    Pump(2);
+    EXPECT_EQ(out_.str(), "");
     EXPECT_EQ(err_.str(), "Unknown command: 'frobnicate'\nNot implemented.\n");
 }
 
