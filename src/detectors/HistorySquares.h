@@ -59,7 +59,8 @@ private:
         double Weight;
     };
 
-    void CloseMany() {
+    // Out of line, so that Add and Close stay small enough to inline.
+    [[gnu::noinline]] void CloseMany() {
         // By slot, and within a slot in registration order, so sums do not depend on
         // the sort.
         std::sort(Pending.begin(), Pending.end(), [](const Entry& a, const Entry& b) {
