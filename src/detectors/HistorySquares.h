@@ -39,17 +39,23 @@ public:
     }
 
     // Squares the open history's sums into their slots; the slots must still exist.
-    // Inline for the common history that scored one slot.
+    // Inline for the common histories that scored one or two slots (a pixel and the
+    // detector's total).
     void Close() {
         if (Open == NoHistory)
             return;
         Open = NoHistory;
-        if (Pending.empty()) {
-            *LastSquare += LastWeight * LastWeight;
+        if (Pending.size() > 1) {
+            Pending.push_back({LastSquare, Pending.size(), LastWeight});
+            CloseMany();
             return;
         }
-        Pending.push_back({LastSquare, Pending.size(), LastWeight});
-        CloseMany();
+        // Two slots are distinct (equal neighbours merge): each takes its own square.
+        if (!Pending.empty()) {
+            *Pending[0].Square += Pending[0].Weight * Pending[0].Weight;
+            Pending.clear();
+        }
+        *LastSquare += LastWeight * LastWeight;
     }
 
 private:
