@@ -113,14 +113,12 @@ protected:
         if (interactions <= OutputNumberOfInteractions)
             totals.Add(1 + interactions, energy, weight);
     }
+    // Every committed registration comes here: one inlined Add for the common case.
     void AddToTotals(DetectorTotals& totals, HistorySquares& squares, std::uint64_t history,
                      std::uint32_t interactions, double energy, double weight) const {
-        if (TotalOnly || interactions == 0) {
-            totals.Add(0, energy, weight, squares, history);
-            return;
-        }
-        totals.Add(1, energy, weight, squares, history);
-        if (interactions <= OutputNumberOfInteractions)
+        const bool primary = TotalOnly || interactions == 0;
+        totals.Add(primary ? 0 : 1, energy, weight, squares, history);
+        if (!primary && interactions <= OutputNumberOfInteractions)
             totals.Add(1 + interactions, energy, weight, squares, history);
     }
     // The totals of the whole detector (the master's for a thread's copy).

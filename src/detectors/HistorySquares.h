@@ -17,39 +17,45 @@ public:
     static constexpr std::uint64_t NoHistory = std::numeric_limits<std::uint64_t>::max();
 
     void Add(std::uint64_t history, double* square, double weight) {
-        if (history != Open)
+        if (history != Open || history == NoHistory) {
             Close();
-        if (history == NoHistory) {
-            *square += weight * weight;
+            if (history == NoHistory) {
+                *square += weight * weight;
+                return;
+            }
+            Open = history;
+            LastSquare = square;
+            LastWeight = weight;
             return;
         }
-        Open = history;
         // The common case, a history scoring the same slot again, is merged at once.
-        if (!Pending.empty() && Pending.back().Square == square) {
-            Pending.back().Weight += weight;
+        if (square == LastSquare) {
+            LastWeight += weight;
             return;
         }
-        Pending.push_back({square, Pending.size(), weight});
+        Pending.push_back({LastSquare, Pending.size(), LastWeight});
+        LastSquare = square;
+        LastWeight = weight;
     }
 
     // Squares the open history's sums into their slots; the slots must still exist.
+    // Inline for the common histories that scored one or two slots (a pixel and the
+    // detector's total).
     void Close() {
-        if (Pending.size() > 1) {
-            // By slot, and within a slot in registration order, so sums do not depend
-            // on the sort.
-            std::sort(Pending.begin(), Pending.end(), [](const Entry& a, const Entry& b) {
-                return a.Square != b.Square ? std::less<double*>()(a.Square, b.Square) : a.Order < b.Order;
-            });
-        }
-        for (std::size_t i = 0; i < Pending.size();) {
-            double sum = 0;
-            double* square = Pending[i].Square;
-            for (; i < Pending.size() && Pending[i].Square == square; ++i)
-                sum += Pending[i].Weight;
-            *square += sum * sum;
-        }
-        Pending.clear();
+        if (Open == NoHistory)
+            return;
         Open = NoHistory;
+        if (Pending.size() > 1) {
+            Pending.push_back({LastSquare, Pending.size(), LastWeight});
+            CloseMany();
+            return;
+        }
+        // Two slots are distinct (equal neighbours merge): each takes its own square.
+        if (!Pending.empty()) {
+            *Pending[0].Square += Pending[0].Weight * Pending[0].Weight;
+            Pending.clear();
+        }
+        *LastSquare += LastWeight * LastWeight;
     }
 
 private:
@@ -58,6 +64,27 @@ private:
         std::size_t Order;
         double Weight;
     };
+
+    // Out of line, so that Add and Close stay small enough to inline.
+    [[gnu::noinline]] void CloseMany() {
+        // By slot, and within a slot in registration order, so sums do not depend on
+        // the sort.
+        std::sort(Pending.begin(), Pending.end(), [](const Entry& a, const Entry& b) {
+            return a.Square != b.Square ? std::less<double*>()(a.Square, b.Square) : a.Order < b.Order;
+        });
+        for (std::size_t i = 0; i < Pending.size();) {
+            double sum = 0;
+            double* square = Pending[i].Square;
+            for (; i < Pending.size() && Pending[i].Square == square; ++i)
+                sum += Pending[i].Weight;
+            *square += sum * sum;
+        }
+        Pending.clear();
+    }
+
     std::uint64_t Open = NoHistory;
+    // The open history's latest slot and its sum so far; the earlier ones wait in Pending.
+    double* LastSquare = nullptr;
+    double LastWeight = 0;
     std::vector<Entry> Pending;
 };

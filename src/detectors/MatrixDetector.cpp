@@ -12,21 +12,6 @@
 #include "detectors/DetectorModel.h"
 #include "inifiles/IniValues.h"
 
-namespace {
-
-// Clamps rounding at the edges into [0, limit]; farther outside is an error.
-double CheckedCoordinate(double x, double limit) {
-    if (x >= 0 && x <= limit)
-        return x;
-    if (x < 0 && x >= -MatrixDetector::EdgeTolerance)
-        return 0;
-    if (x > limit && x <= limit + MatrixDetector::EdgeTolerance)
-        return limit;
-    throw std::runtime_error("Invalid array index!");
-}
-
-} // namespace
-
 MatrixDetector::MatrixDetector() : State(std::make_shared<CommitState>()) {
     // The master commits each registration at once, from a block of one.
     Current.Records.resize(1);
@@ -238,9 +223,15 @@ std::string MatrixDetector::StopConditionStatus() const {
     return os.str();
 }
 
-void MatrixDetector::ClampToPlane(double& row, double& column) const {
-    row = CheckedCoordinate(row, RowLimit);
-    column = CheckedCoordinate(column, ColumnLimit);
+// Clamps rounding at the edges into [0, limit]; farther outside is an error.
+double MatrixDetector::ClampCoordinate(double x, double limit) {
+    if (x >= 0 && x <= limit)
+        return x;
+    if (x < 0 && x >= -EdgeTolerance)
+        return 0;
+    if (x > limit && x <= limit + EdgeTolerance)
+        return limit;
+    throw std::runtime_error("Invalid array index!");
 }
 
 void MatrixDetector::BlockFull() {

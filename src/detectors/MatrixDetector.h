@@ -147,6 +147,11 @@ protected:
     template <class Detector>
     static void CommitInOrder(Detector& detector, const PendingRegistration* records, std::size_t count,
                               DetectorTotals& totals);
+    template <bool split, class Detector>
+    static void CommitBlock(Detector& detector, const PendingRegistration* records, std::size_t count,
+                            DetectorTotals& totals);
+    // How many records ahead the commit requests their cells.
+    static constexpr std::size_t CommitAhead = 16;
 
     // The cell a registration adds to. A non-shared copy lists the cells its batch
     // touched: a cell whose count is still zero may be new to the list (a repeat in the
@@ -178,7 +183,8 @@ protected:
     template <std::size_t fields> void PrefetchCell(std::size_t plane, std::uint64_t pixel) const {
         const double* first = Cells.data() + (plane * PlanePixels + pixel) * fields;
         __builtin_prefetch(first, 1);
-        __builtin_prefetch(first + PrefetchSpan - 1, 1);
+        if (PrefetchSpan > 1)
+            __builtin_prefetch(first + PrefetchSpan - 1, 1);
     }
     void PrefetchCell(std::size_t plane, std::uint64_t pixel) const {
         __builtin_prefetch(Cells.data() + (plane * PlanePixels + pixel) * Fields, 1);
@@ -247,14 +253,14 @@ private:
         const auto index = std::uint64_t(std::int64_t(x));
         return index < count ? index : count - 1;
     }
-    // Out of the way of Register: coordinates outside the plane and a full block.
-    void ClampToPlane(double& row, double& column) const;
+    // Out of the way of Register: a coordinate outside [0, limit] and a full block.
+    static double ClampCoordinate(double x, double limit);
     void BlockFull();
     // The pixel a registration adds to, with SplitRegistration the upper left of the
     // four it is shared among (see SplitIntoPixels).
-    std::uint64_t FirstPixel(double row, double column) const {
+    template <bool split> std::uint64_t FirstPixel(double row, double column) const {
         std::uint64_t ri = PixelIndex(row, Rows), ci = PixelIndex(column, Columns);
-        if (SplitRegistration) {
+        if (split) {
             ri -= std::uint64_t(ri > 0) & std::uint64_t(row - double(ri) < 0.5);
             ci -= std::uint64_t(ci > 0) & std::uint64_t(column - double(ci) < 0.5);
         }
@@ -288,8 +294,12 @@ private:
 };
 
 inline void MatrixDetector::Register(double row, double column, TParticle& particle, double collimation) {
-    if (!(row >= 0 && row <= RowLimit && column >= 0 && column <= ColumnLimit))
-        ClampToPlane(row, column);
+    // By value: coordinates whose addresses were taken would go through memory on every
+    // registration, only to be read back at once.
+    if (!(row >= 0 && row <= RowLimit && column >= 0 && column <= ColumnLimit)) {
+        row = ClampCoordinate(row, RowLimit);
+        column = ClampCoordinate(column, ColumnLimit);
+    }
     PendingRegistration& record = Current.Records[Current.Count];
     record.Row = row;
     record.Column = column;
@@ -352,13 +362,21 @@ void MatrixDetector::SplitIntoPixels(double row, double column, double weight, A
 template <class Detector>
 void MatrixDetector::CommitInOrder(Detector& detector, const PendingRegistration* records, std::size_t count,
                                    DetectorTotals& totals) {
-    constexpr std::size_t ahead = 16;
+    if (detector.SplitRegistration)
+        CommitBlock<true>(detector, records, count, totals);
+    else
+        CommitBlock<false>(detector, records, count, totals);
+}
+
+template <bool split, class Detector>
+void MatrixDetector::CommitBlock(Detector& detector, const PendingRegistration* records, std::size_t count,
+                                 DetectorTotals& totals) {
+    constexpr std::size_t ahead = CommitAhead;
     std::uint64_t pixels[ahead];
-    const bool split = detector.SplitRegistration;
     const std::uint64_t columns = detector.Columns, lastRow = detector.PlanePixels - columns;
     auto request = [&](std::size_t k) {
         const PendingRegistration& r = records[k];
-        const std::uint64_t pixel = detector.FirstPixel(r.Row, r.Column);
+        const std::uint64_t pixel = detector.template FirstPixel<split>(r.Row, r.Column);
         pixels[k % ahead] = pixel;
         detector.PrefetchPixel(pixel, r.InteractionCount);
         if (split && pixel < lastRow)

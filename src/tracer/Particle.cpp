@@ -43,12 +43,6 @@ void TParticle::operator delete(void* record) noexcept {
     }
 }
 
-geometry::TCoord<double> TParticle::DirectionVector() const {
-    const double sinTheta = Direction.Theta.Sin();
-    return geometry::TCoord<double>(sinTheta * Direction.Phi.Cos(), sinTheta * Direction.Phi.Sin(),
-                                    Direction.Theta.Cos());
-}
-
 void TParticle::SetDirectionVector(const geometry::TCoord<double>& v) {
     const double rho2 = v.x * v.x + v.y * v.y;
     const double rho = std::sqrt(rho2);
@@ -80,10 +74,6 @@ void TParticle::SetIsotropicDirection(double u1, double u2) {
     const double cosTheta = 2.0 * u1 - 1.0;
     Direction.Theta.SetAngle(std::sqrt(std::max(0.0, 1.0 - cosTheta * cosTheta)), cosTheta);
     Direction.Phi.SetAngle(2.0 * kPi * u2);
-}
-
-void TParticle::Move(double distance) {
-    Position += DirectionVector() * distance;
 }
 
 std::unique_ptr<TParticle> MakeSecondary(const TParticle& parent, std::uint32_t type, double energy) {

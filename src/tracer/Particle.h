@@ -41,8 +41,13 @@ struct TParticle {
 
     bool IsAlive() const { return Status == StatusAlive; }
 
-    // Unit vector (sin t cos p, sin t sin p, cos t).
-    geometry::TCoord<double> DirectionVector() const;
+    // Unit vector (sin t cos p, sin t sin p, cos t). Inline, like Move: every step and
+    // every registration on a plane reads it.
+    geometry::TCoord<double> DirectionVector() const {
+        const double sinTheta = Direction.Theta.Sin();
+        return geometry::TCoord<double>(sinTheta * Direction.Phi.Cos(), sinTheta * Direction.Phi.Sin(),
+                                        Direction.Theta.Cos());
+    }
     // Stores a direction given as a vector of any non-zero length.
     void SetDirectionVector(const geometry::TCoord<double>& v);
     // Turns the local vector (x, y, z), whose z axis is the current direction,
@@ -54,7 +59,7 @@ struct TParticle {
     // Isotropic direction from two uniform numbers.
     void SetIsotropicDirection(double u1, double u2);
 
-    void Move(double distance);
+    void Move(double distance) { Position += DirectionVector() * distance; }
 
     // Records come from a free list of the allocating thread (one tracer per
     // thread), so queuing secondaries allocates nothing once the list has grown.
