@@ -138,6 +138,17 @@ std::string TraceDetectorBase(const IScene& scene) {
     return scene.ResultPrefix + "_TraceDetector" + std::to_string(scene.TraceDetectorCount());
 }
 
+// A dump knows its file from loading on (a restored run continues it), and claims it:
+// two writers of one file would destroy each other's data.
+template <typename T>
+std::unique_ptr<TBasicGeometricalObject> MakeDump(const inifiles::TIniFileSection& section, IScene& scene) {
+    auto dump = TraceDump<T>::Create(section);
+    const std::string base = TraceDetectorBase(scene);
+    dump->UseName(base);
+    scene.ClaimFile(dump->FileName(base), "the file of a trace dump", true);
+    return dump;
+}
+
 } // namespace
 
 void RegisterTraceDetectorTypes() {
@@ -161,22 +172,7 @@ void RegisterTraceDetectorTypes() {
     geometry::RegisterObjectType("VolumetricDetectorPart", part);
     geometry::RegisterObjectType("TraceDump", [](const inifiles::TIniFileSection& section, IScene& scene) {
         try {
-            std::unique_ptr<TBasicGeometricalObject> dump;
-            std::string file;
-            if (SingleKey(section)) {
-                auto single = TraceDump<float>::Create(section);
-                single->UseName(TraceDetectorBase(scene));
-                file = single->FileName(TraceDetectorBase(scene));
-                dump = std::move(single);
-            } else {
-                auto full = TraceDump<double>::Create(section);
-                full->UseName(TraceDetectorBase(scene));
-                file = full->FileName(TraceDetectorBase(scene));
-                dump = std::move(full);
-            }
-            // Two writers of one file would destroy each other's data.
-            scene.ClaimFile(file, "the file of a trace dump", true);
-            return dump;
+            return SingleKey(section) ? MakeDump<float>(section, scene) : MakeDump<double>(section, scene);
         } catch (const std::exception& e) {
             throw std::runtime_error(std::string("TraceDump: ") + e.what());
         }
