@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstdint>
+#include <cstdio>
 #include <functional>
 #include <string>
 
@@ -12,5 +14,11 @@ namespace datafiles {
 // failed rename is "Error writing " + fileName.
 void WriteReplacing(const std::string& fileName,
                     const std::function<void(const std::string& temporary)>& write);
+
+// Reopens a file that a restored run goes on writing (a phase-space file, a trace
+// dump): what was written after the state was saved is cut off, and the file is opened
+// for appending at the saved length. Errors: "Can't continue " + fileName when it is
+// shorter than that, "Couldn't open " + fileName.
+std::FILE* ContinueFile(const std::string& fileName, std::uint64_t length);
 
 } // namespace datafiles

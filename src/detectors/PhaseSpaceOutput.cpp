@@ -1,11 +1,12 @@
 #include "detectors/PhaseSpaceOutput.h"
 
-#include <filesystem>
 #include <iostream>
 #include <memory>
 #include <stdexcept>
 
 #include <unistd.h>
+
+#include "datafiles/ResultFile.h"
 
 PhaseSpaceOutput::PhaseSpaceOutput(std::string fileName, bool append,
                                    const geometry::PhaseSpaceFormat& format)
@@ -80,15 +81,7 @@ void PhaseSpaceOutput::Open(bool fresh) {
 }
 
 void PhaseSpaceOutput::OpenRestored() {
-    std::error_code error;
-    const std::uintmax_t size = std::filesystem::file_size(FileName, error);
-    if (error || size < SavedLength)
-        throw std::runtime_error("Can't continue " + FileName + ": it is shorter than the saved run's " +
-                                 std::to_string(SavedLength) + " bytes");
-    std::filesystem::resize_file(FileName, SavedLength, error);
-    File = error ? nullptr : std::fopen(FileName.c_str(), "ab");
-    if (File == nullptr)
-        throw std::runtime_error("Couldn't open " + FileName);
+    File = datafiles::ContinueFile(FileName, SavedLength);
     Written = SavedLength;
     SavedLength = std::uint64_t(-1);
 }

@@ -2,10 +2,10 @@
 
 #include <cerrno>
 #include <cstring>
-#include <filesystem>
 #include <stdexcept>
 
 #include "datafiles/LegacyVTK.h"
+#include "datafiles/ResultFile.h"
 #include "geometry/ByteSource.h"
 #include "inifiles/IniFile.h"
 #include "inifiles/IniValues.h"
@@ -169,15 +169,7 @@ template <typename T> void TraceDump<T>::InternalRead(std::istream& stream, std:
     if (out.File != nullptr)
         std::fclose(out.File);
     out.File = nullptr;
-    std::error_code error;
-    const std::uintmax_t size = std::filesystem::file_size(out.Name, error);
-    if (error || size < length)
-        throw std::runtime_error("Can't continue " + out.Name + ": it is shorter than the saved run's " +
-                                 std::to_string(length) + " bytes");
-    std::filesystem::resize_file(out.Name, length, error);
-    out.File = error ? nullptr : std::fopen(out.Name.c_str(), "ab");
-    if (out.File == nullptr)
-        throw std::runtime_error("TraceDump: Couldn't open " + out.Name);
+    out.File = datafiles::ContinueFile(out.Name, length);
 }
 
 template <typename T> void TraceDump<T>::WriteQueue() {
