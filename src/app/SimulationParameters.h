@@ -5,7 +5,7 @@
 // with the summaries that describe it and the small formatting helpers that the
 // summaries and the run driver share.
 
-#include "app/Formatting.h"
+#include "datafiles/Formatting.h"
 #include "datafiles/ImageTypes.h"
 #include "inifiles/IniValues.h"
 #include "interactions/PhotonInteractionsModel.h"

@@ -1,7 +1,6 @@
 #include "app/SystemUtils.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
@@ -9,7 +8,6 @@
 #include <ctime>
 #include <stdexcept>
 
-#include <pwd.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -59,20 +57,7 @@ const std::string& VersionBanner() {
     return banner;
 }
 
-std::string TrimWhite(const std::string& text) {
-    const char* white = " \t\r\n";
-    const auto first = text.find_first_not_of(white);
-    if (first == std::string::npos)
-        return std::string();
-    const auto last = text.find_last_not_of(white);
-    return text.substr(first, last - first + 1);
-}
 
-std::string ToLower(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return text;
-}
 
 std::string GetStartLine() {
     const std::time_t now = std::time(nullptr);
@@ -86,20 +71,6 @@ std::string GetStartLine() {
     } catch (const std::exception&) {
     }
     return line;
-}
-
-std::string QueryUserName() {
-    const passwd* entry = getpwuid(geteuid());
-    if (entry == nullptr || entry->pw_name == nullptr || entry->pw_name[0] == '\0')
-        throw std::runtime_error("Couldn't retrieve user name");
-    return std::string(entry->pw_name).substr(0, 256);
-}
-
-std::string QueryHostName() {
-    char name[256] = {};
-    if (gethostname(name, sizeof(name) - 1) != 0)
-        throw std::runtime_error("Couldn't determine hostname");
-    return name;
 }
 
 int CreateDirectoryWithParents(const std::string& dir) {
@@ -165,10 +136,3 @@ bool SetBackgroundMode(bool begin) {
     return true;
 }
 
-std::string WithoutExtension(const std::string& name) {
-    const auto slash = name.find_last_of('/');
-    const auto dot = name.find_last_of('.');
-    if (dot == std::string::npos || (slash != std::string::npos && dot < slash))
-        return name;
-    return name.substr(0, dot);
-}

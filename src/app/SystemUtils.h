@@ -4,6 +4,9 @@
 #include <cstdint>
 #include <string>
 
+#include "datafiles/HostInfo.h"
+#include "datafiles/Text.h"
+
 // Process-wide helpers of start-up: names for the start line, directories,
 // priorities, and the interrupt flag raised by console control events.
 
@@ -17,8 +20,6 @@ void InstallInterruptHandler();
 
 const std::string& VersionBanner();
 std::string GetStartLine();
-std::string QueryUserName();
-std::string QueryHostName();
 
 // Creates the directory holding `path` (and its parents); returns 0 or errno.
 int CreateParentDirectory(const std::string& path);
@@ -31,9 +32,3 @@ int ParsePriority(const std::string& text);
 bool SetPriority(int nice);
 bool SetThreadNice(int nice);
 bool SetBackgroundMode(bool begin);
-
-// Trims blanks, tabs, carriage returns and line feeds from both ends.
-std::string TrimWhite(const std::string& text);
-// The file name without the extension of its last component ("dir.v2/run" keeps its dots).
-std::string WithoutExtension(const std::string& name);
-std::string ToLower(std::string text);

@@ -1,6 +1,6 @@
 #include "datafiles/TIFF.h"
 
-#include "app/SystemUtils.h"
+#include "datafiles/HostInfo.h"
 #include "datafiles/TIFFTags.h"
 
 #include <algorithm>

@@ -5,7 +5,7 @@
 #include <fstream>
 #include <stdexcept>
 
-#include "app/SystemUtils.h"
+#include "datafiles/Text.h"
 #include "datafiles/LegacyVTK.h"
 #include "datafiles/ObjectIO.h"
 #include "datafiles/ResultFile.h"

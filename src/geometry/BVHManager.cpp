@@ -15,7 +15,7 @@
 #include <emmintrin.h>
 #endif
 
-#include "app/Formatting.h"
+#include "datafiles/Formatting.h"
 
 namespace geometry {
 

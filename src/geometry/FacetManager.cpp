@@ -5,7 +5,7 @@
 #include <stdexcept>
 #include <utility>
 
-#include "app/Formatting.h"
+#include "datafiles/Formatting.h"
 
 namespace geometry {
 

@@ -1,6 +1,6 @@
 #include "geometry/IntersectionManager.h"
 
-#include "app/Formatting.h"
+#include "datafiles/Formatting.h"
 
 namespace geometry {
 

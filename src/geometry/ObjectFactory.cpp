@@ -5,7 +5,7 @@
 #include <utility>
 #include <vector>
 
-#include "app/SystemUtils.h"
+#include "datafiles/Text.h"
 #include "inifiles/IniValues.h"
 
 namespace geometry {

@@ -7,7 +7,6 @@
 #include <stdexcept>
 #include <string>
 
-#include "app/SystemUtils.h"
 #include "geometry/ClosedSurface.h"
 #include "geometry/GeometryReader.h"
 #include "geometry/MeshWriters.h"

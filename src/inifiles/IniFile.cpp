@@ -1,6 +1,6 @@
 #include "inifiles/IniFile.h"
 
-#include "app/SystemUtils.h"
+#include "datafiles/Text.h"
 #include "datafiles/XRTCStream.h"
 #include "inifiles/IniValues.h"
 

@@ -1,6 +1,6 @@
 #include "inifiles/IniValues.h"
 
-#include "app/SystemUtils.h"
+#include "datafiles/Text.h"
 
 #include <cmath>
 #include <iterator>

@@ -1,6 +1,6 @@
 #include "interactions/PhotonInteractionsModel.h"
 
-#include "app/SystemUtils.h"
+#include "datafiles/Text.h"
 #include "inifiles/IniFile.h"
 #include "inifiles/IniValues.h"
 #include "interactions/MaterialAccess.h"

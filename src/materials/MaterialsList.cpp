@@ -1,6 +1,6 @@
 #include "materials/MaterialsList.h"
 
-#include "app/SystemUtils.h"
+#include "datafiles/Text.h"
 #include "inifiles/IniFile.h"
 
 #include <algorithm>

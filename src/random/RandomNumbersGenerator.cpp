@@ -1,6 +1,6 @@
 #include "random/RandomNumbersGenerator.h"
 
-#include "app/SystemUtils.h"
+#include "datafiles/Text.h"
 #include "random/IncarryGenerator.h"
 #include "random/MersenneTwister.h"
 #include "random/Uni64Generator.h"

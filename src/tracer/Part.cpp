@@ -5,7 +5,7 @@
 #include <limits>
 #include <stdexcept>
 
-#include "app/SystemUtils.h"
+#include "datafiles/Text.h"
 #include "geometry/ObjectFactory.h"
 #include "geometry/Scene.h"
 #include "materials/Material.h"

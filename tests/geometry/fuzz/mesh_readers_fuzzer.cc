@@ -2,7 +2,7 @@
 // build; built and run by hand:
 //   S=src/geometry; clang++ -std=c++17 -O1 -g -fsanitize=fuzzer,address,undefined -Isrc \
 //     tests/geometry/fuzz/mesh_readers_fuzzer.cc $S/ByteSource.cpp $S/FacetManager.cpp \
-//     $S/IntersectionManager.cpp src/app/Formatting.cpp $S/Messages.cpp $S/AffineTransform.cpp \
+//     $S/IntersectionManager.cpp src/datafiles/Formatting.cpp $S/Messages.cpp $S/AffineTransform.cpp \
 //     $S/Angles.cpp $S/StLReader.cpp $S/OFFReader.cpp $S/PLYReader.cpp $S/TableReaders.cpp -o fuzz_mesh
 //   ./fuzz_mesh -max_total_time=300 corpus/
 // The first byte picks the reader; every input must end in a result or a std::exception.

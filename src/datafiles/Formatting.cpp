@@ -1,4 +1,4 @@
-#include "app/Formatting.h"
+#include "datafiles/Formatting.h"
 
 #include <cmath>
 #include <iomanip>
