@@ -4,8 +4,8 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
-#include <iostream>
 #include <ctime>
+#include <iostream>
 #include <stdexcept>
 
 #include <sys/resource.h>
@@ -26,9 +26,13 @@ extern "C" void OnInterruptSignal(int) {
     g_interruptFlag.store(1);
 }
 
-pid_t CurrentThreadId() { return static_cast<pid_t>(syscall(SYS_gettid)); }
+pid_t CurrentThreadId() {
+    return static_cast<pid_t>(syscall(SYS_gettid));
+}
 
-int ClampNice(int nice) { return std::clamp(nice, -20, 19); }
+int ClampNice(int nice) {
+    return std::clamp(nice, -20, 19);
+}
 
 // Linux I/O priority classes (ioprio_set); glibc has no wrapper for them.
 constexpr int kIoprioClassShift = 13;
@@ -52,12 +56,10 @@ void InstallInterruptHandler() {
 }
 
 const std::string& VersionBanner() {
-    static const std::string banner =
-        std::string("Tarvo ") + "v2.0.7-0-g6a7a6ef" + " " + std::to_string(sizeof(void*) * 8) + "bit" + " OpenMP";
+    static const std::string banner = std::string("Tarvo ") + "v2.0.7-0-g6a7a6ef" + " " +
+                                      std::to_string(sizeof(void*) * 8) + "bit" + " OpenMP";
     return banner;
 }
-
-
 
 std::string GetStartLine() {
     const std::time_t now = std::time(nullptr);
@@ -130,9 +132,9 @@ bool SetBackgroundMode(bool begin) {
     const int ioClass = begin ? kIoprioClassIdle : kIoprioClassBestEffort;
     const int value = (ioClass << kIoprioClassShift) | (begin ? 0 : 4);
     if (syscall(SYS_ioprio_set, kIoprioWhoProcess, CurrentThreadId(), value) != 0) {
-        std::cerr << "Unable to " << (begin ? "begin" : "end") << " background processing mode\n" << std::flush;
+        std::cerr << "Unable to " << (begin ? "begin" : "end") << " background processing mode\n"
+                  << std::flush;
         return false;
     }
     return true;
 }
-
