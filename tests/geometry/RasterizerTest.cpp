@@ -211,7 +211,8 @@ TEST(Rasterizer, DistantSourceIntegratesToTheVolume) {
     double sum = 0;
     for (double t : maps.Maps[0])
         sum += t;
-    EXPECT_NEAR(sum * (2.4 / 128) * (2.4 / 128), testmesh::Volume(w.Store), 0.003 * testmesh::Volume(w.Store));
+    EXPECT_NEAR(sum * (2.4 / 128) * (2.4 / 128), testmesh::Volume(w.Store),
+                0.003 * testmesh::Volume(w.Store));
 }
 
 // A box of object 0 holding a box of object 1, seen along -z.
