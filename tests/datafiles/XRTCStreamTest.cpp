@@ -126,31 +126,29 @@ private:
 
 } // namespace
 
-TEST(XRTCStream, TwoLineExampleCodesEachLineAgainstThePreviousOne) {
-    // "1" "." "5" space "2" "." "5", SAME ending the line, six SAME for the equal
-    // columns folded with the line end into prefix 5 + SAME, "7", SAME.
-    const std::string expected = Stream("0001 100110111 0101 1001100 0010 100110111 0101"
-                                        " 1010101 11 0111 11" +
-                                        kEnd);
-    EXPECT_EQ(Compress("1.5 2.5\n1.5 2.7\n"), expected);
-    EXPECT_EQ(Decompress(expected), "1.5 2.5\n1.5 2.7\n");
-}
-
-TEST(XRTCStream, RunOfThousandZerosUsesMultiplicativePrefixes) {
-    const std::string expected = Stream("1011111 1011111 1010001 0000" // 3 * 17 * 17 = 867
+TEST(XRTCStream, EncodingsOfKnownTexts) {
+    const struct {
+        std::string text, bits;
+    } cases[] = {
+        // Each line is coded against the previous one: "1" "." "5" space "2" "." "5", SAME
+        // ending the line, six SAME for the equal columns folded with the line end into
+        // prefix 5 + SAME, "7", SAME.
+        {"1.5 2.5\n1.5 2.7\n", "0001 100110111 0101 1001100 0010 100110111 0101 1010101 11 0111 11"},
+        // Long runs take multiplicative prefixes.
+        {std::string(1000, '0') + "\n", "1011111 1011111 1010001 0000" // 3 * 17 * 17 = 867
                                         " 1011111 1010101 0000"        // 7 * 17 = 119
                                         " 1011100 0000"                // 14
-                                        " 11" +                        // end of line
-                                        kEnd);
-    EXPECT_EQ(Compress(std::string(1000, '0')), expected);
-    EXPECT_EQ(Decompress(expected), std::string(1000, '0') + "\n");
-}
-
-TEST(XRTCStream, ShortRunsAreRepeatedCodesAndShorterLinesEndWithLineFeed) {
-    // Two SAME in a row cost 4 bits as two codes, less than prefix and code.
-    EXPECT_EQ(Compress("a\nab\n"), Stream("100111 01100001 11 11 100111 01100010 11" + kEnd));
-    // A line shorter than the one above ends with the line feed code.
-    EXPECT_EQ(Compress("12\n3\n"), Stream("0001 0010 11 0011 10010" + kEnd));
+                                        " 11"},                        // end of line
+        // Two SAME in a row cost 4 bits as two codes, less than prefix and code.
+        {"a\nab\n", "100111 01100001 11 11 100111 01100010 11"},
+        // A line shorter than the one above ends with the line feed code.
+        {"12\n3\n", "0001 0010 11 0011 10010"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(Compress(c.text), Stream(c.bits + kEnd)) << c.text;
+        EXPECT_EQ(Decompress(Stream(c.bits + kEnd)), c.text) << c.text;
+    }
+    EXPECT_EQ(Compress(std::string(1000, '0')), Stream(cases[1].bits + kEnd)); // the last line end is implied
 }
 
 TEST(XRTCStream, LineEndsPairOnlyAsCrLfOrLfCr) {

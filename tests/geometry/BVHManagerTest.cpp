@@ -348,21 +348,6 @@ TEST(BVH, AxisParallelRaysUseInfiniteSlabs) {
     EXPECT_TRUE(hits.empty());
 }
 
-TEST(BVH, SharedEdgeInDifferentLeavesHitsBothFacets) {
-    BVHManager<double> bvh(0, 1, 64);
-    const auto a = bvh.AddVertex({0, 0, 0}), b = bvh.AddVertex({1, 0, 0}), c = bvh.AddVertex({0, 1, 0}),
-               d = bvh.AddVertex({1, 1, 0});
-    bvh.AddFacet(0, a, b, d);
-    bvh.AddFacet(0, a, d, c);
-    bvh.Prepare();
-    ASSERT_EQ(bvh.GetStatistics().LeafCount, 2u);
-    std::vector<Hit> hits;
-    bvh.Intersect(RayTowards({0.5, 0.5, -2}, {0.5, 0.5, 0}), hits);
-    ASSERT_EQ(hits.size(), 2u);
-    EXPECT_DOUBLE_EQ(hits[0].Distance, 2.0);
-    EXPECT_DOUBLE_EQ(hits[1].Distance, 2.0);
-}
-
 TYPED_TEST(BVHTyped, ReachSkipsOnlyWhatLiesBeyond) {
     using T = TypeParam;
     BVHManager<T> bvh(0, 1, 64);

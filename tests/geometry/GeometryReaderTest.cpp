@@ -3,6 +3,7 @@
 #include <cmath>
 #include <sstream>
 
+#include "TestMeshes.h"
 #include "common/TestUtil.h"
 #include "geometry/ClosedSurface.h"
 #include "geometry/GeometryReader.h"
@@ -25,11 +26,7 @@ struct Scene {
         ReadGeometry(tree.Section(0), TAffineTransform(), 7, store, false);
     }
     TCoord<double> V(GeometryIndex i) const { return store.GetVertices()[i]; }
-    double Volume() const {
-        double v = 0;
-        for (const Facet& f : store.GetFacets()) v += Dot(V(f.V0), Cross(V(f.V1), V(f.V2))) / 6;
-        return v;
-    }
+    double Volume() const { return testmesh::Volume(store); }
 };
 
 std::string ErrorOf(const std::string& text, const std::string& basePath = std::string()) {

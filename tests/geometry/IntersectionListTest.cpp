@@ -17,24 +17,12 @@ using testmesh::RayTowards;
 
 namespace {
 
-class TestObject : public TTraceableObject {
-public:
-    std::unique_ptr<TBasicGeometricalObject> Clone() const override { return std::make_unique<TestObject>(*this); }
-};
-
 // Boxes and shells of unit-spaced objects, traced along +z from z = -5 unless told otherwise.
-class World {
+class World : public testmesh::ObjectSet {
 public:
-    TTraceableObject& AddObject(std::int32_t priority) {
-        Owned.push_back(std::make_unique<TestObject>());
-        Owned.back()->ObjectID = std::uint32_t(Objects.size());
-        Owned.back()->Priority = priority;
-        Objects.push_back(Owned.back().get());
-        return *Owned.back();
-    }
     // A new object that is one axis-aligned box.
     void AddPart(std::int32_t priority, double z0, double z1, double half = 1) {
-        AddSlab(AddObject(priority).ObjectID, z0, z1, half);
+        AddSlab(AddObject(priority), z0, z1, half);
     }
     // Axis-aligned box from z0 to z1 spanning [-half, half] in x and y.
     void AddSlab(std::uint32_t id, double z0, double z1, double half = 1) {
@@ -71,8 +59,6 @@ public:
 
     FacetManager<double> Store;
     std::unique_ptr<BVHManager<double>> Tree;
-    std::vector<std::unique_ptr<TestObject>> Owned;
-    std::vector<TTraceableObject*> Objects;
     IntersectionList List;
 };
 
@@ -193,7 +179,7 @@ TEST(IntersectionList, WithoutOverlapCheckSegmentsStayAsTheyAre) {
 }
 
 TEST(IntersectionList, ResolveOverlapsLeavesDisjointSegmentsAlone) {
-    TestObject a, b;
+    testmesh::TestObject a, b;
     a.Priority = 5;
     std::vector<Segment> segments{{&b, 3, 4}, {&a, 0, 1}}, scratch;
     EXPECT_FALSE(IntersectionList::ResolveOverlaps(segments, scratch));

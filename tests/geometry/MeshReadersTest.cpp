@@ -255,16 +255,11 @@ TEST(TableReaders, SplitOrFixedWidthAndObjectFilter) {
 }
 
 TEST(TableReaders, Errors) {
-    auto read = [](const std::string& v, const std::string& f) -> std::string {
+    auto read = [](const std::string& v, const std::string& f) {
         std::istringstream vertices(v), facets(f);
         FacetManager<double> m;
         MeshBuilder<double> mesh(m, {}, 5, false);
-        try {
-            ReadVertexFacetTables(vertices, "v.txt", facets, "f.txt", 1, mesh);
-        } catch (const std::exception& e) {
-            return e.what();
-        }
-        return "no error";
+        return ErrorOf([&] { ReadVertexFacetTables(vertices, "v.txt", facets, "f.txt", 1, mesh); });
     };
     const std::string v = "0 0 0\n1 0 0\n0 1 0\n";
     EXPECT_EQ(read(v, "1 1 2 4\n"), "invalid vector<T> subscript");

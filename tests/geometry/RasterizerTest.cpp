@@ -19,13 +19,6 @@ using testmesh::Rotation;
 
 namespace {
 
-class TestObject : public TTraceableObject {
-public:
-    std::unique_ptr<TBasicGeometricalObject> Clone() const override {
-        return std::make_unique<TestObject>(*this);
-    }
-};
-
 struct Box {
     TCoord<double> Centre, Half;
     Rotation Turn;
@@ -58,18 +51,9 @@ struct Box {
 };
 
 // Objects 0, 1, ... each drawn into the channel of its own index.
-struct World {
+struct World : testmesh::ObjectSet {
     FacetManager<double> Store;
-    std::vector<std::unique_ptr<TestObject>> Owned;
-    std::vector<TTraceableObject*> Objects;
 
-    std::uint32_t AddObject(std::int32_t priority = 0) {
-        Owned.push_back(std::make_unique<TestObject>());
-        Owned.back()->ObjectID = std::uint32_t(Objects.size());
-        Owned.back()->Priority = priority;
-        Objects.push_back(Owned.back().get());
-        return Owned.back()->ObjectID;
-    }
     void AddBox(const Box& box, std::int32_t priority = 0) {
         testmesh::AddBox(Store, AddObject(priority), box.Centre, box.Half, box.Turn, 3);
     }
@@ -215,16 +199,6 @@ TEST(Rasterizer, SphereAndEllipsoidMeshesMatchTheRayMeshChord) {
     }
 }
 
-// Volume of a closed mesh by the divergence theorem.
-double MeshVolume(const FacetManager<double>& store) {
-    double v = 0;
-    for (const Facet& f : store.GetFacets()) {
-        const auto& p = store.GetVertices();
-        v += Dot(p[f.V0], Cross(p[f.V1], p[f.V2])) / 6;
-    }
-    return v;
-}
-
 TEST(Rasterizer, DistantSourceIntegratesToTheVolume) {
     World w;
     testmesh::AddSphere(w.Store, w.AddObject(), TCoord<double>(0.05, -0.02, 1.5), 1.0, 48, 24);
@@ -237,7 +211,8 @@ TEST(Rasterizer, DistantSourceIntegratesToTheVolume) {
     double sum = 0;
     for (double t : maps.Maps[0])
         sum += t;
-    EXPECT_NEAR(sum * (2.4 / 128) * (2.4 / 128), MeshVolume(w.Store), 0.003 * MeshVolume(w.Store));
+    EXPECT_NEAR(sum * (2.4 / 128) * (2.4 / 128), testmesh::Volume(w.Store),
+                0.003 * testmesh::Volume(w.Store));
 }
 
 // A box of object 0 holding a box of object 1, seen along -z.
@@ -292,13 +267,9 @@ World OpenBox(double half, std::uint32_t firstID = 0) {
 
 TEST(Rasterizer, OpenSurfaceIsAnErrorNamingPixelAndObject) {
     const World w = OpenBox(0.4, 1);
-    try {
-        w.Cast({0.5, 0.5, 9}, TiltedGrid(Rotation(), 0.08), true);
-        FAIL() << "no error";
-    } catch (const std::runtime_error& e) {
-        EXPECT_TRUE(std::string(e.what()).rfind("Not a closed surface at (", 0) == 0) << e.what();
-        EXPECT_NE(std::string(e.what()).find(") for object ID 1"), std::string::npos) << e.what();
-    }
+    const std::string error = ErrorOf([&] { w.Cast({0.5, 0.5, 9}, TiltedGrid(Rotation(), 0.08), true); });
+    EXPECT_EQ(error.rfind("Not a closed surface at (", 0), 0u) << error;
+    EXPECT_NE(error.find(") for object ID 1"), std::string::npos) << error;
 }
 
 TEST(Rasterizer, GridsBeyondThirtyTwoBitPixelCountsAreRefused) {
@@ -380,7 +351,7 @@ TEST(Voxelizer, SphereVolumeAndThreadCountIndependence) {
     omp_set_num_threads(2);
     const VoxelRun two = Voxels(w, 64, {{0, FakeMaterial(1), "Water"}});
     const double volume = double(CountIndices(*two.Set)[1]) / (64.0 * 64 * 64);
-    EXPECT_NEAR(volume, MeshVolume(w.Store), 0.01 * MeshVolume(w.Store));
+    EXPECT_NEAR(volume, testmesh::Volume(w.Store), 0.01 * testmesh::Volume(w.Store));
     for (std::uint64_t z = 0; z < 64; ++z)
         for (std::uint64_t y = 0; y < 64; ++y)
             for (std::uint64_t x = 0; x < 64; ++x)

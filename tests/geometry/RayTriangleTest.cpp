@@ -5,6 +5,7 @@
 #include <tuple>
 #include <vector>
 
+#include "TestMeshes.h"
 #include "geometry/AffineTransform.h"
 #include "geometry/FacetManager.h"
 
@@ -12,13 +13,8 @@ using namespace geometry;
 
 namespace {
 
-Ray MakeRay(TCoord<double> origin, TCoord<double> dir) {
-    Ray r;
-    r.Position = origin;
-    const double len = Norm(dir);
-    r.Direction.Theta.SetAngle(std::acos(dir.z / len));
-    r.Direction.Phi.SetAngle(std::atan2(dir.y, dir.x));
-    return r;
+Ray MakeRay(const TCoord<double>& origin, const TCoord<double>& direction) {
+    return testmesh::RayTowards(origin, origin + direction);
 }
 
 // Two triangles sharing the edge (1,0,0)-(0,1,0), both facing +z.

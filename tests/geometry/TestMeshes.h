@@ -6,11 +6,13 @@
 #include <array>
 #include <cmath>
 #include <cstdint>
+#include <memory>
 #include <random>
 #include <tuple>
 #include <vector>
 
 #include "geometry/FacetManager.h"
+#include "geometry/SceneObjects.h"
 
 namespace testmesh {
 
@@ -117,6 +119,38 @@ inline std::vector<HitKey> Keys(const std::vector<geometry::Hit>& hits) {
     std::sort(keys.begin(), keys.end());
     return keys;
 }
+
+// Volume enclosed by the facets (divergence theorem): negative when they face inward.
+template <typename T>
+double Volume(const geometry::FacetManager<T>& m) {
+    double v = 0;
+    for (const auto& f : m.GetFacets()) {
+        const TCoord<double> a(m.GetVertices()[f.V0]), b(m.GetVertices()[f.V1]), c(m.GetVertices()[f.V2]);
+        v += geometry::Dot(a, geometry::Cross(b, c)) / 6;
+    }
+    return v;
+}
+
+class TestObject : public TTraceableObject {
+public:
+    std::unique_ptr<TBasicGeometricalObject> Clone() const override {
+        return std::make_unique<TestObject>(*this);
+    }
+};
+
+// Traceable objects numbered 0, 1, ... in the order they are added.
+struct ObjectSet {
+    std::vector<std::unique_ptr<TestObject>> Owned;
+    std::vector<TTraceableObject*> Objects;
+
+    std::uint32_t AddObject(std::int32_t priority = 0) {
+        Owned.push_back(std::make_unique<TestObject>());
+        Owned.back()->ObjectID = std::uint32_t(Objects.size());
+        Owned.back()->Priority = priority;
+        Objects.push_back(Owned.back().get());
+        return Owned.back()->ObjectID;
+    }
+};
 
 // Copies vertices and facets unchanged, so that both stores compute bit-identical hits.
 template <typename T>

@@ -27,11 +27,6 @@ materials::TElectronData LoadMaterial(const std::string& name)
     return d;
 }
 
-materials::TElectronData LoadWater()
-{
-    return LoadMaterial("Water");
-}
-
 // Everything inside z < depth (infinite for depth = infinity).
 struct HalfSpace : IElectronGeometry {
     double depth = std::numeric_limits<double>::infinity();
@@ -75,7 +70,7 @@ double SecondaryKineticEnergy(const TParticleQueue& queue)
 // history conserves energy exactly.
 TEST(CondensedHistory, MeanPathInWaterIsTheCsdaRange)
 {
-    const auto water = LoadWater();
+    const auto water = LoadMaterial("Water");
     TElectronModelSettings settings;
     const TCondensedHistory model(water, 1.0, settings);
     auto rng = stats::MakeGenerator(21);
@@ -115,7 +110,7 @@ TEST(CondensedHistory, SettingsFollowTheRunSwitches)
 
     // A cut-off of 0 is raised to the data's lowest energy, so the walk ends.
     switches.MinElectronEnergy = 0.0;
-    const auto water = LoadWater();
+    const auto water = LoadMaterial("Water");
     const TCondensedHistory model(water, 1.0, TElectronModelSettings::From(switches));
     auto rng = stats::MakeGenerator(23);
     HalfSpace infinite;
@@ -129,7 +124,7 @@ TEST(CondensedHistory, SettingsFollowTheRunSwitches)
 
 TEST(CondensedHistory, RefusesPhotonsAndEnergiesAboveTheData)
 {
-    const auto water = LoadWater();
+    const auto water = LoadMaterial("Water");
     const TCondensedHistory model(water, 1.0, TElectronModelSettings());
     auto rng = stats::MakeGenerator(24);
     HalfSpace infinite;
@@ -149,7 +144,7 @@ TEST(CondensedHistory, RefusesPhotonsAndEnergiesAboveTheData)
 
 TEST(CondensedHistory, TabulatedCoefficientsMatchTheDirectOnes)
 {
-    const auto water = LoadWater();
+    const auto water = LoadMaterial("Water");
     const TCondensedHistory model(water, 1.0, TElectronModelSettings());
     for (double T : {15.0, 33.3, 333.0, 5555.0}) {
         for (bool positron : {false, true}) {
@@ -166,7 +161,7 @@ TEST(CondensedHistory, TabulatedCoefficientsMatchTheDirectOnes)
 
 TEST(CondensedHistory, LeavesOnTheBoundaryOrStopsAndAnnihilates)
 {
-    const auto water = LoadWater();
+    const auto water = LoadMaterial("Water");
     const TCondensedHistory model(water, 1.0, TElectronModelSettings());
     auto rng = stats::MakeGenerator(22);
     HalfSpace slab;

@@ -118,8 +118,9 @@ TEST(MultipleScattering, WentzelAnglesAndTheStepMean)
             p2Squares += P2 * P2;
         }
         EXPECT_TRUE(stats::MeanAgrees(sum, squares, kSamples, std::exp(-c.G1))) << c.G1 << ' ' << sum / kSamples;
-        if (c.second)
+        if (c.second) {
             EXPECT_TRUE(stats::MeanAgrees(p2, p2Squares, kSamples, std::exp(-c.G2))) << c.G1 << ' ' << p2 / kSamples;
+        }
     }
     EXPECT_EQ(TMultipleScattering::SampleCosTheta(0.0, 0.0, *rng), 1.0);
 }

@@ -58,6 +58,7 @@ TEST(InteractionsModel, DefaultListAndSummary) {
               "  Simulation Interaction Types: PhotoEffect, PairProduction (simple), ComptonScattering, "
               "RayleighScattering\n");
     EXPECT_EQ(b.maxInteractions, -1);
+    EXPECT_FALSE(b.model.AnyCreatesSecondaries()); // simple pairs, no fluorescence, no Compton electrons
     EXPECT_TRUE(b.properties.UseTabulatedKleinNishina);
     EXPECT_TRUE(b.properties.UseTabulatedTotalRayleigh);
 }
@@ -178,24 +179,14 @@ TPhotonInteractionsModel ThreeInteractions() {
     return model;
 }
 
-TEST(DetermineInteractionType, PicksEachInteractionWithItsShare) {
-    const auto model = ThreeInteractions();
-    const auto counted = Coefficients(0.5, 0.3, 0.2, 0);
-    auto rng = stats::MakeGenerator(21);
-    TParticleQueue queue;
-    std::vector<double> counts(3, 0.0);
-    const int n = 1000000;
-    for (int i = 0; i < n; ++i) {
-        TParticle p;
-        p.Energy = 50;
-        const auto* chosen = model.DetermineInteractionType(counted, nullptr, p, *rng, queue);
-        counts[chosen->GetType() == InteractionPhotoEffect ? 0
-               : chosen->GetType() == InteractionCompton   ? 1
-                                                           : 2] += 1;
-    }
-    const auto chi = stats::ChiSquareTest(counts, {0.5 * n, 0.3 * n, 0.2 * n}, 0);
-    EXPECT_TRUE(chi.Passes()) << chi.Text();
-    EXPECT_TRUE(queue.empty());
+// The last interaction of a model takes the remainder of the total, so the shares
+// cannot tell which coefficient it reads.
+TEST(DetermineInteractionType, EachInteractionReadsItsOwnCoefficient) {
+    const auto c = Coefficients(1, 2, 3, 4);
+    EXPECT_EQ(TPhotoEffect(false).GetLinearCoefficient(c), 1);
+    EXPECT_EQ(TComptonScattering(ScatteringSimple, false, 0.001, 0).GetLinearCoefficient(c), 2);
+    EXPECT_EQ(TRayleighScattering(ScatteringSimple, false, 0.001).GetLinearCoefficient(c), 3);
+    EXPECT_EQ(TPairProduction(1, true).GetLinearCoefficient(c), 4);
 }
 
 TEST(DetermineInteractionType, ImplicitAbsorptionSplitsOffTheAbsorbedWeight) {

@@ -171,14 +171,4 @@ TEST(PairProduction, PartialElectronProbabilityCompensatesWithWeight) {
     EXPECT_TRUE(stats::CountAgrees(pairs, n, 0.25)) << pairs;
 }
 
-// The printed forms are checked through the interactions model's summary.
-TEST(PairProduction, LinearCoefficientAndSecondaries) {
-    TLinearCoefficients c;
-    c.PairProduction = 0.125;
-    EXPECT_EQ(TPairProduction(1, true).GetLinearCoefficient(c), 0.125);
-    EXPECT_TRUE(TPairProduction(1, true).CreatesSecondaries());
-    EXPECT_FALSE(TPairProduction(0, true).CreatesSecondaries());
-    EXPECT_FALSE(TPairProduction(1, true).IsAbsorption());
-}
-
 } // namespace

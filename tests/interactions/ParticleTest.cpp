@@ -28,23 +28,13 @@ TEST(Particle, DirectionVectorRoundTripsAndIsNormalised) {
     EXPECT_DOUBLE_EQ(p.Direction.Phi.GetAngle(), 0.0);
 }
 
-TEST(Particle, LocalZAxisRotatesOntoTheDirection) {
-    TParticle p;
-    p.Direction = geometry::TSphericalAngle(0.7, 2.1);
-    const auto before = Direction(p);
-    p.RotateDirection(0, 0, 1);
-    const auto after = Direction(p);
-    EXPECT_NEAR(after.x, before.x, 1e-14);
-    EXPECT_NEAR(after.y, before.y, 1e-14);
-    EXPECT_NEAR(after.z, before.z, 1e-14);
-}
-
 // The deflection angle is the polar angle asked for, and the azimuth around
-// the old direction is uniform: its cosine and sine average to zero.
+// the old direction is uniform: its cosine averages to zero.
 TEST(Particle, DeflectionKeepsThePolarAngleAndSpreadsTheAzimuth) {
     auto rng = stats::MakeGenerator(11);
     const int n = 20000;
     double sumCos = 0, sumCos2 = 0;
+    std::size_t used = 0;
     for (int i = 0; i < n; ++i) {
         double u[4];
         rng->Generate(u, 4);
@@ -66,9 +56,10 @@ TEST(Particle, DeflectionKeepsThePolarAngleAndSpreadsTheAzimuth) {
             const double c = geometry::Dot(now - old * cosTheta, ref) / sinTheta;
             sumCos += c;
             sumCos2 += c * c;
+            ++used;
         }
     }
-    EXPECT_TRUE(stats::MeanAgrees(sumCos, sumCos2, n * 0.9, 0.0));
+    EXPECT_TRUE(stats::MeanAgrees(sumCos, sumCos2, used, 0.0));
 }
 
 TEST(Particle, IsotropicDirectionsHaveUniformCosine) {
@@ -83,29 +74,6 @@ TEST(Particle, IsotropicDirectionsHaveUniformCosine) {
     }
     const auto chi = stats::ChiSquareAgainstDensity(z, -1, 1, 50, [](double) { return 1.0; });
     EXPECT_TRUE(chi.Passes()) << chi.Text();
-}
-
-TEST(Particle, SecondaryCopiesTheParentWithNewTypeAndEnergy) {
-    TParticle parent;
-    parent.Weight = 0.25;
-    parent.History = 7;
-    parent.InteractionCount = 3;
-    parent.Position = {1, 2, 3};
-    const auto child = MakeSecondary(parent, ParticleElectron, 42);
-    EXPECT_EQ(child->Type, ParticleElectron);
-    EXPECT_EQ(child->Energy, 42);
-    EXPECT_EQ(child->Weight, 0.25);
-    EXPECT_EQ(child->History, 7u);
-    EXPECT_EQ(child->InteractionCount, 3u);
-    EXPECT_EQ(child->Position, parent.Position);
-}
-
-TEST(Particle, MoveFollowsTheDirection) {
-    TParticle p;
-    p.SetDirectionVector({0, 1, 1});
-    p.Move(std::sqrt(2.0));
-    EXPECT_NEAR(p.Position.y, 1.0, 1e-15);
-    EXPECT_NEAR(p.Position.z, 1.0, 1e-15);
 }
 
 } // namespace

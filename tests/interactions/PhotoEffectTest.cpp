@@ -75,9 +75,6 @@ TEST(PhotoEffect, EndsThePhotonWithoutFluorescence) {
     EXPECT_EQ(p.Status, StatusAbsorbed);
     EXPECT_EQ(p.Energy, 0);
     EXPECT_TRUE(queue.empty());
-    EXPECT_TRUE(photo.IsAbsorption());
-    EXPECT_FALSE(photo.CreatesSecondaries());
-    EXPECT_TRUE(TPhotoEffect(true).CreatesSecondaries());
 }
 
 TEST(PhotoEffect, LeadAt100keVEmitsItsLinesAtTheKShellRate) {

@@ -160,18 +160,6 @@ TEST(Scattering, UnknownKindAndNonPositivePrecisionAreRejected) {
     EXPECT_THROW(TRayleighScattering(ScatteringSimple, false, -1), std::runtime_error);
 }
 
-// Their printed names are checked through the interactions model's summary.
-TEST(Scattering, Slots) {
-    TLinearCoefficients k;
-    k.Compton = 2;
-    k.Rayleigh = 3;
-    EXPECT_EQ(TComptonScattering(ScatteringSimple, true, 0.001, 0).GetLinearCoefficient(k), 2);
-    EXPECT_EQ(TRayleighScattering(ScatteringSimple, true, 0.001).GetLinearCoefficient(k), 3);
-    EXPECT_TRUE(TComptonScattering(ScatteringSimple, true, 0.001, 1).CreatesSecondaries());
-    EXPECT_FALSE(TRayleighScattering(ScatteringSimple, true, 0.001).CreatesSecondaries());
-    EXPECT_FALSE(TRayleighScattering(ScatteringSimple, true, 0.001).IsAbsorption());
-}
-
 class BrokenRayleigh : public TRayleighScattering {
 public:
     BrokenRayleigh() : TRayleighScattering(ScatteringSimple, false, 0.001) {}

@@ -201,33 +201,6 @@ TEST(QuasiRandom, RestoreReplaysPointDimensionAndPseudoTail)
     }
 }
 
-TEST(QuasiRandom, DiscrepancyAgreesWithCountingEveryCornerBox)
-{
-    auto pseudo = Pseudo(PRNG_Type::MT19937, 3);
-    std::vector<Point2> points(40);
-    for (Point2& point : points)
-        pseudo->Generate(point.data(), 2);
-    std::vector<double> xs{1.0}, ys{1.0};
-    for (const Point2& point : points) {
-        xs.push_back(point[0]);
-        ys.push_back(point[1]);
-    }
-    const double n = static_cast<double>(points.size());
-    double worst = 0;
-    for (double a : xs) {
-        for (double b : ys) {
-            double open = 0;
-            double closed = 0;
-            for (const Point2& point : points) {
-                open += point[0] < a && point[1] < b;
-                closed += point[0] <= a && point[1] <= b;
-            }
-            worst = std::max({worst, a * b - open / n, closed / n - a * b});
-        }
-    }
-    EXPECT_DOUBLE_EQ(StarDiscrepancy(points), worst);
-}
-
 TEST(QuasiRandom, First4096PointsAreMoreEvenThanPseudoRandomOnes)
 {
     constexpr std::size_t kPoints = 4096;

@@ -189,12 +189,15 @@ TEST_F(ConsoleTest, CompressChecksArgumentsAndSource) {
     testutil::TempDir dir;
     // A directory opens for reading but cannot be read: refused before the overwrite question.
     testutil::WriteFile(dir.File("important.xrc"), "keep me");
+    // A compressed stream cut short fails while copying (the target is kept: datafiles' tests).
+    testutil::WriteFile(dir.File("cut.xrc"), "XRTC\x12\xc0");
     Type("compress only-one\ndecompress /nonexistent/file.xrc out.txt\ncompress " + dir.Path() + " " +
-         dir.File("important.xrc") + "\n");
-    Pump(3);
+         dir.File("important.xrc") + "\ndecompress " + dir.File("cut.xrc") + " " + dir.File("cut.txt") + "\n");
+    Pump(4);
     EXPECT_EQ(err_.str(), "Usage: compress <source file> <target file>\n"
                           "Couldn't open /nonexistent/file.xrc for reading\n"
-                          "Couldn't open " + dir.Path() + " for reading\n");
+                          "Couldn't open " + dir.Path() + " for reading\n"
+                          "Not enough bits in input! while reading " + dir.File("cut.xrc") + "\n");
     EXPECT_EQ(testutil::ReadFile(dir.File("important.xrc")), "keep me");
 }
 
@@ -219,20 +222,4 @@ TEST_F(ConsoleTest, CompressAndDecompressRoundTripWithOverwriteQuestion) {
     Type("decompress " + dir.File("a.xrc") + " " + dir.File("b.ini") + "\ny\n");
     Pump(1);
     EXPECT_EQ(testutil::ReadFile(dir.File("b.ini")), text);
-}
-
-TEST_F(ConsoleTest, FailedDecompressKeepsTheTarget) {
-    testutil::TempDir dir;
-    testutil::WriteFile(dir.File("a.ini"), std::string(5000, 'x') + "\n");
-    Connect();
-    Type("compress " + dir.File("a.ini") + " " + dir.File("a.xrc") + "\n");
-    Pump(1);
-    const std::string packed = testutil::ReadFile(dir.File("a.xrc"));
-    testutil::WriteFile(dir.File("cut.xrc"), packed.substr(0, packed.size() - 2));
-    testutil::WriteFile(dir.File("b.ini"), "keep me");
-    Type("decompress " + dir.File("cut.xrc") + " " + dir.File("b.ini") + "\ny\n");
-    Pump(1);
-    EXPECT_NE(err_.str().find("Not enough bits in input!"), std::string::npos);
-    EXPECT_EQ(testutil::ReadFile(dir.File("b.ini")), "keep me");
-    EXPECT_FALSE(testutil::FileExists(dir.File("b.ini.tmp")));
 }
