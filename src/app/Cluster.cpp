@@ -1,0 +1,128 @@
+#include "app/Cluster.h"
+
+#include <chrono>
+#include <cstdlib>
+#include <stdexcept>
+#include <thread>
+#include <vector>
+
+#include <unistd.h>
+
+#include "app/SystemUtils.h"
+
+#ifdef TARVO_WITH_MPI
+#include <mpi.h>
+#endif
+
+namespace cluster {
+
+namespace {
+
+bool started = false;
+int rank = 0;
+int size = 1;
+std::vector<std::string> hosts;
+std::vector<int> processes;
+constexpr int kTag = 7;
+constexpr std::size_t kHostLength = 256;
+
+// Set by Open MPI's mpirun, by PMI and PMIx launchers (srun, hydra).
+bool LaunchedByMPI() {
+    for (const char* name : {"OMPI_COMM_WORLD_SIZE", "PMIX_RANK", "PMI_RANK", "PMI_SIZE"})
+        if (std::getenv(name) != nullptr)
+            return true;
+    return false;
+}
+
+} // namespace
+
+#ifdef TARVO_WITH_MPI
+
+bool Start() {
+    if (started || !LaunchedByMPI())
+        return started;
+    int provided = 0;
+    if (MPI_Init_thread(nullptr, nullptr, MPI_THREAD_MULTIPLE, &provided) != MPI_SUCCESS)
+        throw std::runtime_error("MPI could not be initialised");
+    started = true;
+    // A lost peer must come back as an error the run reports, not end this process.
+    MPI_Comm_set_errhandler(MPI_COMM_WORLD, MPI_ERRORS_RETURN);
+    MPI_Comm_rank(MPI_COMM_WORLD, &rank);
+    MPI_Comm_size(MPI_COMM_WORLD, &size);
+    if (provided < MPI_THREAD_MULTIPLE && size > 1)
+        throw std::runtime_error("The MPI library does not support threads (MPI_THREAD_MULTIPLE)");
+    std::string own = QueryHostName();
+    own.resize(kHostLength, '\0');
+    std::vector<char> names(kHostLength * std::size_t(size));
+    MPI_Allgather(own.data(), int(kHostLength), MPI_CHAR, names.data(), int(kHostLength), MPI_CHAR,
+                  MPI_COMM_WORLD);
+    const int pid = int(getpid());
+    processes.assign(std::size_t(size), 0);
+    MPI_Allgather(&pid, 1, MPI_INT, processes.data(), 1, MPI_INT, MPI_COMM_WORLD);
+    for (int r = 0; r < size; ++r)
+        hosts.emplace_back(names.data() + std::size_t(r) * kHostLength);
+    return true;
+}
+
+bool Send(int to, const std::string& bytes) {
+    return MPI_Send(bytes.data(), int(bytes.size()), MPI_BYTE, to, kTag, MPI_COMM_WORLD) == MPI_SUCCESS;
+}
+
+bool Receive(std::string& bytes, int& from, double seconds) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    for (;;) {
+        int flag = 0;
+        MPI_Status status;
+        if (MPI_Iprobe(MPI_ANY_SOURCE, kTag, MPI_COMM_WORLD, &flag, &status) != MPI_SUCCESS)
+            return false;
+        if (flag) {
+            int count = 0;
+            MPI_Get_count(&status, MPI_BYTE, &count);
+            bytes.resize(std::size_t(count));
+            from = status.MPI_SOURCE;
+            return MPI_Recv(bytes.data(), count, MPI_BYTE, from, kTag, MPI_COMM_WORLD, MPI_STATUS_IGNORE) ==
+                   MPI_SUCCESS;
+        }
+        if (std::chrono::steady_clock::now() >= end)
+            return false;
+        // Polling instead of a blocking receive: MPI spins in those, taking a core from
+        // the tracers.
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+}
+
+void Abort(int code) {
+    MPI_Abort(MPI_COMM_WORLD, code);
+    std::_Exit(code);
+}
+
+void Finish() {
+    if (!started)
+        return;
+    started = false;
+    MPI_Finalize();
+}
+
+#else
+
+bool Start() { return false; }
+bool Send(int, const std::string&) { return false; }
+bool Receive(std::string&, int&, double) { return false; }
+void Abort(int code) { std::_Exit(code); }
+void Finish() {}
+
+#endif
+
+bool Started() { return started; }
+int Rank() { return rank; }
+int Size() { return size; }
+
+std::string HostOf(int r) {
+    return r >= 0 && std::size_t(r) < hosts.size() ? hosts[std::size_t(r)] : QueryHostName();
+}
+
+int ProcessOf(int r) { return r >= 0 && std::size_t(r) < processes.size() ? processes[std::size_t(r)] : 0; }
+
+std::string Describe(int r) { return "rank " + std::to_string(r) + " on host " + HostOf(r); }
+
+} // namespace cluster

@@ -1,0 +1,67 @@
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+class IScene;
+class TMonteCarloRun;
+
+// Rank 0's side of a cluster run: it has the other processes load the configuration,
+// hands them batches from the run's list when they ask, takes their detectors'
+// hand-overs into the ordered commit of its own detectors and adds their counters to
+// the run's. A service thread does this while the run traces; it also watches that
+// every worker is alive and ends the whole run, naming the rank, when one is lost.
+class TClusterMaster {
+public:
+    TClusterMaster();
+    // Tells the workers to leave.
+    ~TClusterMaster();
+    TClusterMaster(const TClusterMaster&) = delete;
+    TClusterMaster& operator=(const TClusterMaster&) = delete;
+
+    // Before the run's threads start: the workers load `configuration` (a state's
+    // text) unless they have it, the scene's detectors are checked, and the service
+    // starts. Errors (a worker's named by its rank) carry the user-visible text.
+    void BeginRun(TMonteCarloRun& run, IScene& scene, const std::string& configuration,
+                  const std::string& resultDir);
+    // Batches handed to a worker and not yet committed: a round waits for them.
+    bool Busy() const { return Outstanding.load() > 0; }
+    // Every worker has ended its part of the run.
+    bool Ended() const { return Running.load() == 0; }
+    // Stops the service once Ended.
+    void EndRun();
+    // Histories traced by workers' finished batches this run.
+    std::uint64_t RemoteTraced() const { return DoneTraced.load(); }
+    // One line per rank: its host and the histories it traced this run (rank 0: `own`).
+    std::string RankStatus(std::uint64_t own) const;
+
+private:
+    struct Worker {
+        std::int64_t Outstanding = 0;
+        bool Ended = true;
+        std::chrono::steady_clock::time_point Heard;
+    };
+    void Serve();
+    void Handle(int from, const std::string& message);
+    void Reply(int to, const std::string& message);
+    void CheckWorkers();
+    [[noreturn]] void Lost(int rank, const std::string& why);
+
+    TMonteCarloRun* Run = nullptr;
+    IScene* Scene = nullptr;
+    std::string Loaded;
+    std::vector<Worker> Workers;
+    // Per rank, as its last progress message said (read by Status on the main thread).
+    std::unique_ptr<std::atomic<std::uint64_t>[]> Traced;
+    std::atomic<std::int64_t> Outstanding{0};
+    std::atomic<int> Running{0};
+    std::atomic<std::uint64_t> DoneTraced{0};
+    std::atomic<bool> Serving{false};
+    std::chrono::steady_clock::time_point LastCheck;
+    std::thread Service;
+};
