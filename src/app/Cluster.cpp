@@ -2,6 +2,8 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <list>
+#include <mutex>
 #include <stdexcept>
 #include <thread>
 #include <vector>
@@ -25,6 +27,8 @@ std::vector<std::string> hosts;
 std::vector<int> processes;
 constexpr int kTag = 7;
 constexpr std::size_t kHostLength = 256;
+// Posted messages still travelling, at most this many.
+constexpr std::size_t kMostPosted = 256;
 
 // Set by Open MPI's mpirun, by PMI and PMIx launchers (srun, hydra).
 bool LaunchedByMPI() {
@@ -68,6 +72,39 @@ bool Send(int to, const std::string& bytes) {
     return MPI_Send(bytes.data(), int(bytes.size()), MPI_BYTE, to, kTag, MPI_COMM_WORLD) == MPI_SUCCESS;
 }
 
+struct Posted {
+    MPI_Request Request = MPI_REQUEST_NULL;
+    std::string Bytes;
+};
+std::mutex postedLock;
+std::list<Posted> posted;
+
+// Under postedLock: forgets what has arrived; with `all` waits for everything.
+bool Reap(bool all) {
+    bool fine = true;
+    for (auto it = posted.begin(); it != posted.end();) {
+        int done = 0;
+        MPI_Status status;
+        const int error = all || posted.size() > kMostPosted ? MPI_Wait(&it->Request, &status)
+                                                              : MPI_Test(&it->Request, &done, &status);
+        fine = fine && error == MPI_SUCCESS;
+        if (error != MPI_SUCCESS || all || done || it->Request == MPI_REQUEST_NULL)
+            it = posted.erase(it);
+        else
+            ++it;
+    }
+    return fine;
+}
+
+bool Post(int to, std::string bytes) {
+    std::lock_guard<std::mutex> guard(postedLock);
+    const bool fine = Reap(false);
+    Posted& message = posted.emplace_back();
+    message.Bytes = std::move(bytes);
+    return fine && MPI_Isend(message.Bytes.data(), int(message.Bytes.size()), MPI_BYTE, to, kTag, MPI_COMM_WORLD,
+                             &message.Request) == MPI_SUCCESS;
+}
+
 bool Receive(std::string& bytes, int& from, double seconds) {
     const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
     for (;;) {
@@ -100,6 +137,10 @@ void Finish() {
     if (!started)
         return;
     started = false;
+    {
+        std::lock_guard<std::mutex> guard(postedLock);
+        Reap(true);
+    }
     MPI_Finalize();
 }
 
@@ -107,6 +148,7 @@ void Finish() {
 
 bool Start() { return false; }
 bool Send(int, const std::string&) { return false; }
+bool Post(int, std::string) { return false; }
 bool Receive(std::string&, int&, double) { return false; }
 void Abort(int code) { std::_Exit(code); }
 void Finish() {}

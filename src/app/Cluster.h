@@ -21,6 +21,10 @@ std::string Describe(int rank);
 
 // Sends bytes to a rank; from any thread. False when the rank can not be reached.
 bool Send(int rank, const std::string& bytes);
+// Sends bytes to a rank without waiting for it to receive them: tracers go on while
+// the bytes travel. Messages to one rank arrive in the order sent; a long queue of
+// unreceived messages makes the sender wait. False when the rank can not be reached.
+bool Post(int rank, std::string bytes);
 // A message from any rank, waiting up to `seconds`; false when none came. One thread
 // receives at a time.
 bool Receive(std::string& bytes, int& from, double seconds);

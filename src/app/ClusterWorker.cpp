@@ -8,6 +8,7 @@
 #include <mutex>
 #include <stdexcept>
 #include <thread>
+#include <utility>
 
 #include <omp.h>
 #include <unistd.h>
@@ -39,9 +40,9 @@ public:
 
 std::string Message(char kind) { return std::string(1, kind); }
 
-void SendToMaster(const std::string& message) {
+void SendToMaster(std::string message) {
     // Rank 0 gone: the launcher ends this process too.
-    cluster::Send(0, message);
+    cluster::Post(0, std::move(message));
 }
 
 // One run on this process: a thread per tracer takes batches from a queue that a
@@ -58,7 +59,7 @@ public:
                 std::string message = Message(cluster::kHandover);
                 cluster::PutU64(message, i);
                 message += bytes;
-                SendToMaster(message);
+                SendToMaster(std::move(message));
             });
         Active = Threads;
         {
@@ -71,7 +72,7 @@ public:
         receiver.join();
         std::string ended = Message(cluster::kEnded);
         cluster::PutU64(ended, Dropped ? 1 : 0);
-        SendToMaster(ended);
+        SendToMaster(std::move(ended));
     }
 
 private:
@@ -137,7 +138,7 @@ private:
                 const TTracerCounters& c = tracer->Counters();
                 for (const std::uint64_t n : {c.Emitted, c.Traced, c.Photons, c.SplitPhotons, c.Electrons, c.Positrons})
                     cluster::PutU64(done, n);
-                SendToMaster(done);
+                SendToMaster(std::move(done));
                 tracer->ResetCounters();
             }
         } catch (const std::exception& e) {
@@ -157,7 +158,7 @@ private:
     void Fail(const std::string& text) {
         std::string failed = Message(cluster::kFailed);
         cluster::PutString(failed, text);
-        SendToMaster(failed);
+        SendToMaster(std::move(failed));
         Stopping = true;
         Ready.notify_all();
     }
@@ -185,7 +186,7 @@ private:
                 lastProgress = now;
                 std::string progress = Message(cluster::kProgress);
                 cluster::PutU64(progress, Traced.load());
-                SendToMaster(progress);
+                SendToMaster(std::move(progress));
             }
         }
     }
@@ -311,7 +312,7 @@ int RunClusterWorker(const std::vector<std::string>& arguments) {
             }
             std::string loaded = Message(cluster::kLoaded);
             cluster::PutString(loaded, error);
-            SendToMaster(loaded);
+            SendToMaster(std::move(loaded));
         } else if (message[0] == cluster::kRun) {
             // Rank 0 starts a run only once every worker has loaded.
             if (IScene* scene = application.SceneForRun()) {
