@@ -20,20 +20,18 @@ using Clock = std::chrono::steady_clock;
 
 // A worker reports its progress every second; this long without a word it is lost
 // (its machine gone, or stopped), as a launcher may not notice.
-constexpr double kSilenceSeconds = 20;
+constexpr int kSilenceSeconds = 20;
+
+std::int64_t Now() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch()).count();
+}
 
 } // namespace
 
-TClusterMaster::TClusterMaster()
-    : Workers(std::size_t(cluster::Size())), Traced(new std::atomic<std::uint64_t>[std::size_t(cluster::Size())]) {
-    for (int r = 0; r < cluster::Size(); ++r)
-        Traced[std::size_t(r)] = 0;
-}
+TClusterMaster::TClusterMaster() : Ranks(new RankState[std::size_t(cluster::Size())]) {}
 
 TClusterMaster::~TClusterMaster() {
-    Serving = false;
-    if (Service.joinable())
-        Service.join();
+    EndRun();
     for (int r = 1; r < cluster::Size(); ++r)
         cluster::Send(r, std::string(1, cluster::kQuit));
 }
@@ -79,28 +77,32 @@ void TClusterMaster::BeginRun(TMonteCarloRun& run, IScene& scene, const std::str
     DoneTraced = 0;
     Running = cluster::Size() - 1;
     for (int r = 0; r < cluster::Size(); ++r) {
-        Workers[std::size_t(r)] = Worker();
-        Workers[std::size_t(r)].Ended = r == 0;
-        Workers[std::size_t(r)].Heard = Clock::now();
-        Traced[std::size_t(r)] = 0;
+        RankState& rank = Ranks[std::size_t(r)];
+        rank.Heard = Now();
+        rank.Ended = r == 0;
+        rank.Traced = 0;
+        rank.Outstanding = 0;
     }
     for (int r = 1; r < cluster::Size(); ++r)
         Reply(r, std::string(1, cluster::kRun));
     Serving = true;
     Service = std::thread([this] { Serve(); });
+    Watchdog = std::thread([this] { Watch(); });
 }
 
 void TClusterMaster::EndRun() {
     Serving = false;
     if (Service.joinable())
         Service.join();
+    if (Watchdog.joinable())
+        Watchdog.join();
 }
 
 std::string TClusterMaster::RankStatus(std::uint64_t own) const {
     std::ostringstream lines;
     for (int r = 0; r < cluster::Size(); ++r)
         lines << "\n  Rank " << r << " on " << cluster::HostOf(r) << ": "
-              << FormatCount(r == 0 ? own : Traced[std::size_t(r)].load()) << " histories traced";
+              << FormatCount(r == 0 ? own : Ranks[std::size_t(r)].Traced.load()) << " histories traced";
     return lines.str();
 }
 
@@ -110,21 +112,18 @@ void TClusterMaster::Serve() {
         std::string message;
         int from = 0;
         if (cluster::Receive(message, from, 0.05) && from > 0 && from < cluster::Size() && !message.empty()) {
-            Workers[std::size_t(from)].Heard = Clock::now();
+            Ranks[std::size_t(from)].Heard = Now();
             try {
                 Handle(from, message);
             } catch (const std::exception& e) {
                 Run->FailRemote(cluster::Describe(from) + ": " + e.what());
             }
         }
-        CheckWorkers();
-        if (!Serving.load() && Running.load() == 0)
-            break;
     }
 }
 
 void TClusterMaster::Handle(int from, const std::string& message) {
-    Worker& worker = Workers[std::size_t(from)];
+    RankState& worker = Ranks[std::size_t(from)];
     cluster::MessageReader in(message);
     switch (message[0]) {
     case cluster::kRequest: {
@@ -174,7 +173,7 @@ void TClusterMaster::Handle(int from, const std::string& message) {
         break;
     }
     case cluster::kProgress:
-        Traced[std::size_t(from)] = in.U64();
+        worker.Traced = in.U64();
         break;
     case cluster::kFailed:
         Run->FailRemote(cluster::Describe(from) + ": " + in.String());
@@ -185,10 +184,8 @@ void TClusterMaster::Handle(int from, const std::string& message) {
         // Batches it dropped at a stop are no longer waited for.
         Outstanding -= worker.Outstanding;
         worker.Outstanding = 0;
-        if (!worker.Ended) {
-            worker.Ended = true;
+        if (!worker.Ended.exchange(true))
             --Running;
-        }
         break;
     default:
         throw std::runtime_error("unexpected message");
@@ -200,20 +197,21 @@ void TClusterMaster::Reply(int to, const std::string& message) {
         Lost(to, "it can not be reached");
 }
 
-void TClusterMaster::CheckWorkers() {
-    const Clock::time_point now = Clock::now();
-    if (now - LastCheck < std::chrono::milliseconds(100))
-        return;
-    LastCheck = now;
-    for (int r = 1; r < cluster::Size(); ++r) {
-        // The launcher ends every process when one dies, this one with a SIGTERM first,
-        // and names the rank in its own words only: a worker on this host whose process
-        // is gone is seen at once.
-        if (cluster::HostOf(r) == cluster::HostOf(0) && kill(cluster::ProcessOf(r), 0) != 0 && errno == ESRCH)
-            Lost(r, "its process ended");
-        const Worker& worker = Workers[std::size_t(r)];
-        if (!worker.Ended && std::chrono::duration<double>(now - worker.Heard).count() > kSilenceSeconds)
-            Lost(r, "nothing heard from it for " + std::to_string(int(kSilenceSeconds)) + " s");
+void TClusterMaster::Watch() {
+    while (Serving.load() || Running.load() > 0) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        for (int r = 1; r < cluster::Size(); ++r) {
+            const RankState& rank = Ranks[std::size_t(r)];
+            if (rank.Ended.load())
+                continue;
+            // The launcher ends every process when one dies, this one with a SIGTERM
+            // first, and names the rank only in its own words: a worker on this host
+            // whose process is gone is seen at once.
+            if (cluster::HostOf(r) == cluster::HostOf(0) && kill(cluster::ProcessOf(r), 0) != 0 && errno == ESRCH)
+                Lost(r, "its process ended");
+            if (Now() - rank.Heard.load() > std::int64_t(kSilenceSeconds) * 1000000000)
+                Lost(r, "nothing heard from it for " + std::to_string(kSilenceSeconds) + " s");
+        }
     }
 }
 

@@ -6,7 +6,6 @@
 #include <memory>
 #include <string>
 #include <thread>
-#include <vector>
 
 class IScene;
 class TMonteCarloRun;
@@ -41,27 +40,28 @@ public:
     std::string RankStatus(std::uint64_t own) const;
 
 private:
-    struct Worker {
-        std::int64_t Outstanding = 0;
-        bool Ended = true;
-        std::chrono::steady_clock::time_point Heard;
+    // What the watchdog and Status read of a rank while the service thread writes it.
+    struct RankState {
+        std::atomic<std::int64_t> Heard{0}; // steady clock, nanoseconds
+        std::atomic<bool> Ended{true};
+        std::atomic<std::uint64_t> Traced{0}; // as its last progress message said
+        std::int64_t Outstanding = 0;         // the service thread's only
     };
     void Serve();
     void Handle(int from, const std::string& message);
     void Reply(int to, const std::string& message);
-    void CheckWorkers();
+    // Apart from the service thread, which a lost peer may hold up inside MPI.
+    void Watch();
     [[noreturn]] void Lost(int rank, const std::string& why);
 
     TMonteCarloRun* Run = nullptr;
     IScene* Scene = nullptr;
     std::string Loaded;
-    std::vector<Worker> Workers;
-    // Per rank, as its last progress message said (read by Status on the main thread).
-    std::unique_ptr<std::atomic<std::uint64_t>[]> Traced;
+    std::unique_ptr<RankState[]> Ranks;
     std::atomic<std::int64_t> Outstanding{0};
     std::atomic<int> Running{0};
     std::atomic<std::uint64_t> DoneTraced{0};
     std::atomic<bool> Serving{false};
-    std::chrono::steady_clock::time_point LastCheck;
     std::thread Service;
+    std::thread Watchdog;
 };
