@@ -30,6 +30,12 @@ constexpr std::size_t kHostLength = 256;
 // Posted messages still travelling, at most this many.
 constexpr std::size_t kMostPosted = 256;
 
+} // namespace
+
+#ifdef TARVO_WITH_MPI
+
+namespace {
+
 // Set by Open MPI's mpirun, by PMI and PMIx launchers (srun, hydra).
 bool LaunchedByMPI() {
     for (const char* name : {"OMPI_COMM_WORLD_SIZE", "PMIX_RANK", "PMI_RANK", "PMI_SIZE"})
@@ -39,8 +45,6 @@ bool LaunchedByMPI() {
 }
 
 } // namespace
-
-#ifdef TARVO_WITH_MPI
 
 bool Start() {
     if (started || !LaunchedByMPI())

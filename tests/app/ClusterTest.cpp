@@ -14,6 +14,10 @@
 #include "common/TestUtil.h"
 
 // Cluster runs started by mpirun, one thread per rank, against a run on one process.
+#ifndef TARVO_MPIEXEC
+#define TARVO_MPIEXEC "mpirun"
+#endif
+
 namespace {
 
 using testutil::ChildProcess;
