@@ -75,6 +75,7 @@ void TClusterMaster::BeginRun(TMonteCarloRun& run, IScene& scene, const std::str
     Scene = &scene;
     Outstanding = 0;
     DoneTraced = 0;
+    Received = Traffic();
     Running = cluster::Size() - 1;
     for (int r = 0; r < cluster::Size(); ++r) {
         RankState& rank = Ranks[std::size_t(r)];
@@ -89,6 +90,8 @@ void TClusterMaster::BeginRun(TMonteCarloRun& run, IScene& scene, const std::str
     Service = std::thread([this] { Serve(); });
     Watchdog = std::thread([this] { Watch(); });
 }
+
+int TClusterMaster::RankCount() const { return cluster::Size(); }
 
 void TClusterMaster::EndRun() {
     Serving = false;
@@ -113,6 +116,7 @@ void TClusterMaster::Serve() {
         int from = 0;
         if (cluster::Receive(message, from, 0.05) && from > 0 && from < cluster::Size() && !message.empty()) {
             Ranks[std::size_t(from)].Heard = Now();
+            Received.Bytes += message.size();
             try {
                 Handle(from, message);
             } catch (const std::exception& e) {
@@ -136,6 +140,7 @@ void TClusterMaster::Handle(int from, const std::string& message) {
             for (const std::uint64_t n : {index, first, count, std::uint64_t(seed)})
                 cluster::PutU64(reply, n);
             ++worker.Outstanding;
+            ++Received.Batches;
             ++Outstanding;
             break;
         case TMonteCarloRun::Remote::Wait:
@@ -155,7 +160,9 @@ void TClusterMaster::Handle(int from, const std::string& message) {
         const std::uint64_t detector = in.U64();
         if (detector >= Scene->DetectorCount())
             throw std::runtime_error("hand-over for a detector the scene lacks");
+        const Clock::time_point start = Clock::now();
         AsDetector(Scene->GetDetector(std::size_t(detector))).TakeForwarded(in.Rest());
+        Received.CommitSeconds += std::chrono::duration<double>(Clock::now() - start).count();
         break;
     }
     case cluster::kDone: {

@@ -32,10 +32,18 @@ public:
     bool Busy() const { return Outstanding.load() > 0; }
     // Every worker has ended its part of the run.
     bool Ended() const { return Running.load() == 0; }
+    int RankCount() const;
     // Stops the service once Ended.
     void EndRun();
     // Histories traced by workers' finished batches this run.
     std::uint64_t RemoteTraced() const { return DoneTraced.load(); }
+    // What came from the workers in the last run, for the execution summary.
+    struct Traffic {
+        std::uint64_t Batches = 0;
+        std::uint64_t Bytes = 0;
+        double CommitSeconds = 0; // taking hand-overs into the ordered commit
+    };
+    const Traffic& LastTraffic() const { return Received; }
     // One line per rank: its host and the histories it traced this run (rank 0: `own`).
     std::string RankStatus(std::uint64_t own) const;
 
@@ -62,6 +70,7 @@ private:
     std::atomic<int> Running{0};
     std::atomic<std::uint64_t> DoneTraced{0};
     std::atomic<bool> Serving{false};
+    Traffic Received;
     std::thread Service;
     std::thread Watchdog;
 };

@@ -216,7 +216,7 @@ private:
         case cluster::kWait:
             // A round or a suspension: ask again shortly.
             Waiting = true;
-            retry = Clock::now() + std::chrono::milliseconds(10);
+            retry = Clock::now() + std::chrono::milliseconds(2);
             break;
         case cluster::kEnd:
             NoMore = true;

@@ -732,6 +732,14 @@ void TMonteCarloRun::PrintExecutionSummary(std::ostream& os) const {
     os << "  Calculation Time: " << seconds << " seconds (" << FormatDuration(seconds) << ")\n";
     os << "  Calculation Speed: " << double(c.Traced) * rate << " emitted, "
        << double(c.Photons + c.Electrons + c.Positrons) * rate << " total [1/s]\n";
+    if (Cluster != nullptr) {
+        const TClusterMaster::Traffic& t = Cluster->LastTraffic();
+        os << "  Cluster Ranks: " << Cluster->RankCount() << "\n";
+        os << "  Histories On Other Ranks: " << FormatCount(Cluster->RemoteTraced()) << "\n";
+        os << "  Batches On Other Ranks: " << t.Batches << "\n";
+        os << "  Bytes Received Per Batch: " << (t.Batches > 0 ? double(t.Bytes) / double(t.Batches) : 0.0) << "\n";
+        os << "  Commit Time Of Their Batches: " << t.CommitSeconds << " seconds\n";
+    }
     os << "Results Summary:\n";
     os << "  Number Of Particles Emitted:  " << FormatCount(c.Emitted) << "\n";
     os << "  Number Of Particles Traced:  " << FormatCount(c.Traced) << "\n";
