@@ -134,14 +134,18 @@ void TClusterMaster::Handle(int from, const std::string& message) {
         std::uint64_t index = 0, first = 0, count = 0;
         std::uint32_t seed = 0;
         std::string reply;
-        switch (Run->TakeRemoteBatch(index, first, count, seed)) {
+        // Counted before it is taken: a round that starts meanwhile must wait for it.
+        ++Outstanding;
+        const TMonteCarloRun::Remote taken = Run->TakeRemoteBatch(index, first, count, seed);
+        if (taken != TMonteCarloRun::Remote::Batch)
+            --Outstanding;
+        switch (taken) {
         case TMonteCarloRun::Remote::Batch:
             reply = std::string(1, cluster::kBatch);
             for (const std::uint64_t n : {index, first, count, std::uint64_t(seed)})
                 cluster::PutU64(reply, n);
             ++worker.Outstanding;
             ++Received.Batches;
-            ++Outstanding;
             break;
         case TMonteCarloRun::Remote::Wait:
             reply = std::string(1, cluster::kWait);
