@@ -287,6 +287,9 @@ int RunClusterWorker(const std::vector<std::string>& arguments) {
     std::string setupError;
     try {
         options = ReadOptions(arguments);
+        // Before anything is loaded: the hierarchy keeps a stack per thread.
+        if (options.Threads > 0)
+            omp_set_num_threads(options.Threads);
         SetPriority(options.Nice);
     } catch (const std::exception& e) {
         // Rank 0 reads the same command line and reports it.

@@ -7,6 +7,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <unistd.h>
@@ -65,9 +66,9 @@ std::string Counts(const std::string& out) {
     return at == std::string::npos ? std::string() : out.substr(at, out.find("Writing results...", at) - at);
 }
 
-std::vector<std::string> MpiArguments(int ranks, const std::vector<std::string>& arguments) {
+std::vector<std::string> MpiArguments(int ranks, const std::vector<std::string>& arguments, int threads = 1) {
     std::vector<std::string> all = {"--oversubscribe", "--allow-run-as-root", "-n", std::to_string(ranks),
-                                    TARVO_EXE, "--threads", "1", "--interactive", "false"};
+                                    TARVO_EXE, "--threads", std::to_string(threads), "--interactive", "false"};
     all.insert(all.end(), arguments.begin(), arguments.end());
     return all;
 }
@@ -146,11 +147,11 @@ Finished* ClusterRun::reference_ = nullptr;
 
 } // namespace
 
-TEST_F(ClusterRun, TwoAndThreeRanksWriteWhatOneProcessWrites) {
-    for (const int ranks : {2, 3}) {
-        const std::string name = "ranks" + std::to_string(ranks);
+TEST_F(ClusterRun, AnyRanksAndThreadsWriteWhatOneProcessWrites) {
+    for (const auto& [ranks, threads] : {std::pair{2, 1}, std::pair{3, 1}, std::pair{2, 2}}) {
+        const std::string name = "ranks" + std::to_string(ranks) + "x" + std::to_string(threads);
         const std::string dir = Prepare(name, "StartImmediately = true\n");
-        const auto r = testutil::Run(TARVO_MPIEXEC, MpiArguments(ranks, {"run.ini"}), "", 60.0, dir);
+        const auto r = testutil::Run(TARVO_MPIEXEC, MpiArguments(ranks, {"run.ini"}, threads), "", 60.0, dir);
         ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
         ExpectReference(name, r.out);
         // Only rank 0 talks.
