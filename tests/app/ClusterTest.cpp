@@ -159,6 +159,24 @@ TEST_F(ClusterRun, AnyRanksAndThreadsWriteWhatOneProcessWrites) {
     }
 }
 
+// Stop conditions are judged in rounds at batch boundaries of all ranks: the run stops
+// at the same history as on one process.
+TEST_F(ClusterRun, StopConditionsStopAtTheSameHistory) {
+    std::string ini = SlabRun("NumberOfParticles = 3000000\nStartImmediately = true\n");
+    ini.insert(ini.find("OutputNumberOfInteractions = 1\n"), "StopCondition = max primary error 0.03\n");
+    for (const std::string name : {"stop1", "stop3"}) {
+        fs::create_directories(dir_->File(name));
+        WriteFile(dir_->File(name + "/run.ini"), ini);
+    }
+    const auto one = testutil::RunTarvo({"--threads", "1", "run.ini"}, "", 60.0, dir_->File("stop1"));
+    ASSERT_EQ(one.exitCode, 0) << one.err;
+    ASSERT_NE(one.out.find("All stop conditions satisfied."), std::string::npos);
+    const auto r = testutil::Run(TARVO_MPIEXEC, MpiArguments(3, {"run.ini"}), "", 60.0, dir_->File("stop3"));
+    ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+    EXPECT_TRUE(Images(dir_->File("stop3/run")) == Images(dir_->File("stop1/run")));
+    EXPECT_EQ(Counts(r.out), Counts(one.out));
+}
+
 TEST_F(ClusterRun, UnsupportedDetectorsEndEveryRankWithTheirName) {
     const std::string dir = Prepare("mesh", "StartImmediately = true\n");
     std::string text = ReadFile(dir + "/run.ini");
