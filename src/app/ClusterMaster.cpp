@@ -75,7 +75,9 @@ void TClusterMaster::BeginRun(TMonteCarloRun& run, IScene& scene, const std::str
     Scene = &scene;
     Outstanding = 0;
     DoneTraced = 0;
-    Received = Traffic();
+    ReceivedBatches = 0;
+    ReceivedBytes = 0;
+    CommitNanoseconds = 0;
     Running = cluster::Size() - 1;
     for (int r = 0; r < cluster::Size(); ++r) {
         RankState& rank = Ranks[std::size_t(r)];
@@ -92,6 +94,14 @@ void TClusterMaster::BeginRun(TMonteCarloRun& run, IScene& scene, const std::str
 }
 
 int TClusterMaster::RankCount() const { return cluster::Size(); }
+
+TClusterMaster::Traffic TClusterMaster::LastTraffic() const {
+    Traffic t;
+    t.Batches = ReceivedBatches.load();
+    t.Bytes = ReceivedBytes.load();
+    t.CommitSeconds = double(CommitNanoseconds.load()) * 1e-9;
+    return t;
+}
 
 void TClusterMaster::EndRun() {
     Serving = false;
@@ -116,7 +126,7 @@ void TClusterMaster::Serve() {
         int from = 0;
         if (cluster::Receive(message, from, 0.05) && from > 0 && from < cluster::Size() && !message.empty()) {
             Ranks[std::size_t(from)].Heard = Now();
-            Received.Bytes += message.size();
+            ReceivedBytes += message.size();
             try {
                 Handle(from, message);
             } catch (const std::exception& e) {
@@ -145,7 +155,7 @@ void TClusterMaster::Handle(int from, const std::string& message) {
             for (const std::uint64_t n : {index, first, count, std::uint64_t(seed)})
                 cluster::PutU64(reply, n);
             ++worker.Outstanding;
-            ++Received.Batches;
+            ++ReceivedBatches;
             break;
         case TMonteCarloRun::Remote::Wait:
             reply = std::string(1, cluster::kWait);
@@ -164,9 +174,9 @@ void TClusterMaster::Handle(int from, const std::string& message) {
         const std::uint64_t detector = in.U64();
         if (detector >= Scene->DetectorCount())
             throw std::runtime_error("hand-over for a detector the scene lacks");
-        const Clock::time_point start = Clock::now();
+        const std::int64_t start = Now();
         AsDetector(Scene->GetDetector(std::size_t(detector))).TakeForwarded(in.Rest());
-        Received.CommitSeconds += std::chrono::duration<double>(Clock::now() - start).count();
+        CommitNanoseconds += std::uint64_t(Now() - start);
         break;
     }
     case cluster::kDone: {

@@ -43,7 +43,7 @@ public:
         std::uint64_t Bytes = 0;
         double CommitSeconds = 0; // taking hand-overs into the ordered commit
     };
-    const Traffic& LastTraffic() const { return Received; }
+    Traffic LastTraffic() const;
     // One line per rank: its host and the histories it traced this run (rank 0: `own`).
     std::string RankStatus(std::uint64_t own) const;
 
@@ -70,7 +70,8 @@ private:
     std::atomic<int> Running{0};
     std::atomic<std::uint64_t> DoneTraced{0};
     std::atomic<bool> Serving{false};
-    Traffic Received;
+    // Read by the summary while the service adds to them.
+    std::atomic<std::uint64_t> ReceivedBatches{0}, ReceivedBytes{0}, CommitNanoseconds{0};
     std::thread Service;
     std::thread Watchdog;
 };

@@ -733,7 +733,7 @@ void TMonteCarloRun::PrintExecutionSummary(std::ostream& os) const {
     os << "  Calculation Speed: " << double(c.Traced) * rate << " emitted, "
        << double(c.Photons + c.Electrons + c.Positrons) * rate << " total [1/s]\n";
     if (Cluster != nullptr) {
-        const TClusterMaster::Traffic& t = Cluster->LastTraffic();
+        const TClusterMaster::Traffic t = Cluster->LastTraffic();
         os << "  Cluster Ranks: " << Cluster->RankCount() << "\n";
         os << "  Histories On Other Ranks: " << FormatCount(Cluster->RemoteTraced()) << "\n";
         os << "  Batches On Other Ranks: " << t.Batches << "\n";
