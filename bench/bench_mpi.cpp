@@ -18,8 +18,8 @@
 namespace {
 
 struct Figures {
-    double Speed = 0;        // emitted histories per second
-    double Seconds = 0;      // calculation time
+    double Speed = 0;   // emitted histories per second
+    double Seconds = 0; // calculation time
     double RemoteHistories = 0;
     double Batches = 0;
     double BytesPerBatch = 0;
@@ -100,26 +100,30 @@ int main() {
     Capture("rm -rf " + dir);
     if (single.Speed <= 0 || cluster.Speed <= 0 || cluster.RemoteHistories <= 0)
         return 1;
-    std::printf("BENCH mpi histories_per_s: %.0f 1/s (2 ranks x 1 thread); reference 1 rank x 2 threads %.0f 1/s; "
-                "ratio %.3f\n",
-                cluster.Speed, single.Speed, cluster.Speed / single.Speed);
-    std::printf("BENCH mpi bytes_per_batch: %.0f B (1000 histories); reference one 48 B registration record per "
-                "history %.0f B; ratio %.3f\n",
-                cluster.BytesPerBatch, 48000.0, cluster.BytesPerBatch / 48000.0);
+    std::printf(
+        "BENCH mpi histories_per_s: %.0f 1/s (2 ranks x 1 thread); reference 1 rank x 2 threads %.0f 1/s; "
+        "ratio %.3f\n",
+        cluster.Speed, single.Speed, cluster.Speed / single.Speed);
+    std::printf(
+        "BENCH mpi bytes_per_batch: %.0f B (1000 histories); reference one 48 B registration record per "
+        "history %.0f B; ratio %.3f\n",
+        cluster.BytesPerBatch, 48000.0, cluster.BytesPerBatch / 48000.0);
     // Rank 0 commits every other rank's batches besides tracing its own share: with
     // 64 ranks it commits 63 ranks' histories, each costing `commit` against `trace`.
     const double commit = cluster.CommitSeconds / cluster.RemoteHistories;
     const double trace = 2.0 / cluster.Speed; // one rank's time per history: two ranks share the speed
     const double share = 63.0 * commit / trace;
-    std::printf("BENCH mpi commit_per_history: %.3g us on rank 0; reference tracing per history on one rank %.3g us; "
-                "ratio %.4f\n",
-                commit * 1e6, trace * 1e6, commit / trace);
+    std::printf(
+        "BENCH mpi commit_per_history: %.3g us on rank 0; reference tracing per history on one rank %.3g us; "
+        "ratio %.4f\n",
+        commit * 1e6, trace * 1e6, commit / trace);
     // Below a whole rank 0's time the others run freely and rank 0 traces in what is
     // left; above it rank 0 paces them all.
     const double efficiency = share <= 1 ? (63.0 + (1.0 - share)) / 64.0 : 63.0 / (64.0 * share);
-    std::printf("BENCH mpi efficiency_64_ranks: %.3f (rank 0 commits %.1f%% of its time); reference ideal 1.000; "
-                "ratio %.3f\n",
-                efficiency, 100.0 * share, efficiency);
+    std::printf(
+        "BENCH mpi efficiency_64_ranks: %.3f (rank 0 commits %.1f%% of its time); reference ideal 1.000; "
+        "ratio %.3f\n",
+        efficiency, 100.0 * share, efficiency);
     return 0;
 #endif
 }

@@ -90,7 +90,7 @@ bool Reap(bool all) {
         int done = 0;
         MPI_Status status;
         const int error = all || posted.size() > kMostPosted ? MPI_Wait(&it->Request, &status)
-                                                              : MPI_Test(&it->Request, &done, &status);
+                                                             : MPI_Test(&it->Request, &done, &status);
         fine = fine && error == MPI_SUCCESS;
         if (error != MPI_SUCCESS || all || done || it->Request == MPI_REQUEST_NULL)
             it = posted.erase(it);
@@ -105,8 +105,8 @@ bool Post(int to, std::string bytes) {
     const bool fine = Reap(false);
     Posted& message = posted.emplace_back();
     message.Bytes = std::move(bytes);
-    return fine && MPI_Isend(message.Bytes.data(), int(message.Bytes.size()), MPI_BYTE, to, kTag, MPI_COMM_WORLD,
-                             &message.Request) == MPI_SUCCESS;
+    return fine && MPI_Isend(message.Bytes.data(), int(message.Bytes.size()), MPI_BYTE, to, kTag,
+                             MPI_COMM_WORLD, &message.Request) == MPI_SUCCESS;
 }
 
 bool Receive(std::string& bytes, int& from, double seconds) {
@@ -150,25 +150,42 @@ void Finish() {
 
 #else
 
-bool Start() { return false; }
-bool Send(int, const std::string&) { return false; }
-bool Post(int, std::string) { return false; }
-bool Receive(std::string&, int&, double) { return false; }
-void Abort(int code) { std::_Exit(code); }
+bool Start() {
+    return false;
+}
+bool Send(int, const std::string&) {
+    return false;
+}
+bool Post(int, std::string) {
+    return false;
+}
+bool Receive(std::string&, int&, double) {
+    return false;
+}
+void Abort(int code) {
+    std::_Exit(code);
+}
 void Finish() {}
 
 #endif
 
-bool Started() { return started; }
-int Rank() { return rank; }
-int Size() { return size; }
+int Rank() {
+    return rank;
+}
+int Size() {
+    return size;
+}
 
 std::string HostOf(int r) {
     return r >= 0 && std::size_t(r) < hosts.size() ? hosts[std::size_t(r)] : QueryHostName();
 }
 
-int ProcessOf(int r) { return r >= 0 && std::size_t(r) < processes.size() ? processes[std::size_t(r)] : 0; }
+int ProcessOf(int r) {
+    return r >= 0 && std::size_t(r) < processes.size() ? processes[std::size_t(r)] : 0;
+}
 
-std::string Describe(int r) { return "rank " + std::to_string(r) + " on host " + HostOf(r); }
+std::string Describe(int r) {
+    return "rank " + std::to_string(r) + " on host " + HostOf(r);
+}
 
 } // namespace cluster

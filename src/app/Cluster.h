@@ -10,7 +10,6 @@ namespace cluster {
 // Joins the launcher's processes when started by one; false otherwise (and always in
 // a build without MPI). Errors carry the user-visible text.
 bool Start();
-bool Started();
 int Rank();
 int Size();
 // Where a rank runs: its host name and process id (exchanged at Start).

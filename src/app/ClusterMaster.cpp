@@ -40,8 +40,9 @@ void TClusterMaster::BeginRun(TMonteCarloRun& run, IScene& scene, const std::str
                               const std::string& resultDir) {
     EndRun();
     if (scene.TraceDetectorCount() > 0)
-        throw std::runtime_error("Cluster runs do not support trace detectors (volumes, mesh detectors, trace "
-                                 "dumps) yet: run this scene on one process");
+        throw std::runtime_error(
+            "Cluster runs do not support trace detectors (volumes, mesh detectors, trace "
+            "dumps) yet: run this scene on one process");
     for (std::size_t i = 0; i < scene.DetectorCount(); ++i)
         if (!AsDetector(scene.GetDetector(i)).CanForwardHandovers())
             throw std::runtime_error("Detector " + std::to_string(i) +
@@ -93,7 +94,9 @@ void TClusterMaster::BeginRun(TMonteCarloRun& run, IScene& scene, const std::str
     Watchdog = std::thread([this] { Watch(); });
 }
 
-int TClusterMaster::RankCount() const { return cluster::Size(); }
+int TClusterMaster::RankCount() const {
+    return cluster::Size();
+}
 
 TClusterMaster::Traffic TClusterMaster::LastTraffic() const {
     Traffic t;
@@ -182,7 +185,8 @@ void TClusterMaster::Handle(int from, const std::string& message) {
     case cluster::kDone: {
         const bool complete = in.U64() != 0;
         TTracerCounters c;
-        for (std::uint64_t* n : {&c.Emitted, &c.Traced, &c.Photons, &c.SplitPhotons, &c.Electrons, &c.Positrons})
+        for (std::uint64_t* n :
+             {&c.Emitted, &c.Traced, &c.Photons, &c.SplitPhotons, &c.Electrons, &c.Positrons})
             *n = in.U64();
         // Its hand-overs came before: the batch is committed or queued in order.
         Run->AddRemoteCounters(c, !complete);
@@ -228,7 +232,8 @@ void TClusterMaster::Watch() {
             // The launcher ends every process when one dies, this one with a SIGTERM
             // first, and names the rank only in its own words: a worker on this host
             // whose process is gone is seen at once.
-            if (cluster::HostOf(r) == cluster::HostOf(0) && kill(cluster::ProcessOf(r), 0) != 0 && errno == ESRCH)
+            if (cluster::HostOf(r) == cluster::HostOf(0) && kill(cluster::ProcessOf(r), 0) != 0 &&
+                errno == ESRCH)
                 Lost(r, "its process ended");
             if (Now() - rank.Heard.load() > std::int64_t(kSilenceSeconds) * 1000000000)
                 Lost(r, "nothing heard from it for " + std::to_string(kSilenceSeconds) + " s");
@@ -237,6 +242,7 @@ void TClusterMaster::Watch() {
 }
 
 void TClusterMaster::Lost(int rank, const std::string& why) {
-    std::cerr << "Lost " << cluster::Describe(rank) << " (" << why << "): ending the cluster run." << std::endl;
+    std::cerr << "Lost " << cluster::Describe(rank) << " (" << why << "): ending the cluster run."
+              << std::endl;
     cluster::Abort(3);
 }

@@ -38,7 +38,9 @@ public:
     bool IsInputClosed() const override { return true; }
 };
 
-std::string Message(char kind) { return std::string(1, kind); }
+std::string Message(char kind) {
+    return std::string(1, kind);
+}
 
 void SendToMaster(std::string message) {
     // Rank 0 gone: the launcher ends this process too.
@@ -136,7 +138,8 @@ private:
                 std::string done = Message(cluster::kDone);
                 cluster::PutU64(done, complete ? 1 : 0);
                 const TTracerCounters& c = tracer->Counters();
-                for (const std::uint64_t n : {c.Emitted, c.Traced, c.Photons, c.SplitPhotons, c.Electrons, c.Positrons})
+                for (const std::uint64_t n :
+                     {c.Emitted, c.Traced, c.Photons, c.SplitPhotons, c.Electrons, c.Positrons})
                     cluster::PutU64(done, n);
                 SendToMaster(std::move(done));
                 tracer->ResetCounters();

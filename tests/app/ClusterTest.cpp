@@ -34,13 +34,16 @@ std::string SlabRun(const std::string& task) {
     return "[ApplicationTask]\nRandomSeed = 7\nBatchSize = 100\nTimeStep = 0\nImageType = RAW\n" + task +
            "[EndApplicationTask]\n[DataSources]\nMaterialsFileName = " + kMaterials +
            "\n[EndDataSources]\n[Objects]\n"
-           "[Object]\nObjectType = Source\nEnergy = 60\nConeAngle = 0.1\nBaseCenter = (0, 0, -20)\n[EndObject]\n"
+           "[Object]\nObjectType = Source\nEnergy = 60\nConeAngle = 0.1\nBaseCenter = (0, 0, "
+           "-20)\n[EndObject]\n"
            "[Object]\nObjectType = Part\nMaterialName = Water\nVertexA = (-5, -5, 0)\nSide1 = (10, 0, 0)\n"
            "Side2 = (0, 10, 0)\nSide3 = (0, 0, 4)\n[EndObject]\n"
-           "[Object]\nObjectType = PlaneDetector\nBaseCenter = (0, 0, 10)\nSide1 = (6, 0, 0)\nSide2 = (0, 6, 0)\n"
+           "[Object]\nObjectType = PlaneDetector\nBaseCenter = (0, 0, 10)\nSide1 = (6, 0, 0)\nSide2 = (0, 6, "
+           "0)\n"
            "PixelColumns = 8\nPixelRows = 8\nOutputNumberOfInteractions = 1\n[EndObject]\n"
            "[Object]\nObjectType = PlaneDetector\nBaseCenter = (0, 0, 12)\nSide1 = (6, 0, 0)\n"
-           "Side2 = (0, 6, 0)\nPixelColumns = 16\nPixelRows = 16\nEnergy = true\nShared = false\n[EndObject]\n"
+           "Side2 = (0, 6, 0)\nPixelColumns = 16\nPixelRows = 16\nEnergy = true\nShared = "
+           "false\n[EndObject]\n"
            "[Object]\nObjectType = PlaneDetector\nBaseCenter = (0, 0, 14)\nSide1 = (6, 0, 0)\n"
            "Side2 = (0, 6, 0)\nPixelColumns = 4\nPixelRows = 4\nMaxEnergy = 60\nEnergyBins = 12\n"
            "Cells = (Basic) (SpectrometerUncertainty) (Spectrometer Shared, 0, 60, 30)\n"
@@ -67,8 +70,9 @@ std::string Counts(const std::string& out) {
 }
 
 std::vector<std::string> MpiArguments(int ranks, const std::vector<std::string>& arguments, int threads = 1) {
-    std::vector<std::string> all = {"--oversubscribe", "--allow-run-as-root", "-n", std::to_string(ranks),
-                                    TARVO_EXE, "--threads", std::to_string(threads), "--interactive", "false"};
+    std::vector<std::string> all = {
+        "--oversubscribe",       "--allow-run-as-root", "-n",   std::to_string(ranks), TARVO_EXE, "--threads",
+        std::to_string(threads), "--interactive",       "false"};
     all.insert(all.end(), arguments.begin(), arguments.end());
     return all;
 }
@@ -101,8 +105,8 @@ protected:
     static void SetUpTestSuite() {
         dir_ = new testutil::TempDir;
         WriteFile(dir_->File("ref.ini"), SlabRun("NumberOfParticles = 600000\n"));
-        const auto r = testutil::RunTarvo({"--threads", "1", "--interactive", "false", "ref.ini"}, "start\n", 60.0,
-                                          dir_->Path());
+        const auto r = testutil::RunTarvo({"--threads", "1", "--interactive", "false", "ref.ini"}, "start\n",
+                                          60.0, dir_->Path());
         ASSERT_EQ(r.exitCode, 0) << r.err;
         reference_ = new Finished{Images(dir_->File("ref")), Counts(r.out)};
         ASSERT_NE(reference_->images.find(".xrs:"), std::string::npos);
@@ -240,7 +244,8 @@ TEST_F(ClusterRun, ALostWorkerEndsTheRunAndItsStateFinishesIt) {
         EXPECT_NE(r.exitCode, 0);
         EXPECT_NE(r.err.find("Lost rank 1 on host "), std::string::npos) << r.err;
     }
-    const auto r = testutil::Run(TARVO_MPIEXEC, MpiArguments(2, {"--restore", "run/run.ini.state"}), "", 60.0, dir);
+    const auto r =
+        testutil::Run(TARVO_MPIEXEC, MpiArguments(2, {"--restore", "run/run.ini.state"}), "", 60.0, dir);
     ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
     ExpectReference("kill", r.out);
 }
