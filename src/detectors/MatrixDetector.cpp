@@ -443,7 +443,8 @@ namespace {
 template <class T> void PutArray(std::string& out, const T* data, std::size_t count) {
     const std::uint64_t n = count;
     out.append(reinterpret_cast<const char*>(&n), sizeof n);
-    out.append(reinterpret_cast<const char*>(data), count * sizeof(T));
+    if (count > 0)
+        out.append(reinterpret_cast<const char*>(data), count * sizeof(T));
 }
 
 // Reads what PutArray wrote into `into`, resized; the bounds checked against the message.
@@ -456,7 +457,8 @@ template <class T> void GetArray(const std::string& in, std::size_t& at, std::ve
     if (n > (in.size() - at) / sizeof(T))
         throw std::runtime_error("MatrixDetector: forwarded hand-over is truncated");
     into.resize(std::size_t(n));
-    std::memcpy(static_cast<void*>(into.data()), in.data() + at, std::size_t(n) * sizeof(T));
+    if (n > 0)
+        std::memcpy(static_cast<void*>(into.data()), in.data() + at, std::size_t(n) * sizeof(T));
     at += std::size_t(n) * sizeof(T);
 }
 
