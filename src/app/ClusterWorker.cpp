@@ -162,7 +162,11 @@ private:
         std::string failed = Message(cluster::kFailed);
         cluster::PutString(failed, text);
         SendToMaster(std::move(failed));
-        Stopping = true;
+        {
+            // Under the lock, so that a thread about to wait for a batch sees it.
+            std::lock_guard<std::mutex> guard(Lock);
+            Stopping = true;
+        }
         Ready.notify_all();
     }
 
