@@ -64,11 +64,6 @@ std::string Images(const std::string& dir) {
     return all;
 }
 
-std::string Counts(const std::string& out) {
-    const std::size_t at = out.rfind("Results Summary:");
-    return at == std::string::npos ? std::string() : out.substr(at, out.find("Writing results...", at) - at);
-}
-
 std::vector<std::string> MpiArguments(int ranks, const std::vector<std::string>& arguments, int threads = 1) {
     std::vector<std::string> all = {
         "--oversubscribe",       "--allow-run-as-root", "-n",   std::to_string(ranks), TARVO_EXE, "--threads",
@@ -108,7 +103,7 @@ protected:
         const auto r = testutil::RunTarvo({"--threads", "1", "--interactive", "false", "ref.ini"}, "start\n",
                                           60.0, dir_->Path());
         ASSERT_EQ(r.exitCode, 0) << r.err;
-        reference_ = new Finished{Images(dir_->File("ref")), Counts(r.out)};
+        reference_ = new Finished{Images(dir_->File("ref")), testutil::LastResultsSummary(r.out)};
         ASSERT_NE(reference_->images.find(".xrs:"), std::string::npos);
         ASSERT_NE(reference_->counts.find("Emitted:  600000"), std::string::npos) << r.out;
     }
@@ -139,7 +134,7 @@ protected:
 
     void ExpectReference(const std::string& name, const std::string& out) {
         EXPECT_TRUE(Images(dir_->File(name + "/run")) == reference_->images) << name;
-        EXPECT_EQ(Counts(out), reference_->counts) << name;
+        EXPECT_EQ(testutil::LastResultsSummary(out), reference_->counts) << name;
     }
 
     static testutil::TempDir* dir_;
@@ -178,7 +173,7 @@ TEST_F(ClusterRun, StopConditionsStopAtTheSameHistory) {
     const auto r = testutil::Run(TARVO_MPIEXEC, MpiArguments(3, {"run.ini"}), "", 60.0, dir_->File("stop3"));
     ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
     EXPECT_TRUE(Images(dir_->File("stop3/run")) == Images(dir_->File("stop1/run")));
-    EXPECT_EQ(Counts(r.out), Counts(one.out));
+    EXPECT_EQ(testutil::LastResultsSummary(r.out), testutil::LastResultsSummary(one.out));
 }
 
 TEST_F(ClusterRun, UnsupportedDetectorsEndEveryRankWithTheirName) {
