@@ -176,14 +176,25 @@ TEST_F(ClusterRun, StopConditionsStopAtTheSameHistory) {
     EXPECT_EQ(testutil::LastResultsSummary(r.out), testutil::LastResultsSummary(one.out));
 }
 
-TEST_F(ClusterRun, UnsupportedDetectorsEndEveryRankWithTheirName) {
-    const std::string dir = Prepare("mesh", "StartImmediately = true\n");
+// What rank 0 can not run, or a worker can not load, ends every rank with a message.
+TEST_F(ClusterRun, ErrorsOfAnyRankEndEveryRankWithTheirCause) {
+    const std::string dir = Prepare("errors", "StartImmediately = true\n");
+    // A worker started in a directory that does not exist (mpirun's ':' gives it its own arguments).
+    std::vector<std::string> arguments = MpiArguments(1, {"run.ini"});
+    const std::vector<std::string> worker = {":",      "-n", "1", TARVO_EXE, "--workingdir", "/nonexistent",
+                                             "run.ini"};
+    arguments.insert(arguments.end(), worker.begin(), worker.end());
+    auto r = testutil::Run(TARVO_MPIEXEC, arguments, "", 60.0, dir);
+    EXPECT_EQ(r.exitCode, 255) << r.out << r.err;
+    EXPECT_NE(r.err.find("Loading on rank 1 on host "), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("Couldn't change working directory to /nonexistent"), std::string::npos) << r.err;
+
     std::string text = ReadFile(dir + "/run.ini");
     text.insert(text.find("[EndObjects]"), "[Object]\nObjectType = MeshDetector\nVertexA = (-5, -5, 0)\n"
                                            "Side1 = (10, 0, 0)\nSide2 = (0, 10, 0)\nSide3 = (0, 0, 4)\n"
                                            "Dimensions = 2,2,2\n[EndObject]\n");
     WriteFile(dir + "/run.ini", text);
-    const auto r = testutil::Run(TARVO_MPIEXEC, MpiArguments(2, {"run.ini"}), "", 60.0, dir);
+    r = testutil::Run(TARVO_MPIEXEC, MpiArguments(2, {"run.ini"}), "", 60.0, dir);
     EXPECT_EQ(r.exitCode, 255) << r.out << r.err;
     EXPECT_NE(r.err.find("Cluster runs do not support trace detectors"), std::string::npos) << r.err;
 }
