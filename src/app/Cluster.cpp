@@ -20,21 +20,22 @@ namespace cluster {
 
 namespace {
 
-bool started = false;
 int rank = 0;
 int size = 1;
 std::vector<std::string> hosts;
 std::vector<int> processes;
-constexpr int kTag = 7;
-constexpr std::size_t kHostLength = 256;
-// Posted messages still travelling, at most this many.
-constexpr std::size_t kMostPosted = 256;
 
 } // namespace
 
 #ifdef TARVO_WITH_MPI
 
 namespace {
+
+bool started = false;
+constexpr int kTag = 7;
+constexpr std::size_t kHostLength = 256;
+// Posted messages still travelling, at most this many.
+constexpr std::size_t kMostPosted = 256;
 
 // Set by Open MPI's mpirun, by PMI and PMIx launchers (srun, hydra).
 bool LaunchedByMPI() {
@@ -59,7 +60,8 @@ bool Start() {
     MPI_Comm_size(MPI_COMM_WORLD, &size);
     if (provided < MPI_THREAD_MULTIPLE && size > 1)
         throw std::runtime_error("The MPI library does not support threads (MPI_THREAD_MULTIPLE)");
-    std::string own = QueryHostName();
+    // Cut to leave room for the terminating zero.
+    std::string own = QueryHostName().substr(0, kHostLength - 1);
     own.resize(kHostLength, '\0');
     std::vector<char> names(kHostLength * std::size_t(size));
     MPI_Allgather(own.data(), int(kHostLength), MPI_CHAR, names.data(), int(kHostLength), MPI_CHAR,
