@@ -12,6 +12,8 @@ packages=(
   libxrl-dev python3-xraylib imagemagick gzip
   # Intel Embree 3, the reference of bench_rays only
   libembree-dev
+  # MPI for cluster runs (Open MPI)
+  libopenmpi-dev openmpi-bin
 )
 
 missing=()

@@ -26,6 +26,11 @@ bool TTarvoApplication::FindSavedState(const inifiles::TIniFileStructure& tree, 
 std::unique_ptr<TMonteCarloRun> TTarvoApplication::NewRun() {
     auto run = std::make_unique<TMonteCarloRun>(*this, *scene_, parameters_, ResultPrefix(), nice_);
     run->SetStateWriter([this] { WriteRestoreState(StateFileName()); });
+    if (cluster_ != nullptr) {
+        std::ostringstream configuration;
+        InternalWrite(configuration);
+        run->SetCluster(cluster_, configuration.str());
+    }
     return run;
 }
 
@@ -63,6 +68,13 @@ void TTarvoApplication::InternalRead(std::istream& stream, std::uint64_t payload
     state_ = kInitialized;
     DisplayText("Reading parameters done.");
     LoadScene(configuration_, "the saved configuration");
+}
+
+void TTarvoApplication::LoadAsClusterWorker(const std::string& configuration, const std::string& resultDir) {
+    writesFiles_ = false;
+    restoreDir_ = resultDir;
+    std::istringstream stream(configuration);
+    InternalRead(stream, configuration.size());
 }
 
 void TTarvoApplication::ReadState(const std::string& fileName) {

@@ -13,6 +13,7 @@
 
 #include <omp.h>
 
+#include "app/ClusterMaster.h"
 #include "app/SystemUtils.h"
 #include "datafiles/ObjectIO.h"
 #include "detectors/BasicDetector.h"
@@ -206,6 +207,41 @@ TMonteCarloRun::Take TMonteCarloRun::TakeBatch(Batch& batch) {
     return taken;
 }
 
+void TMonteCarloRun::SetCluster(TClusterMaster* cluster, std::string configuration) {
+    Cluster = cluster;
+    ClusterConfiguration = std::move(configuration);
+}
+
+TMonteCarloRun::Remote TMonteCarloRun::TakeRemoteBatch(std::uint64_t& index, std::uint64_t& first,
+                                                       std::uint64_t& count, std::uint32_t& seed) {
+    // Past kStopped the states say that every batch is handed out, not that the run stops.
+    const std::int32_t state = State.load();
+    if (state == kStopRequested || state == kStopped || Failed)
+        return Remote::Stop;
+    Batch batch;
+    switch (TakeBatch(batch)) {
+    case Take::Round:
+        return Remote::Wait;
+    case Take::None:
+        return Remote::End;
+    case Take::Taken:
+        break;
+    }
+    index = batch.Index;
+    first = batch.First;
+    count = batch.Count;
+    seed = batch.Seed;
+    return Remote::Batch;
+}
+
+void TMonteCarloRun::AddRemoteCounters(const TTracerCounters& counters, bool abandoned) {
+#pragma omp critical(TarvoTracers)
+    Counters.Add(counters);
+    Traced += counters.Traced;
+    if (abandoned)
+        Abandoned = true;
+}
+
 void TMonteCarloRun::AwaitRound(bool master, TPhotonTracer& tracer) {
     // The counters of finished batches go to the run's, so that the round sees them.
 #pragma omp critical(TarvoTracers)
@@ -224,7 +260,7 @@ void TMonteCarloRun::AwaitRound(bool master, TPhotonTracer& tracer) {
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         return;
     }
-    while (AtRound.load() < Working.load() && going()) {
+    while ((AtRound.load() < Working.load() || (Cluster != nullptr && Cluster->Busy())) && going()) {
         Pump();
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
@@ -273,6 +309,7 @@ void TMonteCarloRun::Run() {
         throw std::runtime_error("Need at least one thread!");
     ReportedPercent = -1;
     Traced = Counters.Traced;
+    TracedBefore = Counters.Traced;
     if (Parameters.UsePhotonSplitting)
         for (std::size_t i = 0; i < Scene.DetectorCount(); ++i)
             if (AsDetector(Scene.GetDetector(i)).NeedsAnalogHistories())
@@ -287,11 +324,15 @@ void TMonteCarloRun::Run() {
     if (NextBatch < Batches.size())
         for (std::size_t i = 0; i < Scene.TraceDetectorCount(); ++i)
             AsTraceDetector(Scene.GetTraceDetector(i)).BeginRun(Batches[NextBatch].Index);
-    Working = Threads;
     Abandoned = false;
+    if (Cluster != nullptr)
+        Cluster->BeginRun(*this, Scene, ClusterConfiguration, Parameters.ResultDir);
+    Working = Threads;
     InRun = true;
 #pragma omp parallel num_threads(Threads)
     TraceOnThread(omp_get_thread_num());
+    if (Cluster != nullptr)
+        Cluster->EndRun();
     InRun = false;
     UpdateProgress(true);
     Application.ProcessMessages();
@@ -364,8 +405,9 @@ void TMonteCarloRun::TraceOnThread(int thread) {
     }
     --Working;
     if (master) {
-        // Keep serving the console (and suspension) until every thread is done.
-        while (Working.load() > 0) {
+        // Keep serving the console (and suspension) until every thread, and every
+        // process of a cluster run, is done.
+        while (Working.load() > 0 || (Cluster != nullptr && !Cluster->Ended())) {
             Pump();
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
@@ -464,10 +506,17 @@ void TMonteCarloRun::UpdateProgress(bool force) {
     }
     ReportedPercent = percent;
     LastReport = now;
-    PrintStatus();
+    Application.Post(TAlgorithmProgressMessage(ProgressLine()));
 }
 
 void TMonteCarloRun::PrintStatus() {
+    std::string line = ProgressLine();
+    if (Cluster != nullptr)
+        line += Cluster->RankStatus(Traced.load() - Cluster->RemoteTraced() - TracedBefore);
+    Application.Post(TAlgorithmProgressMessage(line));
+}
+
+std::string TMonteCarloRun::ProgressLine() const {
     const double percent = Total > 0 ? double(Traced.load()) * 100.0 / double(Total) : 100.0;
     const double elapsed = ElapsedSeconds();
     std::ostringstream line;
@@ -483,7 +532,7 @@ void TMonteCarloRun::PrintStatus() {
              << TrimWhite(text);
     }
     line << ")";
-    Application.Post(TAlgorithmProgressMessage(line.str()));
+    return line.str();
 }
 
 void TMonteCarloRun::SaveStateNow() {
@@ -683,6 +732,14 @@ void TMonteCarloRun::PrintExecutionSummary(std::ostream& os) const {
     os << "  Calculation Time: " << seconds << " seconds (" << FormatDuration(seconds) << ")\n";
     os << "  Calculation Speed: " << double(c.Traced) * rate << " emitted, "
        << double(c.Photons + c.Electrons + c.Positrons) * rate << " total [1/s]\n";
+    if (Cluster != nullptr) {
+        const TClusterMaster::Traffic t = Cluster->LastTraffic();
+        os << "  Cluster Ranks: " << Cluster->RankCount() << "\n";
+        os << "  Histories On Other Ranks: " << FormatCount(Cluster->RemoteTraced()) << "\n";
+        os << "  Batches On Other Ranks: " << t.Batches << "\n";
+        os << "  Bytes Received Per Batch: " << (t.Batches > 0 ? double(t.Bytes) / double(t.Batches) : 0.0) << "\n";
+        os << "  Commit Time Of Their Batches: " << t.CommitSeconds << " seconds\n";
+    }
     os << "Results Summary:\n";
     os << "  Number Of Particles Emitted:  " << FormatCount(c.Emitted) << "\n";
     os << "  Number Of Particles Traced:  " << FormatCount(c.Traced) << "\n";

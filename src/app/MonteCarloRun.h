@@ -15,6 +15,7 @@
 #include "tracer/PhotonTracer.h"
 
 class IScene;
+class TClusterMaster;
 class TRandomNumbersGenerator;
 
 // The tracer's share of the run's parameters.
@@ -75,6 +76,16 @@ public:
     // state, so a restored run keeps its schedule).
     std::uint64_t RoundPosition = 0;
 
+    // Cluster runs: rank 0 also serves the tracers of the other processes through
+    // `cluster`, which has them load `configuration` (a state's text) first.
+    void SetCluster(TClusterMaster* cluster, std::string configuration);
+    enum class Remote { Batch, Wait, End, Stop };
+    // The next batch for a worker's tracer; Wait while a round is due (or the run suspended).
+    Remote TakeRemoteBatch(std::uint64_t& index, std::uint64_t& first, std::uint64_t& count, std::uint32_t& seed);
+    // A worker's batch is done; `abandoned` when it was left unfinished.
+    void AddRemoteCounters(const TTracerCounters& counters, bool abandoned);
+    void FailRemote(const std::string& text) { Fail(text); }
+
     // The text of the first error that stopped a tracer, empty if none.
     const std::string& GetError() const { return Error; }
     const TTracerCounters& Totals() const { return Counters; }
@@ -111,6 +122,8 @@ private:
     void Fail(const std::string& text);
     void SetState(std::int32_t state);
     void UpdateProgress(bool force);
+    // Progress over all ranks, elapsed time and the estimate of the end.
+    std::string ProgressLine() const;
     double ElapsedSeconds() const;
     void Display(const std::string& text, bool isError = false);
     void WriteSummaryFile(const std::string& summary) const;
@@ -135,6 +148,8 @@ private:
     // The total was rounded to whole rounds of per-pixel emission.
     bool RoundedPerPixel = false;
     std::function<void()> StateWriter;
+    TClusterMaster* Cluster = nullptr;
+    std::string ClusterConfiguration;
 
     // Rounds: due (no batch handed out until it ran), of the schedule or requested.
     bool RoundDue = false;
@@ -149,6 +164,8 @@ private:
 
     TTracerCounters Counters;
     std::atomic<std::uint64_t> Traced{0};
+    // Of them, before this run (a continued or restored one).
+    std::uint64_t TracedBefore = 0;
     std::atomic<int> Working{0};
     // Inside the parallel region; a save is waiting for a boundary.
     std::atomic<bool> InRun{false};

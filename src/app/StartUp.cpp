@@ -1,5 +1,8 @@
 #include "app/StartUp.h"
 
+#include "app/Cluster.h"
+#include "app/ClusterMaster.h"
+#include "app/ClusterWorker.h"
 #include "app/LogFile.h"
 #include "app/SystemUtils.h"
 #include "app/TarvoApplication.h"
@@ -152,7 +155,32 @@ int ParseThreadCount(const std::string& value) {
     return static_cast<int>(threads);
 }
 
+namespace {
+
+// A cluster run's processes leave together: rank 0 tells the workers to quit (also
+// when it ends by an error) before MPI is finished.
+struct ClusterSession {
+    std::unique_ptr<TClusterMaster> Master;
+    ~ClusterSession() {
+        Master.reset();
+        cluster::Finish();
+    }
+};
+
+} // namespace
+
 int TarvoMain(const std::vector<std::string>& arguments) {
+    ClusterSession session;
+    try {
+        cluster::Start();
+    } catch (const std::exception& error) {
+        std::cerr << error.what() << std::endl;
+        return -1;
+    }
+    if (cluster::Rank() > 0)
+        return RunClusterWorker(arguments);
+    if (cluster::Size() > 1)
+        session.Master = std::make_unique<TClusterMaster>();
     InstallInterruptHandler();
     std::unique_ptr<TLogFile> logFile;
     ui::TConsoleInterface console;
@@ -160,6 +188,7 @@ int TarvoMain(const std::vector<std::string>& arguments) {
     bool configurationFailed = false;
     try {
         TTarvoApplication application(console);
+        application.SetCluster(session.Master.get());
         std::cout << "OpenMP Threads: " << omp_get_max_threads() << std::endl;
         TStartUp startUp(console, application, logFile);
         startUp.HandleArguments(arguments);

@@ -354,7 +354,7 @@ void TTarvoApplication::LoadScene(const inifiles::TIniFileStructure& tree, const
     while (configuration_.RemoveSection("DataSources")) {
     }
     geometry::PrepareGeometryManager(*scene_, TLineAssembler::Shared(lines));
-    if (voxelSet_)
+    if (voxelSet_ && writesFiles_)
         FillVoxelSet();
 }
 

@@ -14,6 +14,7 @@
 #include <memory>
 #include <string>
 
+class TClusterMaster;
 class TMonteCarloRun;
 
 // The one application object: it owns the configuration and everything loaded
@@ -60,6 +61,13 @@ public:
     // Loads the scene, its detector definitions and materials, and builds the hierarchy;
     // `sourceName` is the file `tree` came from, named in errors of its objects.
     void LoadScene(const inifiles::TIniFileStructure& tree, const std::string& sourceName = std::string());
+
+    // Cluster runs: rank 0's runs serve the other processes through `cluster`.
+    void SetCluster(TClusterMaster* cluster) { cluster_ = cluster; }
+    // A worker process loads the configuration rank 0 runs (as a state holds it),
+    // writing nothing.
+    void LoadAsClusterWorker(const std::string& configuration, const std::string& resultDir);
+    IScene* SceneForRun() { return scene_.get(); }
 
     bool Start();
     void Suspend();
@@ -137,4 +145,7 @@ private:
     bool calculationFailed_ = false;
     // ResultDir of the state being restored.
     std::string restoreDir_;
+    TClusterMaster* cluster_ = nullptr;
+    // False on a cluster worker, which leaves every file to rank 0.
+    bool writesFiles_ = true;
 };

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <ostream>
 #include <string>
@@ -70,6 +71,15 @@ public:
     virtual void BeginBatch(std::uint64_t /*index*/) {}
     virtual void EndBatch() {}
     virtual void Flush() {}
+
+    // Cluster runs: the master of a worker process does not commit; it forwards each
+    // hand-over its copies make, as bytes, to the application's process, whose master
+    // takes it into its ordered commit as if a copy of its own had handed it over.
+    // Detectors that can not travel so say false.
+    using HandoverSink = std::function<void(std::string& bytes)>;
+    virtual bool CanForwardHandovers() const { return false; }
+    virtual void ForwardHandovers(HandoverSink /*sink*/) {}
+    virtual void TakeForwarded(const std::string& /*bytes*/) {}
 
     double PrimaryCount() const { return Totals().Get(0, 0); }
     double PrimaryEnergy() const { return Totals().Get(0, 1); }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <istream>
 #include <ostream>
 #include <sstream>
@@ -318,7 +319,9 @@ void MatrixDetector::Deliver(bool last) {
     Current.Last = last;
     Current.HasRegistrations = (last || !InBatch) && HandOverRegistrations(Current.Registrations);
     Current.HasExtra = !Shared && (last || !InBatch) && HandOverExtra(Current.Extra);
-    {
+    if (State->Forward) {
+        ForwardCurrent();
+    } else {
         std::unique_lock<std::mutex> guard(State->Lock);
         Master->Accept(Current);
         Master->CommitReady(guard);
@@ -428,6 +431,105 @@ void MatrixDetector::Recycle(Handover&& part) {
     part.HasRegistrations = false;
     part.HasExtra = false;
     State->Pool.push_back(std::move(part));
+}
+
+void MatrixDetector::ForwardHandovers(HandoverSink sink) {
+    std::lock_guard<std::mutex> guard(State->Lock);
+    State->Forward = std::move(sink);
+}
+
+namespace {
+
+template <class T> void PutArray(std::string& out, const T* data, std::size_t count) {
+    const std::uint64_t n = count;
+    out.append(reinterpret_cast<const char*>(&n), sizeof n);
+    if (count > 0)
+        out.append(reinterpret_cast<const char*>(data), count * sizeof(T));
+}
+
+// Reads what PutArray wrote into `into`, resized; the bounds checked against the message.
+template <class T> void GetArray(const std::string& in, std::size_t& at, std::vector<T>& into) {
+    std::uint64_t n = 0;
+    if (in.size() - at < sizeof n)
+        throw std::runtime_error("MatrixDetector: forwarded hand-over is truncated");
+    std::memcpy(&n, in.data() + at, sizeof n);
+    at += sizeof n;
+    if (n > (in.size() - at) / sizeof(T))
+        throw std::runtime_error("MatrixDetector: forwarded hand-over is truncated");
+    into.resize(std::size_t(n));
+    if (n > 0)
+        std::memcpy(static_cast<void*>(into.data()), in.data() + at, std::size_t(n) * sizeof(T));
+    at += std::size_t(n) * sizeof(T);
+}
+
+} // namespace
+
+// Processes of one cluster run share the machine type, so records travel as they are
+// in memory.
+void MatrixDetector::ForwardCurrent() {
+    std::string bytes;
+    const std::uint64_t head[] = {Current.Batch, std::uint64_t(Current.Last), std::uint64_t(Current.HasExtra),
+                                  std::uint64_t(Current.HasRegistrations)};
+    PutArray(bytes, head, 4);
+    PutArray(bytes, Current.Records.data(), Current.Count);
+    PutArray(bytes, Current.CellIndices.data(), Current.CellIndices.size());
+    PutArray(bytes, Current.CellValues.data(), Current.CellValues.size());
+    PutArray(bytes, Current.Totals.Values.data(), Current.Totals.Values.size());
+    PutArray(bytes, Current.Extra.data(), Current.HasExtra ? Current.Extra.size() : 0);
+    std::string registrations;
+    if (Current.HasRegistrations) {
+        std::ostringstream stream;
+        Current.Registrations->InternalWrite(stream);
+        registrations = stream.str();
+    }
+    PutArray(bytes, registrations.data(), registrations.size());
+    State->Forward(bytes);
+    Current.Count = 0;
+    Current.CellIndices.clear();
+    Current.CellValues.clear();
+    Current.Totals.Clear();
+    Current.HasRegistrations = false;
+    Current.HasExtra = false;
+}
+
+void MatrixDetector::ReadHandover(const std::string& bytes, Handover& part) {
+    std::size_t at = 0;
+    std::vector<std::uint64_t> head;
+    GetArray(bytes, at, head);
+    if (head.size() != 4)
+        throw std::runtime_error("MatrixDetector: forwarded hand-over is damaged");
+    part.Batch = head[0];
+    part.Last = head[1] != 0;
+    part.HasExtra = head[2] != 0;
+    part.HasRegistrations = head[3] != 0;
+    GetArray(bytes, at, part.Records);
+    part.Count = part.Records.size();
+    GetArray(bytes, at, part.CellIndices);
+    GetArray(bytes, at, part.CellValues);
+    GetArray(bytes, at, part.Totals.Values);
+    GetArray(bytes, at, part.Extra);
+    std::vector<char> registrations;
+    GetArray(bytes, at, registrations);
+    const std::size_t width = Fields > DenseFields ? 1 : Fields;
+    const std::uint64_t cells = (std::uint64_t(Cells.size()) - Fields) / width;
+    bool fits = part.Totals.Values.size() == OwnTotals.Values.size() &&
+                part.CellValues.size() == part.CellIndices.size() * width;
+    for (const std::uint64_t index : part.CellIndices)
+        fits = fits && index < cells;
+    if (!fits)
+        throw std::runtime_error("MatrixDetector: forwarded hand-over does not fit the detector");
+    if (part.HasRegistrations) {
+        std::istringstream stream(std::string(registrations.begin(), registrations.end()));
+        ReadRegistrations(stream, registrations.size(), part.Registrations);
+    }
+}
+
+void MatrixDetector::TakeForwarded(const std::string& bytes) {
+    Handover part;
+    ReadHandover(bytes, part);
+    std::unique_lock<std::mutex> guard(State->Lock);
+    Accept(part);
+    CommitReady(guard);
 }
 
 void MatrixDetector::PrintDetectorSummary(std::ostream& os) const {

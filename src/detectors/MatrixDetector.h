@@ -60,6 +60,9 @@ public:
     void BeginBatch(std::uint64_t index) override;
     void EndBatch() override;
     void Flush() override;
+    bool CanForwardHandovers() const override { return true; }
+    void ForwardHandovers(HandoverSink sink) override;
+    void TakeForwarded(const std::string& bytes) override;
 
     void PrintDetectorSummary(std::ostream& os) const override;
     // The master's sums: rows, columns, planes, fields per cell, totals count and
@@ -199,6 +202,9 @@ protected:
     // parts in batch order.
     virtual bool HandOverRegistrations(std::unique_ptr<ParticleRegistrator>& /*part*/) { return false; }
     virtual void CommitRegistrations(const ParticleRegistrator& /*part*/) {}
+    // Reads a forwarded part into `part` (an empty clone of the registrator when null).
+    virtual void ReadRegistrations(std::istream& /*stream*/, std::uint64_t /*size*/,
+                                   std::unique_ptr<ParticleRegistrator>& /*part*/) {}
     // Data a non-shared copy keeps outside its pixels (whole-detector cells): handed
     // over with the last part of each batch, added by the master.
     virtual bool HandOverExtra(std::vector<double>& /*into*/) { return false; }
@@ -244,6 +250,8 @@ private:
         std::vector<Handover> Ready;
         std::vector<Handover> InCommit;
         bool Committing = false;
+        // A cluster worker's master forwards the hand-overs instead.
+        HandoverSink Forward;
         std::condition_variable Idle;
         std::vector<Handover> Pool;
     };
@@ -277,6 +285,9 @@ private:
     void CommitReady(std::unique_lock<std::mutex>& guard);
     void CommitHandover(Handover& part);
     void Recycle(Handover&& part);
+    // A worker's copy sends its open buffer on and empties it for reuse.
+    void ForwardCurrent();
+    void ReadHandover(const std::string& bytes, Handover& part);
 
     MatrixDetector* Master = nullptr;
     std::shared_ptr<CommitState> State;

@@ -58,6 +58,9 @@ public:
     // empty; otherwise a part handed over before and already merged, to be reused) and
     // starts empty again. Completes what is open first: histories end with their batch.
     virtual void HandOver(std::unique_ptr<ParticleRegistrator>& part);
+    // Whether a handed-over part is whole in its saved state (InternalWrite), so that it
+    // can travel to another process of a cluster run and be merged there.
+    virtual bool PartTravels() const { return false; }
 };
 
 // Creates a registrator from a `Registrator` sub-section; errors carry the user's text.

@@ -190,6 +190,15 @@ void TPlaneDetector::CommitRegistrations(const ParticleRegistrator& part) {
     Registrator->Merge(part);
 }
 
+void TPlaneDetector::ReadRegistrations(std::istream& stream, std::uint64_t size,
+                                       std::unique_ptr<ParticleRegistrator>& part) {
+    if (!Registrator)
+        throw std::runtime_error("TPlaneDetector: forwarded registrations without a registrator");
+    if (!part)
+        part = Registrator->Clone();
+    part->InternalRead(stream, size);
+}
+
 void TPlaneDetector::BeginRun(std::uint64_t firstBatch) {
     MatrixDetector::BeginRun(firstBatch);
     if (Registrator && !IsCopy())

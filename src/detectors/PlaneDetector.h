@@ -77,6 +77,9 @@ protected:
 
     bool HandOverRegistrations(std::unique_ptr<ParticleRegistrator>& part) override;
     void CommitRegistrations(const ParticleRegistrator& part) override;
+    void ReadRegistrations(std::istream& stream, std::uint64_t size,
+                           std::unique_ptr<ParticleRegistrator>& part) override;
+    bool CanForwardHandovers() const override { return !Registrator || Registrator->PartTravels(); }
 
 private:
     void SetCorners(const geometry::TCoord<double>& a, const geometry::TCoord<double>& b,

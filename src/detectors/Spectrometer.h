@@ -80,6 +80,7 @@ public:
     void Reset() override;
     void PrintSummary(std::ostream& os) const override;
     void HandOver(std::unique_ptr<ParticleRegistrator>& part) override;
+    bool PartTravels() const override { return true; }
     // Squares the open history's sums.
     void EndOfRun() override { Squares.Close(); }
     // The bins: their number (u64), then the sums (doubles).

@@ -93,11 +93,6 @@ std::string Images(const std::string& dir) {
     return all;
 }
 
-std::string Counts(const std::string& out) {
-    const std::size_t at = out.rfind("Results Summary:");
-    return at == std::string::npos ? std::string() : out.substr(at, out.find("Writing results...", at) - at);
-}
-
 // The files a directory holds but `except`, for checks that nothing changed.
 std::string Snapshot(const std::string& dir, const std::string& except = std::string()) {
     std::string all;
@@ -123,7 +118,7 @@ protected:
         // SaveInterval = 0 writes no state.
         EXPECT_EQ(r.out.find("Writing restore state..."), std::string::npos);
         EXPECT_FALSE(testutil::FileExists(dir_->File("ref/ref.ini.state")));
-        reference_ = new Finished{Images(dir_->File("ref")), Counts(r.out)};
+        reference_ = new Finished{Images(dir_->File("ref")), testutil::LastResultsSummary(r.out)};
         ASSERT_NE(reference_->images.find(".xrs:"), std::string::npos);
         ASSERT_NE(reference_->images.find("_phsp.bin:Tarvo Binary PhaseSpaceData"), std::string::npos);
         ASSERT_NE(reference_->images.find("TraceDetector0_count.vtk:"), std::string::npos);
@@ -160,7 +155,7 @@ protected:
         ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
         EXPECT_NE(r.out.find("Calculations finished.\n"), std::string::npos);
         EXPECT_TRUE(Images(dir_->File(name + "/run")) == reference_->images) << name;
-        EXPECT_EQ(Counts(r.out), reference_->counts) << name;
+        EXPECT_EQ(testutil::LastResultsSummary(r.out), reference_->counts) << name;
         // A finished unattended run needs its state no more.
         EXPECT_FALSE(testutil::FileExists(dir_->File(name + "/run/run.ini.state")));
         EXPECT_FALSE(testutil::FileExists(dir_->File(name + "/run/run.ini.state.bak")));
@@ -227,7 +222,7 @@ TEST_F(SavedState, IntervalSavesThenTwoInterruptionsInARow) {
               std::string::npos)
         << again.out;
     EXPECT_TRUE(Images(dir_->File("interval/run")) == reference_->images);
-    EXPECT_EQ(Counts(again.out), reference_->counts);
+    EXPECT_EQ(testutil::LastResultsSummary(again.out), reference_->counts);
 }
 
 TEST_F(SavedState, AFailingSaveIsReportedKeepsTheStateAndTheRunFinishes) {

@@ -203,6 +203,11 @@ int CountOf(const std::string& text, const std::string& needle) {
     return count;
 }
 
+std::string LastResultsSummary(const std::string& out) {
+    const std::size_t at = out.rfind("Results Summary:");
+    return at == std::string::npos ? std::string() : out.substr(at, out.find("Writing results...", at) - at);
+}
+
 TempDir::TempDir() {
     std::string templ = (std::filesystem::temp_directory_path() / "tarvo-test-XXXXXX").string();
     if (mkdtemp(templ.data()) == nullptr)

@@ -64,6 +64,9 @@ bool FileExists(const std::string& path);
 // Counts non-overlapping occurrences of `needle` in `text`.
 int CountOf(const std::string& text, const std::string& needle);
 
+// The last results summary a run printed, from "Results Summary:" to "Writing results...".
+std::string LastResultsSummary(const std::string& out);
+
 // A fresh directory under the system temporary directory, removed with its contents.
 class TempDir {
 public:
