@@ -8,7 +8,7 @@
 
 #include "app/Cluster.h"
 #include "app/ClusterProtocol.h"
-#include "app/Formatting.h"
+#include "datafiles/Formatting.h"
 #include "app/MonteCarloRun.h"
 #include "app/SystemUtils.h"
 #include "detectors/BasicDetector.h"

@@ -390,9 +390,10 @@ TEST(XRTCStream, FailedCopiesNameTheFileAndKeepTheTarget) {
     // An unreadable file (permissions do not bind root, so only checked where they do).
     testutil::WriteFile(dir.File("secret"), "1 2\n");
     std::filesystem::permissions(dir.File("secret"), std::filesystem::perms::none);
-    if (!std::ifstream(dir.File("secret")))
+    if (!std::ifstream(dir.File("secret"))) {
         for (bool compress : {true, false})
             EXPECT_EQ(copyError("secret", compress), "Can not open file for reading: " + dir.File("secret"));
+    }
 
     // A full disk, as a file size limit: writing fails instead of ending the process.
     const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
