@@ -38,6 +38,19 @@ public:
         LastWeight = weight;
     }
 
+    // For loops that keep the open history in registers: whether it has scored no slot
+    // but `square` (or there is none), its number and sum so far; Resume hands them back.
+    bool OnlyAt(const double* square) const {
+        return Pending.empty() && (Open == NoHistory || LastSquare == square);
+    }
+    std::uint64_t OpenHistory() const { return Open; }
+    double OpenSum() const { return LastWeight; }
+    void Resume(std::uint64_t history, double* square, double sum) {
+        Open = history;
+        LastSquare = square;
+        LastWeight = sum;
+    }
+
     // Squares the open history's sums into their slots; the slots must still exist.
     // Inline for the common histories that scored one or two slots (a pixel and the
     // detector's total).

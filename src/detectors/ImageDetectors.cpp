@@ -36,7 +36,6 @@ PendingRegistration Direct(const TParticle& particle) {
     PendingRegistration r;
     r.Energy = particle.Energy;
     r.InteractionCount = particle.InteractionCount;
-    r.Type = particle.Type;
     return r;
 }
 

@@ -25,6 +25,7 @@ MatrixDetector::MatrixDetector(const MatrixDetector& other)
       State(other.State) {
     Current.Totals.Resize(TotalsClasses());
     Current.Records.resize(BlockSize);
+    BlockLimit = BlockSize;
     if (Shared) {
         PlanePixels = other.PlanePixels;
         PrefetchSpan = other.PrefetchSpan;
@@ -79,9 +80,9 @@ void MatrixDetector::InternalWrite(std::ostream& stream) {
     if (Master != nullptr)
         throw std::runtime_error("MatrixDetector: a tracer's copy has no state to save");
     std::vector<double>* extra = ExtraCells();
-    for (const std::uint64_t n : {Rows, Columns, std::uint64_t(Planes), std::uint64_t(Fields),
-                                  std::uint64_t(OwnTotals.Values.size()),
-                                  std::uint64_t(extra ? extra->size() : 0)})
+    for (const std::uint64_t n :
+         {Rows, Columns, std::uint64_t(Planes), std::uint64_t(Fields), std::uint64_t(OwnTotals.Values.size()),
+          std::uint64_t(extra ? extra->size() : 0)})
         WriteU64(stream, n);
     WriteDoubles(stream, Cells.data(), Planes * PlanePixels * Fields);
     WriteDoubles(stream, OwnTotals.Values.data(), OwnTotals.Values.size());
@@ -98,7 +99,10 @@ std::uint64_t MatrixDetector::MatrixStateSize() {
 
 void MatrixDetector::InternalRead(std::istream& stream, std::uint64_t payloadSize) {
     std::vector<double>* extra = ExtraCells();
-    const std::uint64_t expected[] = {Rows, Columns, std::uint64_t(Planes), std::uint64_t(Fields),
+    const std::uint64_t expected[] = {Rows,
+                                      Columns,
+                                      std::uint64_t(Planes),
+                                      std::uint64_t(Fields),
                                       std::uint64_t(OwnTotals.Values.size()),
                                       std::uint64_t(extra ? extra->size() : 0)};
     if (Master != nullptr || payloadSize < sizeof expected)
@@ -235,9 +239,12 @@ double MatrixDetector::ClampCoordinate(double x, double limit) {
 }
 
 void MatrixDetector::BlockFull() {
-    if (Master == nullptr)
+    if (Master == nullptr) {
+        // Outside the tracers' batches (tools, tests), where registrations do not come
+        // history by history.
+        Current.Records[0].History = HistorySquares::NoHistory;
         CommitRecords(Current.Records.data(), 1, OwnTotals);
-    else if (Shared)
+    } else if (Shared)
         Deliver(false);
     else
         CommitOwnRecords();

@@ -24,6 +24,9 @@ public:
     // Registers a particle that is on the plane: Detection, or -1 when it is filtered
     // out or collimated away.
     int Detect(TParticle& particle);
+    // The same through the model's type filter, the collimator and the registrator,
+    // when any of them has a say.
+    int DetectWeighted(TParticle& particle, TRandomNumbersGenerator* rng);
     void Flush() override;
     void BeginRun(std::uint64_t firstBatch) override;
 
@@ -43,7 +46,8 @@ public:
     // Hands the registrator a particle that passed the collimator (weight: the
     // collimation cosine), before or after the detector model as it asks; `rng`, the
     // tracer's generator, may be null outside a tracer.
-    void FeedRegistrator(const TParticle& particle, double collimation, TRandomNumbersGenerator* rng = nullptr);
+    void FeedRegistrator(const TParticle& particle, double collimation,
+                         TRandomNumbersGenerator* rng = nullptr);
     bool NeedsAnalogHistories() const override { return Registrator && Registrator->NeedsAnalogHistories(); }
 
     // The traceable lines, the detector lines, the plane's, then the registrator's.
@@ -85,5 +89,8 @@ private:
     geometry::TCoord<double> A, B, C;
     // Derived: the edges' dual vectors (point - A to edge fractions) and unit normal.
     geometry::TCoord<double> DualAB, DualAC, Normal;
+    // The dual vectors' components, (AC, AB) side by side.
+    using DoublePair = double __attribute__((vector_size(16)));
+    DoublePair DualX{}, DualY{}, DualZ{};
     RegistratorSlot Registrator;
 };
