@@ -238,6 +238,10 @@ double MatrixDetector::ClampCoordinate(double x, double limit) {
     throw std::runtime_error("Invalid array index!");
 }
 
+std::uint64_t MatrixDetector::EdgeOrSplitPixel(double row, double column) const {
+    return SplitRegistration ? FirstPixel<true>(row, column) : FirstPixel<false>(row, column);
+}
+
 void MatrixDetector::BlockFull() {
     if (Master == nullptr) {
         // Outside the tracers' batches (tools, tests), where registrations do not come

@@ -143,9 +143,9 @@ protected:
     // and the conditions that are not applicable, one per line.
     void CheckStopConditions() const;
 
-    // Derived classes commit blocks through CommitInOrder, which inlines their
-    // `PrefetchPixel(pixel, interactions)` and `AddToPixel(pixel, record, weight)`: one virtual call per
-    // block instead of one per pixel.
+    // Derived classes commit blocks through CommitInOrder, which inlines the
+    // `Prefetch(pixel, interactions)` and `Add(pixel, record, weight)` of their
+    // `Writer()`: one virtual call per block instead of one per pixel.
     virtual void CommitRecords(const PendingRegistration* records, std::size_t count,
                                DetectorTotals& totals) = 0;
     template <class Detector>
@@ -157,17 +157,40 @@ protected:
     // How many records ahead the commit requests their cells.
     static constexpr std::size_t CommitAhead = 64;
 
-    // The cell a registration adds to. A non-shared copy lists the cells its batch
-    // touched: a cell whose count is still zero may be new to the list (a repeat in the
-    // list only hands over zeros), which spares a separate map of touched cells.
-    template <std::size_t fields> double* CellForUpdate(std::size_t plane, std::uint64_t pixel) {
-        const std::uint64_t index = plane * PlanePixels + pixel;
-        double* cell = Cells.data() + index * fields;
-        if (TrackTouched && cell[0] == 0)
-            TouchedList.push_back(index);
-        return cell;
+    // The cells of `fields` doubles a block is committed to, copied into a writer's
+    // locals: were they read from the detector, every store into a cell (and the
+    // touched list's growth) would have them read again.
+    template <std::size_t fields> struct CellWriter {
+        MatrixDetector* Owner;
+        double* Cells;
+        std::uint64_t PlanePixels;
+        std::size_t PrefetchSpan;
+        bool Track;
+
+        // The cell a registration adds to. A non-shared copy lists the cells its batch
+        // touched: a cell whose count is still zero may be new to the list (a repeat in
+        // the list only hands over zeros), which spares a separate map of touched cells.
+        double* ForUpdate(std::size_t plane, std::uint64_t pixel) const {
+            const std::uint64_t index = plane * PlanePixels + pixel;
+            double* cell = Cells + index * fields;
+            if (Track && cell[0] == 0)
+                Owner->TouchedList.push_back(index);
+            return cell;
+        }
+        // Requests a cell, with SplitRegistration also its right neighbour: both ends, as
+        // they may straddle two cache lines.
+        void Prefetch(std::size_t plane, std::uint64_t pixel) const {
+            const double* first = Cells + (plane * PlanePixels + pixel) * fields;
+            __builtin_prefetch(first, 1);
+            if (PrefetchSpan > 1)
+                __builtin_prefetch(first + PrefetchSpan - 1, 1);
+        }
+    };
+    template <std::size_t fields> CellWriter<fields> CellsFor() {
+        return {this, Cells.data(), PlanePixels, PrefetchSpan, TrackTouched};
     }
-    // The same for cells whose size is known only at run time. Wide cells (spectra)
+    // The cell a registration adds to, for cells whose size is known only at run time
+    // (see CellWriter::ForUpdate). Wide cells (spectra)
     // list the fields a registration changes instead (FieldForUpdate), as handing whole
     // cells over would cost more than registering.
     double* CellForUpdate(std::size_t plane, std::uint64_t pixel) {
@@ -181,14 +204,6 @@ protected:
         if (TrackTouched && Fields > DenseFields && *field == 0)
             TouchedFields.push_back(std::uint64_t(field - Cells.data()));
         return field;
-    }
-    // Requests a cell, with SplitRegistration also its right neighbour: both ends, as
-    // they may straddle two cache lines.
-    template <std::size_t fields> void PrefetchCell(std::size_t plane, std::uint64_t pixel) const {
-        const double* first = Cells.data() + (plane * PlanePixels + pixel) * fields;
-        __builtin_prefetch(first, 1);
-        if (PrefetchSpan > 1)
-            __builtin_prefetch(first + PrefetchSpan - 1, 1);
     }
     void PrefetchCell(std::size_t plane, std::uint64_t pixel) const {
         __builtin_prefetch(Cells.data() + (plane * PlanePixels + pixel) * Fields, 1);
@@ -276,6 +291,8 @@ private:
         }
         return ri * Columns + ci;
     }
+    // FirstPixel, out of the way of Queue: the far edges and SplitRegistration.
+    std::uint64_t EdgeOrSplitPixel(double row, double column) const;
     // Shares a weight bilinearly among the (up to) four pixels whose centres surround
     // the hit: add(pixel, share) for each share that is not zero.
     template <class Add> void SplitIntoPixels(double row, double column, double weight, Add add) const;
@@ -318,12 +335,15 @@ inline void MatrixDetector::Queue(double row, double column, TParticle& particle
                                   double weight) {
     // By value: coordinates whose addresses were taken would go through memory on every
     // registration, only to be read back at once.
-    if (!(row >= 0 && row <= RowLimit && column >= 0 && column <= ColumnLimit)) {
+    const bool inside = row >= 0 && row < RowLimit && column >= 0 && column < ColumnLimit;
+    if (!inside) {
         row = ClampCoordinate(row, RowLimit);
         column = ClampCoordinate(column, ColumnLimit);
     }
     PendingRegistration& record = Current.Records[Current.Count];
-    record.Pixel = SplitRegistration ? FirstPixel<true>(row, column) : FirstPixel<false>(row, column);
+    record.Pixel = inside && !SplitRegistration
+                       ? std::uint64_t(std::int64_t(row)) * Columns + std::uint64_t(std::int64_t(column))
+                       : EdgeOrSplitPixel(row, column);
     record.Row = row;
     record.Column = column;
     record.Energy = energy;
@@ -387,21 +407,21 @@ template <bool split, class Detector>
 void MatrixDetector::CommitBlock(Detector& detector, const PendingRegistration* records, std::size_t count,
                                  DetectorTotals& totals) {
     const std::uint64_t columns = detector.Columns, lastRow = detector.PlanePixels - columns;
+    const auto writer = detector.Writer();
     // Guarded by the callers: with the guard inside, GCC 12 drops every prefetch.
     const auto request = [&](std::size_t k) {
         const PendingRegistration& r = records[k];
-        detector.PrefetchPixel(r.Pixel, r.InteractionCount);
+        writer.Prefetch(r.Pixel, r.InteractionCount);
         if (split && r.Pixel < lastRow)
-            detector.PrefetchPixel(r.Pixel + columns, r.InteractionCount);
+            writer.Prefetch(r.Pixel + columns, r.InteractionCount);
     };
     const auto addToPixels = [&](const PendingRegistration& r) {
         if (!split) {
-            detector.AddToPixel(r.Pixel, r, r.Weight);
+            writer.Add(r.Pixel, r, r.Weight);
             return;
         }
-        detector.SplitIntoPixels(r.Row, r.Column, r.Weight, [&](std::uint64_t cell, double share) {
-            detector.AddToPixel(cell, r, share);
-        });
+        detector.SplitIntoPixels(r.Row, r.Column, r.Weight,
+                                 [&](std::uint64_t cell, double share) { writer.Add(cell, r, share); });
     };
     for (std::size_t k = 0; k < CommitAhead && k < count; ++k)
         request(k);
