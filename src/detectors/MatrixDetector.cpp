@@ -418,7 +418,7 @@ void MatrixDetector::CommitHandover(Handover& part) {
     }
     for (std::size_t k = 0; k < cells; ++k) {
         if (k + 32 < cells)
-            __builtin_prefetch(Cells.data() + part.CellIndices[k + 32] * Fields, 1);
+            RequestCell(Cells.data() + part.CellIndices[k + 32] * Fields);
         double* cell = Cells.data() + part.CellIndices[k] * Fields;
         const double* values = part.CellValues.data() + k * Fields;
         for (std::size_t f = 0; f < Fields; ++f)
