@@ -148,21 +148,13 @@ private:
         }
         void Add(std::uint64_t pixel, const PendingRegistration& r, double weight) const {
             const double energySum = r.Energy * weight;
-            const auto add = [&](std::size_t plane) {
-                double* cell = Cells.ForUpdate(plane, pixel);
-                cell[0] += weight;
-                Squares.Add(r.History, &cell[1], weight);
-                cell[2] += energySum;
-            };
-            // As ForEachClassPlane.
-            if (TotalOnly || r.InteractionCount == 0) {
-                if (!ScatterOnly)
-                    add(0);
-                return;
-            }
-            add(1);
-            if (r.InteractionCount <= ScatterOrder)
-                add(1 + r.InteractionCount);
+            ForEachClassPlane(TotalOnly, ScatterOnly, ScatterOrder, r.InteractionCount,
+                              [&](std::size_t plane) {
+                                  double* cell = Cells.ForUpdate(plane, pixel);
+                                  cell[0] += weight;
+                                  Squares.Add(r.History, &cell[1], weight);
+                                  cell[2] += energySum;
+                              });
         }
     };
     BlockWriter Writer() {

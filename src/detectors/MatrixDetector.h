@@ -138,13 +138,19 @@ protected:
     // 0 holds the primary particles (all with TotalOnly; none with ScatterOnly), 1 the
     // scattered ones and 1 + k those scattered k times.
     template <class Add> void ForEachClassPlane(std::uint32_t interactions, Add add) const {
-        if (TotalOnly || interactions == 0) {
-            if (!ScatterOnly)
+        ForEachClassPlane(TotalOnly, ScatterOnly, OutputNumberOfInteractions, interactions, add);
+    }
+    // The same with the keys given (copies kept in registers).
+    template <class Add>
+    static void ForEachClassPlane(bool totalOnly, bool scatterOnly, std::uint32_t scatterOrders,
+                                  std::uint32_t interactions, Add add) {
+        if (totalOnly || interactions == 0) {
+            if (!scatterOnly)
                 add(std::size_t(0));
             return;
         }
         add(std::size_t(1));
-        if (interactions <= OutputNumberOfInteractions)
+        if (interactions <= scatterOrders)
             add(std::size_t(1 + interactions));
     }
     // The planes holding a condition's class (laid out as for ForEachClassPlane); Total
@@ -201,9 +207,9 @@ protected:
         return {this, Cells.data(), PlanePixels, PrefetchSpan, TrackTouched};
     }
     // The cell a registration adds to, for cells whose size is known only at run time
-    // (see CellWriter::ForUpdate). Wide cells (spectra)
-    // list the fields a registration changes instead (FieldForUpdate), as handing whole
-    // cells over would cost more than registering.
+    // (see CellWriter::ForUpdate). Wide cells (spectra) list the fields a registration
+    // changes instead (FieldForUpdate), as handing whole cells over would cost more
+    // than registering.
     double* CellForUpdate(std::size_t plane, std::uint64_t pixel) {
         const std::uint64_t index = plane * PlanePixels + pixel;
         double* cell = Cells.data() + index * Fields;
