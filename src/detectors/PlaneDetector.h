@@ -46,8 +46,7 @@ public:
     // Hands the registrator a particle that passed the collimator (weight: the
     // collimation cosine), before or after the detector model as it asks; `rng`, the
     // tracer's generator, may be null outside a tracer.
-    void FeedRegistrator(const TParticle& particle, double collimation,
-                         TRandomNumbersGenerator* rng = nullptr);
+    void FeedRegistrator(const TParticle& particle, double collimation, TRandomNumbersGenerator* rng = nullptr);
     bool NeedsAnalogHistories() const override { return Registrator && Registrator->NeedsAnalogHistories(); }
 
     // The traceable lines, the detector lines, the plane's, then the registrator's.
