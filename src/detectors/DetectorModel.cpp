@@ -60,6 +60,7 @@ void DetectorModel::Load(const inifiles::TIniFileSection& section) {
         Simple = true;
         if (Name.empty()) {
             AngleCorrection = false;
+            UpdateUnchangedTypes();
             Loaded = true;
             return;
         }
@@ -76,9 +77,18 @@ void DetectorModel::Load(const inifiles::TIniFileSection& section) {
             Ideal = false;
         }
     } catch (const std::exception& e) {
+        UpdateUnchangedTypes();
         throw std::runtime_error(std::string("DetectorModel::Load: ") + e.what());
     }
+    UpdateUnchangedTypes();
     Loaded = true;
+}
+
+void DetectorModel::UpdateUnchangedTypes() {
+    UnchangedTypes = 0;
+    if (Ideal && !AngleCorrection)
+        for (std::uint32_t type = 0; type < 4; ++type)
+            UnchangedTypes |= std::uint32_t(Accepts(type)) << type;
 }
 
 void DetectorModel::ReadTypeKeys(const inifiles::TIniFileSection& section) {

@@ -40,6 +40,11 @@ public:
     }
     // Whether registration needs the incidence cosine.
     bool IsAngleCorrected() const { return AngleCorrection; }
+    // Whether a particle of that type registers as it arrives: accepted, its energy and
+    // weight unchanged and no incidence cosine needed. One test for the common case.
+    bool TakesUnchanged(std::uint32_t particleType) const {
+        return ((UnchangedTypes >> (particleType < 3 ? particleType : 3)) & 1u) != 0;
+    }
     // The detected energy and weight of a particle of that type, energy and weight
     // arriving at incidence cosine `cosine`; photons only, unchanged below the table.
     void Apply(std::uint32_t particleType, double& energy, double& weight, double cosine) const;
@@ -54,6 +59,7 @@ private:
     void ReadDataFile(const std::string& fileName);
     void ReadTable(std::istream& in, std::uint32_t format);
     DataPair Lookup(double energy) const;
+    void UpdateUnchangedTypes();
 
     std::string Name;
     bool Ideal = true;
@@ -63,6 +69,8 @@ private:
     bool DetectElectrons = true;
     bool DetectPositrons = true;
     bool Loaded = false;
+    // Bit t for the types t (photon, electron, positron; 3: any other) that TakesUnchanged.
+    std::uint32_t UnchangedTypes = 0xf;
     // "simpledet": one pair per level of Grid; "simpledetspline": pairs at Energies.
     bool Spline = false;
     datastructures::TableInfo Grid;

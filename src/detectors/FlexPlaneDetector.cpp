@@ -284,7 +284,6 @@ void TFlexPlaneDetector::RegisterPixel(std::uint64_t row, std::uint64_t column, 
     PendingRegistration r;
     r.Energy = particle.Energy;
     r.InteractionCount = particle.InteractionCount;
-    r.Type = particle.Type;
     AddToPixel(row * Columns + column, r, weight);
 }
 

@@ -83,9 +83,18 @@ private:
     friend class MatrixDetector;
 
     void Configure(const std::string& cells);
-    void PrefetchPixel(std::uint64_t pixel, std::uint32_t interactions) const {
-        PrefetchCell(interactions == 0 || TotalOnly ? 0 : 1, pixel);
-    }
+    // What committing a block needs of the detector: all of it, as cells are defined
+    // at run time.
+    struct BlockWriter {
+        TFlexPlaneDetector& Detector;
+        void Prefetch(std::uint64_t pixel, std::uint32_t interactions) const {
+            Detector.PrefetchCell(interactions == 0 || Detector.TotalOnly ? 0 : 1, pixel);
+        }
+        void Add(std::uint64_t pixel, const PendingRegistration& r, double weight) const {
+            Detector.AddToPixel(pixel, r, weight);
+        }
+    };
+    BlockWriter Writer() { return {*this}; }
     void AddToPixel(std::uint64_t pixel, const PendingRegistration& r, double weight);
     void AddToCells(double* cell, double* shared, const PendingRegistration& r, double weight);
     void WriteSpectra(const std::string& className, std::size_t plane, int plusPlane,

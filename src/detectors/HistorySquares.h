@@ -38,6 +38,19 @@ public:
         LastWeight = weight;
     }
 
+    // For loops that keep the open history in registers: whether it has scored no slot
+    // but `square` (or there is none), its number and sum so far; Resume hands them back.
+    bool OnlyAt(const double* square) const {
+        return Pending.empty() && (Open == NoHistory || LastSquare == square);
+    }
+    std::uint64_t OpenHistory() const { return Open; }
+    double OpenSum() const { return LastWeight; }
+    void Resume(std::uint64_t history, double* square, double sum) {
+        Open = history;
+        LastSquare = square;
+        LastWeight = sum;
+    }
+
     // Squares the open history's sums into their slots; the slots must still exist.
     // Inline for the common histories that scored one or two slots (a pixel and the
     // detector's total).
@@ -67,6 +80,25 @@ private:
 
     // Out of line, so that Add and Close stay small enough to inline.
     [[gnu::noinline]] void CloseMany() {
+        // A few slots (four pixels of a split registration, their totals) are merged in
+        // place; either way a slot's sum adds its weights in registration order.
+        if (Pending.size() <= 16) {
+            for (std::size_t i = 0; i < Pending.size(); ++i) {
+                double* square = Pending[i].Square;
+                if (square == nullptr)
+                    continue;
+                double sum = 0;
+                for (std::size_t j = i; j < Pending.size(); ++j) {
+                    if (Pending[j].Square == square) {
+                        sum += Pending[j].Weight;
+                        Pending[j].Square = nullptr;
+                    }
+                }
+                *square += sum * sum;
+            }
+            Pending.clear();
+            return;
+        }
         // By slot, and within a slot in registration order, so sums do not depend on
         // the sort.
         std::sort(Pending.begin(), Pending.end(), [](const Entry& a, const Entry& b) {

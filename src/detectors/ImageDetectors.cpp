@@ -36,7 +36,6 @@ PendingRegistration Direct(const TParticle& particle) {
     PendingRegistration r;
     r.Energy = particle.Energy;
     r.InteractionCount = particle.InteractionCount;
-    r.Type = particle.Type;
     return r;
 }
 
@@ -89,7 +88,7 @@ std::unique_ptr<TBasicGeometricalObject> TImagePlaneDetector::Clone() const {
 void TImagePlaneDetector::RegisterPixel(std::uint64_t row, std::uint64_t column, const TParticle& particle,
                                         double weight) {
     CheckPixel(*this, row, column);
-    AddToPixel(row * Columns + column, Direct(particle), weight);
+    Writer().Add(row * Columns + column, Direct(particle), weight);
 }
 
 void TImagePlaneDetector::WriteResults(const std::string& baseName, const ImageWriterOptions& options) const {
@@ -145,7 +144,7 @@ std::unique_ptr<TBasicGeometricalObject> TSimplePlaneDetector::Clone() const {
 void TSimplePlaneDetector::RegisterPixel(std::uint64_t row, std::uint64_t column, const TParticle& particle,
                                          double weight) {
     CheckPixel(*this, row, column);
-    AddToPixel(row * Columns + column, Direct(particle), weight);
+    Writer().Add(row * Columns + column, Direct(particle), weight);
 }
 
 void WriteCellImages(const TPlaneDetector& detector, const std::string& className, std::size_t plane,

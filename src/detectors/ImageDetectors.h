@@ -71,19 +71,30 @@ protected:
 private:
     friend class MatrixDetector;
 
-    // Whether a particle with that many interactions belongs to the image.
-    bool Counts(std::uint32_t interactions) const {
-        if (TotalOnly)
-            return true;
-        if (!ScatterOnly)
-            return interactions == 0;
-        return interactions > 0 &&
-               (OutputNumberOfInteractions == 0 || interactions == OutputNumberOfInteractions);
-    }
-    void PrefetchPixel(std::uint64_t pixel, std::uint32_t) const { PrefetchCell<1>(0, pixel); }
-    void AddToPixel(std::uint64_t pixel, const PendingRegistration& r, double weight) {
-        if (Counts(r.InteractionCount))
-            *CellForUpdate<1>(0, pixel) += EnergyImage ? r.Energy * weight : weight;
+    // What committing a block needs of the detector (see CellWriter).
+    struct BlockWriter {
+        CellWriter<1> Cells;
+        bool TotalOnly;
+        bool ScatterOnly;
+        bool EnergyImage;
+        std::uint32_t ScatterOrder;
+
+        // Whether a particle with that many interactions belongs to the image.
+        bool Counts(std::uint32_t interactions) const {
+            if (TotalOnly)
+                return true;
+            if (!ScatterOnly)
+                return interactions == 0;
+            return interactions > 0 && (ScatterOrder == 0 || interactions == ScatterOrder);
+        }
+        void Prefetch(std::uint64_t pixel, std::uint32_t) const { Cells.Prefetch(0, pixel); }
+        void Add(std::uint64_t pixel, const PendingRegistration& r, double weight) const {
+            if (Counts(r.InteractionCount))
+                *Cells.ForUpdate(0, pixel) += EnergyImage ? r.Energy * weight : weight;
+        }
+    };
+    BlockWriter Writer() {
+        return {CellsFor<1>(), TotalOnly, ScatterOnly, EnergyImage, OutputNumberOfInteractions};
     }
     bool GetStopValueSource(const StopCondition& condition, StopValueSource& source) const override;
 };
@@ -116,25 +127,38 @@ protected:
 private:
     friend class MatrixDetector;
 
-    // Plane 0 takes the primary particles (all with TotalOnly), plane 1 the scattered
-    // ones and plane 1 + k those with exactly k interactions.
-    void PrefetchPixel(std::uint64_t pixel, std::uint32_t interactions) const {
-        if (TotalOnly || interactions == 0) {
-            PrefetchCell<3>(0, pixel);
-            return;
+    // What committing a block needs of the detector (see CellWriter). Plane 0 takes the
+    // primary particles (all with TotalOnly), plane 1 the scattered ones and plane
+    // 1 + k those with exactly k interactions.
+    struct BlockWriter {
+        CellWriter<3> Cells;
+        HistorySquares& Squares;
+        bool TotalOnly;
+        bool ScatterOnly;
+        std::uint32_t ScatterOrder;
+
+        void Prefetch(std::uint64_t pixel, std::uint32_t interactions) const {
+            if (TotalOnly || interactions == 0) {
+                Cells.Prefetch(0, pixel);
+                return;
+            }
+            Cells.Prefetch(1, pixel);
+            if (interactions <= ScatterOrder)
+                Cells.Prefetch(1 + interactions, pixel);
         }
-        PrefetchCell<3>(1, pixel);
-        if (interactions <= OutputNumberOfInteractions)
-            PrefetchCell<3>(1 + interactions, pixel);
-    }
-    void AddToPixel(std::uint64_t pixel, const PendingRegistration& r, double weight) {
-        const double energySum = r.Energy * weight;
-        ForEachClassPlane(r.InteractionCount, [&](std::size_t plane) {
-            double* cell = CellForUpdate<3>(plane, pixel);
-            cell[0] += weight;
-            Squares.Add(r.History, &cell[1], weight);
-            cell[2] += energySum;
-        });
+        void Add(std::uint64_t pixel, const PendingRegistration& r, double weight) const {
+            const double energySum = r.Energy * weight;
+            ForEachClassPlane(TotalOnly, ScatterOnly, ScatterOrder, r.InteractionCount,
+                              [&](std::size_t plane) {
+                                  double* cell = Cells.ForUpdate(plane, pixel);
+                                  cell[0] += weight;
+                                  Squares.Add(r.History, &cell[1], weight);
+                                  cell[2] += energySum;
+                              });
+        }
+    };
+    BlockWriter Writer() {
+        return {CellsFor<3>(), Squares, TotalOnly, ScatterOnly, OutputNumberOfInteractions};
     }
     bool GetStopValueSource(const StopCondition& condition, StopValueSource& source) const override;
 };

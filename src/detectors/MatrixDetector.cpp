@@ -26,6 +26,7 @@ MatrixDetector::MatrixDetector(const MatrixDetector& other)
       State(other.State) {
     Current.Totals.Resize(TotalsClasses());
     Current.Records.resize(BlockSize);
+    BlockLimit = BlockSize;
     if (Shared) {
         PlanePixels = other.PlanePixels;
         PrefetchSpan = other.PrefetchSpan;
@@ -235,10 +236,17 @@ double MatrixDetector::ClampCoordinate(double x, double limit) {
     throw std::runtime_error("Invalid array index!");
 }
 
+std::uint64_t MatrixDetector::EdgeOrSplitPixel(double row, double column) const {
+    return SplitRegistration ? FirstPixel<true>(row, column) : FirstPixel<false>(row, column);
+}
+
 void MatrixDetector::BlockFull() {
-    if (Master == nullptr)
+    if (Master == nullptr) {
+        // Outside the tracers' batches (tools, tests), where registrations do not come
+        // history by history.
+        Current.Records[0].History = HistorySquares::NoHistory;
         CommitRecords(Current.Records.data(), 1, OwnTotals);
-    else if (Shared)
+    } else if (Shared)
         Deliver(false);
     else
         CommitOwnRecords();
@@ -410,7 +418,7 @@ void MatrixDetector::CommitHandover(Handover& part) {
     }
     for (std::size_t k = 0; k < cells; ++k) {
         if (k + 32 < cells)
-            __builtin_prefetch(Cells.data() + part.CellIndices[k + 32] * Fields, 1);
+            RequestCell(Cells.data() + part.CellIndices[k + 32] * Fields);
         double* cell = Cells.data() + part.CellIndices[k] * Fields;
         const double* values = part.CellValues.data() + k * Fields;
         for (std::size_t f = 0; f < Fields; ++f)

@@ -15,16 +15,29 @@
 #include "detectors/StopCondition.h"
 #include "tracer/Particle.h"
 
+// Asks for the cache line of a cell about to be written. GCC 12's dead-code
+// elimination drops __builtin_prefetch from several of the commit loops, which then
+// wait for memory on every registration; an asm statement stays.
+inline void RequestCell(const double* cell) {
+#if defined(__GNUC__) && defined(__x86_64__)
+    asm volatile("prefetcht0 %0" : : "m"(*cell));
+#else
+    __builtin_prefetch(cell, 1);
+#endif
+}
+
 // One registration as a thread's copy queues it for committing.
 struct PendingRegistration {
-    double Row = 0;    // row coordinate, pixel units
+    // The pixel it adds to (with SplitRegistration the upper left of the four it is
+    // shared among), worked out by the registering thread, not the committing one.
+    std::uint64_t Pixel = 0;
+    double Row = 0;    // row coordinate, pixel units (SplitRegistration shares by them)
     double Column = 0; // column coordinate, pixel units
     double Energy = 0; // detected energy and weight (the model applied)
     double Weight = 0;
-    std::uint32_t InteractionCount = 0;
-    std::uint32_t Type = 0;
     // Square counts sum a history's registrations first (HistorySquares).
     std::uint64_t History = HistorySquares::NoHistory;
+    std::uint32_t InteractionCount = 0;
 };
 
 // A detector of rows x columns pixels. Its data are planes of cells (each cell a few
@@ -51,6 +64,8 @@ public:
     // pixel units); a detector that is not transparent stops the particle.
     // Inline: the tracer calls it for every particle that reaches a detector.
     void Register(double row, double column, TParticle& particle, double collimation);
+    // Register without the model: the detected energy and weight are given.
+    void Queue(double row, double column, TParticle& particle, double energy, double weight);
     // Adds a particle's weight to one pixel. Concurrent calls for distinct pixels are
     // safe (ray casting); errors for indices outside the matrix.
     virtual void RegisterPixel(std::uint64_t row, std::uint64_t column, const TParticle& particle,
@@ -126,13 +141,19 @@ protected:
     // 0 holds the primary particles (all with TotalOnly; none with ScatterOnly), 1 the
     // scattered ones and 1 + k those scattered k times.
     template <class Add> void ForEachClassPlane(std::uint32_t interactions, Add add) const {
-        if (TotalOnly || interactions == 0) {
-            if (!ScatterOnly)
+        ForEachClassPlane(TotalOnly, ScatterOnly, OutputNumberOfInteractions, interactions, add);
+    }
+    // The same with the keys given (copies kept in registers).
+    template <class Add>
+    static void ForEachClassPlane(bool totalOnly, bool scatterOnly, std::uint32_t scatterOrders,
+                                  std::uint32_t interactions, Add add) {
+        if (totalOnly || interactions == 0) {
+            if (!scatterOnly)
                 add(std::size_t(0));
             return;
         }
         add(std::size_t(1));
-        if (interactions <= OutputNumberOfInteractions)
+        if (interactions <= scatterOrders)
             add(std::size_t(1 + interactions));
     }
     // The planes holding a condition's class (laid out as for ForEachClassPlane); Total
@@ -142,9 +163,9 @@ protected:
     // and the conditions that are not applicable, one per line.
     void CheckStopConditions() const;
 
-    // Derived classes commit blocks through CommitInOrder, which inlines their
-    // `PrefetchPixel(pixel, interactions)` and `AddToPixel(pixel, record, weight)`: one virtual call per
-    // block instead of one per pixel.
+    // Derived classes commit blocks through CommitInOrder, which inlines the
+    // `Prefetch(pixel, interactions)` and `Add(pixel, record, weight)` of their
+    // `Writer()`: one virtual call per block instead of one per pixel.
     virtual void CommitRecords(const PendingRegistration* records, std::size_t count,
                                DetectorTotals& totals) = 0;
     template <class Detector>
@@ -154,21 +175,44 @@ protected:
     static void CommitBlock(Detector& detector, const PendingRegistration* records, std::size_t count,
                             DetectorTotals& totals);
     // How many records ahead the commit requests their cells.
-    static constexpr std::size_t CommitAhead = 16;
+    static constexpr std::size_t CommitAhead = 64;
 
-    // The cell a registration adds to. A non-shared copy lists the cells its batch
-    // touched: a cell whose count is still zero may be new to the list (a repeat in the
-    // list only hands over zeros), which spares a separate map of touched cells.
-    template <std::size_t fields> double* CellForUpdate(std::size_t plane, std::uint64_t pixel) {
-        const std::uint64_t index = plane * PlanePixels + pixel;
-        double* cell = Cells.data() + index * fields;
-        if (TrackTouched && cell[0] == 0)
-            TouchedList.push_back(index);
-        return cell;
+    // The cells of `fields` doubles a block is committed to, copied into a writer's
+    // locals: were they read from the detector, every store into a cell (and the
+    // touched list's growth) would have them read again.
+    template <std::size_t fields> struct CellWriter {
+        MatrixDetector* Owner;
+        double* Cells;
+        std::uint64_t PlanePixels;
+        std::size_t PrefetchSpan;
+        bool Track;
+
+        // The cell a registration adds to. A non-shared copy lists the cells its batch
+        // touched: a cell whose count is still zero may be new to the list (a repeat in
+        // the list only hands over zeros), which spares a separate map of touched cells.
+        double* ForUpdate(std::size_t plane, std::uint64_t pixel) const {
+            const std::uint64_t index = plane * PlanePixels + pixel;
+            double* cell = Cells + index * fields;
+            if (Track && cell[0] == 0)
+                Owner->TouchedList.push_back(index);
+            return cell;
+        }
+        // Requests a cell, with SplitRegistration also its right neighbour: both ends, as
+        // they may straddle two cache lines.
+        void Prefetch(std::size_t plane, std::uint64_t pixel) const {
+            const double* first = Cells + (plane * PlanePixels + pixel) * fields;
+            RequestCell(first);
+            if (PrefetchSpan > 1)
+                RequestCell(first + PrefetchSpan - 1);
+        }
+    };
+    template <std::size_t fields> CellWriter<fields> CellsFor() {
+        return {this, Cells.data(), PlanePixels, PrefetchSpan, TrackTouched};
     }
-    // The same for cells whose size is known only at run time. Wide cells (spectra)
-    // list the fields a registration changes instead (FieldForUpdate), as handing whole
-    // cells over would cost more than registering.
+    // The cell a registration adds to, for cells whose size is known only at run time
+    // (see CellWriter::ForUpdate). Wide cells (spectra) list the fields a registration
+    // changes instead (FieldForUpdate), as handing whole cells over would cost more
+    // than registering.
     double* CellForUpdate(std::size_t plane, std::uint64_t pixel) {
         const std::uint64_t index = plane * PlanePixels + pixel;
         double* cell = Cells.data() + index * Fields;
@@ -181,16 +225,8 @@ protected:
             TouchedFields.push_back(std::uint64_t(field - Cells.data()));
         return field;
     }
-    // Requests a cell, with SplitRegistration also its right neighbour: both ends, as
-    // they may straddle two cache lines.
-    template <std::size_t fields> void PrefetchCell(std::size_t plane, std::uint64_t pixel) const {
-        const double* first = Cells.data() + (plane * PlanePixels + pixel) * fields;
-        __builtin_prefetch(first, 1);
-        if (PrefetchSpan > 1)
-            __builtin_prefetch(first + PrefetchSpan - 1, 1);
-    }
     void PrefetchCell(std::size_t plane, std::uint64_t pixel) const {
-        __builtin_prefetch(Cells.data() + (plane * PlanePixels + pixel) * Fields, 1);
+        RequestCell(Cells.data() + (plane * PlanePixels + pixel) * Fields);
     }
     bool IsSharedCopy() const { return Master != nullptr && Shared; }
     bool IsCopy() const { return Master != nullptr; }
@@ -212,10 +248,16 @@ protected:
     virtual std::vector<double>* ExtraCells() { return nullptr; }
     virtual void CommitExtra(const std::vector<double>& /*part*/) {}
 
-    // Per-history square counts of the registrations this object commits.
+    // Per-history square counts of the registrations this object commits: of the
+    // pixels' cells, and apart from them (a history scores one slot of each, mostly) of
+    // the totals.
     HistorySquares Squares;
+    HistorySquares TotalSquares;
     // Completes the open history: its registrations are all committed.
-    virtual void CloseHistory() { Squares.Close(); }
+    virtual void CloseHistory() {
+        Squares.Close();
+        TotalSquares.Close();
+    }
     std::size_t Planes = 0;
     std::size_t Fields = 0;
     // Rows and Columns as doubles, for the coordinates of every registration.
@@ -274,6 +316,8 @@ private:
         }
         return ri * Columns + ci;
     }
+    // FirstPixel, out of the way of Queue: the far edges and SplitRegistration.
+    std::uint64_t EdgeOrSplitPixel(double row, double column) const;
     // Shares a weight bilinearly among the (up to) four pixels whose centres surround
     // the hit: add(pixel, share) for each share that is not zero.
     template <class Add> void SplitIntoPixels(double row, double column, double weight, Add add) const;
@@ -297,6 +341,8 @@ private:
     Handover Current;
     bool InBatch = false;
     std::uint64_t Batch = 0;
+    // Registrations per block: the master commits each at once.
+    std::size_t BlockLimit = 1;
     bool TrackTouched = false;
     std::vector<std::uint64_t> TouchedList;
     std::vector<std::uint64_t> TouchedFields;
@@ -305,29 +351,37 @@ private:
 };
 
 inline void MatrixDetector::Register(double row, double column, TParticle& particle, double collimation) {
+    // The model acts on what is registered, not on the particle, which goes on
+    // unchanged through a transparent detector.
+    double energy = particle.Energy, weight = particle.Weight;
+    if (!Model->IsIdeal())
+        Model->Apply(particle.Type, energy, weight, collimation);
+    Queue(row, column, particle, energy, weight);
+}
+
+inline void MatrixDetector::Queue(double row, double column, TParticle& particle, double energy,
+                                  double weight) {
     // By value: coordinates whose addresses were taken would go through memory on every
     // registration, only to be read back at once.
-    if (!(row >= 0 && row <= RowLimit && column >= 0 && column <= ColumnLimit)) {
+    const bool inside = row >= 0 && row < RowLimit && column >= 0 && column < ColumnLimit;
+    if (!inside) {
         row = ClampCoordinate(row, RowLimit);
         column = ClampCoordinate(column, ColumnLimit);
     }
     PendingRegistration& record = Current.Records[Current.Count];
+    record.Pixel = inside && !SplitRegistration
+                       ? std::uint64_t(std::int64_t(row)) * Columns + std::uint64_t(std::int64_t(column))
+                       : EdgeOrSplitPixel(row, column);
     record.Row = row;
     record.Column = column;
-    // The model acts on what is registered, not on the particle, which goes on
-    // unchanged through a transparent detector.
-    record.Energy = particle.Energy;
-    record.Weight = particle.Weight;
-    if (!Model->IsIdeal())
-        Model->Apply(particle.Type, record.Energy, record.Weight, collimation);
+    record.Energy = energy;
+    record.Weight = weight;
+    record.History = particle.History;
     record.InteractionCount = particle.InteractionCount;
-    record.Type = particle.Type;
-    // The master registers directly only outside the tracers' batches (tools, tests),
-    // where registrations do not come history by history.
-    record.History = Master == nullptr ? HistorySquares::NoHistory : particle.History;
     // Copies gather blocks: a shared copy hands them over, a non-shared one sums them
-    // into its own planes; either way they are committed a block at a time.
-    if (Master == nullptr || ++Current.Count == BlockSize)
+    // into its own planes; either way they are committed a block at a time. The
+    // master's blocks hold one registration.
+    if (++Current.Count == BlockLimit)
         BlockFull();
     if (!Transparent)
         particle.Status = StatusRegistered;
@@ -367,9 +421,7 @@ void MatrixDetector::SplitIntoPixels(double row, double column, double weight, A
 }
 
 // Random pixels miss the cache: the cells of later records are requested while the
-// current one is added, so that the misses overlap. Committing, not registering, works
-// out the pixels, which keeps the registering thread's work short. Totals take the
-// whole weight.
+// current one is added, so that the misses overlap. Totals take the whole weight.
 template <class Detector>
 void MatrixDetector::CommitInOrder(Detector& detector, const PendingRegistration* records, std::size_t count,
                                    DetectorTotals& totals) {
@@ -382,31 +434,65 @@ void MatrixDetector::CommitInOrder(Detector& detector, const PendingRegistration
 template <bool split, class Detector>
 void MatrixDetector::CommitBlock(Detector& detector, const PendingRegistration* records, std::size_t count,
                                  DetectorTotals& totals) {
-    constexpr std::size_t ahead = CommitAhead;
-    std::uint64_t pixels[ahead];
     const std::uint64_t columns = detector.Columns, lastRow = detector.PlanePixels - columns;
-    auto request = [&](std::size_t k) {
+    const auto writer = detector.Writer();
+    const auto request = [&](std::size_t k) {
         const PendingRegistration& r = records[k];
-        const std::uint64_t pixel = detector.template FirstPixel<split>(r.Row, r.Column);
-        pixels[k % ahead] = pixel;
-        detector.PrefetchPixel(pixel, r.InteractionCount);
-        if (split && pixel < lastRow)
-            detector.PrefetchPixel(pixel + columns, r.InteractionCount);
+        writer.Prefetch(r.Pixel, r.InteractionCount);
+        if (split && r.Pixel < lastRow)
+            writer.Prefetch(r.Pixel + columns, r.InteractionCount);
     };
-    for (std::size_t k = 0; k < ahead && k < count; ++k)
-        request(k);
-    for (std::size_t k = 0; k < count; ++k) {
-        const std::uint64_t pixel = pixels[k % ahead];
-        if (k + ahead < count)
-            request(k + ahead);
-        const PendingRegistration& r = records[k];
-        detector.AddToTotals(totals, detector.Squares, r.History, r.InteractionCount, r.Energy, r.Weight);
+    const auto addToPixels = [&](const PendingRegistration& r) {
         if (!split) {
-            detector.AddToPixel(pixel, r, r.Weight);
-            continue;
+            writer.Add(r.Pixel, r, r.Weight);
+            return;
         }
-        detector.SplitIntoPixels(r.Row, r.Column, r.Weight, [&](std::uint64_t cell, double share) {
-            detector.AddToPixel(cell, r, share);
-        });
+        detector.SplitIntoPixels(r.Row, r.Column, r.Weight,
+                                 [&](std::uint64_t cell, double share) { writer.Add(cell, r, share); });
+    };
+    for (std::size_t k = 0; k < CommitAhead && k < count; ++k)
+        request(k);
+    const bool totalOnly = detector.TotalOnly;
+    double* primary = totals.Values.data();
+    HistorySquares& squares = detector.TotalSquares;
+    std::size_t k = 0;
+    while (k < count) {
+        // Most records are of particles that did not interact (all with TotalOnly), one
+        // history each: their totals are summed in registers, as AddToTotals would.
+        if (squares.OnlyAt(primary + 2)) {
+            double sumCount = primary[0], sumEnergy = primary[1], sumSquare = primary[2];
+            std::uint64_t open = squares.OpenHistory();
+            double openSum = squares.OpenSum();
+            for (; k < count; ++k) {
+                const PendingRegistration& r = records[k];
+                if (!(totalOnly || r.InteractionCount == 0) || r.History == HistorySquares::NoHistory)
+                    break;
+                if (k + CommitAhead < count)
+                    request(k + CommitAhead);
+                sumCount += r.Weight;
+                sumEnergy += r.Energy * r.Weight;
+                if (r.History != open) {
+                    if (open != HistorySquares::NoHistory)
+                        sumSquare += openSum * openSum;
+                    open = r.History;
+                    openSum = r.Weight;
+                } else {
+                    openSum += r.Weight;
+                }
+                addToPixels(r);
+            }
+            primary[0] = sumCount;
+            primary[1] = sumEnergy;
+            primary[2] = sumSquare;
+            squares.Resume(open, primary + 2, openSum);
+            if (k == count)
+                return;
+        }
+        if (k + CommitAhead < count)
+            request(k + CommitAhead);
+        const PendingRegistration& r = records[k];
+        detector.AddToTotals(totals, squares, r.History, r.InteractionCount, r.Energy, r.Weight);
+        addToPixels(r);
+        ++k;
     }
 }

@@ -28,24 +28,15 @@ std::uint64_t PixelsAlong(double length, double pitch) {
     return std::uint64_t(std::floor(length / pitch + 0.5));
 }
 
-// Detect, inlined into both transports: it runs for every particle that reaches a plane.
+// Detect, inlined into both transports: it runs for every particle that reaches a
+// plane. Most reach an ideal, uncollimated detector and register as they are.
 inline int DetectOnPlane(TPlaneDetector& plane, TParticle& particle, TRandomNumbersGenerator* rng) {
-    const DetectorModel& model = *plane.Model;
-    if (!model.Accepts(particle.Type))
-        return -1;
-    double cosine = 1;
-    if (model.IsAngleCorrected() || plane.CosHalfCone > -1) {
-        // Only here does the cosine need an address.
-        double c = 1;
-        if (!plane.Collimate(particle, c))
-            return -1;
-        cosine = c;
-    }
-    if (plane.GetRegistrator() != nullptr)
-        plane.FeedRegistrator(particle, cosine, rng);
+    if (!plane.Model->TakesUnchanged(particle.Type) || plane.CosHalfCone > -1 ||
+        plane.GetRegistrator() != nullptr)
+        return plane.DetectWeighted(particle, rng);
     double row = 0, column = 0;
     plane.PixelCoordinates(particle.Position, row, column);
-    plane.Register(row, column, particle, cosine);
+    plane.Queue(row, column, particle, particle.Energy, particle.Weight);
     return TPlaneDetector::Detection;
 }
 
@@ -106,12 +97,20 @@ void TPlaneDetector::SetCorners(const TCoord<double>& a, const TCoord<double>& b
     const TCoord<double> u = Cross(ac, n), v = Cross(n, ab);
     DualAB = u * (1 / Dot(ab, u));
     DualAC = v * (1 / Dot(ac, v));
+    DualX = DoublePair{DualAC.x, DualAB.x};
+    DualY = DoublePair{DualAC.y, DualAB.y};
+    DualZ = DoublePair{DualAC.z, DualAB.z};
 }
 
 void TPlaneDetector::PixelCoordinates(const TCoord<double>& point, double& row, double& column) const {
+    // Row and column side by side, each lane as Dot(point - A, dual) * limit: the same
+    // roundings in half the instructions.
     const TCoord<double> q = point - A;
-    row = Dot(q, DualAC) * RowLimit;
-    column = Dot(q, DualAB) * ColumnLimit;
+    DoublePair s =
+        (DoublePair{q.x, q.x} * DualX + DoublePair{q.y, q.y} * DualY) + DoublePair{q.z, q.z} * DualZ;
+    s *= DoublePair{RowLimit, ColumnLimit};
+    row = s[0];
+    column = s[1];
 }
 
 void TPlaneDetector::Intersect(const geometry::Ray& ray, std::vector<geometry::Hit>& hits, double) const {
@@ -162,6 +161,25 @@ bool TPlaneDetector::Collimate(const TParticle& particle, double& cosine) const 
 
 int TPlaneDetector::Detect(TParticle& particle) {
     return DetectOnPlane(*this, particle, nullptr);
+}
+
+int TPlaneDetector::DetectWeighted(TParticle& particle, TRandomNumbersGenerator* rng) {
+    if (!Model->Accepts(particle.Type))
+        return -1;
+    double cosine = 1;
+    if (Model->IsAngleCorrected() || CosHalfCone > -1) {
+        // Only here does the cosine need an address.
+        double c = 1;
+        if (!Collimate(particle, c))
+            return -1;
+        cosine = c;
+    }
+    if (Registrator)
+        FeedRegistrator(particle, cosine, rng);
+    double row = 0, column = 0;
+    PixelCoordinates(particle.Position, row, column);
+    Register(row, column, particle, cosine);
+    return Detection;
 }
 
 void TPlaneDetector::FeedRegistrator(const TParticle& particle, double collimation,

@@ -24,6 +24,9 @@ public:
     // Registers a particle that is on the plane: Detection, or -1 when it is filtered
     // out or collimated away.
     int Detect(TParticle& particle);
+    // The same through the model's type filter, the collimator and the registrator,
+    // when any of them has a say.
+    int DetectWeighted(TParticle& particle, TRandomNumbersGenerator* rng);
     void Flush() override;
     void BeginRun(std::uint64_t firstBatch) override;
 
@@ -88,5 +91,8 @@ private:
     geometry::TCoord<double> A, B, C;
     // Derived: the edges' dual vectors (point - A to edge fractions) and unit normal.
     geometry::TCoord<double> DualAB, DualAC, Normal;
+    // The dual vectors' components, (AC, AB) side by side.
+    using DoublePair = double __attribute__((vector_size(16)));
+    DoublePair DualX{}, DualY{}, DualZ{};
     RegistratorSlot Registrator;
 };
