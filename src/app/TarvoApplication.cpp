@@ -321,6 +321,7 @@ void TTarvoApplication::LoadScene(const inifiles::TIniFileStructure& tree, const
     settings.ConfigurationName = sourceName;
     settings.ElectronTransport = p.ElectronTransport;
     settings.ResultPrefix = ResultPrefix();
+    settings.WritesFiles = writesFiles_;
     settings.Materials = materials_.get();
     // A scene given on its own (LoadScene command) is recorded in the configuration like a scene file.
     const bool ownTree = &tree == &configuration_;

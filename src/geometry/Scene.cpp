@@ -7,6 +7,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "datafiles/ResultFile.h"
 #include "geometry/ClosedSurface.h"
 #include "geometry/GeometryReader.h"
 #include "geometry/MeshWriters.h"
@@ -185,7 +186,7 @@ std::uint32_t TScene<T>::LoadPartGeometry(const inifiles::TIniFileSection& secti
         // The dumps show the surface the run uses, with the facets of a repair.
         if (checkClosed && geometry::CheckClosed(*Manager, id, facets).AddedFacets != 0)
             facets = Manager->GetObjectFacets(id);
-        if (dumps) WriteDumps(section, id, facets);
+        if (dumps && WritesFiles) WriteDumps(section, id, facets);
     }
     return id;
 }
@@ -197,10 +198,12 @@ void TScene<T>::WriteDumps(const inifiles::TIniFileSection& section, std::uint32
         const inifiles::TIniFileVariable* variable = section.TryFindVariable(key);
         if (variable == nullptr) return;
         const std::string name = inifiles::MakePath(*variable, variable->GetValue());
-        std::ofstream file(name, binary ? std::ios::out | std::ios::binary : std::ios::out);
-        if (file) write(file);
-        file.close();
-        if (!file) throw std::runtime_error("Error writing mesh dump " + name);
+        datafiles::WriteReplacing(name, [&](const std::string& temporary) {
+            std::ofstream file(temporary, binary ? std::ios::out | std::ios::binary : std::ios::out);
+            if (file) write(file);
+            file.close();
+            if (!file) throw std::runtime_error("Error writing mesh dump " + name);
+        });
     };
     dump("DumpOFF", false, [&](std::ostream& os) { geometry::WriteOFF(os, *Manager, facets); });
     dump("DumpPLY", true, [&](std::ostream& os) { geometry::WritePLY(os, *Manager, facets); });

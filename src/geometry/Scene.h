@@ -93,6 +93,8 @@ public:
     bool ElectronTransport = false;
     // Result directory and configuration name: objects name their own files after it.
     std::string ResultPrefix;
+    // Whether loading writes the mesh dumps parts ask for.
+    bool WritesFiles = true;
 
     // Records that an object reads or writes a file (by absolute path): one file may
     // feed several readers, but a file that one object writes belongs to it alone.

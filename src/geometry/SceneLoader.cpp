@@ -53,6 +53,7 @@ LoadedScene LoadSceneGeometry(inifiles::TIniFileStructure& configuration, const 
     loaded.Scene->ElectronTransport = settings.ElectronTransport;
     loaded.Scene->Materials = settings.Materials;
     loaded.Scene->ResultPrefix = settings.ResultPrefix;
+    loaded.Scene->WritesFiles = settings.WritesFiles;
     messages("Loading geometry...\n", false);
     const Stopwatch watch;
     if (settings.SceneFileName.empty()) {

@@ -27,6 +27,8 @@ struct SceneSettings {
     bool ElectronTransport = false;
     // Result directory and configuration name (IScene::ResultPrefix).
     std::string ResultPrefix;
+    // False in a cluster worker: the process that writes results also writes the dumps.
+    bool WritesFiles = true;
     // Where parts find their materials (see IScene::Materials); may be null.
     materials::TMaterialsList* Materials = nullptr;
 };

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <filesystem>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -53,12 +54,13 @@ struct Loaded {
 };
 
 std::unique_ptr<Loaded> Load(const std::string& objects, const std::string& basePath = "",
-                             materials::TMaterialsList* list = nullptr) {
+                             materials::TMaterialsList* list = nullptr, bool writesFiles = true) {
     RegisterSceneObjectTypes();
     auto l = std::make_unique<Loaded>();
     l->manager = std::make_shared<BVHManager<double>>(42, 5, 64, l->messages.Sink());
     l->scene = std::make_unique<TScene<double>>(l->manager, l->messages.Sink());
     l->scene->Materials = list;
+    l->scene->WritesFiles = writesFiles;
     const auto ini = Parse("[Objects]\n" + objects + "[EndObjects]\n", basePath);
     EXPECT_TRUE(l->scene->ReadScene(*ini));
     l->manager->Prepare();
@@ -224,6 +226,11 @@ TEST(Scene, MeshDumpsAreWrittenBesideTheSceneFile) {
     EXPECT_EQ(stl.size(), 84u + 12u * 50u);
     EXPECT_EQ(stl.substr(0, 6), std::string("Part0\0", 6));
     EXPECT_EQ(testutil::ReadFile(dir.File("part.ply")).rfind("ply\n", 0), 0u);
+    EXPECT_FALSE(std::filesystem::exists(dir.File("part.off.tmp")));
+    // A cluster worker loads the same scene but leaves the files to the first process.
+    testutil::TempDir workerDir;
+    Load(Cube("(0, 0, 0)", "DumpOFF = part.off\n"), workerDir.Path(), nullptr, false);
+    EXPECT_FALSE(std::filesystem::exists(workerDir.File("part.off")));
     EXPECT_NE(LoadError(Cube("(0, 0, 0)", "DumpOFF = /nonexistent/dir/part.off\n")).find("Error writing mesh dump"),
               std::string::npos);
 }
