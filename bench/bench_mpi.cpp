@@ -16,6 +16,8 @@
 
 #include <unistd.h>
 
+#include "detectors/MatrixDetector.h"
+
 namespace {
 
 struct Figures {
@@ -130,10 +132,13 @@ int main() {
         "BENCH mpi histories_per_s: %.0f 1/s (2 ranks x 1 thread); reference 1 rank x 2 threads %.0f 1/s; "
         "ratio %.3f\n",
         cluster.Speed, single.Speed, cluster.Speed / single.Speed);
-    for (const auto& [name, figures] : {std::pair{"shared", cluster}, std::pair{"unshared", unshared}})
-        std::printf("BENCH mpi bytes_per_batch_%s: %.0f B (1000 histories); reference one 48 B registration "
-                    "record per history %.0f B; ratio %.3f\n",
-                    name, figures.BytesPerBatch, 48000.0, figures.BytesPerBatch / 48000.0);
+    for (const auto& [name, figures] : {std::pair{"shared", cluster}, std::pair{"unshared", unshared}}) {
+        const double record = double(sizeof(PendingRegistration)), perBatch = 1000 * record;
+        std::printf(
+            "BENCH mpi bytes_per_batch_%s: %.0f B (1000 histories); reference one %.0f B registration "
+            "record per history %.0f B; ratio %.3f\n",
+            name, figures.BytesPerBatch, record, perBatch, figures.BytesPerBatch / perBatch);
+    }
     PrintEstimate("shared", cluster);
     PrintEstimate("unshared", unshared);
     return 0;
