@@ -18,6 +18,7 @@
 
 #include "detectors/MatrixDetector.h"
 
+#ifdef TARVO_WITH_MPI
 namespace {
 
 struct Figures {
@@ -85,6 +86,7 @@ std::string Slurp(const std::string& path) {
 }
 
 } // namespace
+#endif
 
 int main() {
 #ifndef TARVO_WITH_MPI
