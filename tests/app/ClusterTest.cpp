@@ -51,19 +51,6 @@ std::string SlabRun(const std::string& task) {
            "[EndObjects]\n";
 }
 
-// Every RAW image and spectrum of a result directory, by name without the configuration's.
-std::string Images(const std::string& dir) {
-    std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(dir))
-        if (entry.path().extension() == ".raw" || entry.path().extension() == ".xrs")
-            names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end());
-    std::string all;
-    for (const std::string& name : names)
-        all += name.substr(name.find(".ini_") + 5) + ":" + ReadFile(dir + "/" + name);
-    return all;
-}
-
 std::vector<std::string> MpiArguments(int ranks, const std::vector<std::string>& arguments, int threads = 1) {
     std::vector<std::string> all = {
         "--oversubscribe",       "--allow-run-as-root", "-n",   std::to_string(ranks), TARVO_EXE, "--threads",
@@ -103,7 +90,7 @@ protected:
         const auto r = testutil::RunTarvo({"--threads", "1", "--interactive", "false", "ref.ini"}, "start\n",
                                           60.0, dir_->Path());
         ASSERT_EQ(r.exitCode, 0) << r.err;
-        reference_ = new Finished{Images(dir_->File("ref")), testutil::LastResultsSummary(r.out)};
+        reference_ = new Finished{testutil::ResultFiles(dir_->File("ref")), testutil::LastResultsSummary(r.out)};
         ASSERT_NE(reference_->images.find(".xrs:"), std::string::npos);
         ASSERT_NE(reference_->counts.find("Emitted:  600000"), std::string::npos) << r.out;
     }
@@ -133,7 +120,7 @@ protected:
     }
 
     void ExpectReference(const std::string& name, const std::string& out) {
-        EXPECT_TRUE(Images(dir_->File(name + "/run")) == reference_->images) << name;
+        EXPECT_TRUE(testutil::ResultFiles(dir_->File(name + "/run")) == reference_->images) << name;
         EXPECT_EQ(testutil::LastResultsSummary(out), reference_->counts) << name;
     }
 
@@ -172,7 +159,7 @@ TEST_F(ClusterRun, StopConditionsStopAtTheSameHistory) {
     ASSERT_NE(one.out.find("All stop conditions satisfied."), std::string::npos);
     const auto r = testutil::Run(TARVO_MPIEXEC, MpiArguments(3, {"run.ini"}), "", 60.0, dir_->File("stop3"));
     ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
-    EXPECT_TRUE(Images(dir_->File("stop3/run")) == Images(dir_->File("stop1/run")));
+    EXPECT_TRUE(testutil::ResultFiles(dir_->File("stop3/run")) == testutil::ResultFiles(dir_->File("stop1/run")));
     EXPECT_EQ(testutil::LastResultsSummary(r.out), testutil::LastResultsSummary(one.out));
 }
 

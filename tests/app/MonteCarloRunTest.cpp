@@ -41,11 +41,6 @@ std::string Images(const testutil::TempDir& dir, const std::string& name) {
     return all;
 }
 
-std::string Counts(const std::string& out) {
-    const std::size_t at = out.find("Results Summary:");
-    return at == std::string::npos ? std::string() : out.substr(at, out.find("Writing results...", at) - at);
-}
-
 testutil::RunResult Unattended(const testutil::TempDir& dir, const std::string& name, const std::string& task,
                                const std::string& threads) {
     WriteFile(dir.File(name + ".ini"), SlabRun("StartImmediately = true\n" + task));
@@ -80,7 +75,7 @@ TEST(MonteCarloRun, ResultsDependOnlyOnSeedAndBatchSize) {
     }
     EXPECT_NE(two.out.find("  Number Of Tracers: 2\n"), std::string::npos);
     EXPECT_TRUE(Images(dir, "one") == Images(dir, "two"));
-    EXPECT_EQ(Counts(one.out), Counts(two.out));
+    EXPECT_EQ(testutil::LastResultsSummary(one.out), testutil::LastResultsSummary(two.out));
     EXPECT_NE(ReadFile(dir.File("one/one.ini_results.txt")).find("Execution Summary:\n"), std::string::npos);
 }
 
@@ -128,7 +123,7 @@ TEST(MonteCarloRun, ContinuingEqualsAFreshRunOfTheNewTotal) {
     const auto r = child.Finish("stop\ny\nquit\ny\n", 30.0);
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_TRUE(Images(dir, "fresh") == Images(dir, "cont"));
-    EXPECT_EQ(Counts(fresh.out), Counts(r.out.substr(r.out.rfind("Execution Summary:"))));
+    EXPECT_EQ(testutil::LastResultsSummary(fresh.out), testutil::LastResultsSummary(r.out));
 }
 
 TEST(MonteCarloRun, InterruptAsksToQuitAndAnAcceptedQuitWritesResults) {

@@ -59,40 +59,6 @@ std::string SlabRun(const std::string& task = std::string()) {
            "[EndObjects]\n";
 }
 
-// A phase-space file or trace dump with its records sorted: threads write their blocks
-// in the order they finish them, so only the header and the set of records are fixed.
-std::string SortedRecords(const std::string& file, const std::string& headerEnd, std::size_t size) {
-    const std::size_t body = file.find(headerEnd) + headerEnd.size();
-    std::vector<std::string> records;
-    for (std::size_t at = body; at + size <= file.size(); at += size)
-        records.push_back(file.substr(at, size));
-    std::sort(records.begin(), records.end());
-    std::string all = file.substr(0, body) + std::to_string((file.size() - body) % size);
-    for (const std::string& r : records)
-        all += r;
-    return all;
-}
-
-// Every RAW image, spectrum and phase-space file of a result directory, by name without
-// the configuration's name.
-std::string Images(const std::string& dir) {
-    std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(dir))
-        if (entry.path().extension() == ".raw" || entry.path().extension() == ".xrs" ||
-            entry.path().extension() == ".bin" || entry.path().extension() == ".vtk")
-            names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end());
-    std::string all;
-    for (const std::string& name : names) {
-        const std::string data = ReadFile(dir + "/" + name);
-        const bool dump = name.find("traces.bin") != std::string::npos;
-        const bool records = dump || name.find("phsp.bin") != std::string::npos;
-        all += name.substr(name.find(".ini_") + 5) + ":" +
-               (records ? SortedRecords(data, dump ? "segment.\n" : "\n\n", dump ? 72 : 36) : data);
-    }
-    return all;
-}
-
 // The files a directory holds but `except`, for checks that nothing changed.
 std::string Snapshot(const std::string& dir, const std::string& except = std::string()) {
     std::string all;
@@ -118,7 +84,7 @@ protected:
         // SaveInterval = 0 writes no state.
         EXPECT_EQ(r.out.find("Writing restore state..."), std::string::npos);
         EXPECT_FALSE(testutil::FileExists(dir_->File("ref/ref.ini.state")));
-        reference_ = new Finished{Images(dir_->File("ref")), testutil::LastResultsSummary(r.out)};
+        reference_ = new Finished{testutil::ResultFiles(dir_->File("ref")), testutil::LastResultsSummary(r.out)};
         ASSERT_NE(reference_->images.find(".xrs:"), std::string::npos);
         ASSERT_NE(reference_->images.find("_phsp.bin:Tarvo Binary PhaseSpaceData"), std::string::npos);
         ASSERT_NE(reference_->images.find("TraceDetector0_count.vtk:"), std::string::npos);
@@ -154,7 +120,7 @@ protected:
                                60.0, dir_->File(name));
         ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
         EXPECT_NE(r.out.find("Calculations finished.\n"), std::string::npos);
-        EXPECT_TRUE(Images(dir_->File(name + "/run")) == reference_->images) << name;
+        EXPECT_TRUE(testutil::ResultFiles(dir_->File(name + "/run")) == reference_->images) << name;
         EXPECT_EQ(testutil::LastResultsSummary(r.out), reference_->counts) << name;
         // A finished unattended run needs its state no more.
         EXPECT_FALSE(testutil::FileExists(dir_->File(name + "/run/run.ini.state")));
@@ -221,7 +187,7 @@ TEST_F(SavedState, IntervalSavesThenTwoInterruptionsInARow) {
                              "Attempting to restore state from run/run.ini.state\n"),
               std::string::npos)
         << again.out;
-    EXPECT_TRUE(Images(dir_->File("interval/run")) == reference_->images);
+    EXPECT_TRUE(testutil::ResultFiles(dir_->File("interval/run")) == reference_->images);
     EXPECT_EQ(testutil::LastResultsSummary(again.out), reference_->counts);
 }
 
@@ -244,7 +210,7 @@ TEST_F(SavedState, AFailingSaveIsReportedKeepsTheStateAndTheRunFinishes) {
     EXPECT_NE(r.err.find("Error writing application state to run/run.ini.state\n"), std::string::npos)
         << r.err;
     EXPECT_NE(r.out.find("Calculations finished.\n"), std::string::npos);
-    EXPECT_TRUE(Images(dir_->File("full/run")) == reference_->images);
+    EXPECT_TRUE(testutil::ResultFiles(dir_->File("full/run")) == reference_->images);
 }
 
 namespace {

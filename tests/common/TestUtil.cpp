@@ -1,5 +1,6 @@
 #include "common/TestUtil.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -8,6 +9,7 @@
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+#include <vector>
 
 #include <fcntl.h>
 #include <poll.h>
@@ -206,6 +208,42 @@ int CountOf(const std::string& text, const std::string& needle) {
 std::string LastResultsSummary(const std::string& out) {
     const std::size_t at = out.rfind("Results Summary:");
     return at == std::string::npos ? std::string() : out.substr(at, out.find("Writing results...", at) - at);
+}
+
+namespace {
+
+// A phase-space file or trace dump as its header and its records sorted.
+std::string SortedRecords(const std::string& file, const std::string& headerEnd, std::size_t size) {
+    const std::size_t body = file.find(headerEnd) + headerEnd.size();
+    std::vector<std::string> records;
+    for (std::size_t at = body; at + size <= file.size(); at += size)
+        records.push_back(file.substr(at, size));
+    std::sort(records.begin(), records.end());
+    std::string all = file.substr(0, body) + std::to_string((file.size() - body) % size);
+    for (const std::string& r : records)
+        all += r;
+    return all;
+}
+
+} // namespace
+
+std::string ResultFiles(const std::string& dir) {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+        const auto extension = entry.path().extension();
+        if (extension == ".raw" || extension == ".xrs" || extension == ".bin" || extension == ".vtk")
+            names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    std::string all;
+    for (const std::string& name : names) {
+        const std::string data = ReadFile(dir + "/" + name);
+        const bool dump = name.find("traces.bin") != std::string::npos;
+        const bool records = dump || name.find("phsp.bin") != std::string::npos;
+        all += name.substr(name.find(".ini_") + 5) + ":" +
+               (records ? SortedRecords(data, dump ? "segment.\n" : "\n\n", dump ? 72 : 36) : data);
+    }
+    return all;
 }
 
 TempDir::TempDir() {

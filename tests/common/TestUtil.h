@@ -67,6 +67,12 @@ int CountOf(const std::string& text, const std::string& needle);
 // The last results summary a run printed, from "Results Summary:" to "Writing results...".
 std::string LastResultsSummary(const std::string& out);
 
+// Every RAW image, spectrum, phase-space file, volume and trace dump of a result
+// directory, by name without the configuration's, for byte comparisons of runs.
+// Threads write phase-space and dump blocks in the order they finish them, so of those
+// only the header and the set of records count.
+std::string ResultFiles(const std::string& dir);
+
 // A fresh directory under the system temporary directory, removed with its contents.
 class TempDir {
 public:
