@@ -34,6 +34,8 @@ namespace {
 bool started = false;
 constexpr int kTag = 7;
 constexpr std::size_t kHostLength = 256;
+// Between looks for a message: the workers keep enough batches queued to cover two.
+constexpr std::chrono::microseconds kPollInterval(500);
 // Posted messages still travelling, at most this many.
 constexpr std::size_t kMostPosted = 256;
 
@@ -129,8 +131,8 @@ bool Receive(std::string& bytes, int& from, double seconds) {
         if (std::chrono::steady_clock::now() >= end)
             return false;
         // Polling instead of a blocking receive: MPI spins in those, taking a core from
-        // the tracers.
-        std::this_thread::sleep_for(std::chrono::microseconds(200));
+        // the tracers. Each poll wakes a thread that takes a tracer's core for a moment.
+        std::this_thread::sleep_for(kPollInterval);
     }
 }
 

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <string>
 #include <thread>
@@ -57,6 +58,8 @@ private:
     };
     void Serve();
     void Handle(int from, const std::string& message);
+    // Hands `to` a batch or tells it to end or stop; false while the run is at a round.
+    bool Answer(int to);
     void Reply(int to, const std::string& message);
     // Apart from the service thread, which a lost peer may hold up inside MPI.
     void Watch();
@@ -67,6 +70,7 @@ private:
     std::string Loaded;
     std::unique_ptr<RankState[]> Ranks;
     std::atomic<std::int64_t> Outstanding{0};
+    std::deque<int> Deferred; // ranks whose request came during a round, in order
     std::atomic<int> Running{0};
     std::atomic<std::uint64_t> DoneTraced{0};
     std::atomic<bool> Serving{false};

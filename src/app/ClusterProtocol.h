@@ -7,17 +7,16 @@
 
 // The messages of a cluster run: a kind letter, then fixed-width numbers and strings.
 // Rank 0 to a worker: Load (configuration, result directory), Run, Batch (index,
-// first history, count, seed), Wait (ask again soon), End (no batch left), Stop,
-// Quit. A worker to rank 0: Loaded (error text, empty when loaded), Request, Handover
-// (detector, bytes), Done (complete flag, six counters), Progress (histories traced),
-// Failed (error text), Ended (whether batches were dropped).
+// first history, count, seed), End (no batch left), Stop, Quit. A worker to rank 0:
+// Loaded (error text, empty when loaded), Request (answered when no round is due),
+// Handover (detector, bytes), Done (complete flag, six counters), Progress
+// (histories traced), Failed (error text), Ended (whether batches were dropped).
 namespace cluster {
 
 enum Kind : char {
     kLoad = 'L',
     kRun = 'R',
     kBatch = 'B',
-    kWait = 'W',
     kEnd = 'E',
     kStop = 'S',
     kQuit = 'Q',
