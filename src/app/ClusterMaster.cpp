@@ -125,10 +125,11 @@ std::string TClusterMaster::RankStatus(std::uint64_t own) const {
 
 void TClusterMaster::Serve() {
     // Until every worker has ended; after a stop the run waits for that too.
+    // Kept from message to message: hand-overs are tens of kilobytes each.
+    std::string message;
     while (Serving.load() || Running.load() > 0) {
         while (!Deferred.empty() && Answer(Deferred.front()))
             Deferred.pop_front();
-        std::string message;
         int from = 0;
         // Deferred requests are tried again soon: tracers wait for them.
         const double wait = Deferred.empty() ? 0.05 : 0.0005;

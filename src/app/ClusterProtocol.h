@@ -4,6 +4,7 @@
 #include <cstring>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 
 // The messages of a cluster run: a kind letter, then fixed-width numbers and strings.
 // Rank 0 to a worker: Load (configuration, result directory), Run, Batch (index,
@@ -56,8 +57,8 @@ public:
         At += std::size_t(size);
         return text;
     }
-    // The rest of the message.
-    std::string Rest() const { return Message.substr(At); }
+    // The rest of the message, valid as long as the message.
+    std::string_view Rest() const { return std::string_view(Message).substr(At); }
 
 private:
     void Need(std::uint64_t size) const {

@@ -77,7 +77,7 @@ public:
     void Flush() override;
     bool CanForwardHandovers() const override { return true; }
     void ForwardHandovers(HandoverSink sink) override;
-    void TakeForwarded(const std::string& bytes) override;
+    void TakeForwarded(std::string_view bytes) override;
 
     void PrintDetectorSummary(std::ostream& os) const override;
     // The master's sums: rows, columns, planes, fields per cell, totals count and
@@ -331,7 +331,7 @@ private:
     void Recycle(Handover&& part);
     // A worker's copy sends its open buffer on and empties it for reuse.
     void ForwardCurrent();
-    void ReadHandover(const std::string& bytes, Handover& part);
+    void ReadHandover(std::string_view bytes, Handover& part);
 
     MatrixDetector* Master = nullptr;
     std::shared_ptr<CommitState> State;
