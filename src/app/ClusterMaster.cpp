@@ -6,6 +6,8 @@
 #include <sstream>
 #include <stdexcept>
 
+#include <time.h>
+
 #include "app/Cluster.h"
 #include "app/ClusterProtocol.h"
 #include "datafiles/Formatting.h"
@@ -24,6 +26,12 @@ constexpr int kSilenceSeconds = 20;
 
 std::int64_t Now() {
     return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch()).count();
+}
+
+std::uint64_t ThreadProcessorNanoseconds() {
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return std::uint64_t(t.tv_sec) * 1000000000u + std::uint64_t(t.tv_nsec);
 }
 
 } // namespace
@@ -80,6 +88,7 @@ void TClusterMaster::BeginRun(TMonteCarloRun& run, IScene& scene, const std::str
     ReceivedBatches = 0;
     ReceivedBytes = 0;
     CommitNanoseconds = 0;
+    ServiceNanoseconds = 0;
     Running = cluster::Size() - 1;
     for (int r = 0; r < cluster::Size(); ++r) {
         RankState& rank = Ranks[std::size_t(r)];
@@ -104,6 +113,7 @@ TClusterMaster::Traffic TClusterMaster::LastTraffic() const {
     t.Batches = ReceivedBatches.load();
     t.Bytes = ReceivedBytes.load();
     t.CommitSeconds = double(CommitNanoseconds.load()) * 1e-9;
+    t.ServiceSeconds = double(ServiceNanoseconds.load()) * 1e-9;
     return t;
 }
 
@@ -124,9 +134,10 @@ std::string TClusterMaster::RankStatus(std::uint64_t own) const {
 }
 
 void TClusterMaster::Serve() {
-    // Until every worker has ended; after a stop the run waits for that too.
+    const std::uint64_t start = ThreadProcessorNanoseconds();
     // Kept from message to message: hand-overs are tens of kilobytes each.
     std::string message;
+    // Until every worker has ended; after a stop the run waits for that too.
     while (Serving.load() || Running.load() > 0) {
         while (!Deferred.empty() && Answer(Deferred.front()))
             Deferred.pop_front();
@@ -143,6 +154,7 @@ void TClusterMaster::Serve() {
             }
         }
     }
+    ServiceNanoseconds = ThreadProcessorNanoseconds() - start;
 }
 
 void TClusterMaster::Handle(int from, const std::string& message) {

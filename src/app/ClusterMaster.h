@@ -42,7 +42,8 @@ public:
     struct Traffic {
         std::uint64_t Batches = 0;
         std::uint64_t Bytes = 0;
-        double CommitSeconds = 0; // taking hand-overs into the ordered commit
+        double CommitSeconds = 0;  // taking hand-overs into the ordered commit
+        double ServiceSeconds = 0; // processor time of the service thread, all it does
     };
     Traffic LastTraffic() const;
     // One line per rank: its host and the histories it traced this run (rank 0: `own`).
@@ -75,7 +76,8 @@ private:
     std::atomic<std::uint64_t> DoneTraced{0};
     std::atomic<bool> Serving{false};
     // Read by the summary while the service adds to them.
-    std::atomic<std::uint64_t> ReceivedBatches{0}, ReceivedBytes{0}, CommitNanoseconds{0};
+    std::atomic<std::uint64_t> ReceivedBatches{0}, ReceivedBytes{0}, CommitNanoseconds{0},
+        ServiceNanoseconds{0};
     std::thread Service;
     std::thread Watchdog;
 };

@@ -751,6 +751,7 @@ void TMonteCarloRun::PrintExecutionSummary(std::ostream& os) const {
         os << "  Batches On Other Ranks: " << t.Batches << "\n";
         os << "  Bytes Received Per Batch: " << (t.Batches > 0 ? double(t.Bytes) / double(t.Batches) : 0.0) << "\n";
         os << "  Commit Time Of Their Batches: " << t.CommitSeconds << " seconds\n";
+        os << "  Processor Time Of The Service On Rank 0: " << t.ServiceSeconds << " seconds\n";
     }
     os << "Results Summary:\n";
     os << "  Number Of Particles Emitted:  " << FormatCount(c.Emitted) << "\n";
