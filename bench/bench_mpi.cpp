@@ -4,8 +4,7 @@
 // rank's batches. From those: the share of rank 0's time that committing would take
 // with 64 ranks, and the efficiency that leaves. Besides, two independent processes
 // without MPI, each tracing half the histories: what two processes reach at best on
-// this machine (each has its own copy of the scene's tables in the shared caches),
-// whatever the distribution costs.
+// this machine, whatever the distribution costs.
 
 #include <algorithm>
 #include <array>
@@ -140,8 +139,8 @@ int main() {
     const std::string cd = "cd " + dir + " && ";
     const std::string one = cd + TARVO_EXE + " --threads 2 phantom.ini 2>&1";
     // Unbound like the reference's threads: mpirun would bind each rank to a core, and
-    // a kernel sharing out a busy machine then favours the ranks over unbound threads
-    // by a factor of two, which would say nothing about the distribution.
+    // a kernel sharing out a busy machine then favoured the ranks over unbound threads
+    // up to twofold, which says nothing about the distribution.
     const std::string two = cd + TARVO_MPIEXEC + " --bind-to none --oversubscribe --allow-run-as-root -n 2 " +
                             TARVO_EXE + " --threads 1 phantom.ini 2>&1";
     const std::string halves = cd + "(cd a && " + TARVO_EXE + " --threads 1 phantom.ini & cd b && " +

@@ -84,8 +84,9 @@ private:
     };
 
     // Under the lock: asks for batches until each tracer has one ahead, and two more:
-    // an answer takes two polling intervals, besides the time the service thread on
-    // rank 0 waits for a core, and a batch of a thousand histories lasts about as long.
+    // an answer takes a few milliseconds (rank 0 looks every millisecond, this process
+    // every two while no tracer is short, and either may wait for a core), about as
+    // long as a few batches of a thousand histories.
     void TopUp() {
         while (!NoMore && !Stopping && Queue.size() + Requested < std::size_t(2 * Threads + 2)) {
             ++Requested;
