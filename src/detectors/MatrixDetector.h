@@ -13,7 +13,7 @@
 #include "detectors/DetectorModel.h"
 #include "detectors/ParticleRegistrator.h"
 #include "detectors/StopCondition.h"
-#include "tracer/Particle.h"
+#include "interactions/Particle.h"
 
 // Asks for the cache line of a cell about to be written. GCC 12's dead-code
 // elimination drops __builtin_prefetch from several of the commit loops, which then

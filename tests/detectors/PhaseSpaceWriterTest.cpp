@@ -10,7 +10,7 @@
 #include "common/TestUtil.h"
 #include "detectors/PhaseSpaceWriter.h"
 #include "inifiles/IniFile.h"
-#include "tracer/Particle.h"
+#include "interactions/Particle.h"
 
 namespace {
 

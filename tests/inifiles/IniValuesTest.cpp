@@ -1,3 +1,4 @@
+#include "geometry/CoordValues.h"
 #include "inifiles/IniValues.h"
 #include "materials/TestErrors.h"
 
