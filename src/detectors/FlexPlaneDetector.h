@@ -93,6 +93,12 @@ private:
         void Add(std::uint64_t pixel, const PendingRegistration& r, double weight) const {
             Detector.AddToPixel(pixel, r, weight);
         }
+        bool Hold() { return true; }
+        bool Primary(const PendingRegistration& r) {
+            Add(r.Pixel, r, r.Weight);
+            return true;
+        }
+        void Release() {}
     };
     BlockWriter Writer() { return {*this}; }
     void AddToPixel(std::uint64_t pixel, const PendingRegistration& r, double weight);

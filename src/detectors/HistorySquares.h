@@ -45,6 +45,9 @@ public:
     }
     std::uint64_t OpenHistory() const { return Open; }
     double OpenSum() const { return LastWeight; }
+    // Whether the open history (if any) has scored one slot only, and that slot.
+    bool HasOneSlot() const { return Pending.empty(); }
+    double* OpenSlot() const { return LastSquare; }
     void Resume(std::uint64_t history, double* square, double sum) {
         Open = history;
         LastSquare = square;

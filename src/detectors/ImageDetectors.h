@@ -92,6 +92,14 @@ private:
             if (Counts(r.InteractionCount))
                 *Cells.ForUpdate(0, pixel) += EnergyImage ? r.Energy * weight : weight;
         }
+        // A particle that did not interact (any with TotalOnly), whole, in its pixel.
+        bool Hold() { return true; }
+        bool Primary(const PendingRegistration& r) {
+            if (TotalOnly || !ScatterOnly)
+                *Cells.ForUpdate(0, r.Pixel) += EnergyImage ? r.Energy * r.Weight : r.Weight;
+            return true;
+        }
+        void Release() {}
     };
     BlockWriter Writer() {
         return {CellsFor<1>(), TotalOnly, ScatterOnly, EnergyImage, OutputNumberOfInteractions};
@@ -156,6 +164,43 @@ private:
                                   cell[2] += energySum;
                               });
         }
+
+        // Runs of histories that each score one pixel keep the square count's open
+        // history here, in registers, instead of in Squares (whose fields every store into
+        // a cell might change, to the compiler's knowledge).
+        std::uint64_t OpenHistory = HistorySquares::NoHistory;
+        double* OpenSquare = nullptr;
+        double OpenSum = 0;
+        // Takes the open history from Squares; false when it has scored several pixels.
+        bool Hold() {
+            OpenHistory = Squares.OpenHistory();
+            OpenSquare = Squares.OpenSlot();
+            OpenSum = Squares.OpenSum();
+            return Squares.HasOneSlot();
+        }
+        // A particle that did not interact (any with TotalOnly), whole, in its pixel, as Add
+        // would; false, with nothing added, when its history scores a second pixel.
+        bool Primary(const PendingRegistration& r) {
+            if (ScatterOnly)
+                return true;
+            double* square = Cells.Cells + r.Pixel * 3 + 1;
+            if (r.History != OpenHistory) {
+                if (OpenHistory != HistorySquares::NoHistory)
+                    *OpenSquare += OpenSum * OpenSum;
+                OpenHistory = r.History;
+                OpenSquare = square;
+                OpenSum = r.Weight;
+            } else if (square == OpenSquare) {
+                OpenSum += r.Weight;
+            } else {
+                return false;
+            }
+            double* cell = Cells.ForUpdate(0, r.Pixel);
+            cell[0] += r.Weight;
+            cell[2] += r.Energy * r.Weight;
+            return true;
+        }
+        void Release() { Squares.Resume(OpenHistory, OpenSquare, OpenSum); }
     };
     BlockWriter Writer() {
         return {CellsFor<3>(), Squares, TotalOnly, ScatterOnly, OutputNumberOfInteractions};
