@@ -94,8 +94,8 @@ private:
             Detector.AddToPixel(pixel, r, weight);
         }
         bool Hold() { return true; }
-        bool Primary(const PendingRegistration& r) {
-            Add(r.Pixel, r, r.Weight);
+        template <class Shares> bool Primary(const PendingRegistration& r, Shares shares) {
+            shares([&](std::uint64_t pixel, double weight) { Add(pixel, r, weight); });
             return true;
         }
         void Release() {}

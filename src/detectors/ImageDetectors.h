@@ -92,11 +92,14 @@ private:
             if (Counts(r.InteractionCount))
                 *Cells.ForUpdate(0, pixel) += EnergyImage ? r.Energy * weight : weight;
         }
-        // A particle that did not interact (any with TotalOnly), whole, in its pixel.
+        // A particle that did not interact (any with TotalOnly), in the pixels `shares`
+        // gives (see the simple detector's).
         bool Hold() { return true; }
-        bool Primary(const PendingRegistration& r) {
+        template <class Shares> bool Primary(const PendingRegistration& r, Shares shares) {
             if (TotalOnly || !ScatterOnly)
-                *Cells.ForUpdate(0, r.Pixel) += EnergyImage ? r.Energy * r.Weight : r.Weight;
+                shares([&](std::uint64_t pixel, double weight) {
+                    *Cells.ForUpdate(0, pixel) += EnergyImage ? r.Energy * weight : weight;
+                });
             return true;
         }
         void Release() {}
@@ -165,42 +168,42 @@ private:
                               });
         }
 
-        // Runs of histories that each score one pixel keep the square count's open
-        // history here, in registers, instead of in Squares (whose fields every store into
-        // a cell might change, to the compiler's knowledge).
+        // Runs of histories that each register once keep the square counts' open history
+        // here, in registers, instead of in Squares (whose fields every store into a cell
+        // might change, to the compiler's knowledge): its pixels (up to four, split) and sums.
         std::uint64_t OpenHistory = HistorySquares::NoHistory;
-        double* OpenSquare = nullptr;
-        double OpenSum = 0;
-        // Takes the open history from Squares; false when it has scored several pixels.
+        std::size_t Held = 0;
+        double* HeldSquare[4] = {};
+        double HeldSum[4] = {};
+        // Takes the open history from Squares; false when it has scored too many pixels.
         bool Hold() {
             OpenHistory = Squares.OpenHistory();
-            OpenSquare = Squares.OpenSlot();
-            OpenSum = Squares.OpenSum();
-            return Squares.HasOneSlot();
+            return Squares.OpenSlots(HeldSquare, HeldSum, Held);
         }
-        // A particle that did not interact (any with TotalOnly), whole, in its pixel, as Add
-        // would; false, with nothing added, when its history scores a second pixel.
-        bool Primary(const PendingRegistration& r) {
+        // A particle that did not interact (any with TotalOnly), as Add would take each
+        // share(pixel, weight) that `shares` gives; false, with nothing added, when its
+        // history is the open one (Squares merges a history's registrations).
+        template <class Shares> bool Primary(const PendingRegistration& r, Shares shares) {
             if (ScatterOnly)
                 return true;
-            double* square = Cells.Cells + r.Pixel * 3 + 1;
-            if (r.History != OpenHistory) {
-                if (OpenHistory != HistorySquares::NoHistory)
-                    *OpenSquare += OpenSum * OpenSum;
-                OpenHistory = r.History;
-                OpenSquare = square;
-                OpenSum = r.Weight;
-            } else if (square == OpenSquare) {
-                OpenSum += r.Weight;
-            } else {
+            if (r.History == OpenHistory)
                 return false;
-            }
-            double* cell = Cells.ForUpdate(0, r.Pixel);
-            cell[0] += r.Weight;
-            cell[2] += r.Energy * r.Weight;
+            // The open history is complete: its pixels are distinct, each squares its sum.
+            for (std::size_t i = 0; i < Held; ++i)
+                *HeldSquare[i] += HeldSum[i] * HeldSum[i];
+            OpenHistory = r.History;
+            Held = 0;
+            shares([&](std::uint64_t pixel, double weight) {
+                double* cell = Cells.ForUpdate(0, pixel);
+                cell[0] += weight;
+                HeldSquare[Held] = cell + 1;
+                HeldSum[Held++] = weight;
+                cell[2] += r.Energy * weight;
+            });
             return true;
         }
-        void Release() { Squares.Resume(OpenHistory, OpenSquare, OpenSum); }
+        // Hands the open history back to Squares, as its Add calls would have left it.
+        void Release() { Squares.SetOpenSlots(OpenHistory, HeldSquare, HeldSum, Held); }
     };
     BlockWriter Writer() {
         return {CellsFor<3>(), Squares, TotalOnly, ScatterOnly, OutputNumberOfInteractions};

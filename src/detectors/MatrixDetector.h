@@ -452,13 +452,12 @@ void MatrixDetector::CommitBlock(Detector& detector, const PendingRegistration* 
         if (split && r.Pixel < lastRow)
             writer.Prefetch(r.Pixel + columns, r.InteractionCount);
     };
-    const auto addToPixels = [&](const PendingRegistration& r) {
-        if (!split) {
-            writer.Add(r.Pixel, r, r.Weight);
-            return;
-        }
-        detector.SplitIntoPixels(r.Row, r.Column, r.Weight,
-                                 [&](std::uint64_t cell, double share) { writer.Add(cell, r, share); });
+    // Calls add(pixel, weight) for each share of a registration.
+    const auto forEachShare = [&](const PendingRegistration& r, auto add) {
+        if (split)
+            detector.SplitIntoPixels(r.Row, r.Column, r.Weight, add);
+        else
+            add(r.Pixel, r.Weight);
     };
     for (std::size_t k = 0; k < CommitAhead && k < count; ++k)
         request(k);
@@ -469,9 +468,8 @@ void MatrixDetector::CommitBlock(Detector& detector, const PendingRegistration* 
     while (k < count) {
         // Most records are of particles that did not interact (all with TotalOnly), one
         // history each: their totals are summed in registers, as AddToTotals would.
-        // Without SplitRegistration the writer takes them whole, its own bookkeeping of
-        // histories held in registers too.
-        if (squares.OnlyAt(primary + 2) && (split || writer.Hold())) {
+        // The writer holds its own bookkeeping of histories in registers too.
+        if (squares.OnlyAt(primary + 2) && writer.Hold()) {
             double sumCount = primary[0], sumEnergy = primary[1], sumSquare = primary[2];
             std::uint64_t open = squares.OpenHistory();
             double openSum = squares.OpenSum();
@@ -479,7 +477,7 @@ void MatrixDetector::CommitBlock(Detector& detector, const PendingRegistration* 
                 const PendingRegistration& r = records[k];
                 if (!(totalOnly || r.InteractionCount == 0) || r.History == HistorySquares::NoHistory)
                     break;
-                if (!split && !writer.Primary(r))
+                if (!writer.Primary(r, [&](auto add) { forEachShare(r, add); }))
                     break;
                 if (k + CommitAhead < count)
                     request(k + CommitAhead);
@@ -493,15 +491,12 @@ void MatrixDetector::CommitBlock(Detector& detector, const PendingRegistration* 
                 } else {
                     openSum += r.Weight;
                 }
-                if (split)
-                    addToPixels(r);
             }
             primary[0] = sumCount;
             primary[1] = sumEnergy;
             primary[2] = sumSquare;
             squares.Resume(open, primary + 2, openSum);
-            if (!split)
-                writer.Release();
+            writer.Release();
             if (k == count)
                 return;
         }
@@ -509,7 +504,7 @@ void MatrixDetector::CommitBlock(Detector& detector, const PendingRegistration* 
             request(k + CommitAhead);
         const PendingRegistration& r = records[k];
         detector.AddToTotals(totals, squares, r.History, r.InteractionCount, r.Energy, r.Weight);
-        addToPixels(r);
+        forEachShare(r, [&](std::uint64_t pixel, double weight) { writer.Add(pixel, r, weight); });
         ++k;
     }
 }
