@@ -92,9 +92,9 @@ private:
             if (Counts(r.InteractionCount))
                 *Cells.ForUpdate(0, pixel) += EnergyImage ? r.Energy * weight : weight;
         }
+        bool Hold() { return true; }
         // A particle that did not interact (any with TotalOnly), in the pixels `shares`
         // gives (see the simple detector's).
-        bool Hold() { return true; }
         template <class Shares> bool Primary(const PendingRegistration& r, Shares shares) {
             if (TotalOnly || !ScatterOnly)
                 shares([&](std::uint64_t pixel, double weight) {

@@ -81,9 +81,9 @@ void MatrixDetector::InternalWrite(std::ostream& stream) {
     if (Master != nullptr)
         throw std::runtime_error("MatrixDetector: a tracer's copy has no state to save");
     std::vector<double>* extra = ExtraCells();
-    for (const std::uint64_t n :
-         {Rows, Columns, std::uint64_t(Planes), std::uint64_t(Fields), std::uint64_t(OwnTotals.Values.size()),
-          std::uint64_t(extra ? extra->size() : 0)})
+    for (const std::uint64_t n : {Rows, Columns, std::uint64_t(Planes), std::uint64_t(Fields),
+                                  std::uint64_t(OwnTotals.Values.size()),
+                                  std::uint64_t(extra ? extra->size() : 0)})
         WriteU64(stream, n);
     WriteDoubles(stream, Cells.data(), Planes * PlanePixels * Fields);
     WriteDoubles(stream, OwnTotals.Values.data(), OwnTotals.Values.size());
@@ -100,10 +100,7 @@ std::uint64_t MatrixDetector::MatrixStateSize() {
 
 void MatrixDetector::InternalRead(std::istream& stream, std::uint64_t payloadSize) {
     std::vector<double>* extra = ExtraCells();
-    const std::uint64_t expected[] = {Rows,
-                                      Columns,
-                                      std::uint64_t(Planes),
-                                      std::uint64_t(Fields),
+    const std::uint64_t expected[] = {Rows, Columns, std::uint64_t(Planes), std::uint64_t(Fields),
                                       std::uint64_t(OwnTotals.Values.size()),
                                       std::uint64_t(extra ? extra->size() : 0)};
     if (Master != nullptr || payloadSize < sizeof expected)
