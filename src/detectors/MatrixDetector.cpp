@@ -236,8 +236,12 @@ double MatrixDetector::ClampCoordinate(double x, double limit) {
     throw std::runtime_error("Invalid array index!");
 }
 
-std::uint64_t MatrixDetector::EdgeOrSplitPixel(double row, double column) const {
-    return SplitRegistration ? FirstPixel<true>(row, column) : FirstPixel<false>(row, column);
+void MatrixDetector::QueueAtEdge(double row, double column, TParticle& particle, double energy,
+                                 double weight) {
+    row = ClampCoordinate(row, RowLimit);
+    column = ClampCoordinate(column, ColumnLimit);
+    Record(SplitRegistration ? FirstPixel<true>(row, column) : FirstPixel<false>(row, column), row, column,
+           particle, energy, weight);
 }
 
 void MatrixDetector::BlockFull() {
