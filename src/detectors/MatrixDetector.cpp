@@ -266,7 +266,7 @@ void MatrixDetector::BeginRun(std::uint64_t firstBatch) {
     if (Master != nullptr)
         return;
     std::lock_guard<std::mutex> guard(State->Lock);
-    State->NextBatch = firstBatch;
+    State->Order.Start(firstBatch);
 }
 
 void MatrixDetector::BeginBatch(std::uint64_t index) {
@@ -293,7 +293,8 @@ void MatrixDetector::Flush() {
     }
     std::unique_lock<std::mutex> guard(State->Lock);
     State->Idle.wait(guard, [this] { return !State->Committing; });
-    QueueWaiting(true);
+    CommitState& s = *State;
+    s.Order.ReleaseAll([&s](Handover& ready) { s.Ready.push_back(std::move(ready)); });
     CommitReady(guard);
     CloseHistory();
 }
@@ -350,42 +351,7 @@ void MatrixDetector::Accept(Handover& part) {
         part = std::move(s.Pool.back());
         s.Pool.pop_back();
     }
-    // Unordered hand-overs (no batch marked) and stragglers of batches already
-    // closed by a Flush go at once.
-    if (incoming.Batch == NoBatch || incoming.Batch < s.NextBatch) {
-        s.Ready.push_back(std::move(incoming));
-        return;
-    }
-    if (incoming.Batch > s.NextBatch) {
-        s.Waiting[incoming.Batch].push_back(std::move(incoming));
-        return;
-    }
-    const bool last = incoming.Last;
-    s.Ready.push_back(std::move(incoming));
-    if (!last)
-        return;
-    ++s.NextBatch;
-    QueueWaiting(false);
-}
-
-// Moves waiting batches to the ready queue in order: those that can go next (all: everything).
-void MatrixDetector::QueueWaiting(bool all) {
-    CommitState& s = *State;
-    while (!s.Waiting.empty()) {
-        auto first = s.Waiting.begin();
-        if (!all && first->first != s.NextBatch)
-            return;
-        bool ended = false;
-        for (Handover& part : first->second) {
-            ended = ended || part.Last;
-            s.Ready.push_back(std::move(part));
-        }
-        const std::uint64_t batch = first->first;
-        s.Waiting.erase(first);
-        if (!ended && !all)
-            return;
-        s.NextBatch = batch + 1;
-    }
+    s.Order.Accept(incoming, [&s](Handover& ready) { s.Ready.push_back(std::move(ready)); });
 }
 
 // One thread at a time commits the ready queue, in its order, without holding the

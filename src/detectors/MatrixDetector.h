@@ -3,13 +3,12 @@
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
-#include <limits>
-#include <map>
 #include <memory>
 #include <mutex>
 #include <vector>
 
 #include "detectors/BasicDetector.h"
+#include "detectors/BatchOrder.h"
 #include "detectors/DetectorModel.h"
 #include "detectors/ParticleRegistrator.h"
 #include "detectors/StopCondition.h"
@@ -265,7 +264,6 @@ protected:
     double ColumnLimit = 0;
 
 private:
-    static constexpr std::uint64_t NoBatch = std::numeric_limits<std::uint64_t>::max();
 
     // What a copy hands to the master at once.
     struct Handover {
@@ -286,8 +284,7 @@ private:
     };
     struct CommitState {
         std::mutex Lock;
-        std::uint64_t NextBatch = 0;
-        std::map<std::uint64_t, std::vector<Handover>> Waiting;
+        BatchOrder<Handover> Order;
         // What can be committed, in order; a committing thread works on InCommit.
         std::vector<Handover> Ready;
         std::vector<Handover> InCommit;
@@ -329,7 +326,6 @@ private:
     void Deliver(bool last);
     // Master side, under the lock: takes `part` and leaves a recycled buffer in it.
     void Accept(Handover& part);
-    void QueueWaiting(bool all);
     void CommitReady(std::unique_lock<std::mutex>& guard);
     void CommitHandover(Handover& part);
     void Recycle(Handover&& part);

@@ -254,7 +254,7 @@ void MeshScorer::StartRun() {
 
 void MeshScorer::BeginRun(std::uint64_t firstBatch) {
     std::lock_guard<std::mutex> guard(State->Lock);
-    State->NextBatch = firstBatch;
+    State->Order.Start(firstBatch);
 }
 
 void MeshScorer::BeginBatch(std::uint64_t index) {
@@ -274,7 +274,7 @@ void MeshScorer::EndBatch() {
 void MeshScorer::Flush() {
     if (Master == nullptr) {
         std::lock_guard<std::mutex> guard(State->Lock);
-        CommitWaiting(true);
+        State->Order.ReleaseAll([this](Block& ready) { CommitBlock(ready); });
         return;
     }
     if (Shared) {
@@ -320,48 +320,13 @@ void MeshScorer::Deliver(bool last) {
 }
 
 void MeshScorer::Accept(Block& block) {
-    CommitState& s = *State;
-    auto commit = [&](Block& b) {
-        AddAll(b.Records);
-        b.Records.clear();
-        s.Pool.push_back(std::move(b.Records));
-    };
-    // Unordered blocks, and stragglers of batches a Flush has closed, go at once.
-    if (block.Batch == NoBatch || block.Batch < s.NextBatch) {
-        commit(block);
-        return;
-    }
-    if (block.Batch > s.NextBatch) {
-        s.Waiting[block.Batch].push_back(std::move(block));
-        return;
-    }
-    commit(block);
-    if (!block.Last)
-        return;
-    ++s.NextBatch;
-    CommitWaiting(false);
+    State->Order.Accept(block, [this](Block& ready) { CommitBlock(ready); });
 }
 
-// Commits waiting batches in order: those that can go next (all: everything).
-void MeshScorer::CommitWaiting(bool all) {
-    CommitState& s = *State;
-    while (!s.Waiting.empty()) {
-        auto first = s.Waiting.begin();
-        if (!all && first->first != s.NextBatch)
-            return;
-        bool ended = false;
-        for (Block& b : first->second) {
-            ended = ended || b.Last;
-            AddAll(b.Records);
-            b.Records.clear();
-            s.Pool.push_back(std::move(b.Records));
-        }
-        const std::uint64_t batch = first->first;
-        s.Waiting.erase(first);
-        if (!ended && !all)
-            return;
-        s.NextBatch = batch + 1;
-    }
+void MeshScorer::CommitBlock(Block& block) {
+    AddAll(block.Records);
+    block.Records.clear();
+    State->Pool.push_back(std::move(block.Records));
 }
 
 bool MeshScorer::IsAxisAligned() const {

@@ -2,14 +2,13 @@
 
 #include <array>
 #include <cstdint>
-#include <limits>
-#include <map>
 #include <memory>
 #include <mutex>
 #include <ostream>
 #include <string>
 #include <vector>
 
+#include "detectors/BatchOrder.h"
 #include "detectors/TraceDetector.h"
 #include "geometry/Coord.h"
 #include "geometry/Facet.h"
@@ -99,7 +98,6 @@ public:
     unsigned Quantities = Count | Uncertainty | EnergyLoss;
 
 private:
-    static constexpr std::uint64_t NoBatch = std::numeric_limits<std::uint64_t>::max();
     struct Block {
         std::uint64_t Batch = NoBatch;
         bool Last = false;
@@ -107,8 +105,7 @@ private:
     };
     struct CommitState {
         std::mutex Lock;
-        std::uint64_t NextBatch = 0;
-        std::map<std::uint64_t, std::vector<Block>> Waiting;
+        BatchOrder<Block> Order;
         std::vector<std::vector<MeshRecord>> Pool;
     };
 
@@ -127,7 +124,7 @@ private:
     void Deliver(bool last);
     // Master side, under the lock.
     void Accept(Block& block);
-    void CommitWaiting(bool all);
+    void CommitBlock(Block& block);
     bool IsAxisAligned() const;
 
     std::array<bool, CodeSlots> ScoredCodes{};
