@@ -23,7 +23,7 @@ test: deps build
 
 sanitize: deps
 	cmake -S . -B $(SANITIZE_DIR) -DCMAKE_BUILD_TYPE=Debug -DTARVO_SANITIZE=ON \
-	      -DCMAKE_CXX_FLAGS_DEBUG="-O1 -g"
+	      -DCMAKE_CXX_FLAGS_DEBUG="-O1 -g1"
 	cmake --build $(SANITIZE_DIR) -j$(JOBS)
 	ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
 	  ctest --test-dir $(SANITIZE_DIR) $(CTEST_FLAGS)

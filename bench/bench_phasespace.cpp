@@ -15,8 +15,8 @@
 #include "geometry/PhaseSpaceFile.h"
 #include "geometry/Scene.h"
 #include "inifiles/IniFile.h"
+#include "interactions/Particle.h"
 #include "random/RandomNumbersGenerator.h"
-#include "tracer/Particle.h"
 
 // Phase-space throughput: loading a list source in MB/s beside fread of the same
 // file, and recording particles from two threads in records/s beside one fwrite

@@ -13,10 +13,10 @@
 #include "geometry/AffineTransform.h"
 #include "geometry/Scene.h"
 #include "inifiles/IniFile.h"
+#include "interactions/Particle.h"
 #include "random/RandomNumbersGenerator.h"
 #include "sources/SimpleSource.h"
 #include "sources/SourceFactory.h"
-#include "tracer/Particle.h"
 
 // Emissions per second of the sources, each beside an inline loop that makes the
 // same samples (same generator kind, same numbers per particle, same arithmetic)

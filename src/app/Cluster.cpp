@@ -1,5 +1,6 @@
 #include "app/Cluster.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <list>
@@ -34,6 +35,10 @@ namespace {
 bool started = false;
 constexpr int kTag = 7;
 constexpr std::size_t kHostLength = 256;
+// Between looks for a message, at most. Every look wakes a thread on a busy core and
+// switches a tracer out and in again, which costs on a virtual machine far more than
+// the look itself; workers keep enough batches queued to wait for a few looks.
+constexpr std::chrono::microseconds kPollInterval(1000);
 // Posted messages still travelling, at most this many.
 constexpr std::size_t kMostPosted = 256;
 
@@ -112,7 +117,9 @@ bool Post(int to, std::string bytes) {
 }
 
 bool Receive(std::string& bytes, int& from, double seconds) {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point end =
+        Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
     for (;;) {
         int flag = 0;
         MPI_Status status;
@@ -126,11 +133,12 @@ bool Receive(std::string& bytes, int& from, double seconds) {
             return MPI_Recv(bytes.data(), count, MPI_BYTE, from, kTag, MPI_COMM_WORLD, MPI_STATUS_IGNORE) ==
                    MPI_SUCCESS;
         }
-        if (std::chrono::steady_clock::now() >= end)
+        const Clock::time_point now = Clock::now();
+        if (now >= end)
             return false;
         // Polling instead of a blocking receive: MPI spins in those, taking a core from
         // the tracers.
-        std::this_thread::sleep_for(std::chrono::microseconds(200));
+        std::this_thread::sleep_for(std::min<Clock::duration>(kPollInterval, end - now));
     }
 }
 

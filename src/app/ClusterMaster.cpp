@@ -6,6 +6,8 @@
 #include <sstream>
 #include <stdexcept>
 
+#include <time.h>
+
 #include "app/Cluster.h"
 #include "app/ClusterProtocol.h"
 #include "datafiles/Formatting.h"
@@ -24,6 +26,12 @@ constexpr int kSilenceSeconds = 20;
 
 std::int64_t Now() {
     return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch()).count();
+}
+
+std::uint64_t ThreadProcessorNanoseconds() {
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return std::uint64_t(t.tv_sec) * 1000000000u + std::uint64_t(t.tv_nsec);
 }
 
 } // namespace
@@ -75,10 +83,12 @@ void TClusterMaster::BeginRun(TMonteCarloRun& run, IScene& scene, const std::str
     Run = &run;
     Scene = &scene;
     Outstanding = 0;
+    Deferred.clear();
     DoneTraced = 0;
     ReceivedBatches = 0;
     ReceivedBytes = 0;
     CommitNanoseconds = 0;
+    ServiceNanoseconds = 0;
     Running = cluster::Size() - 1;
     for (int r = 0; r < cluster::Size(); ++r) {
         RankState& rank = Ranks[std::size_t(r)];
@@ -103,6 +113,7 @@ TClusterMaster::Traffic TClusterMaster::LastTraffic() const {
     t.Batches = ReceivedBatches.load();
     t.Bytes = ReceivedBytes.load();
     t.CommitSeconds = double(CommitNanoseconds.load()) * 1e-9;
+    t.ServiceSeconds = double(ServiceNanoseconds.load()) * 1e-9;
     return t;
 }
 
@@ -123,11 +134,17 @@ std::string TClusterMaster::RankStatus(std::uint64_t own) const {
 }
 
 void TClusterMaster::Serve() {
+    const std::uint64_t start = ThreadProcessorNanoseconds();
+    // Kept from message to message: hand-overs are tens of kilobytes each.
+    std::string message;
     // Until every worker has ended; after a stop the run waits for that too.
     while (Serving.load() || Running.load() > 0) {
-        std::string message;
+        while (!Deferred.empty() && Answer(Deferred.front()))
+            Deferred.pop_front();
         int from = 0;
-        if (cluster::Receive(message, from, 0.05) && from > 0 && from < cluster::Size() && !message.empty()) {
+        // Deferred requests are tried again soon: tracers wait for them.
+        const double wait = Deferred.empty() ? 0.05 : 0.0005;
+        if (cluster::Receive(message, from, wait) && from > 0 && from < cluster::Size() && !message.empty()) {
             Ranks[std::size_t(from)].Heard = Now();
             ReceivedBytes += message.size();
             try {
@@ -137,42 +154,18 @@ void TClusterMaster::Serve() {
             }
         }
     }
+    ServiceNanoseconds = ThreadProcessorNanoseconds() - start;
 }
 
 void TClusterMaster::Handle(int from, const std::string& message) {
     RankState& worker = Ranks[std::size_t(from)];
     cluster::MessageReader in(message);
     switch (message[0]) {
-    case cluster::kRequest: {
-        std::uint64_t index = 0, first = 0, count = 0;
-        std::uint32_t seed = 0;
-        std::string reply;
-        // Counted before it is taken: a round that starts meanwhile must wait for it.
-        ++Outstanding;
-        const TMonteCarloRun::Remote taken = Run->TakeRemoteBatch(index, first, count, seed);
-        if (taken != TMonteCarloRun::Remote::Batch)
-            --Outstanding;
-        switch (taken) {
-        case TMonteCarloRun::Remote::Batch:
-            reply = std::string(1, cluster::kBatch);
-            for (const std::uint64_t n : {index, first, count, std::uint64_t(seed)})
-                cluster::PutU64(reply, n);
-            ++worker.Outstanding;
-            ++ReceivedBatches;
-            break;
-        case TMonteCarloRun::Remote::Wait:
-            reply = std::string(1, cluster::kWait);
-            break;
-        case TMonteCarloRun::Remote::End:
-            reply = std::string(1, cluster::kEnd);
-            break;
-        case TMonteCarloRun::Remote::Stop:
-            reply = std::string(1, cluster::kStop);
-            break;
-        }
-        Reply(from, reply);
+    case cluster::kRequest:
+        // Answered in the order asked, the moment a round or a suspension is over.
+        if (!Deferred.empty() || !Answer(from))
+            Deferred.push_back(from);
         break;
-    }
     case cluster::kHandover: {
         const std::uint64_t detector = in.U64();
         if (detector >= Scene->DetectorCount())
@@ -215,6 +208,36 @@ void TClusterMaster::Handle(int from, const std::string& message) {
     default:
         throw std::runtime_error("unexpected message");
     }
+}
+
+bool TClusterMaster::Answer(int to) {
+    std::uint64_t index = 0, first = 0, count = 0;
+    std::uint32_t seed = 0;
+    std::string reply;
+    // Counted before it is taken: a round that starts meanwhile must wait for it.
+    ++Outstanding;
+    const TMonteCarloRun::Remote taken = Run->TakeRemoteBatch(index, first, count, seed);
+    if (taken != TMonteCarloRun::Remote::Batch)
+        --Outstanding;
+    switch (taken) {
+    case TMonteCarloRun::Remote::Batch:
+        reply = std::string(1, cluster::kBatch);
+        for (const std::uint64_t n : {index, first, count, std::uint64_t(seed)})
+            cluster::PutU64(reply, n);
+        ++Ranks[std::size_t(to)].Outstanding;
+        ++ReceivedBatches;
+        break;
+    case TMonteCarloRun::Remote::Wait:
+        return false;
+    case TMonteCarloRun::Remote::End:
+        reply = std::string(1, cluster::kEnd);
+        break;
+    case TMonteCarloRun::Remote::Stop:
+        reply = std::string(1, cluster::kStop);
+        break;
+    }
+    Reply(to, reply);
+    return true;
 }
 
 void TClusterMaster::Reply(int to, const std::string& message) {

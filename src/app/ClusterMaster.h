@@ -3,6 +3,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <string>
 #include <thread>
@@ -41,7 +42,8 @@ public:
     struct Traffic {
         std::uint64_t Batches = 0;
         std::uint64_t Bytes = 0;
-        double CommitSeconds = 0; // taking hand-overs into the ordered commit
+        double CommitSeconds = 0;  // taking hand-overs into the ordered commit
+        double ServiceSeconds = 0; // processor time of the service thread, all it does
     };
     Traffic LastTraffic() const;
     // One line per rank: its host and the histories it traced this run (rank 0: `own`).
@@ -57,6 +59,8 @@ private:
     };
     void Serve();
     void Handle(int from, const std::string& message);
+    // Hands `to` a batch or tells it to end or stop; false while the run is at a round.
+    bool Answer(int to);
     void Reply(int to, const std::string& message);
     // Apart from the service thread, which a lost peer may hold up inside MPI.
     void Watch();
@@ -67,11 +71,13 @@ private:
     std::string Loaded;
     std::unique_ptr<RankState[]> Ranks;
     std::atomic<std::int64_t> Outstanding{0};
+    std::deque<int> Deferred; // ranks whose request came during a round, in order
     std::atomic<int> Running{0};
     std::atomic<std::uint64_t> DoneTraced{0};
     std::atomic<bool> Serving{false};
     // Read by the summary while the service adds to them.
-    std::atomic<std::uint64_t> ReceivedBatches{0}, ReceivedBytes{0}, CommitNanoseconds{0};
+    std::atomic<std::uint64_t> ReceivedBatches{0}, ReceivedBytes{0}, CommitNanoseconds{0},
+        ServiceNanoseconds{0};
     std::thread Service;
     std::thread Watchdog;
 };

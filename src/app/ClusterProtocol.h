@@ -4,20 +4,20 @@
 #include <cstring>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 
 // The messages of a cluster run: a kind letter, then fixed-width numbers and strings.
 // Rank 0 to a worker: Load (configuration, result directory), Run, Batch (index,
-// first history, count, seed), Wait (ask again soon), End (no batch left), Stop,
-// Quit. A worker to rank 0: Loaded (error text, empty when loaded), Request, Handover
-// (detector, bytes), Done (complete flag, six counters), Progress (histories traced),
-// Failed (error text), Ended (whether batches were dropped).
+// first history, count, seed), End (no batch left), Stop, Quit. A worker to rank 0:
+// Loaded (error text, empty when loaded), Request (answered when no round is due),
+// Handover (detector, bytes), Done (complete flag, six counters), Progress
+// (histories traced), Failed (error text), Ended (whether batches were dropped).
 namespace cluster {
 
 enum Kind : char {
     kLoad = 'L',
     kRun = 'R',
     kBatch = 'B',
-    kWait = 'W',
     kEnd = 'E',
     kStop = 'S',
     kQuit = 'Q',
@@ -57,8 +57,8 @@ public:
         At += std::size_t(size);
         return text;
     }
-    // The rest of the message.
-    std::string Rest() const { return Message.substr(At); }
+    // The rest of the message, valid as long as the message.
+    std::string_view Rest() const { return std::string_view(Message).substr(At); }
 
 private:
     void Need(std::uint64_t size) const {

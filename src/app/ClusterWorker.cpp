@@ -48,7 +48,7 @@ void SendToMaster(std::string message) {
 }
 
 // One run on this process: a thread per tracer takes batches from a queue that a
-// receiving thread keeps filled by asking rank 0 a batch ahead of each tracer.
+// receiving thread keeps filled by asking rank 0 ahead of the tracers.
 class TWorkerRun {
 public:
     TWorkerRun(IScene& scene, const TSimulationParameters& parameters, int threads, int nice)
@@ -83,9 +83,12 @@ private:
         std::uint32_t Seed = 0;
     };
 
-    // Under the lock: asks for batches until each tracer has one ahead.
+    // Under the lock: asks for batches until each tracer has one ahead, and two more:
+    // an answer takes a few milliseconds (rank 0 looks every millisecond, this process
+    // every two while no tracer is short, and either may wait for a core), about as
+    // long as a few batches of a thousand histories.
     void TopUp() {
-        while (!NoMore && !Stopping && !Waiting && Queue.size() + Requested < std::size_t(2 * Threads)) {
+        while (!NoMore && !Stopping && Queue.size() + Requested < std::size_t(2 * Threads + 2)) {
             ++Requested;
             SendToMaster(Message(cluster::kRequest));
         }
@@ -173,21 +176,21 @@ private:
     // Rank 0's answers, and a progress message every second (which also says that
     // this process lives), until every tracer is done and every request answered.
     void Receive() {
-        Clock::time_point lastProgress = Clock::now(), retry;
+        Clock::time_point lastProgress = Clock::now();
+        bool hurry = true;
         for (;;) {
             std::string message;
             int from = 0;
-            if (cluster::Receive(message, from, 0.002) && from == 0 && !message.empty())
-                Handle(message, retry);
+            // While every tracer has a batch queued there is time: a look wakes this
+            // thread on a tracer's core.
+            if (cluster::Receive(message, from, hurry ? 0.0002 : 0.002) && from == 0 && !message.empty())
+                Handle(message);
             const Clock::time_point now = Clock::now();
             {
                 std::lock_guard<std::mutex> guard(Lock);
-                if (Waiting && now >= retry) {
-                    Waiting = false;
-                    TopUp();
-                }
                 if (Active.load() == 0 && Requested == 0)
                     return;
+                hurry = Queue.size() < std::size_t(Threads);
             }
             if (now - lastProgress >= std::chrono::seconds(1)) {
                 lastProgress = now;
@@ -198,7 +201,7 @@ private:
         }
     }
 
-    void Handle(const std::string& message, Clock::time_point& retry) {
+    void Handle(const std::string& message) {
         std::lock_guard<std::mutex> guard(Lock);
         if (message[0] == cluster::kQuit) {
             // Rank 0 ended without a stop: nothing is waited for any more.
@@ -220,11 +223,6 @@ private:
                 Queue.push_back(batch);
             break;
         }
-        case cluster::kWait:
-            // A round or a suspension: ask again shortly.
-            Waiting = true;
-            retry = Clock::now() + std::chrono::milliseconds(2);
-            break;
         case cluster::kEnd:
             NoMore = true;
             break;
@@ -250,7 +248,6 @@ private:
     std::deque<Batch> Queue;
     std::size_t Requested = 0;
     bool NoMore = false;
-    bool Waiting = false;
     bool Dropped = false;
     std::atomic<bool> Stopping{false};
     std::atomic<int> Active{0};

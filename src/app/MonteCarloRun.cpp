@@ -73,22 +73,23 @@ TMonteCarloRun::TMonteCarloRun(TActiveObject& application, IScene& scene, const 
     : Application(application), Scene(scene), Parameters(parameters), ResultPrefix(std::move(resultPrefix)),
       Nice(nice), MasterGenerator(CreateGenerator(parameters.PRNG)), Prototype(CreateGenerator(parameters.PRNG)) {
     MasterGenerator->SetSeed(parameters.RandomSeed);
-    // The stop conditions are judged at scheduled rounds only: requested rounds fall
-    // where timing puts them. Between those, results are rewritten every MaxTimeStep.
-    AddRoundWork([this](const RoundInfo& round) {
-        if (!round.Scheduled)
-            return;
-        if (CheckStopConditions()) {
-            Display("All stop conditions satisfied. Stopping calculation.");
-            SetState(kStopRequested);
-            return;
-        }
-        if (Seconds(Clock::now() - LastWrite) >= double(Parameters.MaxTimeStep))
-            CollectAndWriteResults();
-    });
 }
 
 TMonteCarloRun::~TMonteCarloRun() = default;
+
+void TMonteCarloRun::StopOrWrite(const RoundInfo& round) {
+    // The stop conditions are judged at scheduled rounds only: requested rounds fall
+    // where timing puts them. Between those, results are rewritten every MaxTimeStep.
+    if (!round.Scheduled)
+        return;
+    if (CheckStopConditions()) {
+        Display("All stop conditions satisfied. Stopping calculation.");
+        SetState(kStopRequested);
+        return;
+    }
+    if (Seconds(Clock::now() - LastWrite) >= double(Parameters.MaxTimeStep))
+        CollectAndWriteResults();
+}
 
 void TMonteCarloRun::Start() {
     // A fresh run: trace files open (continuations keep them) and volumes start empty.
@@ -192,7 +193,7 @@ TMonteCarloRun::Take TMonteCarloRun::TakeBatch(Batch& batch) {
             taken = Take::Round;
         } else if (NextBatch < Batches.size()) {
             const std::uint64_t first = Batches[NextBatch].First;
-            RoundScheduled = RoundBetween(RoundPosition, first);
+            RoundScheduled = ScheduledRounds && RoundBetween(RoundPosition, first);
             if (RoundScheduled || RoundRequested.load()) {
                 RoundDue = true;
                 RoundPosition = first;
@@ -284,6 +285,7 @@ void TMonteCarloRun::RunRound() {
         RoundRequested = false;
     }
     const RoundInfo info{RoundScheduled, RoundPosition};
+    StopOrWrite(info);
     for (const RoundWork& work : RoundWorks)
         work(info);
     for (const auto& work : requested)
@@ -317,6 +319,11 @@ void TMonteCarloRun::Run() {
                             ": coincidence spectra need histories without photon splitting "
                             "(UsePhotonSplitting = false)",
                         true);
+    // Every thread (every process of a cluster run) waits for the others at a round:
+    // without stop conditions or round work, scheduled rounds would only cost that.
+    ScheduledRounds = !RoundWorks.empty();
+    for (std::size_t i = 0; i < Scene.DetectorCount(); ++i)
+        ScheduledRounds = ScheduledRounds || AsDetector(Scene.GetDetector(i)).HasStopConditions();
     SetState(kPreparing);
     if (NextBatch < Batches.size())
         for (std::size_t i = 0; i < Scene.DetectorCount(); ++i)
@@ -434,6 +441,11 @@ void TMonteCarloRun::Pump() {
         Seconds(now - LastSave) >= double(Parameters.SaveInterval)) {
         LastSave = now;
         RequestSave();
+    }
+    if (!ScheduledRounds && State.load() == kRunning &&
+        Seconds(now - LastWrite) >= double(Parameters.MaxTimeStep)) {
+        LastWrite = now;
+        RequestRound([this] { CollectAndWriteResults(); });
     }
     if (State.load() == kResumeRequested)
         SetState(kRunning);
@@ -739,6 +751,7 @@ void TMonteCarloRun::PrintExecutionSummary(std::ostream& os) const {
         os << "  Batches On Other Ranks: " << t.Batches << "\n";
         os << "  Bytes Received Per Batch: " << (t.Batches > 0 ? double(t.Bytes) / double(t.Batches) : 0.0) << "\n";
         os << "  Commit Time Of Their Batches: " << t.CommitSeconds << " seconds\n";
+        os << "  Processor Time Of The Service On Rank 0: " << t.ServiceSeconds << " seconds\n";
     }
     os << "Results Summary:\n";
     os << "  Number Of Particles Emitted:  " << FormatCount(c.Emitted) << "\n";

@@ -59,7 +59,8 @@ public:
     // order), and the master does the round's work; then all go on. Scheduled rounds
     // come at the first batch boundary at or after 1000 * 1.25^k histories (k = 0, 1,
     // ...), so they fall on the same history whatever the thread count; they evaluate
-    // the stop conditions. A round can also be requested for the next boundary.
+    // the stop conditions, and are skipped when no detector has any and no round work
+    // was added. A round can also be requested for the next boundary.
     struct RoundInfo {
         bool Scheduled = false;      // of the schedule (else only requested)
         std::uint64_t Histories = 0; // index of the first history not yet handed out
@@ -116,6 +117,7 @@ private:
     // A thread without a batch because a round is due: waits for it (the master runs it).
     void AwaitRound(bool master, TPhotonTracer& tracer);
     void RunRound();
+    void StopOrWrite(const RoundInfo& round);
     // The stop-condition status of every detector that has conditions; true when all met.
     bool CheckStopConditions();
     // Records the first error of any thread; the run then stops like Stop.
@@ -154,6 +156,9 @@ private:
     // Rounds: due (no batch handed out until it ran), of the schedule or requested.
     bool RoundDue = false;
     bool RoundScheduled = false;
+    // Whether scheduled rounds are taken at all (some stop condition or round work needs
+    // them); without them results are rewritten by requested rounds.
+    bool ScheduledRounds = true;
     std::atomic<int> AtRound{0};
     std::atomic<std::uint64_t> RoundsDone{0};
     std::vector<RoundWork> RoundWorks;

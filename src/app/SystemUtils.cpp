@@ -2,9 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <csignal>
 #include <cstdlib>
-#include <ctime>
 #include <iostream>
 #include <stdexcept>
 
@@ -13,18 +11,7 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
-std::atomic<std::int32_t> g_interruptFlag{0};
-
 namespace {
-
-static_assert(std::atomic<std::int32_t>::is_always_lock_free, "the signal handler needs a lock-free flag");
-
-extern "C" void OnInterruptSignal(int) {
-    // A second event before the first was acted on means the user insists.
-    if (g_interruptFlag.load() != 0)
-        _exit(255);
-    g_interruptFlag.store(1);
-}
 
 pid_t CurrentThreadId() {
     return static_cast<pid_t>(syscall(SYS_gettid));
@@ -41,39 +28,6 @@ constexpr int kIoprioClassIdle = 3;
 constexpr int kIoprioWhoProcess = 1;
 
 } // namespace
-
-void InstallInterruptHandler() {
-    struct sigaction action {};
-    action.sa_handler = OnInterruptSignal;
-    sigemptyset(&action.sa_mask);
-    // Restart interrupted reads, so a Ctrl+C during a question does not look like end of input.
-    action.sa_flags = SA_RESTART;
-    for (int sig : {SIGINT, SIGTERM, SIGHUP})
-        sigaction(sig, &action, nullptr);
-    // A file size limit (ulimit -f) must turn into a failed write that is reported and
-    // cleaned up, not end the process.
-    signal(SIGXFSZ, SIG_IGN);
-}
-
-const std::string& VersionBanner() {
-    static const std::string banner = std::string("Tarvo ") + "v2.0.7-0-g6a7a6ef" + " " +
-                                      std::to_string(sizeof(void*) * 8) + "bit" + " OpenMP";
-    return banner;
-}
-
-std::string GetStartLine() {
-    const std::time_t now = std::time(nullptr);
-    std::string line = TrimWhite(std::ctime(&now));
-    try {
-        line += " " + QueryUserName();
-    } catch (const std::exception&) {
-    }
-    try {
-        line += " on " + QueryHostName();
-    } catch (const std::exception&) {
-    }
-    return line;
-}
 
 int CreateDirectoryWithParents(const std::string& dir) {
     if (mkdir(dir.c_str(), 0777) == 0 || errno == EEXIST)

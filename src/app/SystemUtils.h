@@ -6,20 +6,11 @@
 
 #include "datafiles/HostInfo.h"
 #include "datafiles/Text.h"
+#include "ui/Interrupt.h"
 
-// Process-wide helpers of start-up: names for the start line, directories,
-// priorities, and the interrupt flag raised by console control events.
+// Process-wide helpers of start-up: names for the start line, directories and
+// priorities.
 
-// 0: nothing pending; 1: a control event (SIGINT, SIGTERM, SIGHUP) arrived;
-// 2: the console turned it into a Quit command.
-extern std::atomic<std::int32_t> g_interruptFlag;
-
-// Installs the handler that raises g_interruptFlag; a second event while one
-// is still pending ends the process at once with exit code 255.
-void InstallInterruptHandler();
-
-const std::string& VersionBanner();
-std::string GetStartLine();
 
 // Creates the directory holding `path` (and its parents); returns 0 or errno.
 int CreateParentDirectory(const std::string& path);

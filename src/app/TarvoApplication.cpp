@@ -461,6 +461,8 @@ std::string TTarvoApplication::Summary() const {
     summary << std::boolalpha;
     if (scene_)
         scene_->PrintSummary(summary);
+    if (materials_)
+        materials_->PrintSummary(summary);
     parameters_.PrintSimulationSummary(summary);
     std::string text = summary.str();
     if (!text.empty() && text.back() == '\n')

@@ -1,5 +1,8 @@
 #include "datafiles/HostInfo.h"
 
+#include "datafiles/Text.h"
+
+#include <ctime>
 #include <stdexcept>
 
 #include <pwd.h>
@@ -17,4 +20,24 @@ std::string QueryHostName() {
     if (gethostname(name, sizeof(name) - 1) != 0)
         throw std::runtime_error("Couldn't determine hostname");
     return name;
+}
+
+const std::string& VersionBanner() {
+    static const std::string banner = std::string("Tarvo ") + "v2.0.7-0-g6a7a6ef" + " " +
+                                      std::to_string(sizeof(void*) * 8) + "bit" + " OpenMP";
+    return banner;
+}
+
+std::string GetStartLine() {
+    const std::time_t now = std::time(nullptr);
+    std::string line = TrimWhite(std::ctime(&now));
+    try {
+        line += " " + QueryUserName();
+    } catch (const std::exception&) {
+    }
+    try {
+        line += " on " + QueryHostName();
+    } catch (const std::exception&) {
+    }
+    return line;
 }

@@ -6,3 +6,9 @@
 // system's message when the name cannot be told.
 std::string QueryUserName();
 std::string QueryHostName();
+
+// The program, its version and build, as the first line and the TIFF Software tag show it.
+const std::string& VersionBanner();
+// The local time, the user and the host ("... root on vm"); a name that cannot be told
+// is left out.
+std::string GetStartLine();

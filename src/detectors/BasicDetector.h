@@ -6,6 +6,7 @@
 #include <memory>
 #include <ostream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "datafiles/ObjectIO.h"
@@ -79,7 +80,7 @@ public:
     using HandoverSink = std::function<void(std::string& bytes)>;
     virtual bool CanForwardHandovers() const { return false; }
     virtual void ForwardHandovers(HandoverSink /*sink*/) {}
-    virtual void TakeForwarded(const std::string& /*bytes*/) {}
+    virtual void TakeForwarded(std::string_view /*bytes*/) {}
 
     double PrimaryCount() const { return Totals().Get(0, 0); }
     double PrimaryEnergy() const { return Totals().Get(0, 1); }

@@ -93,6 +93,12 @@ private:
         void Add(std::uint64_t pixel, const PendingRegistration& r, double weight) const {
             Detector.AddToPixel(pixel, r, weight);
         }
+        bool Hold() { return true; }
+        template <class Shares> bool Primary(const PendingRegistration& r, Shares shares) {
+            shares([&](std::uint64_t pixel, double weight) { Add(pixel, r, weight); });
+            return true;
+        }
+        void Release() {}
     };
     BlockWriter Writer() { return {*this}; }
     void AddToPixel(std::uint64_t pixel, const PendingRegistration& r, double weight);

@@ -45,6 +45,34 @@ public:
     }
     std::uint64_t OpenHistory() const { return Open; }
     double OpenSum() const { return LastWeight; }
+    // For loops that hold the open history's slots in registers: its distinct slots and
+    // their sums so far, in the order they were scored (none without an open history);
+    // false when it has more than `max` or scored one twice. SetOpenSlots hands them back.
+    template <std::size_t max>
+    bool OpenSlots(double* (&squares)[max], double (&sums)[max], std::size_t& count) const {
+        count = 0;
+        if (Open == NoHistory)
+            return true;
+        if (Pending.size() >= max)
+            return false;
+        for (const Entry& e : Pending) {
+            squares[count] = e.Square;
+            sums[count++] = e.Weight;
+        }
+        squares[count] = LastSquare;
+        sums[count++] = LastWeight;
+        for (std::size_t i = 1; i < count; ++i)
+            for (std::size_t j = 0; j < i; ++j)
+                if (squares[i] == squares[j])
+                    return false;
+        return true;
+    }
+    void SetOpenSlots(std::uint64_t history, double* const* squares, const double* sums, std::size_t count) {
+        Pending.clear();
+        Open = NoHistory;
+        for (std::size_t i = 0; i < count; ++i)
+            Add(history, squares[i], sums[i]);
+    }
     void Resume(std::uint64_t history, double* square, double sum) {
         Open = history;
         LastSquare = square;

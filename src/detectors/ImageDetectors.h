@@ -92,6 +92,17 @@ private:
             if (Counts(r.InteractionCount))
                 *Cells.ForUpdate(0, pixel) += EnergyImage ? r.Energy * weight : weight;
         }
+        bool Hold() { return true; }
+        // A particle that did not interact (any with TotalOnly), in the pixels `shares`
+        // gives (see the simple detector's).
+        template <class Shares> bool Primary(const PendingRegistration& r, Shares shares) {
+            if (TotalOnly || !ScatterOnly)
+                shares([&](std::uint64_t pixel, double weight) {
+                    *Cells.ForUpdate(0, pixel) += EnergyImage ? r.Energy * weight : weight;
+                });
+            return true;
+        }
+        void Release() {}
     };
     BlockWriter Writer() {
         return {CellsFor<1>(), TotalOnly, ScatterOnly, EnergyImage, OutputNumberOfInteractions};
@@ -156,6 +167,43 @@ private:
                                   cell[2] += energySum;
                               });
         }
+
+        // Runs of histories that each register once keep the square counts' open history
+        // here, in registers, instead of in Squares (whose fields every store into a cell
+        // might change, to the compiler's knowledge): its pixels (up to four, split) and sums.
+        std::uint64_t OpenHistory = HistorySquares::NoHistory;
+        std::size_t Held = 0;
+        double* HeldSquare[4] = {};
+        double HeldSum[4] = {};
+        // Takes the open history from Squares; false when it has scored too many pixels.
+        bool Hold() {
+            OpenHistory = Squares.OpenHistory();
+            return Squares.OpenSlots(HeldSquare, HeldSum, Held);
+        }
+        // A particle that did not interact (any with TotalOnly), as Add would take each
+        // share(pixel, weight) that `shares` gives; false, with nothing added, when its
+        // history is the open one (Squares merges a history's registrations).
+        template <class Shares> bool Primary(const PendingRegistration& r, Shares shares) {
+            if (ScatterOnly)
+                return true;
+            if (r.History == OpenHistory)
+                return false;
+            // The open history is complete: its pixels are distinct, each squares its sum.
+            for (std::size_t i = 0; i < Held; ++i)
+                *HeldSquare[i] += HeldSum[i] * HeldSum[i];
+            OpenHistory = r.History;
+            Held = 0;
+            shares([&](std::uint64_t pixel, double weight) {
+                double* cell = Cells.ForUpdate(0, pixel);
+                cell[0] += weight;
+                HeldSquare[Held] = cell + 1;
+                HeldSum[Held++] = weight;
+                cell[2] += r.Energy * weight;
+            });
+            return true;
+        }
+        // Hands the open history back to Squares, as its Add calls would have left it.
+        void Release() { Squares.SetOpenSlots(OpenHistory, HeldSquare, HeldSum, Held); }
     };
     BlockWriter Writer() {
         return {CellsFor<3>(), Squares, TotalOnly, ScatterOnly, OutputNumberOfInteractions};

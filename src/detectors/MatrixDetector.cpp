@@ -236,8 +236,12 @@ double MatrixDetector::ClampCoordinate(double x, double limit) {
     throw std::runtime_error("Invalid array index!");
 }
 
-std::uint64_t MatrixDetector::EdgeOrSplitPixel(double row, double column) const {
-    return SplitRegistration ? FirstPixel<true>(row, column) : FirstPixel<false>(row, column);
+void MatrixDetector::QueueAtEdge(double row, double column, TParticle& particle, double energy,
+                                 double weight) {
+    row = ClampCoordinate(row, RowLimit);
+    column = ClampCoordinate(column, ColumnLimit);
+    Record(SplitRegistration ? FirstPixel<true>(row, column) : FirstPixel<false>(row, column), row, column,
+           particle, energy, weight);
 }
 
 void MatrixDetector::BlockFull() {
@@ -456,7 +460,7 @@ template <class T> void PutArray(std::string& out, const T* data, std::size_t co
 }
 
 // Reads what PutArray wrote into `into`, resized; the bounds checked against the message.
-template <class T> void GetArray(const std::string& in, std::size_t& at, std::vector<T>& into) {
+template <class T> void GetArray(std::string_view in, std::size_t& at, std::vector<T>& into) {
     std::uint64_t n = 0;
     if (in.size() - at < sizeof n)
         throw std::runtime_error("MatrixDetector: forwarded hand-over is truncated");
@@ -500,7 +504,7 @@ void MatrixDetector::ForwardCurrent() {
     Current.HasExtra = false;
 }
 
-void MatrixDetector::ReadHandover(const std::string& bytes, Handover& part) {
+void MatrixDetector::ReadHandover(std::string_view bytes, Handover& part) {
     std::size_t at = 0;
     std::vector<std::uint64_t> head;
     GetArray(bytes, at, head);
@@ -532,11 +536,22 @@ void MatrixDetector::ReadHandover(const std::string& bytes, Handover& part) {
     }
 }
 
-void MatrixDetector::TakeForwarded(const std::string& bytes) {
+void MatrixDetector::TakeForwarded(std::string_view bytes) {
+    // Into a recycled buffer, and the one Accept gives back goes back to the pool:
+    // fresh buffers for every hand-over would have the allocator hand memory to the
+    // system and fault it in again each time.
     Handover part;
+    {
+        std::lock_guard<std::mutex> guard(State->Lock);
+        if (!State->Pool.empty()) {
+            part = std::move(State->Pool.back());
+            State->Pool.pop_back();
+        }
+    }
     ReadHandover(bytes, part);
     std::unique_lock<std::mutex> guard(State->Lock);
     Accept(part);
+    Recycle(std::move(part));
     CommitReady(guard);
 }
 

@@ -13,7 +13,7 @@
 #include "detectors/DetectorModel.h"
 #include "detectors/ParticleRegistrator.h"
 #include "detectors/StopCondition.h"
-#include "tracer/Particle.h"
+#include "interactions/Particle.h"
 
 // Asks for the cache line of a cell about to be written. GCC 12's dead-code
 // elimination drops __builtin_prefetch from several of the commit loops, which then
@@ -77,7 +77,7 @@ public:
     void Flush() override;
     bool CanForwardHandovers() const override { return true; }
     void ForwardHandovers(HandoverSink sink) override;
-    void TakeForwarded(const std::string& bytes) override;
+    void TakeForwarded(std::string_view bytes) override;
 
     void PrintDetectorSummary(std::ostream& os) const override;
     // The master's sums: rows, columns, planes, fields per cell, totals count and
@@ -316,8 +316,12 @@ private:
         }
         return ri * Columns + ci;
     }
-    // FirstPixel, out of the way of Queue: the far edges and SplitRegistration.
-    std::uint64_t EdgeOrSplitPixel(double row, double column) const;
+    // Queue for coordinates on or just outside an edge (clamped in; farther out an error).
+    [[gnu::noinline]] void QueueAtEdge(double row, double column, TParticle& particle, double energy,
+                                       double weight);
+    // Fills the next record; the last one of a block hands the block on.
+    void Record(std::uint64_t pixel, double row, double column, TParticle& particle, double energy,
+                double weight);
     // Shares a weight bilinearly among the (up to) four pixels whose centres surround
     // the hit: add(pixel, share) for each share that is not zero.
     template <class Add> void SplitIntoPixels(double row, double column, double weight, Add add) const;
@@ -331,7 +335,7 @@ private:
     void Recycle(Handover&& part);
     // A worker's copy sends its open buffer on and empties it for reuse.
     void ForwardCurrent();
-    void ReadHandover(const std::string& bytes, Handover& part);
+    void ReadHandover(std::string_view bytes, Handover& part);
 
     MatrixDetector* Master = nullptr;
     std::shared_ptr<CommitState> State;
@@ -362,29 +366,35 @@ inline void MatrixDetector::Register(double row, double column, TParticle& parti
 inline void MatrixDetector::Queue(double row, double column, TParticle& particle, double energy,
                                   double weight) {
     // By value: coordinates whose addresses were taken would go through memory on every
-    // registration, only to be read back at once.
-    const bool inside = row >= 0 && row < RowLimit && column >= 0 && column < ColumnLimit;
-    if (!inside) {
-        row = ClampCoordinate(row, RowLimit);
-        column = ClampCoordinate(column, ColumnLimit);
+    // registration, only to be read back at once. Hits at the edges go out of line, so
+    // that the common case calls nothing before its block is full.
+    if (!(row >= 0 && row < RowLimit && column >= 0 && column < ColumnLimit)) {
+        QueueAtEdge(row, column, particle, energy, weight);
+        return;
     }
+    const std::uint64_t pixel =
+        SplitRegistration ? FirstPixel<true>(row, column)
+                          : std::uint64_t(std::int64_t(row)) * Columns + std::uint64_t(std::int64_t(column));
+    Record(pixel, row, column, particle, energy, weight);
+}
+
+inline void MatrixDetector::Record(std::uint64_t pixel, double row, double column, TParticle& particle,
+                                   double energy, double weight) {
     PendingRegistration& record = Current.Records[Current.Count];
-    record.Pixel = inside && !SplitRegistration
-                       ? std::uint64_t(std::int64_t(row)) * Columns + std::uint64_t(std::int64_t(column))
-                       : EdgeOrSplitPixel(row, column);
+    record.Pixel = pixel;
     record.Row = row;
     record.Column = column;
     record.Energy = energy;
     record.Weight = weight;
     record.History = particle.History;
     record.InteractionCount = particle.InteractionCount;
+    if (!Transparent)
+        particle.Status = StatusRegistered;
     // Copies gather blocks: a shared copy hands them over, a non-shared one sums them
     // into its own planes; either way they are committed a block at a time. The
     // master's blocks hold one registration.
     if (++Current.Count == BlockLimit)
         BlockFull();
-    if (!Transparent)
-        particle.Status = StatusRegistered;
 }
 
 template <class Add>
@@ -435,20 +445,19 @@ template <bool split, class Detector>
 void MatrixDetector::CommitBlock(Detector& detector, const PendingRegistration* records, std::size_t count,
                                  DetectorTotals& totals) {
     const std::uint64_t columns = detector.Columns, lastRow = detector.PlanePixels - columns;
-    const auto writer = detector.Writer();
+    auto writer = detector.Writer();
     const auto request = [&](std::size_t k) {
         const PendingRegistration& r = records[k];
         writer.Prefetch(r.Pixel, r.InteractionCount);
         if (split && r.Pixel < lastRow)
             writer.Prefetch(r.Pixel + columns, r.InteractionCount);
     };
-    const auto addToPixels = [&](const PendingRegistration& r) {
-        if (!split) {
-            writer.Add(r.Pixel, r, r.Weight);
-            return;
-        }
-        detector.SplitIntoPixels(r.Row, r.Column, r.Weight,
-                                 [&](std::uint64_t cell, double share) { writer.Add(cell, r, share); });
+    // Calls add(pixel, weight) for each share of a registration.
+    const auto forEachShare = [&](const PendingRegistration& r, auto add) {
+        if (split)
+            detector.SplitIntoPixels(r.Row, r.Column, r.Weight, add);
+        else
+            add(r.Pixel, r.Weight);
     };
     for (std::size_t k = 0; k < CommitAhead && k < count; ++k)
         request(k);
@@ -459,13 +468,16 @@ void MatrixDetector::CommitBlock(Detector& detector, const PendingRegistration* 
     while (k < count) {
         // Most records are of particles that did not interact (all with TotalOnly), one
         // history each: their totals are summed in registers, as AddToTotals would.
-        if (squares.OnlyAt(primary + 2)) {
+        // The writer holds its own bookkeeping of histories in registers too.
+        if (squares.OnlyAt(primary + 2) && writer.Hold()) {
             double sumCount = primary[0], sumEnergy = primary[1], sumSquare = primary[2];
             std::uint64_t open = squares.OpenHistory();
             double openSum = squares.OpenSum();
             for (; k < count; ++k) {
                 const PendingRegistration& r = records[k];
                 if (!(totalOnly || r.InteractionCount == 0) || r.History == HistorySquares::NoHistory)
+                    break;
+                if (!writer.Primary(r, [&](auto add) { forEachShare(r, add); }))
                     break;
                 if (k + CommitAhead < count)
                     request(k + CommitAhead);
@@ -479,12 +491,12 @@ void MatrixDetector::CommitBlock(Detector& detector, const PendingRegistration* 
                 } else {
                     openSum += r.Weight;
                 }
-                addToPixels(r);
             }
             primary[0] = sumCount;
             primary[1] = sumEnergy;
             primary[2] = sumSquare;
             squares.Resume(open, primary + 2, openSum);
+            writer.Release();
             if (k == count)
                 return;
         }
@@ -492,7 +504,7 @@ void MatrixDetector::CommitBlock(Detector& detector, const PendingRegistration* 
             request(k + CommitAhead);
         const PendingRegistration& r = records[k];
         detector.AddToTotals(totals, squares, r.History, r.InteractionCount, r.Energy, r.Weight);
-        addToPixels(r);
+        forEachShare(r, [&](std::uint64_t pixel, double weight) { writer.Add(pixel, r, weight); });
         ++k;
     }
 }

@@ -5,11 +5,12 @@
 #include <fstream>
 #include <stdexcept>
 
-#include "datafiles/Text.h"
 #include "datafiles/LegacyVTK.h"
 #include "datafiles/ObjectIO.h"
 #include "datafiles/ResultFile.h"
+#include "datafiles/Text.h"
 #include "detectors/BasicDetector.h"
+#include "geometry/CoordValues.h"
 #include "geometry/GeometryReader.h"
 #include "geometry/Placement.h"
 #include "inifiles/IniValues.h"

@@ -8,8 +8,8 @@
 #include "geometry/Scene.h"
 #include "inifiles/IniFile.h"
 #include "inifiles/IniValues.h"
+#include "interactions/Particle.h"
 #include "random/RandomNumbersGenerator.h"
-#include "tracer/Particle.h"
 
 namespace {
 

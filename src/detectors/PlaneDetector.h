@@ -27,6 +27,11 @@ public:
     // The same through the model's type filter, the collimator and the registrator,
     // when any of them has a say.
     int DetectWeighted(TParticle& particle, TRandomNumbersGenerator* rng);
+    // Whether a particle of that type registers as it arrives: the model takes it
+    // unchanged, and neither a collimator nor a registrator has a say.
+    bool RegistersAsItIs(std::uint32_t type) const {
+        return Model->TakesUnchanged(type) && !(CosHalfCone > -1) && !Registrator;
+    }
     void Flush() override;
     void BeginRun(std::uint64_t firstBatch) override;
 
@@ -85,6 +90,8 @@ protected:
     bool CanForwardHandovers() const override { return !Registrator || Registrator->PartTravels(); }
 
 private:
+    // Transport's general way, out of line.
+    [[gnu::noinline]] int MoveAndDetect(TParticle& particle, double distance, TRandomNumbersGenerator& rng);
     void SetCorners(const geometry::TCoord<double>& a, const geometry::TCoord<double>& b,
                     const geometry::TCoord<double>& c);
 

@@ -12,7 +12,7 @@
 #include "geometry/TextParsing.h"
 #include "inifiles/IniFile.h"
 #include "inifiles/IniValues.h"
-#include "tracer/Particle.h"
+#include "interactions/Particle.h"
 
 namespace {
 

@@ -17,6 +17,8 @@ public:
     // Inline while cached: particles read their direction on every step.
     double Sin() const { return SinValid ? SinValue : ComputeSin(); }
     double Cos() const { return CosValid ? CosValue : ComputeCos(); }
+    // Whether Sin and Cos are at hand without a computation.
+    bool IsCached() const { return SinValid & CosValid; }
     double GetAngle() const;
 
 private:
@@ -39,6 +41,7 @@ public:
 
     TSphericalAngle() = default;
     TSphericalAngle(double theta, double phi) : Theta(theta), Phi(phi) {}
+    bool IsCached() const { return Theta.IsCached() & Phi.IsCached(); }
 };
 
 std::ostream& operator<<(std::ostream& os, const TSphericalAngle& a);

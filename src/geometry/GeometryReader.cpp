@@ -4,6 +4,7 @@
 #include <utility>
 #include <vector>
 
+#include "geometry/CoordValues.h"
 #include "geometry/MeshReaders.h"
 #include "geometry/Placement.h"
 #include "geometry/Primitives.h"
@@ -111,7 +112,7 @@ bool ReadInline(const inifiles::TIniFileSection& section, MeshBuilder<T>& mesh) 
         const inifiles::TIniFileVariable& v = section.Variable(i);
         if (v.NameEquals("Vertex")) {
             TCoord<double> p;
-            inifiles::GetValue(v, p);
+            GetValue(v, p);
             vertices.push_back(AddCoordinate(mesh, p));
         } else if (v.NameEquals("Facet")) {
             ReadPolygon(v, vertices, mesh);

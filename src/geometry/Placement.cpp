@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "geometry/CoordValues.h"
 #include "inifiles/IniValues.h"
 
 namespace geometry {
@@ -10,7 +11,7 @@ namespace {
 
 TCoord<double> ReadLength(const inifiles::TIniFileVariable& variable) {
     TCoord<double> value;
-    inifiles::GetValue(variable, value);
+    GetValue(variable, value);
     return inifiles::ToInternalLength(value, variable.GetLengthUnit());
 }
 
@@ -40,7 +41,7 @@ TAffineTransform BuildPlacement(const inifiles::TIniFileSection& section, bool i
             apply(TAffineTransform::Translation(t), TAffineTransform::Translation(-t));
         } else if (v.NameEquals("Scale")) {
             TCoord<double> s;
-            inifiles::GetValue(v, s);
+            GetValue(v, s);
             apply(TAffineTransform::Scaling(s), TAffineTransform::Scaling(Reciprocal(s)));
         } else {
             for (int axis = 0; axis < 3; ++axis) {

@@ -14,7 +14,6 @@
 #include "geometry/ObjectFactory.h"
 #include "inifiles/IniFile.h"
 #include "inifiles/IniValues.h"
-#include "materials/MaterialsList.h"
 
 IScene::IScene(geometry::MessageSink messages) : Messages(std::move(messages)) {
     omp_init_lock(&ObjectLock);
@@ -273,7 +272,6 @@ void TScene<T>::PrintSummary(std::ostream& os) const {
         os << "Parts Summary:\n";
         for (std::size_t i = 0; i < Parts.size(); ++i) PrintPartSummary(os, i);
     }
-    if (Materials != nullptr) Materials->PrintSummary(os);
 }
 
 template <typename T>

@@ -84,8 +84,8 @@ public:
     // Shared by every copy of the scene, in order of first use.
     std::vector<std::shared_ptr<DetectorModel>> DetectorModels;
 
-    // Parts added while a list is set are bound to their materials (created when new)
-    // and also print it in the summary; not owned.
+    // Parts added while a list is set are bound to their materials (created when new);
+    // not owned.
     materials::TMaterialsList* Materials = nullptr;
     bool CheckOverlap = true;
     bool LocalManager = false;

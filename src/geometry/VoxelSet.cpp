@@ -7,6 +7,7 @@
 
 #include "datafiles/LegacyVTK.h"
 #include "datafiles/ResultFile.h"
+#include "geometry/CoordValues.h"
 #include "inifiles/IniValues.h"
 
 namespace geometry {

@@ -62,13 +62,6 @@ template <class T> void GetList(const TIniFileVariable& variable, std::vector<T>
                  [](std::istream& stream, std::vector<T>& values) { ReadNumberList(stream, values); });
 }
 
-template <class T> void GetCoord(const TIniFileVariable& variable, geometry::TCoord<T>& out) {
-    GetValueWith(variable, out, TypeName<geometry::TCoord<T>>::value,
-                 [](std::istream& stream, geometry::TCoord<T>& value) {
-                     ReadVectorText(stream, value.x, value.y, value.z);
-                 });
-}
-
 } // namespace
 
 void RethrowWhileGetting(const TIniFileVariable& variable, const char* typeName) {
@@ -124,22 +117,6 @@ void GetValue(const TIniFileVariable& variable, std::vector<double>& out) {
 
 void GetValue(const TIniFileVariable& variable, std::vector<SizeType>& out) {
     GetList(variable, out);
-}
-
-void GetValue(const TIniFileVariable& variable, geometry::TCoord<double>& out) {
-    GetCoord(variable, out);
-}
-void GetValue(const TIniFileVariable& variable, geometry::TCoord<float>& out) {
-    GetCoord(variable, out);
-}
-
-void GetValue(const TIniFileVariable& variable, geometry::TSphericalAngle& out) {
-    GetValueWith(variable, out, TypeName<geometry::TSphericalAngle>::value,
-                 [](std::istream& stream, geometry::TSphericalAngle& value) {
-                     double angles[2];
-                     if (ReadTupleText(stream, angles, 2, 2) != 0)
-                         value = geometry::TSphericalAngle(angles[0], angles[1]);
-                 });
 }
 
 SizeType ToSize(double value) {

@@ -1,8 +1,8 @@
 #pragma once
 
-// Typed reading of INI values: numbers, booleans, counts, number lists,
-// coordinate vectors and length units, with messages naming the variable and
-// its text ("Problem getting <name> as <type>: <value>").
+// Typed reading of INI values: numbers, booleans, counts, number lists and length
+// units, with messages naming the variable and its text ("Problem getting <name> as
+// <type>: <value>"). Coordinate vectors and spherical angles: geometry/CoordValues.h.
 //
 // Usage:
 //   double d;   inifiles::GetValue(section.FindVariable("Energy"), d);   // ItemNotFound if missing
@@ -10,15 +10,13 @@
 //   bool b = false; inifiles::ReadOptional(section, "Single", b);         // keeps b if missing
 //
 // GetValue picks GetBool for bool, GetSize for SizeType, and has overloads for
-// number lists, coordinate vectors and spherical angles. Other value types are
-// read with their text input operator (found by argument-dependent lookup) and
-// need a display name, given at global scope next to the operator:
+// number lists. Other value types are read with their text input operator (found
+// by argument-dependent lookup) and need a display name, given at global scope next
+// to the operator:
 //   INIFILES_TYPE_NAME(particles::ParticleType, "ParticleType");
 // An exception thrown by such an operator ("Unknown ...!") reaches the caller as
 // "<text> while getting <name> as <type>: <value>".
 
-#include "geometry/Angles.h"
-#include "geometry/Coord.h"
 #include "inifiles/IniFile.h"
 
 #include <cstdint>
@@ -50,9 +48,6 @@ INIFILES_TYPE_NAME(bool, "bool");
 INIFILES_TYPE_NAME(std::string, "string");
 INIFILES_TYPE_NAME(std::vector<double>, "list of doubles");
 INIFILES_TYPE_NAME(std::vector<SizeType>, "list of SizeType");
-INIFILES_TYPE_NAME(geometry::TCoord<double>, "vector");
-INIFILES_TYPE_NAME(geometry::TCoord<float>, "vector");
-INIFILES_TYPE_NAME(geometry::TSphericalAngle, "spherical angle");
 INIFILES_TYPE_NAME(inifiles::LengthUnit, "LengthUnit");
 
 namespace inifiles {
@@ -182,11 +177,6 @@ template <class T> std::istream& ReadVectorText(std::istream& stream, T& x, T& y
     }
     return stream;
 }
-
-// Coordinate vectors "(x, y, z)" / "(x, y)" and spherical angles "(theta, phi)" in radians.
-void GetValue(const TIniFileVariable& variable, geometry::TCoord<double>& out);
-void GetValue(const TIniFileVariable& variable, geometry::TCoord<float>& out);
-void GetValue(const TIniFileVariable& variable, geometry::TSphericalAngle& out);
 
 // Length units: one word, any case ("m", "dm", "cm", "mm", "micron"/"micrometer",
 // "nm", "yd", "ft", "in", "mil"); another word throws "Unknown length unit!".

@@ -1,7 +1,7 @@
 #pragma once
 
+#include "interactions/Particle.h"
 #include "random/RandomNumbersGenerator.h"
-#include "tracer/Particle.h"
 
 namespace interactions {
 

@@ -1,9 +1,9 @@
 #pragma once
 
 #include "interactions/InteractionTypes.h"
+#include "interactions/Particle.h"
 #include "materials/LinearCoefficients.h"
 #include "random/RandomNumbersGenerator.h"
-#include "tracer/Particle.h"
 
 #include <cstdint>
 #include <ostream>

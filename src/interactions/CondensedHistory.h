@@ -1,9 +1,9 @@
 #pragma once
 
+#include "interactions/Particle.h"
 #include "materials/ElectronData.h"
 #include "materials/MaterialProperties.h"
 #include "random/RandomNumbersGenerator.h"
-#include "tracer/Particle.h"
 
 #include <cstdint>
 #include <vector>

@@ -6,6 +6,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "geometry/CoordValues.h"
 #include "geometry/Placement.h"
 #include "geometry/Scene.h"
 #include "inifiles/IniValues.h"
@@ -68,7 +69,7 @@ void TBasicSource::ReadKeys(const inifiles::TIniFileSection& section) {
     geometry::TCoord<double> center;
     if (!inifiles::ReadOptional(section, "BaseCenter", center)) {
         if (const inifiles::TIniFileVariable* origin = section.TryFindVariable("Origin")) {
-            inifiles::GetValue(*origin, center);
+            geometry::GetValue(*origin, center);
             center = inifiles::ToInternalLength(center, origin->GetLengthUnit());
         }
     }

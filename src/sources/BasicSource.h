@@ -6,7 +6,7 @@
 #include "geometry/AffineTransform.h"
 #include "geometry/Coord.h"
 #include "geometry/SceneObjects.h"
-#include "tracer/Particle.h"
+#include "interactions/Particle.h"
 
 namespace inifiles {
 class TIniFileSection;

@@ -8,14 +8,14 @@
 #include "datafiles/Text.h"
 #include "geometry/ObjectFactory.h"
 #include "geometry/Scene.h"
-#include "materials/Material.h"
-#include "materials/MaterialsList.h"
 #include "inifiles/IniValues.h"
 #include "interactions/BasicInteraction.h"
 #include "interactions/InteractionTypes.h"
 #include "interactions/MaterialAccess.h"
+#include "interactions/Particle.h"
 #include "interactions/PhotonInteractionsModel.h"
-#include "tracer/Particle.h"
+#include "materials/Material.h"
+#include "materials/MaterialsList.h"
 #include "tracer/PhotonTracer.h"
 
 std::unique_ptr<TPart> TPart::Create(const inifiles::TIniFileSection& section, IScene& scene) {

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "tracer/Particle.h"
+#include "interactions/Particle.h"
 
 class IScene;
 class TBasicDetector;

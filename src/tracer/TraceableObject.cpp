@@ -1,5 +1,5 @@
 #include "geometry/SceneObjects.h"
-#include "tracer/Particle.h"
+#include "interactions/Particle.h"
 
 // The geometry layer declares this hook but cannot see the particle record, which
 // belongs to this layer.

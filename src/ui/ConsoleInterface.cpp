@@ -1,7 +1,9 @@
 #include "ui/ConsoleInterface.h"
 
-#include "app/SystemUtils.h"
+#include "datafiles/HostInfo.h"
+#include "datafiles/Text.h"
 #include "datafiles/XRTCStream.h"
+#include "ui/Interrupt.h"
 
 #include <cctype>
 #include <filesystem>

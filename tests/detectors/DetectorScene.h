@@ -12,8 +12,8 @@
 #include "detectors/ImageDetectors.h"
 #include "geometry/Scene.h"
 #include "inifiles/IniFile.h"
+#include "interactions/Particle.h"
 #include "random/RandomNumbersGenerator.h"
-#include "tracer/Particle.h"
 
 // A scene read from INI text (objects, optional detector models), with the models loaded.
 struct DetectorScene {

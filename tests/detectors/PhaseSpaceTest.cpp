@@ -11,7 +11,7 @@
 #include "common/TestUtil.h"
 #include "detectors/PhaseSpaceWriter.h"
 #include "inifiles/IniFile.h"
-#include "tracer/Particle.h"
+#include "interactions/Particle.h"
 
 using testutil::WriteFile;
 

@@ -124,6 +124,19 @@ TEST(StoppingEndToEnd, RoundsChangeNothingAndAnEarlyStopAgrees) {
     }
 }
 
+// Without stop conditions no round holds the threads up at the scheduled boundaries,
+// yet results are still rewritten every MaxTimeStep (here as often as the master
+// serves the console, every 10 ms) and once at the end.
+TEST(StoppingEndToEnd, ResultsAreRewrittenWithoutStopConditions) {
+    testutil::TempDir dir;
+    WriteFile(dir.File("run.ini"),
+              Config("RandomSeed = 5\nNumberOfParticles = 300000\nMaxTimeStep = 0\n",
+                     Source() + Plane(10, 4, "PixelColumns = 4\nPixelRows = 4\n"), false));
+    const testutil::RunResult r = testutil::RunTarvo({"--threads", "2", "run.ini"}, "", 120, dir.Path());
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_GE(testutil::CountOf(r.out, "Collecting results..."), 3) << r.out;
+}
+
 // With splitting a history scores a detector on many flights: a 1 x 1 detector
 // between two blocks of water, which scattered photons cross back and forth. Over 30
 // seeds the reported relative errors match the spread of the results (squaring each

@@ -3,6 +3,7 @@
 #include <sstream>
 
 #include "common/TestUtil.h"
+#include "geometry/CoordValues.h"
 #include "inifiles/IniFile.h"
 #include "inifiles/IniValues.h"
 #include "materials/TestErrors.h"

@@ -3,10 +3,10 @@
 #include <cmath>
 
 #include "Statistics.h"
+#include "interactions/Particle.h"
 #include "interactions/PhysicsConstants.h"
 #include "interactions/Scattering.h"
 #include "materials/TestErrors.h"
-#include "tracer/Particle.h"
 
 using namespace interactions;
 

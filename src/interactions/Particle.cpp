@@ -1,4 +1,4 @@
-#include "tracer/Particle.h"
+#include "interactions/Particle.h"
 
 #include <algorithm>
 #include <cmath>
