@@ -1,8 +1,12 @@
 #include "common/TestUtil.h"
+#include "datafiles/XRTCStream.h"
 
 #include <gtest/gtest.h>
 
+#include <iterator>
 #include <string>
+#include <utility>
+#include <vector>
 
 using testutil::CountOf;
 using testutil::ReadFile;
@@ -32,44 +36,42 @@ TEST(Initialize, ConfigurationLoadsWritesResultsAndWaits) {
     EXPECT_FALSE(testutil::FileExists(dir.File("run/run.ini_results.txt.tmp")));
 }
 
-TEST(Initialize, FailedFileIsReportedAndNextArgumentStillRuns) {
+// One run through many files: a failed one is reported naming key, value and file, and
+// the next argument still runs.
+TEST(Initialize, EachFileLoadsOrFailsOnItsOwn) {
     testutil::TempDir dir;
-    WriteFile(dir.File("bad.ini"), Task("NumberOfParticles = 0\n"));
-    WriteFile(dir.File("good.ini"), Task("NumberOfParticles = 1e6\nResultDir = out/deeper\n"));
-    const auto r = RunTarvo({"bad.ini", "good.ini"}, "", 30.0, dir.Path());
-    EXPECT_EQ(r.exitCode, 255);
-    EXPECT_NE(r.err.find("Can not read the number of particles! while parsing bad.ini"), std::string::npos);
-    EXPECT_NE(r.out.find("  Number Of Particles: 1000000 (1e+06)\n"), std::string::npos);
-    EXPECT_TRUE(testutil::FileExists(dir.File("out/deeper/good.ini_results.txt")));
-}
-
-TEST(Initialize, MalformedValuesNameKeyValueAndFile) {
-    testutil::TempDir dir;
-    const struct {
-        const char* keys;
-        const char* message;
-    } cases[] = {
+    const std::pair<const char*, const char*> bad[] = {
+        {"NumberOfParticles = 0\n", "Can not read the number of particles!"},
         {"NumberOfParticles = 1.5\n", "NumberOfParticles as SizeType: 1.5"},
         {"NumberOfParticles = 10\nSingle = TRUE\n", "Single as bool: TRUE"},
-        {"NumberOfParticles = 10\nImageType = tiff\n", "Unknown image type!"},
+        {"NumberOfParticles = 10\nImageType = tiff\n",
+         "Unknown image type! while getting ImageType as ImageType: tiff"},
     };
-    for (const auto& c : cases) {
-        WriteFile(dir.File("case.ini"), Task(c.keys));
-        const auto r = RunTarvo({"case.ini"}, "", 30.0, dir.Path());
-        EXPECT_EQ(r.exitCode, 255);
-        EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
-        EXPECT_NE(r.err.find(" while parsing case.ini"), std::string::npos) << r.err;
+    std::vector<std::string> args;
+    for (std::size_t i = 0; i < std::size(bad); ++i) {
+        args.push_back("bad" + std::to_string(i) + ".ini");
+        WriteFile(dir.File(args.back()), Task(bad[i].first));
     }
-    WriteFile(dir.File("ok.ini"), Task("NumberOfParticles = 10\nPixelType = UINT16\n"));
-    const auto r = RunTarvo({"ok.ini"}, "", 30.0, dir.Path());
-    EXPECT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_NE(r.out.find("  Pixel Type: UInt16\n"), std::string::npos);
-}
-
-TEST(Initialize, MissingFileIsNamed) {
-    const auto r = RunTarvo({"/nonexistent/tarvo.ini"});
+    args.push_back("/nonexistent/tarvo.ini");
+    WriteFile(dir.File("good.ini"),
+              Task("NumberOfParticles = 1e6\nResultDir = out/deeper\nPixelType = UINT16\n"));
+    WriteFile(dir.File("plain.ini"), Task("NumberOfParticles = 4321\n"));
+    datafiles::CompressFile(dir.File("plain.ini"), dir.File("packed.ini"));
+    // A copy of the bundled example, so the results folder next to it is made in the temporary folder.
+    WriteFile(dir.File("tarvo.ini"), ReadFile(std::string(TARVO_TEST_DATA) + "/../../examples/tarvo.ini"));
+    args.insert(args.end(), {"good.ini", "packed.ini", "tarvo.ini"});
+    const auto r = RunTarvo(args, "", 30.0, dir.Path());
     EXPECT_EQ(r.exitCode, 255);
+    for (std::size_t i = 0; i < std::size(bad); ++i)
+        EXPECT_NE(r.err.find(std::string(bad[i].second) + " while parsing bad" + std::to_string(i) + ".ini"),
+                  std::string::npos)
+            << r.err;
     EXPECT_NE(r.err.find("Can not open file for reading: /nonexistent/tarvo.ini"), std::string::npos);
+    EXPECT_NE(r.out.find("  Number Of Particles: 1000000 (1e+06)\n"), std::string::npos);
+    EXPECT_NE(r.out.find("  Pixel Type: UInt16\n"), std::string::npos);
+    EXPECT_TRUE(testutil::FileExists(dir.File("out/deeper/good.ini_results.txt")));
+    EXPECT_NE(r.out.find("  Number Of Particles: 4321\n"), std::string::npos);
+    EXPECT_EQ(CountOf(r.out, "\nReady.\n"), 3);
 }
 
 TEST(Initialize, InitCommandLoadsAndAFailedOneKeepsTheLoadedConfiguration) {
@@ -83,25 +85,6 @@ TEST(Initialize, InitCommandLoadsAndAFailedOneKeepsTheLoadedConfiguration) {
     EXPECT_EQ(CountOf(r.out, "Reading parameters done."), 1);
     // Still initialized by the first file: Start now asks for the scene.
     EXPECT_NE(r.out.find("Can not start calculations. Scene is not initialized."), std::string::npos);
-}
-
-TEST(Initialize, BundledExampleLoads) {
-    testutil::TempDir dir;
-    // A copy, so the results folder next to it is made in the temporary folder.
-    WriteFile(dir.File("tarvo.ini"), ReadFile(std::string(TARVO_TEST_DATA) + "/../../examples/tarvo.ini"));
-    const auto r = RunTarvo({"tarvo.ini"}, "", 30.0, dir.Path());
-    EXPECT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_NE(r.out.find("Ready."), std::string::npos);
-}
-
-TEST(Initialize, CompressedConfigurationIsRead) {
-    testutil::TempDir dir;
-    WriteFile(dir.File("plain.ini"), Task("NumberOfParticles = 4321\n"));
-    auto r = RunTarvo({}, "compress plain.ini packed.ini\n", 30.0, dir.Path());
-    ASSERT_EQ(ReadFile(dir.File("packed.ini")).substr(0, 4), "XRTC");
-    r = RunTarvo({"packed.ini"}, "", 30.0, dir.Path());
-    EXPECT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_NE(r.out.find("  Number Of Particles: 4321\n"), std::string::npos);
 }
 
 TEST(Initialize, ConfigurationFromStandardInput) {

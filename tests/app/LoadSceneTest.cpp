@@ -41,7 +41,9 @@ TEST(LoadScene, ConfigurationWithObjectsLoadsPartsMaterialsAndHierarchy) {
     testutil::TempDir dir;
     WriteFile(dir.File("scene.ini"), Task() + Sources("MaterialsFileName = " + kMaterials + "\n") +
                                          Objects(Cube("Block", "Water", "(0, 0, 0)") +
-                                                 Cube("Plate", "Lead", "(3, 0, 0)")));
+                                                 Cube("Plate", "Lead", "(3, 0, 0)")) +
+                                         "[VoxelSet]\nOrigin = (0, 0, 0)\nXSize = 6\nYSize = 2\nZSize = 2\n"
+                                         "DimX = 6\nDimY = 2\nDimZ = 2\n[EndVoxelSet]\n");
     const auto r = RunTarvo({"scene.ini"}, "", 60.0, dir.Path());
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_TRUE(InOrder(r.out, {"Reading parameters done.\n", "Loading scene...\n", "Loading geometry...\n",
@@ -57,19 +59,45 @@ TEST(LoadScene, ConfigurationWithObjectsLoadsPartsMaterialsAndHierarchy) {
                                 "Materials Summary:\n", "  Material Name: Water\n", "   Density: 1 [g/cm^3]\n",
                                 "  Material Name: Lead\n", "   Density: 11.35 [g/cm^3]\n",
                                 "Simulation Summary: \n", "Ready.\n"}));
+    EXPECT_TRUE(InOrder(r.out, {"Geometry manager prepared in ", "Voxel set materials:\n   0: none\n   1: Water\n"
+                                                                 "   2: Lead\n"}));
     const std::string results = ReadFile(dir.File("scene/scene.ini_results.txt"));
     EXPECT_TRUE(InOrder(results, {"Scene Summary:\n", "Materials Summary:\n", "Simulation Summary: \n"}));
+    // The voxel set through a real reader: one point per voxel centre, x fastest.
+    const auto check =
+        testutil::RunPython("import meshio, sys\n"
+                            "m = meshio.read(sys.argv[1])\n"
+                            "print(m.points[0].tolist(), m.point_data['Material'].ravel().tolist())\n",
+                            {dir.File("scene/scene.ini_VoxelSet.vtk")});
+    EXPECT_EQ(check.out,
+              "[0.5, 0.5, 0.5] [1, 1, 0, 2, 2, 0, 1, 1, 0, 2, 2, 0, 1, 1, 0, 2, 2, 0, 1, 1, 0, 2, 2, 0]\n")
+        << check.err;
 }
 
-TEST(LoadScene, SceneAndMaterialsFromTheirOwnFilesRelativeToTheConfiguration) {
+// Three configurations in one run: a scene and materials from their own files relative
+// to the configuration, an open part repaired, and an unknown material that fails.
+TEST(LoadScene, SceneFilesRepairsAndMaterialErrors) {
     testutil::TempDir dir;
     WriteFile(dir.File("parts.ini"), Objects(Cube("Block", "Aluminium", "(0, 0, 0)")));
     WriteFile(dir.File("run.ini"),
               Task() + Sources("SceneFileName = parts.ini\nMaterialsFileName = " + kMaterials + "\n"));
-    const auto r = RunTarvo({"run.ini"}, "", 60.0, dir.Path());
-    EXPECT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_NE(r.out.find("   Material Name: Aluminium\n"), std::string::npos);
-    EXPECT_NE(r.out.find("   Density: 2.699 [g/cm^3]\n"), std::string::npos);
+    // A tetrahedron with one facet missing cannot enclose a material: the loader closes it.
+    WriteFile(dir.File("open.ini"),
+              Task() + Sources("MaterialsFileName = " + kMaterials + "\n") +
+                  Objects("[Object]\nObjectType = Part\nMaterialName = Water\n"
+                          "Vertex = (0, 0, 0)\nVertex = (1, 0, 0)\nVertex = (0, 1, 0)\nVertex = (0, 0, 1)\n"
+                          "Facet = 0 2 1\nFacet = 0 1 3\nFacet = 0 3 2\n[EndObject]\n"));
+    WriteFile(dir.File("unknown.ini"), Task() + Sources("MaterialsFileName = " + kMaterials + "\n") +
+                                           Objects(Cube("Block", "Unobtainium", "(0, 0, 0)")));
+    const auto r = RunTarvo({"run.ini", "open.ini", "unknown.ini"}, "", 60.0, dir.Path());
+    EXPECT_EQ(r.exitCode, 255);
+    EXPECT_TRUE(InOrder(r.out, {"   Material Name: Aluminium\n", "   Density: 2.699 [g/cm^3]\n", "Ready.\n",
+                                // the whole repair report on one stream, in order
+                                "Object 0: 3 facets, 6 edges, 4 vertices\n",
+                                "Not a closed surface! 3 boundary edges!\nAttempting to fix.\n",
+                                "Added 1 facets.\n", "   Number Of Facets: 4\n", "Ready.\n"}));
+    EXPECT_NE(r.err.find("Unobtainium"), std::string::npos);
+    EXPECT_NE(r.err.find("Error loading materials data while loading " + kMaterials), std::string::npos);
 }
 
 TEST(LoadScene, ConsoleCommandLoadsASceneFileForTheLoadedConfiguration) {
@@ -90,52 +118,3 @@ TEST(LoadScene, ConsoleCommandLoadsASceneFileForTheLoadedConfiguration) {
     EXPECT_EQ(r.out.find("Can not start calculations. Scene is not initialized."), std::string::npos);
 }
 
-TEST(LoadScene, UnknownMaterialNamesTheMaterialsFile) {
-    testutil::TempDir dir;
-    WriteFile(dir.File("scene.ini"), Task() + Sources("MaterialsFileName = " + kMaterials + "\n") +
-                                         Objects(Cube("Block", "Unobtainium", "(0, 0, 0)")));
-    const auto r = RunTarvo({"scene.ini"}, "", 60.0, dir.Path());
-    EXPECT_EQ(r.exitCode, 255);
-    EXPECT_NE(r.err.find("Unobtainium"), std::string::npos);
-    EXPECT_NE(r.err.find("Error loading materials data while loading " + kMaterials), std::string::npos);
-}
-
-TEST(LoadScene, OpenPartIsRepairedAndReported) {
-    testutil::TempDir dir;
-    // A tetrahedron with one facet missing cannot enclose a material: the loader closes it.
-    WriteFile(dir.File("scene.ini"),
-              Task() + Sources("MaterialsFileName = " + kMaterials + "\n") +
-                  Objects("[Object]\nObjectType = Part\nMaterialName = Water\n"
-                          "Vertex = (0, 0, 0)\nVertex = (1, 0, 0)\nVertex = (0, 1, 0)\nVertex = (0, 0, 1)\n"
-                          "Facet = 0 2 1\nFacet = 0 1 3\nFacet = 0 3 2\n[EndObject]\n"));
-    const auto r = RunTarvo({"scene.ini"}, "", 60.0, dir.Path());
-    EXPECT_EQ(r.exitCode, 0) << r.err;
-    // The whole report on one stream, in order.
-    EXPECT_TRUE(InOrder(r.out, {"Object 0: 3 facets, 6 edges, 4 vertices\n",
-                                "Not a closed surface! 3 boundary edges!\nAttempting to fix.\n", "Added 1 facets.\n",
-                                "   Number Of Facets: 4\n"}));
-}
-
-TEST(LoadScene, VoxelSetIsFilledFromThePartsAndWritten) {
-    testutil::TempDir dir;
-    WriteFile(
-        dir.File("scene.ini"),
-        Task() + Sources("MaterialsFileName = " + kMaterials + "\n") +
-            Objects(Cube("Block", "Water", "(0, 0, 0)") + Cube("Plate", "Lead", "(3, 0, 0)")) +
-            "[VoxelSet]\nOrigin = (0, 0, 0)\nXSize = 6\nYSize = 2\nZSize = 2\nDimX = 6\nDimY = 2\nDimZ = 2\n"
-            "[EndVoxelSet]\n");
-    const auto r = RunTarvo({"scene.ini"}, "", 60.0, dir.Path());
-    EXPECT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_TRUE(
-        InOrder(r.out, {"Geometry manager prepared in ", "Voxel set materials:\n   0: none\n   1: Water\n"
-                                                         "   2: Lead\n"}));
-    // A real reader: one point per voxel centre, x fastest.
-    const auto check =
-        testutil::RunPython("import meshio, sys\n"
-                            "m = meshio.read(sys.argv[1])\n"
-                            "print(m.points[0].tolist(), m.point_data['Material'].ravel().tolist())\n",
-                            {dir.File("scene/scene.ini_VoxelSet.vtk")});
-    EXPECT_EQ(check.out,
-              "[0.5, 0.5, 0.5] [1, 1, 0, 2, 2, 0, 1, 1, 0, 2, 2, 0, 1, 1, 0, 2, 2, 0, 1, 1, 0, 2, 2, 0]\n")
-        << check.err;
-}

@@ -4,9 +4,14 @@
 #include <csignal>
 #include <regex>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include <omp.h>
+
+#include "app/MonteCarloRun.h"
 #include "common/TestUtil.h"
+#include "detectors/DetectorScene.h"
 
 namespace {
 
@@ -60,6 +65,8 @@ bool WaitForCount(testutil::ChildProcess& child, const std::string& text, int co
 
 } // namespace
 
+// Results depend only on seed and batch size, and a run continued to a new total
+// equals a fresh run of that total.
 TEST(MonteCarloRun, ResultsDependOnlyOnSeedAndBatchSize) {
     testutil::TempDir dir;
     const auto one = Unattended(dir, "one", "NumberOfParticles = 4000\n", "1");
@@ -77,6 +84,18 @@ TEST(MonteCarloRun, ResultsDependOnlyOnSeedAndBatchSize) {
     EXPECT_TRUE(Images(dir, "one") == Images(dir, "two"));
     EXPECT_EQ(testutil::LastResultsSummary(one.out), testutil::LastResultsSummary(two.out));
     EXPECT_NE(ReadFile(dir.File("one/one.ini_results.txt")).find("Execution Summary:\n"), std::string::npos);
+
+    WriteFile(dir.File("cont.ini"), SlabRun("NumberOfParticles = 2000\n"));
+    testutil::ChildProcess child(TARVO_EXE, {"--threads", "2", "cont.ini"}, dir.Path());
+    ASSERT_TRUE(child.WaitForOutput("Ready.\n"));
+    child.Write("start\n");
+    ASSERT_TRUE(child.WaitForOutput("New total number of particles to trace [20000]: ")) << child.Out();
+    child.Write("4000\n");
+    ASSERT_TRUE(WaitForCount(child, "New total number of particles to trace", 2)) << child.Out();
+    const auto r = child.Finish("stop\ny\nquit\ny\n", 30.0);
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_TRUE(Images(dir, "two") == Images(dir, "cont"));
+    EXPECT_EQ(testutil::LastResultsSummary(two.out), testutil::LastResultsSummary(r.out));
 }
 
 TEST(MonteCarloRun, ConsoleDrivesARunThroughPipes) {
@@ -107,23 +126,6 @@ TEST(MonteCarloRun, ConsoleDrivesARunThroughPipes) {
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_NE(r.out.find("Finished writing results.\n"), std::string::npos);
     EXPECT_TRUE(testutil::FileExists(dir.File("long/long.ini_Detector0_total_count.tiff")));
-}
-
-TEST(MonteCarloRun, ContinuingEqualsAFreshRunOfTheNewTotal) {
-    testutil::TempDir dir;
-    const auto fresh = Unattended(dir, "fresh", "NumberOfParticles = 4000\n", "2");
-    ASSERT_EQ(fresh.exitCode, 0) << fresh.err;
-    WriteFile(dir.File("cont.ini"), SlabRun("NumberOfParticles = 2000\n"));
-    testutil::ChildProcess child(TARVO_EXE, {"--threads", "2", "cont.ini"}, dir.Path());
-    ASSERT_TRUE(child.WaitForOutput("Ready.\n"));
-    child.Write("start\n");
-    ASSERT_TRUE(child.WaitForOutput("New total number of particles to trace [20000]: ")) << child.Out();
-    child.Write("4000\n");
-    ASSERT_TRUE(WaitForCount(child, "New total number of particles to trace", 2)) << child.Out();
-    const auto r = child.Finish("stop\ny\nquit\ny\n", 30.0);
-    EXPECT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_TRUE(Images(dir, "fresh") == Images(dir, "cont"));
-    EXPECT_EQ(testutil::LastResultsSummary(fresh.out), testutil::LastResultsSummary(r.out));
 }
 
 TEST(MonteCarloRun, InterruptAsksToQuitAndAnAcceptedQuitWritesResults) {
@@ -196,3 +198,96 @@ TEST(MonteCarloRun, SuspendWaitsForTheNextBatchBoundary) {
     EXPECT_NE(r.out.find("Calculations finished.\n"), std::string::npos);
     EXPECT_TRUE(Images(dir, "fresh") == Images(dir, "paused"));
 }
+
+TEST(Rounds, ScheduleFallsOnTheFirstBoundaryAtOrAfterEachStep) {
+    const struct {
+        std::uint64_t previous, next;
+        bool round;
+    } cases[] = {{0, 0, false},       {0, 999, false},    {0, 1000, true},          {999, 1000, true},
+                 {1000, 1249, false}, {1000, 1250, true}, {1100, 1400, true},       {1250, 1562, false},
+                 {1562, 1563, true},  {0, 100000, true},  {3000000, 3000001, false}};
+    for (const auto& c : cases)
+        EXPECT_EQ(TMonteCarloRun::RoundBetween(c.previous, c.next), c.round) << c.previous << " " << c.next;
+}
+
+// A pencil beam onto a detector: at every round the detector holds exactly the
+// histories before the round's boundary, on one thread or two; a round requested
+// from inside a round comes at once, at the same boundary.
+TEST(Rounds, DetectorsHoldEveryEarlierHistoryAtTheSameBoundariesOnAnyThreadCount) {
+    std::vector<std::pair<std::uint64_t, double>> reference;
+    for (const int threads : {1, 2}) {
+        DetectorScene scene("[Object]\nObjectType = Source\nEnergy = 60\nBaseCenter = (0.5, 0.5, -10)\n"
+                            "[EndObject]\n"
+                            "[Object]\nObjectType = PlaneDetector\nVertexA = (0, 0, 0)\nSide1 = (1, 0, 0)\n"
+                            "Side2 = (0, 1, 0)\n[EndObject]\n");
+        testutil::TempDir dir;
+        TSimulationParameters parameters;
+        parameters.NumberOfParticles = 5000;
+        parameters.BatchSize = 70;
+        parameters.MaxNumberOfTracers = std::uint64_t(threads);
+        parameters.ImageType = ImageType::None;
+        parameters.ResultDir = dir.Path();
+        TActiveObject application;
+        omp_set_num_threads(threads);
+        TMonteCarloRun run(application, *scene.Scene, parameters, dir.File("run"), 0);
+        std::vector<std::pair<std::uint64_t, double>> rounds;
+        bool asked = false;
+        run.AddRoundWork([&](const TMonteCarloRun::RoundInfo& round) {
+            rounds.emplace_back(round.Scheduled ? round.Histories : ~round.Histories,
+                                scene.Plane().PrimaryCount());
+            if (round.Histories >= 2000 && !asked) {
+                asked = true;
+                run.RequestRound([&] { rounds.emplace_back(0, -1); });
+            }
+        });
+        run.Start();
+        ASSERT_EQ(run.Totals().Emitted, 5000u) << run.GetError();
+        if (threads == 1) {
+            reference = rounds;
+            continue;
+        }
+        EXPECT_EQ(rounds, reference);
+    }
+    ASSERT_EQ(reference.size(), 10u);
+    const std::uint64_t scheduled[] = {1050, 1260, 1610, 1960, 2450, 3080, 3850, 4830};
+    std::size_t k = 0;
+    for (std::size_t i = 0; i < reference.size(); ++i) {
+        const std::uint64_t at = reference[i].first;
+        if (i == 5) { // requested in the round at 2450: a round at the same boundary
+            EXPECT_EQ(at, ~std::uint64_t(2450));
+            EXPECT_EQ(reference[i].second, 2450);
+            continue;
+        }
+        if (i == 6) {
+            EXPECT_EQ(reference[i], std::make_pair(std::uint64_t(0), -1.0));
+            continue;
+        }
+        ASSERT_LT(k, 8u);
+        EXPECT_EQ(at, scheduled[k]);
+        EXPECT_EQ(reference[i].second, double(scheduled[k]));
+        ++k;
+    }
+}
+
+namespace {
+
+const std::string kScript = std::string(TARVO_TEST_DATA) + "/raycasting/check_ray_casting.py";
+
+// Each scenario writes its scenes, runs the program and checks what it wrote against
+// chords and radiographs computed independently in numpy (see the script).
+class RayCastingRun : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(RayCastingRun, MatchesTheReference) {
+    testutil::TempDir dir;
+    const testutil::RunResult r =
+        testutil::Run(TARVO_PYTHON, {kScript, GetParam(), TARVO_EXE, dir.Path(), kMaterials}, "", 240.0);
+    EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+}
+
+INSTANTIATE_TEST_SUITE_P(Scenarios, RayCastingRun,
+                         ::testing::Values("maps", "radiographs", "overlaps", "errors", "montecarlo"),
+                         [](const ::testing::TestParamInfo<const char*>& scenario) {
+                             return std::string(scenario.param);
+                         });
+
+} // namespace

@@ -9,6 +9,7 @@
 #include <deque>
 #include <filesystem>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -53,21 +54,21 @@ TEST_F(ApplicationTest, CommandsBeforeAnyConfiguration) {
 }
 
 TEST_F(ApplicationTest, DriverStateChangesMoveTheApplication) {
-    DriverReports(TMonteCarloAlgorithm::kRunning);
-    EXPECT_EQ(app.GetState(), TTarvoApplication::kRunning);
-    EXPECT_EQ(ui.lines.back(), "Calculations running.");
-    DriverReports(TMonteCarloAlgorithm::kSuspended);
-    EXPECT_EQ(app.GetState(), TTarvoApplication::kSuspended);
-    EXPECT_EQ(ui.lines.back(), "Calculations suspended.");
-    DriverReports(TMonteCarloAlgorithm::kStopped);
-    EXPECT_EQ(app.GetState(), TTarvoApplication::kStopped);
-    EXPECT_EQ(ui.lines.back(), "Calculations stopped.");
-    DriverReports(TMonteCarloAlgorithm::kFinished);
-    EXPECT_EQ(app.GetState(), TTarvoApplication::kFinished);
-    EXPECT_EQ(ui.lines.back(), "Calculations finished.");
+    const std::tuple<std::int32_t, TTarvoApplication::State, const char*> cases[] = {
+        {TMonteCarloAlgorithm::kRunning, TTarvoApplication::kRunning, "Calculations running."},
+        {TMonteCarloAlgorithm::kSuspended, TTarvoApplication::kSuspended, "Calculations suspended."},
+        {TMonteCarloAlgorithm::kStopped, TTarvoApplication::kStopped, "Calculations stopped."},
+        {TMonteCarloAlgorithm::kFinished, TTarvoApplication::kFinished, "Calculations finished."},
+    };
+    for (const auto& [driver, state, line] : cases) {
+        DriverReports(driver);
+        EXPECT_EQ(app.GetState(), state);
+        EXPECT_EQ(ui.lines.back(), line);
+    }
 }
 
-TEST_F(ApplicationTest, AnswersWhileRunning) {
+// While one command is processed the others are refused naming it.
+TEST_F(ApplicationTest, AnswersWhileRunningSuspendedAndResuming) {
     DriverReports(TMonteCarloAlgorithm::kRunning);
     EXPECT_EQ(Command(kMsgResume), "Can not resume. Calculations are not suspended.");
     EXPECT_EQ(Command(kMsgSuspend), "Suspending calculations...");
@@ -75,9 +76,6 @@ TEST_F(ApplicationTest, AnswersWhileRunning) {
     EXPECT_EQ(Command(kMsgSuspend), "Already processing the Suspend command...");
     EXPECT_EQ(Command(kMsgResume), "Processing the Suspend command...");
     EXPECT_EQ(Command(kMsgStop), "Processing the Suspend command...");
-}
-
-TEST_F(ApplicationTest, AnswersWhileSuspendedAndResuming) {
     DriverReports(TMonteCarloAlgorithm::kSuspended);
     EXPECT_EQ(Command(kMsgSuspend), "Calculations already suspended.");
     EXPECT_EQ(Command(kMsgResume), "Resuming calculations...");

@@ -9,6 +9,7 @@
 #include "DetectorScene.h"
 #include "common/TestUtil.h"
 #include "detectors/FlexPlaneDetector.h"
+#include "materials/TestErrors.h"
 
 namespace {
 
@@ -19,12 +20,7 @@ std::string Flex(const std::string& keys) {
 }
 
 std::string LoadError(const std::string& keys) {
-    try {
-        DetectorScene scene(Flex(keys));
-    } catch (const std::exception& e) {
-        return e.what();
-    }
-    return "";
+    return ErrorOf([&] { DetectorScene scene(Flex(keys)); });
 }
 
 } // namespace
@@ -69,7 +65,7 @@ TEST(FlexDetector, CellDefinitionsTakeMissingFieldsFromTheKeys) {
         EXPECT_EQ(LoadError(c.keys), c.message) << c.keys;
     // Different spectra are fine in files of their own.
     EXPECT_EQ(LoadError("Cells = (Spectrometer, 0, 10) (Spectrometer, 0, 20)\nSpectrumType = singlexrs\n"),
-              "");
+              "no error");
 }
 
 // Thread copies (shared or not) register random particles in batches: the per-pixel

@@ -532,7 +532,7 @@ def montecarlo():
                + box_part("Slab", "Water", (-3, -3, -1), (3, 3, 1))[0] + detector.section())
     code, out, err = run(task("cast", "StartImmediately = true\n", objects))
     check(code == 0, "ray casting: exit %d: %s" % (code, err))
-    keys = "StartImmediately = true\nRayCasting = false\nNumberOfParticles = 2000000\nBatchSize = 50000\n"
+    keys = "StartImmediately = true\nRayCasting = false\nRandomSeed = 1\nNumberOfParticles = 2000000\nBatchSize = 50000\n"
     code, out, err = run(task("traced", keys, objects))
     check(code == 0, "Monte Carlo: exit %d: %s" % (code, err))
     if FAILURES:
