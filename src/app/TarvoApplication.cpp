@@ -517,7 +517,15 @@ bool TTarvoApplication::Start() {
     DisplayText("Starting calculations...");
     if (parameters_.RayCasting)
         return StartRayCasting();
-    StartMonteCarlo();
+    try {
+        StartMonteCarlo();
+    } catch (...) {
+        // A run that failed to start (a trace file that cannot be opened) leaves nothing
+        // running: the next configuration or Start must be accepted.
+        driver_.reset();
+        state_ = kInitialized;
+        throw;
+    }
     return true;
 }
 

@@ -129,11 +129,18 @@ TEST(PhaseSpace, FilesParseAppendAndStream) {
         {pencil + PhaseSpacePlane("", "Filename = ./x.bin\n") + PhaseSpacePlane("", "Filename = ./x.bin\n"),
          "./x.bin is both the file of a phase-space writer and the file of a phase-space writer"},
     };
-    for (const Case& c : cases) {
-        r = RunIn(dir, "bad.ini", Config(task, c.objects));
-        EXPECT_EQ(r.exitCode, 255) << c.message;
-        EXPECT_NE(r.err.find(c.message), std::string::npos) << c.message << "\n" << r.err;
+    // One program run: a configuration whose run failed to start must not keep the
+    // next one from loading.
+    std::vector<std::string> args = {"--interactive", "false"};
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        args.push_back("bad" + std::to_string(i) + ".ini");
+        WriteFile(dir.File(args.back()), Config(task, cases[i].objects));
     }
+    r = testutil::RunTarvo(args, "", 60.0, dir.Path());
+    EXPECT_EQ(r.exitCode, 255);
+    for (const Case& c : cases)
+        EXPECT_NE(r.err.find(c.message), std::string::npos) << c.message << "\n" << r.err;
+    EXPECT_EQ(r.err.find("while calculations are running"), std::string::npos) << r.err;
 }
 
 // With Threshold 0 the records carry what an uncollimated TotalOnly plane counts, and
