@@ -26,11 +26,11 @@ using testutil::ReadFile;
 using testutil::WriteFile;
 namespace fs = std::filesystem;
 
-const std::string kMaterials = std::string(TARVO_TEST_DATA) + "/../../data/materials/materials.ini";
+using testutil::kMaterials;
 
 // Photons split through a water slab onto a shared count image, an unshared energy
 // image and a detector of cells with spectra and a spectrometer; RAW images.
-std::string SlabRun(const std::string& task) {
+std::string ClusterSlabRun(const std::string& task) {
     return "[ApplicationTask]\nRandomSeed = 7\nBatchSize = 100\nTimeStep = 0\nImageType = RAW\n" + task +
            "[EndApplicationTask]\n[DataSources]\nMaterialsFileName = " + kMaterials +
            "\n[EndDataSources]\n[Objects]\n"
@@ -86,7 +86,7 @@ class ClusterRun : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
         dir_ = new testutil::TempDir;
-        WriteFile(dir_->File("ref.ini"), SlabRun("NumberOfParticles = 600000\n"));
+        WriteFile(dir_->File("ref.ini"), ClusterSlabRun("NumberOfParticles = 600000\n"));
         const auto r = testutil::RunTarvo({"--threads", "1", "--interactive", "false", "ref.ini"}, "start\n",
                                           60.0, dir_->Path());
         ASSERT_EQ(r.exitCode, 0) << r.err;
@@ -115,7 +115,7 @@ protected:
     // A directory of its own holding run.ini.
     std::string Prepare(const std::string& name, const std::string& task) {
         fs::create_directories(dir_->File(name));
-        WriteFile(dir_->File(name + "/run.ini"), SlabRun("NumberOfParticles = 600000\n" + task));
+        WriteFile(dir_->File(name + "/run.ini"), ClusterSlabRun("NumberOfParticles = 600000\n" + task));
         return dir_->File(name);
     }
 
@@ -148,7 +148,7 @@ TEST_F(ClusterRun, AnyRanksAndThreadsWriteWhatOneProcessWrites) {
 // Stop conditions are judged in rounds at batch boundaries of all ranks: the run stops
 // at the same history as on one process.
 TEST_F(ClusterRun, StopConditionsStopAtTheSameHistory) {
-    std::string ini = SlabRun("NumberOfParticles = 3000000\nStartImmediately = true\n");
+    std::string ini = ClusterSlabRun("NumberOfParticles = 3000000\nStartImmediately = true\n");
     ini.insert(ini.find("OutputNumberOfInteractions = 1\n"), "StopCondition = max primary error 0.03\n");
     for (const std::string name : {"stop1", "stop3"}) {
         fs::create_directories(dir_->File(name));

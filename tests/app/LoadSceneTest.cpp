@@ -10,7 +10,7 @@ using testutil::WriteFile;
 
 namespace {
 
-const std::string kMaterials = std::string(TARVO_TEST_DATA) + "/../../data/materials/materials.ini";
+using testutil::kMaterials;
 
 std::string Task() { return "[ApplicationTask]\nNumberOfParticles = 1000\nRandomSeed = 5\n[EndApplicationTask]\n"; }
 

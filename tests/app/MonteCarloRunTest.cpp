@@ -18,7 +18,7 @@ namespace {
 using testutil::ReadFile;
 using testutil::WriteFile;
 
-const std::string kMaterials = std::string(TARVO_TEST_DATA) + "/../../data/materials/materials.ini";
+using testutil::kMaterials;
 
 // A cone of 60 keV photons through a water slab onto an 8 x 8 panel.
 std::string SlabRun(const std::string& task) {

@@ -25,14 +25,14 @@ using testutil::ReadFile;
 using testutil::WriteFile;
 namespace fs = std::filesystem;
 
-const std::string kMaterials = std::string(TARVO_TEST_DATA) + "/../../data/materials/materials.ini";
+using testutil::kMaterials;
 
 // Photons split through a water slab onto a count detector, an energy image and a
 // detector of cells with spectra and a spectrometer, a small plane recording a
 // phase-space file and dumping its detections, a volume over the water; RAW images;
 // long enough (a
 // second or two) to be interrupted.
-std::string SlabRun(const std::string& task = std::string()) {
+std::string StateSlabRun(const std::string& task = std::string()) {
     return "[ApplicationTask]\nRandomSeed = 7\nBatchSize = 100\nTimeStep = 0\nImageType = RAW\n"
            "NumberOfParticles = 400000\n" +
            task + "[EndApplicationTask]\n[DataSources]\nMaterialsFileName = " + kMaterials +
@@ -77,7 +77,7 @@ class SavedState : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
         dir_ = new testutil::TempDir;
-        WriteFile(dir_->File("ref.ini"), SlabRun());
+        WriteFile(dir_->File("ref.ini"), StateSlabRun());
         const auto r = testutil::RunTarvo({"--threads", "2", "--interactive", "false", "ref.ini"}, "start\n",
                                           60.0, dir_->Path());
         ASSERT_EQ(r.exitCode, 0) << r.err;
@@ -101,7 +101,7 @@ protected:
     void SaveAndKill(const std::string& name, const std::string& task, const std::string& threads,
                      const std::string& command) {
         fs::create_directories(dir_->File(name));
-        WriteFile(dir_->File(name + "/run.ini"), SlabRun(task));
+        WriteFile(dir_->File(name + "/run.ini"), StateSlabRun(task));
         ChildProcess child(TARVO_EXE, {"--threads", threads, "run.ini"}, dir_->File(name));
         ASSERT_TRUE(child.WaitForOutput("Ready.\n"));
         child.Write("start\n");
@@ -146,7 +146,7 @@ TEST_F(SavedState, IntervalSavesThenTwoInterruptionsInARow) {
     // The interval runs from the last save, here the suspension's: more than a second
     // after it the resumed run saves at its next boundary without being asked.
     fs::create_directories(dir_->File("interval"));
-    WriteFile(dir_->File("interval/run.ini"), SlabRun("SaveInterval = 1\n"));
+    WriteFile(dir_->File("interval/run.ini"), StateSlabRun("SaveInterval = 1\n"));
     {
         ChildProcess child(TARVO_EXE, {"--threads", "2", "run.ini"}, dir_->File("interval"));
         ASSERT_TRUE(child.WaitForOutput("Ready.\n"));
@@ -188,7 +188,7 @@ TEST_F(SavedState, IntervalSavesThenTwoInterruptionsInARow) {
 
 TEST_F(SavedState, AFailingSaveIsReportedKeepsTheStateAndTheRunFinishes) {
     fs::create_directories(dir_->File("full/run"));
-    WriteFile(dir_->File("full/run.ini"), SlabRun());
+    WriteFile(dir_->File("full/run.ini"), StateSlabRun());
     WriteFile(dir_->File("full/run/run.ini.state"), "previous state");
     // The state (about 90 kB) does not fit under the limit; the results do.
     ChildProcess child("/bin/bash",

@@ -6,6 +6,14 @@
 
 namespace testutil {
 
+// The program's own materials, as the bundled examples use them.
+inline const std::string kMaterials = std::string(TARVO_TEST_DATA) + "/../../data/materials/materials.ini";
+
+// One object section of a scene.
+inline std::string Object(const std::string& keys) {
+    return "[Object]\n" + keys + "[EndObject]\n";
+}
+
 struct RunResult {
     int exitCode = -1;   // exit status, or 128 + signal number when killed
     std::string out;

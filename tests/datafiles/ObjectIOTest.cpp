@@ -46,7 +46,7 @@ std::string Entries(std::ostream& out, std::initializer_list<std::string> texts)
     return std::to_string(total);
 }
 
-std::string ErrorOf(const std::string& bytes, TIO_Object& object) {
+std::string ReadErrorOf(const std::string& bytes, TIO_Object& object) {
     std::istringstream in(bytes);
     try {
         ReadObject(in, object);
@@ -90,13 +90,13 @@ TEST(ObjectIO, ReadErrors) {
     shortReader.Short = 1;
     std::string huge = good;
     huge[19] = '\x40'; // payload size 2^62
-    EXPECT_EQ(ErrorOf("  [ApplicationTask]\n", object), "EntryHeader not found: [Applic");
-    EXPECT_EQ(ErrorOf(good, other), "Wrong object type in stream");
-    EXPECT_EQ(ErrorOf(good, shortReader), "Object didn't read correct amount of data");
-    EXPECT_NE(ErrorOf(huge, object).find("larger than the rest of the stream"), std::string::npos);
-    EXPECT_NE(ErrorOf(good.substr(0, good.size() - 1), object).find("larger than the rest"),
+    EXPECT_EQ(ReadErrorOf("  [ApplicationTask]\n", object), "EntryHeader not found: [Applic");
+    EXPECT_EQ(ReadErrorOf(good, other), "Wrong object type in stream");
+    EXPECT_EQ(ReadErrorOf(good, shortReader), "Object didn't read correct amount of data");
+    EXPECT_NE(ReadErrorOf(huge, object).find("larger than the rest of the stream"), std::string::npos);
+    EXPECT_NE(ReadErrorOf(good.substr(0, good.size() - 1), object).find("larger than the rest"),
               std::string::npos);
-    EXPECT_EQ(ErrorOf(good.substr(0, 12), object), "Entry header cut short");
+    EXPECT_EQ(ReadErrorOf(good.substr(0, 12), object), "Entry header cut short");
     TIO_Object base;
     std::ostringstream sink;
     EXPECT_THROW(WriteObject(sink, base), std::runtime_error);

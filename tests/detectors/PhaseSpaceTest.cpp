@@ -18,7 +18,7 @@ using testutil::WriteFile;
 namespace {
 
 const std::string kTool = std::string(TARVO_TEST_DATA) + "/phasespace/phasespace.py";
-const std::string kMaterials = std::string(TARVO_TEST_DATA) + "/../../data/materials/materials.ini";
+using testutil::kMaterials;
 
 std::string Task(long particles, int seed) {
     return "[ApplicationTask]\nNumberOfParticles = " + std::to_string(particles) +
@@ -29,9 +29,7 @@ std::string Task(long particles, int seed) {
            kMaterials + "\n[EndDataSources]\n";
 }
 
-std::string Object(const std::string& keys) {
-    return "[Object]\n" + keys + "[EndObject]\n";
-}
+using testutil::Object;
 
 std::string Slab(const std::string& material, double z, double thickness) {
     return Object("ObjectType = Part\nMaterialName = " + material + "\nVertexA = (-10, -10, " +

@@ -55,7 +55,7 @@ void RegisterListTypes() {
     });
 }
 
-std::string Plane(const std::string& type, const std::string& extra = "") {
+std::string RegistratorPlane(const std::string& type, const std::string& extra = "") {
     return "[Object]\nObjectType = PlaneDetector\nVertexA = (0, 0, 0)\nSide1 = (4, 0, 0)\nSide2 = (0, 4, 0)\n"
            "PixelColumns = 4\nPixelRows = 4\n" +
            extra + "[Registrator]\nType = " + type + "\n[EndRegistrator]\n[EndObject]\n";
@@ -70,7 +70,7 @@ ListRegistrator& ListOf(const TPlaneDetector& plane) {
 // Unknown types are named among the plane's load errors.
 TEST(Registrator, TypesAreLookedUpWithoutCase) {
     RegisterListTypes();
-    DetectorScene scene(Plane("listARRIVING"));
+    DetectorScene scene(RegistratorPlane("listARRIVING"));
     EXPECT_NE(dynamic_cast<ListRegistrator*>(scene.Plane().GetRegistrator()), nullptr);
 }
 
@@ -83,7 +83,7 @@ TEST(Registrator, StageDecidesWhetherTheModelHasActed) {
     const std::string model = "[Detectors]\n[Half]\nDataFile = det.txt\n[EndHalf]\n[EndDetectors]\n";
     for (const bool detected : {false, true}) {
         const std::string section =
-            Plane(detected ? "ListDetected" : "ListArriving", "DetectorModel = Half\nCosHalfCone = 0\n");
+            RegistratorPlane(detected ? "ListDetected" : "ListArriving", "DetectorModel = Half\nCosHalfCone = 0\n");
         DetectorScene scene(section, model, dir.Path());
         TParticle p = Photon(60, 2);
         ASSERT_EQ(scene.Shoot({1, 1, -5}, {2, 1, 0}, p), TPlaneDetector::Detection);
@@ -101,7 +101,7 @@ TEST(Registrator, StageDecidesWhetherTheModelHasActed) {
 TEST(Registrator, CopiesHandOverInBatchOrder) {
     RegisterListTypes();
     for (const char* shared : {"true", "false"}) {
-        DetectorScene scene(Plane("ListArriving", std::string("Shared = ") + shared + "\n"));
+        DetectorScene scene(RegistratorPlane("ListArriving", std::string("Shared = ") + shared + "\n"));
         TPlaneDetector& master = scene.Plane();
         const int batches = 30;
         scene.RunBatches(batches, 3, [](TPlaneDetector& d, int b) {

@@ -13,7 +13,7 @@
 
 namespace {
 
-std::string Plane(const std::string& registrator) {
+std::string SpectrometerPlane(const std::string& registrator) {
     return "[Object]\nObjectType = PlaneDetector\nVertexA = (0, 0, 0)\nSide1 = (4, 0, 0)\nSide2 = (0, 4, 0)\n"
            "Energy = false\n[Registrator]\n" +
            registrator + "[EndRegistrator]\n[EndObject]\n";
@@ -55,11 +55,11 @@ TEST(Spectrometer, BinsKeepTheirUpperEdge) {
 }
 
 TEST(Spectrometer, KeysAndTheirErrors) {
-    DetectorScene scene(Plane("MinEnergy = 20\nMaxEnergy = 80\nRegisterUncertainty = true\nSingle = true\n"));
+    DetectorScene scene(SpectrometerPlane("MinEnergy = 20\nMaxEnergy = 80\nRegisterUncertainty = true\nSingle = true\n"));
     EXPECT_EQ(dynamic_cast<CoincidenceSpectrometer*>(scene.Plane().GetRegistrator()), nullptr);
     for (const char* coincidence :
          {"Type = coincidenceSPECTROMETER\nMaxEnergy = 9\n", "Coincidence = true\nMaxEnergy = 9\n"}) {
-        DetectorScene c(Plane(coincidence));
+        DetectorScene c(SpectrometerPlane(coincidence));
         EXPECT_NE(dynamic_cast<CoincidenceSpectrometer*>(c.Plane().GetRegistrator()), nullptr) << coincidence;
     }
     std::ostringstream summary;
@@ -82,7 +82,7 @@ TEST(Spectrometer, KeysAndTheirErrors) {
         {"MaxEnergy = ten\n", prefix + "Spectrometer: Problem getting MaxEnergy as double: ten"},
     };
     for (const auto& c : cases)
-        EXPECT_EQ(ErrorOf([&] { DetectorScene bad(Plane(c.keys)); }), c.message);
+        EXPECT_EQ(ErrorOf([&] { DetectorScene bad(SpectrometerPlane(c.keys)); }), c.message);
     Spectrometer other(SpectrometerOf(scene.Plane()).Binning(), false);
     EXPECT_EQ(ErrorOf([&] { SpectrometerOf(scene.Plane()).Merge(other); }),
               "Spectrometer configurations differ");
@@ -92,7 +92,7 @@ TEST(Spectrometer, KeysAndTheirErrors) {
 // master, and across thread copies, each of which bins its open history at the end
 // of every batch.
 TEST(Spectrometer, CoincidenceSumsAHistory) {
-    DetectorScene scene(Plane("Coincidence = true\nMaxEnergy = 100\n"));
+    DetectorScene scene(SpectrometerPlane("Coincidence = true\nMaxEnergy = 100\n"));
     TPlaneDetector& master = scene.Plane();
     TParticle a = At(30, 7), b = At(40, 7), c = At(5, 8, 2), d = At(10, 8, 1);
     for (TParticle* p : {&a, &b, &c, &d})
@@ -121,7 +121,7 @@ TEST(Spectrometer, CoincidenceSumsAHistory) {
 TEST(Spectrometer, WritesTheSpectrumText) {
     testutil::TempDir dir;
     DetectorScene scene(
-        Plane("MinEnergy = 10\nMaxEnergy = 14\nEnergyBins = 2\nRegisterUncertainty = true\n"));
+        SpectrometerPlane("MinEnergy = 10\nMaxEnergy = 14\nEnergyBins = 2\nRegisterUncertainty = true\n"));
     TPlaneDetector& master = scene.Plane();
     TParticle p1 = At(11, 1), p2 = At(11, 1), p3 = At(13.5, 2, 3), p4 = At(11, 3);
     for (TParticle* p : {&p1, &p2, &p3, &p4})

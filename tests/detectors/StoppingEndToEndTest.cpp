@@ -16,9 +16,7 @@ using testutil::WriteFile;
 const std::string Materials = std::string(TARVO_TEST_DATA) + "/../../data/materials";
 const std::string Checker = std::string(TARVO_TEST_DATA) + "/stopping/check_stopping.py";
 
-std::string Object(const std::string& keys) {
-    return "[Object]\n" + keys + "[EndObject]\n";
-}
+using testutil::Object;
 
 // An unattended run writing Double RAW images to out/; `objects` is the scene.
 std::string Config(const std::string& task, const std::string& objects, bool splitting = true) {
@@ -39,7 +37,7 @@ std::string Source(const std::string& keys = "Energy = 60\n") {
     return Object("ObjectType = Source\nBaseCenter = (0, 0, -20)\n" + keys);
 }
 
-std::string Plane(double z, double side, const std::string& keys) {
+std::string StopPlane(double z, double side, const std::string& keys) {
     return Object("ObjectType = PlaneDetector\nBaseCenter = (0, 0, " + std::to_string(z) + ")\nSide1 = (" +
                   std::to_string(side) + ", 0, 0)\nSide2 = (0, " + std::to_string(side) + ", 0)\n" + keys);
 }
@@ -72,7 +70,7 @@ TEST(StoppingEndToEnd, GoalIsMetWhenPredictedOnAnyThreadCount) {
     testutil::TempDir dir;
     WriteFile(dir.File("pencil.ini"),
               Config("RandomSeed = 11\nNumberOfParticles = 1000000\nBatchSize = 10\n",
-                     Source() + Slab("Water", 4) + Plane(10, 1, "StopCondition = max primary error 0.02\n"),
+                     Source() + Slab("Water", 4) + StopPlane(10, 1, "StopCondition = max primary error 0.02\n"),
                      false));
     std::vector<std::string> outputs;
     for (const char* threads : {"1", "2"}) {
@@ -94,7 +92,7 @@ TEST(StoppingEndToEnd, RoundsChangeNothingAndAnEarlyStopAgrees) {
     testutil::TempDir dir;
     const auto scene = [](const std::string& condition) {
         return Source("Energy = 60\nConeAngle = 0.1\n") + Slab("Water", 3) +
-               Plane(10, 4,
+               StopPlane(10, 4,
                      "PixelColumns = 4\nPixelRows = 4\nOutputNumberOfInteractions = 1\n" + condition +
                          "[Registrator]\nMaxEnergy = 80\nRegisterUncertainty = true\n[EndRegistrator]\n");
     };
@@ -131,7 +129,7 @@ TEST(StoppingEndToEnd, ResultsAreRewrittenWithoutStopConditions) {
     testutil::TempDir dir;
     WriteFile(dir.File("run.ini"),
               Config("RandomSeed = 5\nNumberOfParticles = 300000\nMaxTimeStep = 0\n",
-                     Source() + Plane(10, 4, "PixelColumns = 4\nPixelRows = 4\n"), false));
+                     Source() + StopPlane(10, 4, "PixelColumns = 4\nPixelRows = 4\n"), false));
     const testutil::RunResult r = testutil::RunTarvo({"--threads", "2", "run.ini"}, "", 120, dir.Path());
     ASSERT_EQ(r.exitCode, 0) << r.err;
     EXPECT_GE(testutil::CountOf(r.out, "Collecting results..."), 3) << r.out;
@@ -152,7 +150,7 @@ TEST(StoppingEndToEnd, ReportedErrorMatchesTheSpreadWithSplitting) {
         const std::string name = "s" + std::to_string(seed) + ".ini";
         WriteFile(dir.File(name), Config("RandomSeed = " + std::to_string(seed) +
                                              "\nNumberOfParticles = 400\nImageType = None\n",
-                                         Source("Energy = 150\n") + blocks + Plane(10.005, 100, "")));
+                                         Source("Energy = 150\n") + blocks + StopPlane(10.005, 100, "")));
         args.push_back(name);
         results.push_back(dir.File("out/" + name + "_results.txt"));
     }
@@ -171,17 +169,17 @@ TEST(StoppingEndToEnd, SpectraMatchTheAnalyticBeams) {
         Config(
             "RandomSeed = 3\nNumberOfParticles = 2000\n",
             Source() + Slab("Aluminium", 1) +
-                Plane(
+                StopPlane(
                     10, 4,
                     "OutputNumberOfInteractions = 2\nCells = (Basic) (SpectrometerUncertainty, 0, 100, 100)\n"
                     "[Registrator]\nMaxEnergy = 100\nRegisterUncertainty = true\n[EndRegistrator]\n") +
-                Plane(12, 2,
+                StopPlane(12, 2,
                       "PixelColumns = 2\nPixelRows = 2\nTotalOnly = true\nSpectrumType = MultipleXRS\n"
                       "MinEnergy = 20\nMaxEnergy = 70\nCells = (SpectrometerUncertainty)\n")));
     WriteFile(dir.File("lines.ini"),
               Config("RandomSeed = 4\nNumberOfParticles = 20000\nCompressResults = true\nImageType = TXT\n",
                      Source("[Spectrum]\n30 = 1\n50 = 2\n80 = 1\n[EndSpectrum]\n") + Slab("Water", 2) +
-                         Plane(10, 1, "SpectrumType = SingleXRS\nCells = (Spectrometer, 0, 100, 100)\n")));
+                         StopPlane(10, 1, "SpectrumType = SingleXRS\nCells = (Spectrometer, 0, 100, 100)\n")));
     const testutil::RunResult r =
         testutil::RunTarvo({"--threads", "2", "mono.ini", "lines.ini"}, "", 120, dir.Path());
     ASSERT_EQ(r.exitCode, 0) << r.err;

@@ -23,9 +23,7 @@ std::string Config(const std::string& task, const std::string& sections, const s
            "/materials.ini\n[EndDataSources]\n" + sections + "[Objects]\n" + objects + "[EndObjects]\n";
 }
 
-std::string Object(const std::string& keys) {
-    return "[Object]\n" + keys + "[EndObject]\n";
-}
+using testutil::Object;
 
 std::string Box(const std::string& corner, const std::string& s1, const std::string& s2,
                 const std::string& s3) {

@@ -16,7 +16,7 @@ namespace {
 
 constexpr double kLead = 82;
 
-TParticle Photon(double energy, double weight = 1) {
+TParticle PairPhoton(double energy, double weight = 1) {
     TParticle p;
     p.Energy = energy;
     p.Weight = weight;
@@ -52,7 +52,7 @@ TEST(PairProduction, PhotonBelowThresholdJustEnds) {
     TPairProduction pair(1, true);
     auto rng = stats::MakeGenerator(1);
     TParticleQueue queue;
-    auto photon = Photon(1000);
+    auto photon = PairPhoton(1000);
     pair.CreatePair(photon, kLead, *rng, queue);
     EXPECT_EQ(photon.Status, StatusAbsorbed);
     EXPECT_EQ(photon.Energy, 0);
@@ -66,7 +66,7 @@ TEST(PairProduction, SimpleFormMakesOneAnnihilationPhotonOfTwiceTheWeight) {
     const int n = 20000;
     double sumZ = 0, sumZ2 = 0;
     for (int i = 0; i < n; ++i) {
-        auto photon = Photon(5000, 0.75);
+        auto photon = PairPhoton(5000, 0.75);
         pair.CreatePair(photon, kLead, *rng, queue);
         ASSERT_TRUE(photon.IsAlive());
         ASSERT_EQ(photon.Energy, kElectronMass);
@@ -90,7 +90,7 @@ TEST(PairProduction, PairEnergiesAddUpForEveryEventAndShareHalfOnAverage) {
         double sum = 0, sum2 = 0;
         for (int i = 0; i < n; ++i) {
             TParticleQueue queue;
-            auto photon = Photon(energy, 0.5);
+            auto photon = PairPhoton(energy, 0.5);
             pair.CreatePair(photon, kLead, *rng, queue);
             ASSERT_EQ(photon.Status, StatusAbsorbed);
             ASSERT_EQ(queue.size(), 2u);
@@ -137,7 +137,7 @@ TEST(PairProduction, LeptonDirectionsFollowTheirAngularDistribution) {
     std::vector<double> pit;
     for (int i = 0; i < 30000; ++i) {
         TParticleQueue queue;
-        auto photon = Photon(3000);
+        auto photon = PairPhoton(3000);
         const auto incoming = photon.DirectionVector();
         pair.CreatePair(photon, kLead, *rng, queue);
         for (const auto& lepton : queue) {
@@ -158,7 +158,7 @@ TEST(PairProduction, PartialElectronProbabilityCompensatesWithWeight) {
     int pairs = 0;
     for (int i = 0; i < n; ++i) {
         TParticleQueue queue;
-        auto photon = Photon(4000, 1);
+        auto photon = PairPhoton(4000, 1);
         pair.CreatePair(photon, kLead, *rng, queue);
         ASSERT_EQ(photon.Status, StatusAbsorbed);
         if (queue.empty())

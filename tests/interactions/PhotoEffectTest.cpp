@@ -45,7 +45,7 @@ materials::TFluorescenceData SmallData(bool all) {
     return data;
 }
 
-TParticle Photon(double energy, double weight = 1) {
+TParticle AbsorbedPhoton(double energy, double weight = 1) {
     TParticle p;
     p.Energy = energy;
     p.Weight = weight;
@@ -70,7 +70,7 @@ TEST(PhotoEffect, EndsThePhotonWithoutFluorescence) {
     TPhotoEffect photo(false);
     auto rng = stats::MakeGenerator(1);
     TParticleQueue queue;
-    auto p = Photon(60);
+    auto p = AbsorbedPhoton(60);
     photo.Interact(p, nullptr, *rng, queue);
     EXPECT_EQ(p.Status, StatusAbsorbed);
     EXPECT_EQ(p.Energy, 0);
@@ -101,7 +101,7 @@ TEST(PhotoEffect, LeadAt100keVEmitsItsLinesAtTheKShellRate) {
     int emitted = 0;
     for (int i = 0; i < n; ++i) {
         TParticleQueue queue;
-        auto p = Photon(100, 0.5);
+        auto p = AbsorbedPhoton(100, 0.5);
         photo.Absorb(p, &data, settings, *rng, queue);
         ASSERT_EQ(p.Status, StatusAbsorbed);
         ASSERT_LE(queue.size(), 1u);
@@ -138,7 +138,7 @@ TEST(PhotoEffect, ShellsBoundAboveThePhotonEnergyAreSkipped) {
     const int n = 20000;
     for (int i = 0; i < n; ++i) {
         TParticleQueue queue;
-        EmitFluorescence(data, settings, Photon(20), queue, *rng, 0, 1);
+        EmitFluorescence(data, settings, AbsorbedPhoton(20), queue, *rng, 0, 1);
         for (const auto& s : queue) {
             ASSERT_EQ(s->Energy, 4);
             ++lines;
@@ -157,7 +157,7 @@ TEST(PhotoEffect, AllFluorescenceEmitsEveryLineWithItsProbabilityAsWeight) {
     const int n = 20000;
     for (int i = 0; i < n; ++i) {
         TParticleQueue queue;
-        EmitFluorescence(data, settings, Photon(60, 2), queue, *rng, 35, 1);
+        EmitFluorescence(data, settings, AbsorbedPhoton(60, 2), queue, *rng, 35, 1);
         if (queue.empty())
             continue;
         if (queue.front()->Energy == 4)
@@ -174,7 +174,7 @@ TEST(PhotoEffect, AllFluorescenceEmitsEveryLineWithItsProbabilityAsWeight) {
 
     for (int i = 0; i < n; ++i) {
         TParticleQueue queue;
-        EmitFluorescence(data, settings, Photon(60, 2), queue, *rng, 0, 1);
+        EmitFluorescence(data, settings, AbsorbedPhoton(60, 2), queue, *rng, 0, 1);
         for (const auto& s : queue) {
             if (s->Type != ParticleElectron)
                 continue;
@@ -195,7 +195,7 @@ TEST(PhotoEffect, PhotoelectronCarriesTheEnergyAboveTheBindingEnergy) {
     const int n = 20000;
     for (int i = 0; i < n; ++i) {
         TParticleQueue queue;
-        EmitFluorescence(data, settings, Photon(80, 1), queue, *rng, 0, 1);
+        EmitFluorescence(data, settings, AbsorbedPhoton(80, 1), queue, *rng, 0, 1);
         for (const auto& s : queue)
             if (s->Type == ParticleElectron && s->Energy == 30) {
                 ASSERT_EQ(s->Weight, 4);
@@ -227,14 +227,14 @@ TEST(PhotoEffect, FluorescenceErrors) {
     materials::MaterialProperties settings;
     auto rng = stats::MakeGenerator(36);
     TParticleQueue queue;
-    auto positron = Photon(60);
+    auto positron = AbsorbedPhoton(60);
     positron.Type = ParticlePositron;
     EXPECT_EQ(ErrorOf([&] { EmitFluorescence(data, settings, positron, queue, *rng, 0, 1); }),
               "Only know about fluorescence from photons and electrons");
-    EXPECT_EQ(ErrorOf([&] { EmitFluorescence(data, settings, Photon(150), queue, *rng, 0, 1); }),
+    EXPECT_EQ(ErrorOf([&] { EmitFluorescence(data, settings, AbsorbedPhoton(150), queue, *rng, 0, 1); }),
               "FluorescenceData::EmitFluorescence(). Energy Index Error!\n");
     materials::TFluorescenceData unloaded;
-    EmitFluorescence(unloaded, settings, Photon(60), queue, *rng, 0, 1);
+    EmitFluorescence(unloaded, settings, AbsorbedPhoton(60), queue, *rng, 0, 1);
     EXPECT_TRUE(queue.empty());
 }
 

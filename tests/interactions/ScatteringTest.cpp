@@ -26,7 +26,7 @@ double TextbookKleinNishina(double energy, double mu) {
     return p * p * (p + 1 / p - (1 - mu * mu));
 }
 
-TParticle Photon(double energy, double weight = 1) {
+TParticle ScatterPhoton(double energy, double weight = 1) {
     TParticle p;
     p.Energy = energy;
     p.Weight = weight;
@@ -42,7 +42,7 @@ std::vector<double> ScatterAngles(const TBasicPhotonScattering& s, double energy
     std::vector<double> mu;
     TParticleQueue queue;
     for (int i = 0; i < n; ++i) {
-        auto photon = Photon(energy);
+        auto photon = ScatterPhoton(energy);
         const auto before = photon.DirectionVector();
         s.Interact(photon, nullptr, *rng, queue);
         mu.push_back(geometry::Dot(before, photon.DirectionVector()));
@@ -105,7 +105,7 @@ TEST(Compton, RecoilElectronsConserveMomentum) {
     for (double energy : {30.0, 300.0, 3000.0}) {
         for (int i = 0; i < 500; ++i) {
             TParticleQueue queue;
-            auto photon = Photon(energy, 0.5);
+            auto photon = ScatterPhoton(energy, 0.5);
             const auto before = photon.DirectionVector() * energy;
             compton.Interact(photon, nullptr, *rng, queue);
             ASSERT_EQ(queue.size(), 1u);
@@ -132,7 +132,7 @@ TEST(Compton, HalfElectronProbabilityDoublesTheElectronWeight) {
     double electronWeight = 0;
     for (int i = 0; i < n; ++i) {
         TParticleQueue queue;
-        auto photon = Photon(200, 0.8);
+        auto photon = ScatterPhoton(200, 0.8);
         compton.Interact(photon, nullptr, *rng, queue);
         ASSERT_EQ(photon.Weight, 0.8);
         if (queue.empty())
@@ -173,7 +173,7 @@ TEST(Scattering, CosineOutsideItsRangeIsAnError) {
     BrokenRayleigh broken;
     auto rng = stats::MakeGenerator(1);
     TParticleQueue queue;
-    auto photon = Photon(40);
+    auto photon = ScatterPhoton(40);
     EXPECT_EQ(ErrorOf([&] { broken.Interact(photon, nullptr, *rng, queue); }),
               "RayleighScattering: Invalid value for cos(Theta)!\n Photon Energy: 40 cos(Theta): 1.5\n");
 }

@@ -32,7 +32,7 @@ std::unique_ptr<TRandomNumbersGenerator> Seeded(PRNG_Type kind, std::uint32_t se
 }
 
 // Draws in blocks of varying size so that block boundaries fall everywhere.
-std::vector<double> Draw(TRandomNumbersGenerator& generator, std::size_t count)
+std::vector<double> DrawInBlocks(TRandomNumbersGenerator& generator, std::size_t count)
 {
     std::vector<double> values(count);
     std::size_t done = 0;
@@ -177,12 +177,12 @@ TEST(CreateGenerator, NameAndCodeGiveTheSameKind)
         auto byCode = CreateGenerator(kind);
         auto byName = CreateGenerator(PRNGTypeName(kind));
         EXPECT_EQ(typeid(*byCode), typeid(*byName));
-        EXPECT_EQ(Draw(*byCode, 50), Draw(*byName, 50)) << PRNGTypeName(kind);
+        EXPECT_EQ(DrawInBlocks(*byCode, 50), DrawInBlocks(*byName, 50)) << PRNGTypeName(kind);
     }
     // InCarry is luxury level 1; the three levels differ beyond the first twelve values.
-    EXPECT_EQ(Draw(*CreateGenerator("incarry"), 500), Draw(*CreateGenerator("incarry1"), 500));
-    EXPECT_NE(Draw(*CreateGenerator("incarry0"), 500), Draw(*CreateGenerator("incarry1"), 500));
-    EXPECT_NE(Draw(*CreateGenerator("incarry2"), 500), Draw(*CreateGenerator("incarry1"), 500));
+    EXPECT_EQ(DrawInBlocks(*CreateGenerator("incarry"), 500), DrawInBlocks(*CreateGenerator("incarry1"), 500));
+    EXPECT_NE(DrawInBlocks(*CreateGenerator("incarry0"), 500), DrawInBlocks(*CreateGenerator("incarry1"), 500));
+    EXPECT_NE(DrawInBlocks(*CreateGenerator("incarry2"), 500), DrawInBlocks(*CreateGenerator("incarry1"), 500));
     EXPECT_EQ(dynamic_cast<TIncarryGenerator&>(*CreateGenerator("incarry2")).LuxuryLevel(), 2);
 }
 
@@ -207,14 +207,14 @@ TEST(MersenneTwister, DoublesAreBuiltFrom53BitsOfTheStandardOutputs)
     for (std::uint32_t seed : {0u, 7u, 189705u}) {
         auto ours = Seeded(PRNG_Type::MT19937, seed);
         std::mt19937 reference(seed);
-        for (double value : Draw(*ours, 2000)) {
+        for (double value : DrawInBlocks(*ours, 2000)) {
             const std::uint32_t a = reference();
             const std::uint32_t b = reference();
             ASSERT_EQ(value, ((a >> 5) * 67108864.0 + (b >> 6)) * scale);
         }
         auto ours64 = Seeded(PRNG_Type::MT19937_64, seed);
         std::mt19937_64 reference64(seed);
-        for (double value : Draw(*ours64, 2000))
+        for (double value : DrawInBlocks(*ours64, 2000))
             ASSERT_EQ(value, static_cast<double>(reference64() >> 11) * scale);
     }
 }
@@ -242,7 +242,7 @@ TEST(LatticeGenerators, Uni64AndInCarryOutputsLieOnTheirGridsBelowOne)
         bool finestBitUsed = false;
         for (std::uint32_t seed : {0u, 189705u}) {
             auto generator = Seeded(kind, seed);
-            for (double value : Draw(*generator, 100000)) {
+            for (double value : DrawInBlocks(*generator, 100000)) {
                 const double scaled = std::ldexp(value, bits);
                 ASSERT_EQ(scaled, std::floor(scaled)) << PRNGTypeName(kind) << " " << value;
                 ASSERT_GE(value, 0.0);
@@ -287,7 +287,7 @@ TEST(RestoreState, MalformedTextIsRejected)
 TEST(RestoreState, TextIgnoresTheStreamsNumberFormat)
 {
     auto generator = Seeded(PRNG_Type::Uni64, 255);
-    Draw(*generator, 16);
+    DrawInBlocks(*generator, 16);
     std::ostringstream out;
     out << std::hex << std::showpos;
     generator->InternalWrite(out);
@@ -297,14 +297,14 @@ TEST(RestoreState, TextIgnoresTheStreamsNumberFormat)
 // Also from seed zero, where a zero state would be stuck (xorshift) and gets a substitute.
 TEST_P(EveryKind, DrawsAreUniformAndUncorrelatedAlsoFromSeedZero)
 {
-    ExpectUniform(Draw(*Seeded(GetParam(), 20261206), kStatisticsDraws));
-    const std::vector<double> values = Draw(*Seeded(GetParam(), 0), kStatisticsDraws);
+    ExpectUniform(DrawInBlocks(*Seeded(GetParam(), 20261206), kStatisticsDraws));
+    const std::vector<double> values = DrawInBlocks(*Seeded(GetParam(), 0), kStatisticsDraws);
     ExpectUniform(values);
     // The start of the stream must be as good as the rest: no run of tiny values.
     for (std::size_t i = 0; i + 4 <= 64; ++i)
         EXPECT_GT(values[i] + values[i + 1] + values[i + 2] + values[i + 3], 1e-3) << "at " << i;
     for (std::uint32_t other : {1u, 2u, 189705u, 4294967295u})
-        EXPECT_NE(Draw(*Seeded(GetParam(), other), 16), std::vector<double>(values.begin(), values.begin() + 16));
+        EXPECT_NE(DrawInBlocks(*Seeded(GetParam(), other), 16), std::vector<double>(values.begin(), values.begin() + 16));
 }
 
 TEST_P(EveryKind, BlockSizeDoesNotChangeTheStream)
@@ -313,7 +313,7 @@ TEST_P(EveryKind, BlockSizeDoesNotChangeTheStream)
     std::vector<double> once(5000);
     whole->Generate(once.data(), once.size());
     auto pieces = Seeded(GetParam(), 99);
-    EXPECT_EQ(Draw(*pieces, once.size()), once);
+    EXPECT_EQ(DrawInBlocks(*pieces, once.size()), once);
     EXPECT_EQ(whole->DrawCount(), once.size());
     EXPECT_EQ(pieces->DrawCount(), once.size());
 }
@@ -322,34 +322,34 @@ TEST_P(EveryKind, RestoreContinuesWithTheNextDraw)
 {
     for (std::uint64_t saved : {0ull, 1ull, 12ull, 1237ull}) {
         auto original = Seeded(GetParam(), 4242);
-        Draw(*original, saved);
+        DrawInBlocks(*original, saved);
         const std::string text = SaveText(*original);
         EXPECT_EQ(text, "PRNG 4242 " + std::to_string(saved) + " ");
-        const std::vector<double> expected = Draw(*original, 700);
+        const std::vector<double> expected = DrawInBlocks(*original, 700);
 
         auto restored = Seeded(GetParam(), 17);
-        Draw(*restored, 333);
+        DrawInBlocks(*restored, 333);
         Restore(*restored, text);
         EXPECT_EQ(restored->Seed(), 4242u);
         EXPECT_EQ(restored->DrawCount(), saved);
-        EXPECT_EQ(Draw(*restored, 700), expected) << "saved after " << saved;
+        EXPECT_EQ(DrawInBlocks(*restored, 700), expected) << "saved after " << saved;
     }
 }
 
 TEST_P(EveryKind, SpawnAndSetSeedRestartTheSameKind)
 {
     auto parent = Seeded(GetParam(), 5);
-    Draw(*parent, 100);
+    DrawInBlocks(*parent, 100);
     auto child = parent->Spawn(777);
     EXPECT_EQ(typeid(*child), typeid(*parent));
     EXPECT_EQ(child->Seed(), 777u);
     EXPECT_EQ(child->DrawCount(), 0u);
-    const std::vector<double> fresh = Draw(*Seeded(GetParam(), 777), 300);
-    EXPECT_EQ(Draw(*child, 300), fresh);
+    const std::vector<double> fresh = DrawInBlocks(*Seeded(GetParam(), 777), 300);
+    EXPECT_EQ(DrawInBlocks(*child, 300), fresh);
 
     parent->SetSeed(777);
     EXPECT_EQ(parent->DrawCount(), 0u);
-    EXPECT_EQ(Draw(*parent, 300), fresh);
+    EXPECT_EQ(DrawInBlocks(*parent, 300), fresh);
 }
 
 INSTANTIATE_TEST_SUITE_P(Random, EveryKind, ::testing::ValuesIn(kAllKinds), KindTestName);

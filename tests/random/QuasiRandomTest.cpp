@@ -17,7 +17,7 @@ std::unique_ptr<TRandomNumbersGenerator> Pseudo(PRNG_Type kind, std::uint32_t se
     return generator;
 }
 
-std::vector<double> Draw(TRandomNumbersGenerator& generator, std::size_t count)
+std::vector<double> DrawAll(TRandomNumbersGenerator& generator, std::size_t count)
 {
     std::vector<double> values(count);
     generator.Generate(values.data(), count);
@@ -115,12 +115,12 @@ TEST(QuasiRandom, PrimesAndDigitPermutations)
 TEST(QuasiRandom, SeedZeroStartsAtTheOriginThenHalfAndTwoThirds)
 {
     KW_QuasiRandom quasi(0, *Pseudo(PRNG_Type::MT19937_64, 1), false);
-    for (double value : Draw(quasi, 50))
+    for (double value : DrawAll(quasi, 50))
         EXPECT_EQ(value, 0.0);
     quasi.NextPoint();
     EXPECT_EQ(quasi.Point(), 1u);
     EXPECT_EQ(quasi.Dimension(), 0u);
-    const std::vector<double> values = Draw(quasi, 2);
+    const std::vector<double> values = DrawAll(quasi, 2);
     EXPECT_EQ(values[0], 0.5);
     EXPECT_DOUBLE_EQ(values[1], 2.0 / 3.0);
 }
@@ -129,13 +129,13 @@ TEST(QuasiRandom, WithoutAutoAdvanceValuesBeyondTheBasesArePseudoRandom)
 {
     const std::uint32_t seed = 77;
     KW_QuasiRandom quasi(seed, *Pseudo(PRNG_Type::XORShift1024Mult, 1), false);
-    const std::vector<double> values = Draw(quasi, 60);
+    const std::vector<double> values = DrawAll(quasi, 60);
     for (std::size_t d = 0; d < 50; ++d)
         EXPECT_DOUBLE_EQ(values[d], RadicalInverse(seed, quasi.Primes()[d])) << "dimension " << d;
-    const std::vector<double> pseudo = Draw(*Pseudo(PRNG_Type::XORShift1024Mult, seed), 15);
+    const std::vector<double> pseudo = DrawAll(*Pseudo(PRNG_Type::XORShift1024Mult, seed), 15);
     EXPECT_EQ(std::vector<double>(values.begin() + 50, values.end()), std::vector<double>(pseudo.begin(), pseudo.begin() + 10));
     EXPECT_EQ(quasi.Point(), 0u);
-    EXPECT_EQ(Draw(quasi, 5), std::vector<double>(pseudo.begin() + 10, pseudo.end()));
+    EXPECT_EQ(DrawAll(quasi, 5), std::vector<double>(pseudo.begin() + 10, pseudo.end()));
     EXPECT_EQ(quasi.DrawCount(), 65u);
 }
 
@@ -158,24 +158,24 @@ TEST(QuasiRandom, AutoAdvanceMovesToTheNextPointWithTheSeedMixedIn)
 TEST(QuasiRandom, NextPointSetSeedAndSpawn)
 {
     KW_QuasiRandom quasi(3, *Pseudo(PRNG_Type::Uni64, 1), false);
-    const std::vector<double> first = Draw(quasi, 60);
+    const std::vector<double> first = DrawAll(quasi, 60);
     quasi.NextPoint();
     quasi.NextPoint();
-    EXPECT_EQ(Draw(quasi, 1)[0], RadicalInverse(2 ^ 3, 2));
+    EXPECT_EQ(DrawAll(quasi, 1)[0], RadicalInverse(2 ^ 3, 2));
 
     quasi.SetSeed(3);
     EXPECT_EQ(quasi.Point(), 0u);
     EXPECT_EQ(quasi.Dimension(), 0u);
     EXPECT_EQ(quasi.DrawCount(), 0u);
-    EXPECT_EQ(Draw(quasi, 60), first);
+    EXPECT_EQ(DrawAll(quasi, 60), first);
 
     auto child = quasi.Spawn(9);
     auto& spawned = dynamic_cast<KW_QuasiRandom&>(*child);
     EXPECT_EQ(spawned.Seed(), 9u);
     EXPECT_FALSE(spawned.AutoAdvance());
-    const std::vector<double> values = Draw(spawned, 53);
+    const std::vector<double> values = DrawAll(spawned, 53);
     EXPECT_EQ(values[0], RadicalInverse(9, 2));
-    EXPECT_EQ(std::vector<double>(values.begin() + 50, values.end()), Draw(*Pseudo(PRNG_Type::Uni64, 9), 3));
+    EXPECT_EQ(std::vector<double>(values.begin() + 50, values.end()), DrawAll(*Pseudo(PRNG_Type::Uni64, 9), 3));
     EXPECT_TRUE(dynamic_cast<KW_QuasiRandom&>(*KW_QuasiRandom(1, *Pseudo(PRNG_Type::Uni64, 1), true).Spawn(2)).AutoAdvance());
 }
 
@@ -185,18 +185,18 @@ TEST(QuasiRandom, RestoreReplaysPointDimensionAndPseudoTail)
         for (std::size_t saved : {0u, 49u, 57u, 1234u}) {
             KW_QuasiRandom original(31, *Pseudo(PRNG_Type::MT19937_64, 1), autoAdvance);
             for (std::size_t done = 0; done < saved; done += 13)
-                Draw(original, std::min<std::size_t>(13, saved - done));
+                DrawAll(original, std::min<std::size_t>(13, saved - done));
             std::ostringstream out;
             original.InternalWrite(out);
             EXPECT_EQ(out.str(), "PRNG 31 " + std::to_string(saved) + " ");
 
             KW_QuasiRandom restored(8, *Pseudo(PRNG_Type::MT19937_64, 1), autoAdvance);
-            Draw(restored, 70);
+            DrawAll(restored, 70);
             std::istringstream in(out.str());
             restored.InternalRead(in, out.str().size());
             EXPECT_EQ(restored.Point(), original.Point());
             EXPECT_EQ(restored.Dimension(), original.Dimension());
-            EXPECT_EQ(Draw(restored, 200), Draw(original, 200)) << autoAdvance << " " << saved;
+            EXPECT_EQ(DrawAll(restored, 200), DrawAll(original, 200)) << autoAdvance << " " << saved;
         }
     }
 }

@@ -15,7 +15,7 @@ namespace {
 
 const std::string kChecker = std::string(TARVO_TEST_DATA) + "/sources/check_emission.py";
 
-std::string Config(const std::string& keys, const std::string& extra = "") {
+std::string EmissionConfig(const std::string& keys, const std::string& extra = "") {
     return "[ApplicationTask]\nRandomSeed = 11\n[EndApplicationTask]\n[Objects]\n[Object]\nObjectType = "
            "Source\n" +
            keys + "[EndObject]\n" + extra + "[EndObjects]\n";
@@ -25,7 +25,7 @@ std::string Config(const std::string& keys, const std::string& extra = "") {
 // output file's name.
 std::string Emit(const testutil::TempDir& dir, const std::string& name, const std::string& keys, int count,
                  const std::vector<std::string>& options = {}) {
-    WriteFile(dir.File(name + ".ini"), Config(keys));
+    WriteFile(dir.File(name + ".ini"), EmissionConfig(keys));
     std::vector<std::string> args = {dir.File(name + ".ini"), std::to_string(count)};
     args.insert(args.end(), options.begin(), options.end());
     const testutil::RunResult r = testutil::Run(TARVO_EMIT, args);
@@ -222,7 +222,7 @@ TEST(SourceEmission, BadSourcesAreRefusedNamingTheProblem) {
         {"ParticleList = list.dat\n", "TListSource: "},
     };
     for (const ErrorCase& c : cases) {
-        WriteFile(dir.File("bad.ini"), Config(c.keys));
+        WriteFile(dir.File("bad.ini"), EmissionConfig(c.keys));
         const testutil::RunResult r = testutil::Run(TARVO_EMIT, {dir.File("bad.ini"), "1"});
         EXPECT_NE(r.exitCode, 0) << c.keys;
         EXPECT_NE(r.err.find(c.message), std::string::npos) << c.keys << "\n" << r.err;
@@ -233,7 +233,7 @@ TEST(SourceEmission, RawMapLongerThanItsLayoutIsUsedWithAWarning) {
     testutil::TempDir dir;
     WriteFile(dir.File("long.u8_1x2.raw"), "\1\2\3");
     WriteFile(dir.File("long.ini"),
-              Config("Energy = 1\nSide1 = (1, 0, 0)\nIntensityMap = long.u8_1x2.raw\n"));
+              EmissionConfig("Energy = 1\nSide1 = (1, 0, 0)\nIntensityMap = long.u8_1x2.raw\n"));
     const testutil::RunResult r = testutil::Run(TARVO_EMIT, {dir.File("long.ini"), "1"});
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_NE(r.err.find("Warning: raw map "), std::string::npos) << r.err;

@@ -14,7 +14,7 @@ using testutil::WriteFile;
 
 namespace {
 
-std::string Config(const std::string& keys) {
+std::string ListConfig(const std::string& keys) {
     return "[ApplicationTask]\nRandomSeed = 3\nNumberOfParticles = "
            "10\n[EndApplicationTask]\n[Objects]\n[Object]\nObjectType = Source\n" +
            keys + "[EndObject]\n[EndObjects]\n";
@@ -27,7 +27,7 @@ struct Emitted {
 };
 
 std::vector<Emitted> Emit(const testutil::TempDir& dir, const std::string& keys, int count) {
-    WriteFile(dir.File("list.ini"), Config(keys));
+    WriteFile(dir.File("list.ini"), ListConfig(keys));
     const testutil::RunResult r = testutil::Run(TARVO_EMIT, {dir.File("list.ini"), std::to_string(count)});
     EXPECT_EQ(r.exitCode, 0) << r.err;
     std::istringstream in(r.out);
@@ -135,7 +135,7 @@ TEST(ListSource, BadListsStopTheProgramNamingTheProblem) {
     std::vector<std::string> args = {"--interactive", "false"};
     for (const Case& c : cases) {
         args.push_back(dir.File("run" + std::to_string(args.size()) + ".ini"));
-        WriteFile(args.back(), Config(c.keys));
+        WriteFile(args.back(), ListConfig(c.keys));
     }
     const testutil::RunResult r = testutil::RunTarvo(args);
     EXPECT_EQ(r.exitCode, 255);

@@ -20,11 +20,9 @@ using testutil::WriteFile;
 
 namespace {
 
-const std::string kMaterials = std::string(TARVO_TEST_DATA) + "/../../data/materials/materials.ini";
+using testutil::kMaterials;
 
-std::string Object(const std::string& keys) {
-    return "[Object]\n" + keys + "[EndObject]\n";
-}
+using testutil::Object;
 
 // A water block in front of the sources at z = 10..12, three sources of every kind,
 // AutoWindow on.

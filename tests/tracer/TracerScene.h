@@ -78,7 +78,7 @@ public:
     TTarvoApplication app{ui};
 };
 
-inline std::string Object(const std::string& keys) { return "[Object]\n" + keys + "[EndObject]\n"; }
+using testutil::Object;
 
 // A pencil beam along +z from z = -10, a box of material from z = 0 to z = t, and
 // a one-pixel panel at z = 5.
