@@ -154,7 +154,7 @@ TEST(Scene, PartErrorsNameTheObjectAndTheClass) {
 TEST(Scene, ElectronSwitchesOfParts) {
     auto read = [](const std::string& keys, bool runDefault) {
         TPart part;
-        const auto ini = Parse("[Object]\n" + keys + "[EndObject]\n");
+        const auto ini = Parse(testutil::Object(keys));
         part.ReadMaterialKeys(ini->Section(0), runDefault);
         return part;
     };

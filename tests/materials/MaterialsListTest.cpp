@@ -18,7 +18,7 @@ using materials::TMaterialsList;
 
 namespace {
 
-const std::string kShipped = std::string(TARVO_SOURCE_DATA_DIR) + "/materials/materials.ini";
+using testutil::kMaterials;
 const std::string kData = std::string(TARVO_SOURCE_DATA_DIR) + "/materials/";
 
 struct Recorder {
@@ -65,7 +65,7 @@ TEST(MaterialsList, ShippedMaterialsLoadAndSetTheLowestEnergy)
     list.GetMaterial("Water");
     list.GetMaterial("Lead");
     Recorder r;
-    list.Load(kShipped, r.Sink());
+    list.Load(kMaterials, r.Sink());
     EXPECT_EQ(r.errors, "");
     EXPECT_DOUBLE_EQ(p.MinEnergy, 1.0);
     EXPECT_DOUBLE_EQ(p.MinElectronEnergy, 11.0);
@@ -96,9 +96,9 @@ TEST(MaterialsList, MinEnergyBelowTheDataFails)
     TMaterialsList list(&p);
     list.GetMaterial("Water");
     Recorder r;
-    EXPECT_EQ(ErrorOf([&] { list.Load(kShipped, r.Sink()); }), "Not enough data below 0.5 keV");
+    EXPECT_EQ(ErrorOf([&] { list.Load(kMaterials, r.Sink()); }), "Not enough data below 0.5 keV");
     p.MinEnergy = 2.0;
-    list.Load(kShipped, r.Sink());
+    list.Load(kMaterials, r.Sink());
     EXPECT_DOUBLE_EQ(p.MinEnergy, 2.0);
 }
 
@@ -220,7 +220,7 @@ TEST(MaterialsList, ElectronDataLoadForMaterialsWithElectronTransport)
     auto* lead = list.GetMaterial("Lead");
     lead->Properties.UsedWithElectronTransport = true;
     Recorder r;
-    list.Load(kShipped, r.Sink());
+    list.Load(kMaterials, r.Sink());
     EXPECT_EQ(r.errors, "");
     EXPECT_NE(r.progress.find(" ElectronData|"), std::string::npos) << r.progress;
     const auto& data = lead->Properties.ElectronData;
