@@ -264,10 +264,35 @@ void ConvertSamples(const Layout& layout, const unsigned char* data, std::size_t
     }
 }
 
+// The most bytes one stored byte can decode to: a PackBits run of two bytes repeats
+// one 128 times; an LZW code of at least nine bits stands for at most a whole table
+// of 4096 bytes.
+std::uint64_t MaxExpansion(unsigned compression) {
+    if (compression == kNoCompression)
+        return 1;
+    return compression == kPackBits ? 64 : 4096 * 8 / 9 + 1;
+}
+
+// Checks that every strip lies in the file and could hold its rows, before anything
+// is allocated: the header's dimensions must not have us reserve memory (gigabytes,
+// for a few corrupt bytes) that the file cannot fill.
+void CheckStrips(const Layout& layout, std::uint64_t fileSize) {
+    const std::uint64_t bytesPerRow = layout.width * layout.bytesPerSample;
+    for (std::size_t s = 0; s < layout.offsets.size(); ++s) {
+        const std::uint64_t rows = std::min(layout.rowsPerStrip, layout.height - s * layout.rowsPerStrip);
+        const std::uint64_t offset = layout.offsets[s], size = layout.byteCounts[s];
+        if (offset > fileSize || size > fileSize - offset)
+            Fail("Error reading strip data");
+        if (rows > size * MaxExpansion(layout.compression) / bytesPerRow)
+            Fail("Not enough data");
+    }
+}
+
 template <class T> Image<T> ReadStrips(std::istream& in, bool bigEndian, const Layout& layout) {
     in.clear();
     in.seekg(0, std::ios::end);
     const auto fileSize = static_cast<std::uint64_t>(in.tellg());
+    CheckStrips(layout, fileSize);
     const std::uint64_t bytesPerRow = layout.width * layout.bytesPerSample;
     Image<T> image;
     image.width = static_cast<std::size_t>(layout.width);
@@ -280,8 +305,6 @@ template <class T> Image<T> ReadStrips(std::istream& in, bool bigEndian, const L
         const std::uint64_t rows = std::min(layout.rowsPerStrip, layout.height - firstRow);
         const std::uint64_t expected = rows * bytesPerRow;
         const std::uint64_t offset = layout.offsets[s], size = layout.byteCounts[s];
-        if (offset > fileSize || size > fileSize - offset)
-            Fail("Error reading strip data");
         stored.resize(static_cast<std::size_t>(size));
         in.clear();
         in.seekg(static_cast<std::streamoff>(offset));
@@ -289,8 +312,6 @@ template <class T> Image<T> ReadStrips(std::istream& in, bool bigEndian, const L
             Fail("Error reading strip data");
         strip.resize(static_cast<std::size_t>(expected));
         if (layout.compression == kNoCompression) {
-            if (size < expected)
-                Fail("Not enough data");
             std::memcpy(strip.data(), stored.data(), strip.size());
         } else if (layout.compression == kLZW) {
             DecodeLZW(stored.data(), stored.size(), strip.data(), strip.size());

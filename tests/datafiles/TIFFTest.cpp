@@ -343,6 +343,8 @@ TEST(TIFF, ReaderErrors) {
     EXPECT_EQ(damaged(278, 8, 0), "Invalid number of rows per strip");
     EXPECT_EQ(damaged(278, 8, 1), "Invalid strip configuration");
     EXPECT_EQ(damaged(256, 8, 0), "Invalid image dimensions");
+    // Four billion columns over 60 bytes of pixels: refused before memory is reserved for them.
+    EXPECT_EQ(damaged(256, 10, 0xFFFF), "Not enough data");
     EXPECT_EQ(damaged(259, 8, 5), "Error decompressing");
     EXPECT_EQ(damaged(259, 8, 32773), "End of input reached");
 
