@@ -75,12 +75,17 @@ void TFluorescenceData::Load(std::istream& in)
 
     const std::size_t levels = info_.TotalLevels();
     const std::size_t fileLevels = LevelsInFile(header, levels);
-    std::vector<double> values(2 * shells + 1);
+    std::vector<double> values;
     for (std::size_t level = 0; level < fileLevels; ++level) {
         if (!NextDataLine(in, line))
             throw std::runtime_error("Not enough lines");
         if (level >= levels)
             continue;
+        // Every number takes a character at least: a corrupt shell count fails here,
+        // before memory is reserved for it.
+        if (shells > line.size() || 2 * shells + 1 > line.size())
+            throw std::runtime_error("Not enough fields");
+        values.resize(2 * shells + 1);
         if (ParseNumbers(line, values.data(), values.size()) < values.size())
             throw std::runtime_error("Not enough fields");
         photo_.insert(photo_.end(), values.begin(), values.begin() + static_cast<std::ptrdiff_t>(shells));

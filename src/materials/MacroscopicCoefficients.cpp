@@ -73,7 +73,6 @@ bool TMacroscopicCoefficients::LoadDataFromStream(std::istream& in)
     if (format != datastructures::TCR && format != datastructures::PCR && format != datastructures::ACRP)
         throw std::runtime_error("Unknown DataFormat for Macroscopic Coefficients");
     info_.SetupEnergyGrid();
-    records_.reserve(info_.TotalLevels());
 
     double scale = 1.0;
     while (records_.size() < info_.TotalLevels() && (pending || std::getline(in, line))) {

@@ -104,14 +104,21 @@ void DifferentialProbabilityTable::Load(std::istream& in)
         throw std::runtime_error("Unknown file format");
     ReadTableHeader(line, info_);
     info_.SetupEnergyGrid();
-    values_.assign(info_.TotalValues(), 0.0);
+    // Grown line by line, not sized from the header: corrupt counts must not reserve
+    // memory that the file cannot fill. Segments follow each other in the values.
+    values_.clear();
     for (const auto& s : info_.Segments()) {
         if (s.Gamma == 0)
             throw std::runtime_error("Not enough fields");
         for (std::size_t level = 0; level < s.Levels; ++level) {
             if (!materials::NextDataLine(in, line))
                 throw std::runtime_error("Not enough lines");
-            if (materials::ParseNumbers(line, &values_[s.FirstValue + level * s.Gamma], s.Gamma) < s.Gamma)
+            // Every number takes a character at least.
+            if (s.Gamma > line.size())
+                throw std::runtime_error("Not enough fields");
+            const std::size_t at = values_.size();
+            values_.resize(at + s.Gamma);
+            if (materials::ParseNumbers(line, &values_[at], s.Gamma) < s.Gamma)
                 throw std::runtime_error("Not enough fields");
         }
     }

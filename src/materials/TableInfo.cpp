@@ -194,7 +194,10 @@ void TableInfo::SetupEnergyGrid()
             if (!(start < end) || std::isinf(end))
                 throw std::runtime_error("Invalid table configuration");
             // A ratio that is whole but for rounding must not gain a level.
-            levels = static_cast<std::uint64_t>(std::ceil((end - start) / stride - 1e-9)) + 1;
+            const double steps = std::ceil((end - start) / stride - 1e-9);
+            if (!(steps < 1e15))
+                throw std::runtime_error("Invalid table configuration");
+            levels = static_cast<std::uint64_t>(steps) + 1;
         }
         if (levels < 2)
             throw std::runtime_error("Incorrect EnergyLevelsNumber");
@@ -207,6 +210,9 @@ void TableInfo::SetupEnergyGrid()
         s.Last = start + static_cast<double>(levels - 1) * stride;
         s.FirstLevel = totalLevels_;
         s.Gamma = static_cast<std::size_t>(GammaValuesNumber[i]);
+        // Counts from a corrupt header must not wrap the sizes around.
+        if (s.Gamma != 0 && s.Levels > (std::numeric_limits<std::size_t>::max() - totalValues_) / s.Gamma)
+            throw std::runtime_error("Invalid table configuration");
         s.FirstValue = totalValues_;
         segments_.push_back(s);
         lasts_.push_back(s.Last);

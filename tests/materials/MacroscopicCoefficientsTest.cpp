@@ -77,6 +77,11 @@ TEST(EnergyGrid, ConfigurationErrors)
     check(Grid({}, {}, 100), "Invalid table configuration");
     check(Grid({1}, {0}, 100), "Invalid table configuration");
     check(Grid({1}, {1}, 100, {1}), "Incorrect EnergyLevelsNumber");
+    // Sizes beyond any memory, from a corrupt header: no wrapping around.
+    check(Grid({1}, {1e-300}, 100), "Invalid table configuration");
+    TableInfo huge = Grid({1}, {1}, 0, {1ull << 40});
+    huge.GammaValuesNumber = {1ull << 40};
+    check(huge, "Invalid table configuration");
 }
 
 TEST(MacroscopicCoefficients, TcrLineDerivesThePhotoEffect)
@@ -139,6 +144,8 @@ TEST(MacroscopicCoefficients, ReadingErrors)
     EXPECT_EQ(error("1 2 3 4\n1 2 3\n1 2 3 4\n", datastructures::ACRP),
               "Not enough fields reading Macroscopic Coefficients");
     EXPECT_EQ(error("1 2 3 4\n1 2 3 4\n", datastructures::ACRP), "Not enough lines");
+    EXPECT_EQ(ErrorOf([] { Load("1 2 3 4\n", datastructures::ACRP, Grid({1}, {1}, 0, {1ull << 40})); }),
+              "Not enough lines");
     EXPECT_EQ(error("1 2 3\n", datastructures::Coherent), "Unknown DataFormat for Macroscopic Coefficients");
     EXPECT_EQ(error("#Tarvo\t0\tx\tACRP\n", datastructures::ACRP), "Unknown file format");
     EXPECT_EQ(error("#Tarvo\t0\tx\tNoSuch\t0\n", datastructures::ACRP), "Unknown file format");

@@ -340,4 +340,6 @@ TEST(FluorescenceData, ReadingErrorsCarryThePrefix)
               "FluorescenceData: Error parsing: 1 1 2 0.5");
     EXPECT_EQ(ErrorOf([&] { Load(header + "0.5 0 0\n0.5 0 0\n", 2); }), "FluorescenceData: Not enough lines");
     EXPECT_EQ(ErrorOf([] { Load("1 2 3\n", 2); }), "FluorescenceData: Unknown file format");
+    EXPECT_EQ(ErrorOf([] { Load("#Tarvo\t0\tT\tFluo\t1099511627776\t2\t1\t1\n0.5 0 0\n", 2); }),
+              "FluorescenceData: Not enough fields");
 }

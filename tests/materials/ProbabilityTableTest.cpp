@@ -108,6 +108,9 @@ TEST(ProbabilityTable, ReadingErrors)
     const std::string header = "#Tarvo\t0\tCommon\tCoherent\t3\t2\t1\t1\n";
     EXPECT_EQ(error(header + "-1 0 1\n-1 0\n"), "DifferentialProbabilityTable: Not enough fields");
     EXPECT_EQ(error(header + "-1 0 1\n"), "DifferentialProbabilityTable: Not enough lines");
+    // A trillion fields a line, as a corrupt header may claim, fail on the data that are there.
+    EXPECT_EQ(error("#Tarvo\t0\tCommon\tCoherent\t1099511627776\t2\t1\t1\n-1 0 1\n"),
+              "DifferentialProbabilityTable: Not enough fields");
     EXPECT_EQ(datastructures::TableFileName("Water", datastructures::Coherent), "Water_cv.xrc");
     EXPECT_EQ(ErrorOf([] { datastructures::TableFileName("Water", datastructures::ACRP); }),
               "Cannot dump data format: ACRP");
