@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 #include <istream>
+#include <new>
 #include <ostream>
 #include <sstream>
 #include <stdexcept>
@@ -65,8 +66,22 @@ void MatrixDetector::AllocateCells(std::size_t planes, std::size_t fields) {
     PrefetchSpan = (SplitRegistration ? 2 : 1) * fields;
     RowLimit = double(Rows);
     ColumnLimit = double(Columns);
-    // A cell of slack: prefetching the right neighbour of the last pixel stays inside.
-    Cells.assign(planes * PlanePixels * fields + fields, 0.0);
+    // A mistyped pitch or pixel count asks for more than any memory: say so in the
+    // user's terms rather than as an allocation failure (or a size wrapped around).
+    const std::uint64_t perPixel = planes * fields;
+    const auto tooLarge = [&] {
+        return std::runtime_error("MatrixDetector: Not enough memory for " + std::to_string(Rows) + " rows x " +
+                                  std::to_string(Columns) + " columns of " + std::to_string(8 * perPixel) +
+                                  "-byte pixels");
+    };
+    if (Rows > Cells.max_size() / Columns || PlanePixels > (Cells.max_size() - fields) / perPixel)
+        throw tooLarge();
+    try {
+        // A cell of slack: prefetching the right neighbour of the last pixel stays inside.
+        Cells.assign(PlanePixels * perPixel + fields, 0.0);
+    } catch (const std::bad_alloc&) {
+        throw tooLarge();
+    }
     OwnTotals.Resize(TotalsClasses());
 }
 

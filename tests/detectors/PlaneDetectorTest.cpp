@@ -214,6 +214,9 @@ TEST(PlaneDetector, LoadErrorsNameTheKey) {
          "Object section 1: TSimplePlaneDetector: TPlaneDetector: PixelRows must be at least 1"},
         {Plane("PixelPitch = 0\n"),
          "Object section 1: TSimplePlaneDetector: TPlaneDetector: PixelPitch must be positive"},
+        {Plane("PixelColumns = 4294967296\nPixelRows = 4294967296\n"),
+         "Object section 1: MatrixDetector: Not enough memory for 4294967296 rows x 4294967296 columns of "
+         "48-byte pixels"},
         {Plane("PixelPitch = 100\n"),
          "Object section 1: TSimplePlaneDetector: TPlaneDetector: PixelPitch is larger than the detector"},
         {"[Object]\nObjectType = PlaneDetector\nVertexA = (0, 0, 0)\nVertexB = (1, 1, 1)\nVertexC = (2, 2, "
