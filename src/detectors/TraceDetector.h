@@ -7,7 +7,8 @@
 
 #include "datafiles/ObjectIO.h"
 #include "geometry/SceneObjects.h"
-#include "tracer/PhotonTracer.h"
+#include "interactions/Particle.h"
+#include "interactions/ParticleListener.h"
 
 namespace inifiles {
 class TIniFileSection;

@@ -10,10 +10,10 @@
 #include "detectors/TraceDetector.h"
 #include "geometry/IntersectionList.h"
 #include "geometry/Scene.h"
+#include "interactions/Part.h"
 #include "random/RandomNumbersGenerator.h"
 #include "sources/SimpleSource.h"
 #include "sources/SourceFactory.h"
-#include "tracer/Part.h"
 
 void TTracerCounters::Add(const TTracerCounters& other) {
     Emitted += other.Emitted;

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "interactions/Particle.h"
+#include "interactions/ParticleListener.h"
 
 class IScene;
 class TBasicDetector;
@@ -52,14 +53,6 @@ struct TTracerCounters {
     std::uint64_t Positrons = 0;
 
     void Add(const TTracerCounters& other);
-};
-
-// Receives every reportable event of a tracer: the particle before and after, and
-// the event code. Called from every tracer thread.
-class TParticleListener {
-public:
-    virtual ~TParticleListener() = default;
-    virtual void Notify(const TParticle& before, const TParticle& particle, int code) = 0;
 };
 
 // Hands each event to every listener of one tracer. Parts report the events of their
