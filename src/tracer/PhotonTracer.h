@@ -9,11 +9,11 @@
 #include "interactions/Particle.h"
 #include "interactions/ParticleListener.h"
 
+class IBatchScorer;
+class IPixelDetector;
+class IParticleSource;
 class IScene;
-class TBasicDetector;
-class TBasicSource;
-class TTraceDetector;
-class TSimpleSource;
+class ISpectralSource;
 class TRandomNumbersGenerator;
 class TTraceableObject;
 
@@ -123,16 +123,17 @@ private:
     std::unique_ptr<IScene> SceneCopy;
     TTracerSettings Settings;
     std::unique_ptr<TRandomNumbersGenerator> Rng;
-    std::vector<TBasicSource*> Sources;
-    // The same sources as simple sources (null for other kinds): expected-value
+    std::vector<IParticleSource*> Sources;
+    // The same sources as spectral sources (null for other kinds): expected-value
     // traces and target pixels need their energies and aimed emission.
-    std::vector<TSimpleSource*> SimpleSources;
-    std::vector<TBasicDetector*> Detectors;
-    std::vector<TTraceDetector*> TraceDetectors;
+    std::vector<ISpectralSource*> SpectralSources;
+    std::vector<IPixelDetector*> Detectors;
+    // The detectors, then the trace detectors: all that learn the batches.
+    std::vector<IBatchScorer*> Scorers;
     // The listeners: the trace detectors, then those added. Parts get it only when
     // there is a listener, so that without one they report nothing.
     TEventFanOut Events;
-    TSimpleSource* CurrentSource = nullptr;
+    ISpectralSource* CurrentSource = nullptr;
     TParticleQueue Queue;
     TTracerCounters Count;
     // Scratch of ScoreTraces, kept to avoid allocating per flight.
