@@ -5,8 +5,8 @@
 #include "detectors/ImageDetectors.h"
 #include "detectors/MeshDetector.h"
 #include "detectors/PhaseSpaceWriter.h"
+#include "interactions/Part.h"
 #include "sources/SourceFactory.h"
-#include "tracer/Part.h"
 
 void RegisterSceneObjectTypes() {
     static std::once_flag once;

@@ -22,10 +22,10 @@
 #include "detectors/PlaneDetector.h"
 #include "geometry/Rasterizer.h"
 #include "geometry/Scene.h"
+#include "interactions/Part.h"
 #include "materials/MaterialsList.h"
 #include "sources/SimpleSource.h"
 #include "sources/SourceFactory.h"
-#include "tracer/Part.h"
 
 namespace {
 

@@ -9,9 +9,9 @@
 #include "detectors/DetectorModel.h"
 #include "geometry/SceneLoader.h"
 #include "geometry/Voxelizer.h"
+#include "interactions/Part.h"
 #include "interactions/PhysicsConstants.h"
 #include "sources/SourceFactory.h"
-#include "tracer/Part.h"
 
 #include <algorithm>
 #include <chrono>

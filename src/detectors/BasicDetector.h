@@ -12,6 +12,7 @@
 #include "datafiles/ObjectIO.h"
 #include "detectors/HistorySquares.h"
 #include "geometry/Coord.h"
+#include "interactions/BatchScorer.h"
 
 class DetectorModel;
 class TBasicGeometricalObject;
@@ -50,7 +51,7 @@ struct DetectorTotals {
 // Base of every detector: the keys all detectors share, their model, the totals and
 // the summary and result lines built from them. A detector's state (what the master
 // has summed) is saved with the run.
-class TBasicDetector : public TIO_Object {
+class TBasicDetector : public TIO_Object, public IPixelDetector {
 public:
     virtual bool StopConditionsMet() const { return false; }
     virtual bool HasStopConditions() const { return false; }
@@ -59,19 +60,18 @@ public:
     virtual std::string StopConditionStatus() const { return std::string(); }
     // Whether its results need histories traced without photon splitting.
     virtual bool NeedsAnalogHistories() const { return false; }
-    virtual std::uint64_t GetPixelCount() const { return 1; }
-    // A random world point in the pixel, for emission towards it.
-    virtual geometry::TCoord<double> GetPixelPosition(std::uint64_t index,
-                                                      TRandomNumbersGenerator& rng) const;
+    std::uint64_t GetPixelCount() const override { return 1; }
+    geometry::TCoord<double> GetPixelPosition(std::uint64_t index,
+                                              TRandomNumbersGenerator& rng) const override;
 
     // Results do not depend on how batches are spread over threads: a tracer marks
     // the batch it works on in its copies, the master learns where a run starts, and
     // commits what the copies hand over strictly in batch order. Flush hands over
     // (copies) or commits everything that waits (master).
     virtual void BeginRun(std::uint64_t /*firstBatch*/) {}
-    virtual void BeginBatch(std::uint64_t /*index*/) {}
-    virtual void EndBatch() {}
-    virtual void Flush() {}
+    void BeginBatch(std::uint64_t /*index*/) override {}
+    void EndBatch() override {}
+    void Flush() override {}
 
     // Cluster runs: the master of a worker process does not commit; it forwards each
     // hand-over its copies make, as bytes, to the application's process, whose master

@@ -6,7 +6,7 @@
 #include "detectors/MeshScorer.h"
 #include "detectors/TraceDetector.h"
 #include "geometry/SceneObjects.h"
-#include "tracer/Part.h"
+#include "interactions/Part.h"
 
 // Registers the trace detectors with the scene's factory: "MeshDetector",
 // "VolumetricDetector", "ContributionDetector", "MeshDetectorPart",

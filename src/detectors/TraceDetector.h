@@ -7,7 +7,8 @@
 
 #include "datafiles/ObjectIO.h"
 #include "geometry/SceneObjects.h"
-#include "tracer/PhotonTracer.h"
+#include "interactions/BatchScorer.h"
+#include "interactions/Particle.h"
 
 namespace inifiles {
 class TIniFileSection;
@@ -31,7 +32,7 @@ struct TraceResultScales {
 // object is where the event happened (the record after it), and an event without
 // an object passes only the full object-ID range.
 // Saved with the scene; the kinds that keep nothing to save refuse it.
-class TTraceDetector : public TParticleListener, public TIO_Object {
+class TTraceDetector : public IEventDetector, public TIO_Object {
 public:
     enum EventType : unsigned { Creation = 1, Detection = 2, Interaction = 4, Absorption = 8 };
     static constexpr std::uint32_t AnyID = std::numeric_limits<std::uint32_t>::max();
@@ -50,9 +51,9 @@ public:
     // commits everything that waits.
     virtual void StartRun(const std::string& /*baseName*/) {}
     virtual void BeginRun(std::uint64_t /*firstBatch*/) {}
-    virtual void BeginBatch(std::uint64_t /*index*/) {}
-    virtual void EndBatch() {}
-    virtual void Flush() {}
+    void BeginBatch(std::uint64_t /*index*/) override {}
+    void EndBatch() override {}
+    void Flush() override {}
     virtual void WriteResults(const std::string& /*baseName*/, const TraceResultScales& /*scales*/) const {}
     virtual void PrintResults(std::ostream& /*os*/, double /*particles*/) const {}
 

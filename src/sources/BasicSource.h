@@ -7,6 +7,7 @@
 #include "geometry/Coord.h"
 #include "geometry/SceneObjects.h"
 #include "interactions/Particle.h"
+#include "interactions/ParticleSource.h"
 
 namespace inifiles {
 class TIniFileSection;
@@ -22,7 +23,7 @@ class TRandomNumbersGenerator;
 // Traps kept for compatibility with existing scene files: "BaseCenter" (or "Origin")
 // is measured in the oriented source frame, not in the world; "BaseCenter" and the
 // sides are centimetres whatever "LengthUnit" says (only "Origin" is converted).
-class TBasicSource : public TBasicGeometricalObject {
+class TBasicSource : public TBasicGeometricalObject, public IParticleSource {
 public:
     unsigned Kinds() const override { return KindSource; }
 
@@ -30,10 +31,12 @@ public:
     virtual std::pair<double, double> GetEnergyRange() const = 0;
     // The record filled for a new history; Status 1 marks a rejected particle.
     virtual TParticle* Emit(TRandomNumbersGenerator& rng) = 0;
-    // The record for history number `history`: sources that replay a list choose
-    // their particle by it, the others ignore it.
-    virtual TParticle* EmitHistory(std::uint64_t /*history*/, TRandomNumbersGenerator& rng) { return Emit(rng); }
-    virtual const char* GetTypeName() const { return "BasicSource"; }
+    // Sources that replay a list choose their particle by the history number, the
+    // others ignore it.
+    TParticle* EmitHistory(std::uint64_t /*history*/, TRandomNumbersGenerator& rng) override {
+        return Emit(rng);
+    }
+    const char* GetTypeName() const override { return "BasicSource"; }
     void PrintSummary(std::ostream& os) const override;
     // Completes construction: point and flat flags, a negative cone angle as 0.
     virtual void Prepare();

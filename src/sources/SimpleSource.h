@@ -16,7 +16,7 @@ enum SourceShape : std::int32_t { Cuboid = 0, Cylinder = 1, Ellipsoid = 2, SemiE
 // once, then the position (0, 2 or 3 numbers), the direction (0 or 2) and the energy
 // (0 or 1), so that accepted and rejected particles keep quasi-random dimensions
 // and pseudo-random streams aligned.
-class TSimpleSource : public TBasicSource {
+class TSimpleSource : public TBasicSource, public ISpectralSource {
 public:
     const char* GetTypeName() const override { return "SimpleSource"; }
     void PrintSummary(std::ostream& os) const override;
@@ -26,12 +26,7 @@ public:
     TParticle* Emit(TRandomNumbersGenerator& rng) override;
     // Emits from a sampled point straight toward a world point; rejected (Status 1)
     // outside the cone or window, or with weight 0.
-    TParticle* EmitToward(const geometry::TCoord<double>& point, TRandomNumbersGenerator& rng);
-
-    virtual std::uint64_t GetLineCount() const = 0;
-    virtual double SampleEnergy(TRandomNumbersGenerator& rng) const = 0;
-    // Sets the particle's energy to line `index` (and weights it by the line's probability).
-    virtual void SetLineEnergy(std::uint64_t index, TParticle& particle) const = 0;
+    TParticle* EmitToward(const geometry::TCoord<double>& point, TRandomNumbersGenerator& rng) final;
 
     SourceShape GetShape() const { return Shape; }
     const IntensityMap* GetIntensityMap() const { return Map.get(); }

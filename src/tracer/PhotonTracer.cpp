@@ -6,14 +6,12 @@
 #include <stdexcept>
 #include <string>
 
-#include "detectors/BasicDetector.h"
-#include "detectors/TraceDetector.h"
 #include "geometry/IntersectionList.h"
 #include "geometry/Scene.h"
+#include "interactions/BatchScorer.h"
+#include "interactions/Part.h"
+#include "interactions/ParticleSource.h"
 #include "random/RandomNumbersGenerator.h"
-#include "sources/SimpleSource.h"
-#include "sources/SourceFactory.h"
-#include "tracer/Part.h"
 
 void TTracerCounters::Add(const TTracerCounters& other) {
     Emitted += other.Emitted;
@@ -29,17 +27,21 @@ TPhotonTracer::TPhotonTracer(const IScene& scene, const TTracerSettings& setting
     : SceneCopy(scene.Clone()), Settings(settings), Rng(prototype.Spawn(prototype.Seed())) {
     for (std::size_t i = 0; i < SceneCopy->PartCount(); ++i)
         AsPart(SceneCopy->GetPart(i)).SetModel(Settings.Model);
+    // Sources and detectors are kinds the tracer does not know: it sees them only
+    // through what it asks of them.
     for (std::size_t i = 0; i < SceneCopy->SourceCount(); ++i) {
-        Sources.push_back(&AsSource(SceneCopy->GetSource(i)));
-        SimpleSources.push_back(dynamic_cast<TSimpleSource*>(Sources.back()));
+        Sources.push_back(&dynamic_cast<IParticleSource&>(SceneCopy->GetSource(i)));
+        SpectralSources.push_back(dynamic_cast<ISpectralSource*>(Sources.back()));
     }
     for (std::size_t i = 0; i < SceneCopy->DetectorCount(); ++i) {
-        Detectors.push_back(&AsDetector(SceneCopy->GetDetector(i)));
+        Detectors.push_back(&dynamic_cast<IPixelDetector&>(SceneCopy->GetDetector(i)));
+        Scorers.push_back(Detectors.back());
         PixelTotal += Detectors.back()->GetPixelCount();
     }
     for (std::size_t i = 0; i < SceneCopy->TraceDetectorCount(); ++i) {
-        TraceDetectors.push_back(&AsTraceDetector(SceneCopy->GetTraceDetector(i)));
-        AddListener(TraceDetectors.back());
+        IEventDetector& detector = dynamic_cast<IEventDetector&>(SceneCopy->GetTraceDetector(i));
+        Scorers.push_back(&detector);
+        AddListener(&detector);
     }
 }
 
@@ -57,9 +59,8 @@ void TPhotonTracer::StartBatch(std::uint64_t batchIndex, std::uint64_t firstInde
     if (Running)
         throw std::runtime_error("Tracer already running!");
     Rng->SetSeed(seed);
-    for (TBasicDetector* d : Detectors) d->BeginBatch(batchIndex);
-    for (TTraceDetector* d : TraceDetectors)
-        d->BeginBatch(batchIndex);
+    for (IBatchScorer* s : Scorers)
+        s->BeginBatch(batchIndex);
     Next = firstIndex;
     End = firstIndex + count;
     Running = true;
@@ -76,15 +77,13 @@ void TPhotonTracer::EndBatch() {
     if (!Running)
         return;
     Running = false;
-    for (TBasicDetector* d : Detectors) d->EndBatch();
-    for (TTraceDetector* d : TraceDetectors)
-        d->EndBatch();
+    for (IBatchScorer* s : Scorers)
+        s->EndBatch();
 }
 
 void TPhotonTracer::FlushDetectors() {
-    for (TBasicDetector* d : Detectors) d->Flush();
-    for (TTraceDetector* d : TraceDetectors)
-        d->Flush();
+    for (IBatchScorer* s : Scorers)
+        s->Flush();
 }
 
 TParticle* TPhotonTracer::Emit(std::uint64_t n) {
@@ -94,13 +93,13 @@ TParticle* TPhotonTracer::Emit(std::uint64_t n) {
         std::uint64_t pixel = n % PixelTotal;
         std::size_t d = 0;
         while (pixel >= Detectors[d]->GetPixelCount()) pixel -= Detectors[d++]->GetPixelCount();
-        CurrentSource = SimpleSources[index];
+        CurrentSource = SpectralSources[index];
         if (CurrentSource == nullptr)
             throw std::runtime_error(std::string("TargetPixels needs simple sources, not ") +
                                      Sources[index]->GetTypeName());
         return CurrentSource->EmitToward(Detectors[d]->GetPixelPosition(pixel, *Rng), *Rng);
     }
-    CurrentSource = SimpleSources[n % sources];
+    CurrentSource = SpectralSources[n % sources];
     // The history number, not a per-copy count: each thread's copy of a list source
     // then hands out other particles.
     return Sources[n % sources]->EmitHistory(n / sources, *Rng);

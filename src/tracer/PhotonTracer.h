@@ -7,12 +7,13 @@
 #include <vector>
 
 #include "interactions/Particle.h"
+#include "interactions/ParticleListener.h"
 
+class IBatchScorer;
+class IPixelDetector;
+class IParticleSource;
 class IScene;
-class TBasicDetector;
-class TBasicSource;
-class TTraceDetector;
-class TSimpleSource;
+class ISpectralSource;
 class TRandomNumbersGenerator;
 class TTraceableObject;
 
@@ -52,14 +53,6 @@ struct TTracerCounters {
     std::uint64_t Positrons = 0;
 
     void Add(const TTracerCounters& other);
-};
-
-// Receives every reportable event of a tracer: the particle before and after, and
-// the event code. Called from every tracer thread.
-class TParticleListener {
-public:
-    virtual ~TParticleListener() = default;
-    virtual void Notify(const TParticle& before, const TParticle& particle, int code) = 0;
 };
 
 // Hands each event to every listener of one tracer. Parts report the events of their
@@ -130,16 +123,17 @@ private:
     std::unique_ptr<IScene> SceneCopy;
     TTracerSettings Settings;
     std::unique_ptr<TRandomNumbersGenerator> Rng;
-    std::vector<TBasicSource*> Sources;
-    // The same sources as simple sources (null for other kinds): expected-value
+    std::vector<IParticleSource*> Sources;
+    // The same sources as spectral sources (null for other kinds): expected-value
     // traces and target pixels need their energies and aimed emission.
-    std::vector<TSimpleSource*> SimpleSources;
-    std::vector<TBasicDetector*> Detectors;
-    std::vector<TTraceDetector*> TraceDetectors;
+    std::vector<ISpectralSource*> SpectralSources;
+    std::vector<IPixelDetector*> Detectors;
+    // The detectors, then the trace detectors: all that learn the batches.
+    std::vector<IBatchScorer*> Scorers;
     // The listeners: the trace detectors, then those added. Parts get it only when
     // there is a listener, so that without one they report nothing.
     TEventFanOut Events;
-    TSimpleSource* CurrentSource = nullptr;
+    ISpectralSource* CurrentSource = nullptr;
     TParticleQueue Queue;
     TTracerCounters Count;
     // Scratch of ScoreTraces, kept to avoid allocating per flight.

@@ -12,9 +12,9 @@
 #include "geometry/Scene.h"
 #include "geometry/SceneLoader.h"
 #include "inifiles/IniFile.h"
+#include "interactions/Part.h"
 #include "materials/MaterialsList.h"
 #include "materials/TestErrors.h"
-#include "tracer/Part.h"
 
 using namespace geometry;
 

@@ -9,8 +9,8 @@
 #include "common/TestUtil.h"
 #include "detectors/BasicDetector.h"
 #include "interactions/MaterialAccess.h"
+#include "interactions/Part.h"
 #include "random/RandomNumbersGenerator.h"
-#include "tracer/Part.h"
 #include "tracer/PhotonTracer.h"
 
 // A user interface that shows nothing and answers no.

@@ -1,4 +1,4 @@
-#include "tracer/Part.h"
+#include "interactions/Part.h"
 
 #include <algorithm>
 #include <cmath>
@@ -13,10 +13,10 @@
 #include "interactions/InteractionTypes.h"
 #include "interactions/MaterialAccess.h"
 #include "interactions/Particle.h"
+#include "interactions/ParticleListener.h"
 #include "interactions/PhotonInteractionsModel.h"
 #include "materials/Material.h"
 #include "materials/MaterialsList.h"
-#include "tracer/PhotonTracer.h"
 
 std::unique_ptr<TPart> TPart::Create(const inifiles::TIniFileSection& section, IScene& scene) {
     auto part = std::make_unique<TPart>();
