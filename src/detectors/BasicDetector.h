@@ -113,7 +113,7 @@ protected:
 
     // Reads the keys of every detector; errors get "TBasicDetector: " in front.
     void ReadDetectorKeys(const inifiles::TIniFileSection& section);
-    std::size_t TotalsClasses() const { return 2 + OutputNumberOfInteractions; }
+    std::size_t TotalsClasses() const { return std::size_t(2) + OutputNumberOfInteractions; }
     // Adds one registration to the classes it belongs to.
     void AddToTotals(DetectorTotals& totals, std::uint32_t interactions, double energy, double weight) const {
         if (TotalOnly || interactions == 0) {

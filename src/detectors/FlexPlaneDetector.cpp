@@ -193,7 +193,7 @@ void TFlexPlaneDetector::Configure(const std::string& cells) {
             throw std::runtime_error("Cells must have identical configuration for Tarvo file format");
         firstSpectrum = &d;
     }
-    const std::size_t planes = TotalOnly ? 1 : 2 + OutputNumberOfInteractions;
+    const std::size_t planes = TotalOnly ? 1 : std::size_t(2) + OutputNumberOfInteractions;
     // A cell of one unused field when all cells are shared.
     AllocateCells(planes, std::max<std::size_t>(1, pixelSize));
     SharedCells.assign(planes * SharedSize, 0.0);

@@ -132,7 +132,7 @@ std::unique_ptr<TSimplePlaneDetector> TSimplePlaneDetector::Create(const inifile
     } catch (const std::exception& e) {
         throw std::runtime_error(std::string("TSimplePlaneDetector: ") + e.what());
     }
-    detector->AllocateCells(detector->TotalOnly ? 1 : 2 + detector->OutputNumberOfInteractions, 3);
+    detector->AllocateCells(detector->TotalOnly ? 1 : std::size_t(2) + detector->OutputNumberOfInteractions, 3);
     detector->CheckStopConditions();
     return detector;
 }

@@ -23,6 +23,7 @@
 #include <istream>
 #include <sstream>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 // Unsigned 64-bit counts: numbers of particles, batch sizes, bins.
@@ -75,7 +76,16 @@ void GetValueWith(const TIniFileVariable& variable, T& out, const char* typeName
 
 // Reads T from the value with its text input operator; trailing text is ignored.
 template <class T> void GetValue(const TIniFileVariable& variable, T& out) {
-    GetValueWith(variable, out, TypeName<T>::value, [](std::istream& stream, T& value) { stream >> value; });
+    GetValueWith(variable, out, TypeName<T>::value, [](std::istream& stream, T& value) {
+        // The stream would take "-1" as the largest value; an unsigned key is never negative.
+        if constexpr (std::is_unsigned_v<T>) {
+            if ((stream >> std::ws).peek() == '-') {
+                stream.setstate(std::ios::failbit);
+                return;
+            }
+        }
+        stream >> value;
+    });
 }
 
 // `true`/`false` (lower case), else 0 or 1; "Problem getting <name> as bool: <value>".

@@ -227,6 +227,9 @@ TEST(PlaneDetector, LoadErrorsNameTheKey) {
          "no plane"},
         {Plane("Energy = yes\n"),
          "Object section 1: TImagePlaneDetector: Problem getting Energy as bool: yes"},
+        {Plane("OutputNumberOfInteractions = -1\n"),
+         "Object section 1: TSimplePlaneDetector: TBasicDetector: Problem getting OutputNumberOfInteractions as "
+         "uint32: -1"},
         {Plane("Transparent = 2\n"),
          "Object section 1: TSimplePlaneDetector: TBasicDetector: Problem getting Transparent as bool: 2"},
         {Plane("Cells = Basic\n"),
