@@ -195,8 +195,13 @@ void TableInfo::SetupEnergyGrid()
                 throw std::runtime_error("Invalid table configuration");
             // A ratio that is whole but for rounding must not gain a level.
             const double steps = std::ceil((end - start) / stride - 1e-9);
-            if (!(steps < 1e15))
-                throw std::runtime_error("Invalid table configuration");
+            if (!(steps < 1e15)) {
+                // An absurd energy (a source's 1e300 keV) or stride; say which.
+                std::ostringstream text;
+                text << "Too many energy levels from " << start << " to " << end << " keV in steps of "
+                     << stride << " keV";
+                throw std::runtime_error(text.str());
+            }
             levels = static_cast<std::uint64_t>(steps) + 1;
         }
         if (levels < 2)

@@ -78,7 +78,7 @@ TEST(EnergyGrid, ConfigurationErrors)
     check(Grid({1}, {0}, 100), "Invalid table configuration");
     check(Grid({1}, {1}, 100, {1}), "Incorrect EnergyLevelsNumber");
     // Sizes beyond any memory, from a corrupt header: no wrapping around.
-    check(Grid({1}, {1e-300}, 100), "Invalid table configuration");
+    check(Grid({1}, {1e-300}, 100), "Too many energy levels from 1 to 100 keV in steps of 1e-300 keV");
     TableInfo huge = Grid({1}, {1}, 0, {1ull << 40});
     huge.GammaValuesNumber = {1ull << 40};
     check(huge, "Invalid table configuration");
