@@ -39,4 +39,14 @@ std::size_t ParseNumbers(const std::string& line, double* values, std::size_t co
     return n;
 }
 
+bool AppendNumbers(const std::string& line, std::size_t count, std::vector<double>& values)
+{
+    // Every number takes a character at least.
+    if (count > line.size())
+        return false;
+    const std::size_t at = values.size();
+    values.resize(at + count);
+    return ParseNumbers(line, values.data() + at, count) == count;
+}
+
 } // namespace materials

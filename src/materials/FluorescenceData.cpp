@@ -81,12 +81,9 @@ void TFluorescenceData::Load(std::istream& in)
             throw std::runtime_error("Not enough lines");
         if (level >= levels)
             continue;
-        // Every number takes a character at least: a corrupt shell count fails here,
-        // before memory is reserved for it.
-        if (shells > line.size() || 2 * shells + 1 > line.size())
-            throw std::runtime_error("Not enough fields");
-        values.resize(2 * shells + 1);
-        if (ParseNumbers(line, values.data(), values.size()) < values.size())
+        values.clear();
+        // A corrupt shell count must not wrap the field count around.
+        if (shells > line.size() || !AppendNumbers(line, 2 * shells + 1, values))
             throw std::runtime_error("Not enough fields");
         photo_.insert(photo_.end(), values.begin(), values.begin() + static_cast<std::ptrdiff_t>(shells));
         electron_.insert(electron_.end(), values.begin() + static_cast<std::ptrdiff_t>(shells), values.end());

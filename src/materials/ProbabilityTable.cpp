@@ -113,12 +113,7 @@ void DifferentialProbabilityTable::Load(std::istream& in)
         for (std::size_t level = 0; level < s.Levels; ++level) {
             if (!materials::NextDataLine(in, line))
                 throw std::runtime_error("Not enough lines");
-            // Every number takes a character at least.
-            if (s.Gamma > line.size())
-                throw std::runtime_error("Not enough fields");
-            const std::size_t at = values_.size();
-            values_.resize(at + s.Gamma);
-            if (materials::ParseNumbers(line, &values_[at], s.Gamma) < s.Gamma)
+            if (!materials::AppendNumbers(line, s.Gamma, values_))
                 throw std::runtime_error("Not enough fields");
         }
     }
@@ -249,10 +244,10 @@ bool TThomsonCoefficients::LoadDataFromStream(std::istream& in)
     if (!std::getline(in, line) || !datastructures::IsTableHeader(line))
         throw std::runtime_error("Unknown file format");
     datastructures::ReadTableHeader(line, info_);
-    values_.assign(GammaCount(), 0.0);
     if (!NextDataLine(in, line))
         throw std::runtime_error("Not enough lines");
-    if (ParseNumbers(line, values_.data(), values_.size()) < values_.size())
+    values_.clear();
+    if (!AppendNumbers(line, GammaCount(), values_))
         throw std::runtime_error("Not enough fields");
     loaded_ = true;
     return true;

@@ -111,6 +111,9 @@ TEST(ProbabilityTable, ReadingErrors)
     // A trillion fields a line, as a corrupt header may claim, fail on the data that are there.
     EXPECT_EQ(error("#Tarvo\t0\tCommon\tCoherent\t1099511627776\t2\t1\t1\n-1 0 1\n"),
               "DifferentialProbabilityTable: Not enough fields");
+    std::istringstream thomsonIn("#Tarvo\t0\tCommon\tCoherent\t1099511627776\t2\t1\t1\n-1 0 1\n");
+    EXPECT_EQ(ErrorOf([&] { materials::TThomsonCoefficients().LoadDataFromStream(thomsonIn); }),
+              "Not enough fields");
     EXPECT_EQ(datastructures::TableFileName("Water", datastructures::Coherent), "Water_cv.xrc");
     EXPECT_EQ(ErrorOf([] { datastructures::TableFileName("Water", datastructures::ACRP); }),
               "Cannot dump data format: ACRP");
