@@ -22,6 +22,11 @@ std::string QueryHostName() {
     return name;
 }
 
+std::uint64_t PhysicalMemory() {
+    const long pages = sysconf(_SC_PHYS_PAGES), size = sysconf(_SC_PAGESIZE);
+    return pages > 0 && size > 0 ? std::uint64_t(pages) * std::uint64_t(size) : 0;
+}
+
 const std::string& VersionBanner() {
     static const std::string banner = std::string("Tarvo ") + "v2.0.7-0-g6a7a6ef" + " " +
                                       std::to_string(sizeof(void*) * 8) + "bit" + " OpenMP";

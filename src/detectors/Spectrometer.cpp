@@ -5,6 +5,9 @@
 #include <cstdio>
 #include <stdexcept>
 
+#include <omp.h>
+
+#include "datafiles/HostInfo.h"
 #include "datafiles/ObjectIO.h"
 #include "datafiles/ResultFile.h"
 #include "datafiles/XRTCStream.h"
@@ -42,8 +45,12 @@ void EnergyBinning::Complete() {
             "MaxEnergy must be above MinEnergy (MinEnergy = " + std::to_string(MinEnergy) +
             ", MaxEnergy = " + std::to_string(MaxEnergy) + ")");
     // Without EnergyBins: bins of 1 keV.
-    if (Bins == 0)
-        Bins = std::uint64_t(std::floor(MaxEnergy - MinEnergy));
+    if (Bins == 0) {
+        const double keV = std::floor(MaxEnergy - MinEnergy);
+        if (!(keV < 1e15))
+            throw std::runtime_error("MaxEnergy - MinEnergy is too wide for bins of 1 keV; set EnergyBins");
+        Bins = std::uint64_t(keV);
+    }
     if (Bins == 0)
         throw std::runtime_error("EnergyBins must be at least 1");
     Width = (MaxEnergy - MinEnergy) / double(Bins);
@@ -96,6 +103,13 @@ void WriteSpectrumFile(const std::string& fileName, const ImageWriterOptions& op
 
 Spectrometer::Spectrometer(const EnergyBinning& binning, bool registerUncertainty)
     : Range(binning), RegisterUncertainty(registerUncertainty) {
+    // Every tracer thread sums into a copy of its own: a mistyped range (1e9 keV in bins
+    // of 1 keV) must fail here rather than have the copies exhaust the machine mid-run.
+    const std::uint64_t copies = std::uint64_t(omp_get_max_threads()) + 1, memory = PhysicalMemory();
+    if (memory > 0 && Range.Bins > memory / (copies * Stride() * sizeof(double)))
+        throw std::runtime_error(std::to_string(Range.Bins) +
+                                 " energy bins need more memory than this machine has (each tracer thread "
+                                 "keeps a copy)");
     Bins.assign(Range.Bins * Stride(), 0.0);
 }
 

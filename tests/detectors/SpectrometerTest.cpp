@@ -80,6 +80,10 @@ TEST(Spectrometer, KeysAndTheirErrors) {
         {"MinEnergy = 5\nMaxEnergy = 5.5\n", prefix + "Spectrometer: EnergyBins must be at least 1"},
         {"MaxEnergy = 10\nEnergyBins = 0\n", prefix + "Spectrometer: EnergyBins must be at least 1"},
         {"MaxEnergy = ten\n", prefix + "Spectrometer: Problem getting MaxEnergy as double: ten"},
+        {"MaxEnergy = 1e300\n",
+         prefix + "Spectrometer: MaxEnergy - MinEnergy is too wide for bins of 1 keV; set EnergyBins"},
+        {"MaxEnergy = 1e12\n", prefix + "Spectrometer: 1000000000000 energy bins need more memory than this "
+                                         "machine has (each tracer thread keeps a copy)"},
     };
     for (const auto& c : cases)
         EXPECT_EQ(ErrorOf([&] { DetectorScene bad(SpectrometerPlane(c.keys)); }), c.message);
