@@ -217,6 +217,9 @@ TEST(PlaneDetector, LoadErrorsNameTheKey) {
         {Plane("PixelColumns = 4294967296\nPixelRows = 4294967296\n"),
          "Object section 1: MatrixDetector: Not enough memory for 4294967296 rows x 4294967296 columns of "
          "48-byte pixels"},
+        {Plane("PixelColumns = 1000000\nPixelRows = 1000000\nShared = false\n"),
+         "Object section 1: MatrixDetector: Not enough memory for 1000000 rows x 1000000 columns of 48-byte "
+         "pixels (each tracer thread keeps a copy)"},
         {Plane("PixelPitch = 100\n"),
          "Object section 1: TSimplePlaneDetector: TPlaneDetector: PixelPitch is larger than the detector"},
         {"[Object]\nObjectType = PlaneDetector\nVertexA = (0, 0, 0)\nVertexB = (1, 1, 1)\nVertexC = (2, 2, "
