@@ -1,11 +1,24 @@
 #include "detectors/BasicDetector.h"
 
 #include <cmath>
+#include <limits>
 #include <stdexcept>
+
+#include <omp.h>
+
+#include "datafiles/HostInfo.h"
 
 #include "detectors/DetectorModel.h"
 #include "geometry/SceneObjects.h"
 #include "inifiles/IniValues.h"
+
+std::uint64_t DoublesPerCopy(bool perThread) {
+    const std::uint64_t memory = PhysicalMemory();
+    if (memory == 0)
+        return std::numeric_limits<std::uint64_t>::max();
+    const std::uint64_t copies = perThread ? std::uint64_t(omp_get_max_threads()) + 1 : 1;
+    return memory / copies / sizeof(double);
+}
 
 void DetectorTotals::Merge(const DetectorTotals& other) {
     for (std::size_t i = 0; i < Values.size() && i < other.Values.size(); ++i)

@@ -48,6 +48,12 @@ struct DetectorTotals {
     double Get(std::size_t cls, std::size_t field) const { return Values[3 * cls + field]; }
 };
 
+// How many doubles one copy of a detector's data may hold: the machine's memory
+// divided among the master and, when `perThread`, a copy for each tracer thread
+// (unlimited when the memory cannot be told). A mistyped size must fail at load, not
+// at the out-of-memory killer once the copies are zeroed mid-run.
+std::uint64_t DoublesPerCopy(bool perThread);
+
 // Base of every detector: the keys all detectors share, their model, the totals and
 // the summary and result lines built from them. A detector's state (what the master
 // has summed) is saved with the run.

@@ -10,9 +10,6 @@
 #include <stdexcept>
 #include <utility>
 
-#include <omp.h>
-
-#include "datafiles/HostInfo.h"
 #include "datafiles/ObjectIO.h"
 #include "detectors/DetectorModel.h"
 #include "inifiles/IniValues.h"
@@ -70,13 +67,10 @@ void MatrixDetector::AllocateCells(std::size_t planes, std::size_t fields) {
     RowLimit = double(Rows);
     ColumnLimit = double(Columns);
     // A mistyped pitch or pixel count asks for more than the machine has: say so in the
-    // user's terms rather than as an allocation failure, a size wrapped around or, as
-    // the cells are zeroed, the system's out-of-memory killer. Copies of a detector
-    // that is not shared keep cells of their own, one per tracer thread.
+    // user's terms rather than as an allocation failure or a size wrapped around.
+    // Copies of a detector that is not shared keep cells of their own.
     const std::uint64_t perPixel = planes * fields;
-    const std::uint64_t copies = Shared ? 1 : std::uint64_t(omp_get_max_threads()) + 1;
-    const std::uint64_t memory = PhysicalMemory();
-    const std::uint64_t limit = std::min<std::uint64_t>(Cells.max_size(), memory > 0 ? memory / copies / 8 : ~0ull);
+    const std::uint64_t limit = std::min<std::uint64_t>(Cells.max_size(), DoublesPerCopy(!Shared));
     const auto tooLarge = [&] {
         return std::runtime_error("MatrixDetector: Not enough memory for " + std::to_string(Rows) + " rows x " +
                                   std::to_string(Columns) + " columns of " + std::to_string(8 * perPixel) +

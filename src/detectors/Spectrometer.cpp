@@ -5,12 +5,10 @@
 #include <cstdio>
 #include <stdexcept>
 
-#include <omp.h>
-
-#include "datafiles/HostInfo.h"
 #include "datafiles/ObjectIO.h"
 #include "datafiles/ResultFile.h"
 #include "datafiles/XRTCStream.h"
+#include "detectors/BasicDetector.h"
 #include "detectors/ImageWriter.h"
 #include "geometry/TextParsing.h"
 #include "inifiles/IniFile.h"
@@ -103,10 +101,9 @@ void WriteSpectrumFile(const std::string& fileName, const ImageWriterOptions& op
 
 Spectrometer::Spectrometer(const EnergyBinning& binning, bool registerUncertainty)
     : Range(binning), RegisterUncertainty(registerUncertainty) {
-    // Every tracer thread sums into a copy of its own: a mistyped range (1e9 keV in bins
-    // of 1 keV) must fail here rather than have the copies exhaust the machine mid-run.
-    const std::uint64_t copies = std::uint64_t(omp_get_max_threads()) + 1, memory = PhysicalMemory();
-    if (memory > 0 && Range.Bins > memory / (copies * Stride() * sizeof(double)))
+    // Every tracer thread sums into a copy of its own (a mistyped range: 1e9 keV in bins
+    // of 1 keV).
+    if (Range.Bins > DoublesPerCopy(true) / Stride())
         throw std::runtime_error(std::to_string(Range.Bins) +
                                  " energy bins need more memory than this machine has (each tracer thread "
                                  "keeps a copy)");
